@@ -1,0 +1,23 @@
+# Every outside library, each from Debian's packages (scripts/setup.sh installs them).
+set(_qt_components Core)
+if(QUILLON_BUILD_GUI)
+  list(APPEND _qt_components Gui Widgets Test)
+endif()
+find_package(Qt6 REQUIRED COMPONENTS ${_qt_components})
+set(CMAKE_AUTOMOC OFF)
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle)
+pkg_check_modules(HIDAPI REQUIRED IMPORTED_TARGET hidapi-hidraw)
+pkg_check_modules(LIBUDEV REQUIRED IMPORTED_TARGET libudev)
+find_package(ZLIB REQUIRED)
+find_package(nlohmann_json 3.10 REQUIRED)
+find_package(CLI11 REQUIRED)
+find_package(Threads REQUIRED)
+
+if(QUILLON_BUILD_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(QUILLON_BUILD_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

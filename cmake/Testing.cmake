@@ -1,0 +1,25 @@
+include(GoogleTest)
+
+# quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [GUI])
+# One GoogleTest executable, its cases registered with ctest when the tests run (not at build time).
+# Every case runs with a fixed locale, a private home and configuration folder, and no display unless
+# it is a GUI test (offscreen platform).
+function(quillon_add_gtest)
+  cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${T_NAME} PRIVATE
+    QUILLON_SOURCE_DIR="${PROJECT_SOURCE_DIR}" QUILLON_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  quillon_warnings(${T_NAME})
+  set(_home ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.home)
+  file(MAKE_DIRECTORY ${_home})
+  set(_env "LC_ALL=C.UTF-8;LANG=C.UTF-8;HOME=${_home};XDG_CONFIG_HOME=${_home}/.config;XDG_RUNTIME_DIR=${_home};QUILLON_SIM_DIR=")
+  if(T_GUI)
+    list(APPEND _env "QT_QPA_PLATFORM=offscreen")
+  else()
+    list(APPEND _env "QT_QPA_PLATFORM=minimal")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "${_env}" LABELS "${T_LABELS}" TIMEOUT 300)
+endfunction()

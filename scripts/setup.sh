@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package that Quillon's build, tests and tools need. Idempotent; run as root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libhidapi-dev libudev-dev nettle-dev zlib1g-dev
+  libcli11-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-14-dev
+  xvfb xauth dpkg-dev fakeroot file
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "setup: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "setup: installed ${missing[*]}"

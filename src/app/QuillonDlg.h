@@ -1,0 +1,74 @@
+// The main window: its state record, its life and its handlers. Handlers of the other parts of the
+// system (image loading, reprogramming, hot-plug) are members too and live with their parts.
+#pragma once
+
+#include "app/QuillonEnv.h"
+#include "device/ZelHidApi.h"
+#include "platform/Dialog.h"
+
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+struct NameList;
+
+class CQuillonDlg : public CDialog {
+public:
+    explicit CQuillonDlg(CQuillonEnv& env);
+    ~CQuillonDlg() override;
+
+    bool OnInitDialog() override;
+    void DoDataExchange(CDataExchange& dx) override;
+    void OnOK() override;
+    void OnCancel() override;
+    const MessageMapEntry* GetMessageMap() const override;
+
+    // Handlers, in message-table order.
+    void OnPaint();
+    int OnQueryDragIcon();
+    void OnDestroy();
+    bool OnDeviceChange(const DeviceNotice& notice);
+    void OnAbout();
+    void OnOpenImage();
+    void OnStart();
+    void OnOptions();
+    void OnClose();
+    void OnTimer(unsigned nIdEvent);
+    void ClearTrace();
+
+    CQuillonEnv& Env() { return m_env; }
+    bool IsWorkerRunning() const { return m_bWorkerRunning.load(); }
+
+    // The state record.
+    std::atomic<bool> m_bBusy{false};
+    std::atomic<bool> m_bDeviceListStale{false};
+    std::atomic<uint32_t> m_nTimerId{0};
+    std::atomic<int32_t> m_nProgressPos{0};
+    int m_hIcon;
+    QString m_strModuleDir;
+    QString m_strIniPath;
+    uint8_t* m_pImageData = nullptr;
+    int32_t m_nImageSize = 0;
+    _ZEL_USB_DEV_INFO m_ImageInfo{};
+    _ZEL_USB_DEV_ID_INFO* m_pKnownIds = nullptr;
+    _ZEL_USB_DEV_INFO* m_pDfuPatchInfos = nullptr;
+    NameList* m_pControllerNames = nullptr;
+    NameList* m_pHdCodecNames = nullptr;
+    NameList* m_pIisCodecNames = nullptr;
+    _FLASH_INFO* m_pFlashInfo = nullptr;
+    uint32_t m_nMatchPolicy = 0;
+    bool m_bAutoVerify = false;
+    bool m_hDevNotify = false;          // a notice registration is held
+    std::thread m_hWorkerThread;
+    int32_t m_nOperation = 0;
+    int32_t m_bUpdateAll = 1;
+
+    // From Start until the worker has ended (Preparing included): no second worker, no end of the window.
+    std::atomic<bool> m_bWorkerRunning{false};
+
+private:
+    CQuillonEnv& m_env;
+};
+
+bool ResolveModuleDirectory(CQuillonDlg* pDlg);

@@ -1,0 +1,49 @@
+// The library's entry points, served by the backend selected at start-up.
+#include "device/ZelHidApi.h"
+
+#include <atomic>
+
+const _FLASH_INFO* g_pFlashInfo = nullptr;
+const _ZEL_USB_DEV_ID_INFO* g_pKnownIDs_NormalMode = nullptr;
+const _ZEL_USB_DEV_INFO* g_pKnownDfuPatchInfos = nullptr;
+
+namespace {
+std::atomic<IZelHidBackend*> g_pBackend{nullptr};
+}
+
+IZelHidBackend* SetZelHidBackend(IZelHidBackend* pBackend)
+{
+    return g_pBackend.exchange(pBackend);
+}
+
+const ZEL_USB_DEVICE_ARRAY* EnumZelUsbDevices(bool bRescan, const char16_t* pszPath)
+{
+    IZelHidBackend* pBackend = g_pBackend.load();
+    return pBackend ? pBackend->Enumerate(bRescan, pszPath) : nullptr;
+}
+
+CZelUsbDevice* AddZelUsbDevice(const char16_t* pszPath)
+{
+    IZelHidBackend* pBackend = g_pBackend.load();
+    return pBackend && pszPath ? pBackend->Add(pszPath) : nullptr;
+}
+
+void ReleaseZelUsbDevice(CZelUsbDevice* pDevice)
+{
+    IZelHidBackend* pBackend = g_pBackend.load();
+    if (pBackend && pDevice)
+        pBackend->Release(pDevice);
+}
+
+void ReleaseZelUsbDevice(const char16_t* pszPath)
+{
+    IZelHidBackend* pBackend = g_pBackend.load();
+    if (pBackend && pszPath)
+        pBackend->Release(pszPath);
+}
+
+void ReleaseZelUsbDevices()
+{
+    if (IZelHidBackend* pBackend = g_pBackend.load())
+        pBackend->ReleaseAll();
+}

@@ -1,0 +1,17 @@
+// The per-user store of the operator's preferences ("ZEL" / application title / section / value).
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class IPreferenceStore {
+public:
+    virtual ~IPreferenceStore() = default;
+    // A value that is missing or not a 32-bit integer reads as nDefault.
+    virtual uint32_t GetProfileInt(const QString& section, const QString& entry, uint32_t nDefault) = 0;
+    virtual bool WriteProfileInt(const QString& section, const QString& entry, uint32_t nValue) = 0;
+};
+
+// QSettings with organization "ZEL" and the application title as application name.
+std::unique_ptr<IPreferenceStore> CreateSettingsPreferenceStore(const QString& appTitle);
