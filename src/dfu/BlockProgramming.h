@@ -1,0 +1,29 @@
+// Which 4 KB blocks of the image are written into a device, and writing them under the flag-word
+// protocol.
+#pragma once
+
+#include <cstdint>
+
+class CQuillonDlg;
+class CZelUsbDevice;
+
+constexpr uint32_t kBlockSize = 4096;
+constexpr int32_t kDefaultFlagOffset = 0x3000;
+
+// The device's serial-number address: the SerialNumberAddr setting, the device's own value by default.
+uint32_t GetSerialNumberAddr(CQuillonDlg* pDlg, CZelUsbDevice* pDevice);
+
+// The blocks that hold the serial number: the address in units of 1,024 when it is a nonzero multiple
+// of 4,096, else none.
+uint32_t SerialNumberMask(uint32_t nSerialAddr);
+
+// The block mask and flag offset for this device, from the per-chip settings and "Update All".
+// False (after the refusal was shown) when no block may be written.
+bool SelectBlocks(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, uint32_t& nBlockMask, int32_t& nFlagOffset);
+
+// Bytes that ProgramBlocks writes for the mask, flag words aside.
+uint64_t SelectedByteCount(uint32_t nBlockMask, int32_t nImageSize);
+
+// One attempt: the flag word cleared, the selected blocks in ascending order, the flag word set.
+// True when every write succeeded. The image buffer is as before when it returns.
+bool ProgramBlocks(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, int32_t nFlagOffset, uint32_t nBlockMask);

@@ -1,0 +1,47 @@
+#include "dfu/DfuModeEntry.h"
+
+#include "app/QuillonDlg.h"
+#include "config/ChipsetNaming.h"
+#include "platform/FileIo.h"
+
+#include <cstdlib>
+
+QString BuildDfuPatchPath(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
+{
+    const uint8_t nController = static_cast<uint8_t>(GetEffectiveChipsetType(pDevice, pDlg) >> 8);
+    return pDlg->m_strModuleDir + GetControllerName(pDlg, nController) + QStringLiteral(".bin");
+}
+
+namespace {
+
+// A missing, unreadable or empty patch file is not told apart from a refused patch.
+bool LoadPatchFile(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
+{
+    uint8_t* pPatch = nullptr;
+    const int32_t nLength = ReadWholeFile(BuildDfuPatchPath(pDlg, pDevice), pPatch);
+    if (nLength <= 0)
+        return false;
+    // Exactly the file's bytes: the two zero bytes behind them are not part of the patch.
+    const bool bLoaded = pDevice->LoadDfuPatch(pPatch, static_cast<uint32_t>(nLength));
+    std::free(pPatch);
+    return bLoaded;
+}
+
+}  // namespace
+
+bool EnterDfuMode(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
+{
+    if (pDevice->IsHidDfuBootLoaderSupported()) {
+        if (!pDevice->SwitchToDfuMode())
+            return false;
+    } else if (!LoadPatchFile(pDlg, pDevice)) {
+        return false;
+    }
+
+    if (pDlg->m_pFlashInfo == nullptr)
+        return true;
+    if (pDevice->DetectFlash())
+        return true;
+    pDevice->SwitchToNormalMode();
+    return false;
+}
