@@ -23,6 +23,8 @@ public:
     void OnOK() override;
     void OnCancel() override;
     const MessageMapEntry* GetMessageMap() const override;
+    // Commands no table entry takes: the application's Exit and Help, then the framework's defaults.
+    intptr_t DefWindowProc(const Message& msg) override;
 
     // Handlers, in message-table order.
     void OnPaint();
