@@ -1,0 +1,94 @@
+// Quillon.ini: the path, the two entry tables and the per-chip settings.
+#include "config/Configuration.h"
+
+#include "app/QuillonDlg.h"
+#include "config/ChipsetNaming.h"
+#include "config/FlashTable.h"
+#include "config/ProfileAccess.h"
+#include "config/TableBlock.h"
+
+#include <cstdlib>
+
+namespace {
+
+// Reads "Num" of the section and allocates Num + 1 zeroed records; null when there is no table.
+void* AllocateEntryTable(CQuillonDlg* pDlg, const QString& section, uint32_t nRecordSize, int32_t& nCount)
+{
+    nCount = static_cast<int32_t>(ReadIniInt(pDlg, section, QStringLiteral("Num"), 0));
+    if (nCount <= 0 || nCount > kMaxConfigEntries)
+        return nullptr;
+    return AllocateTable(static_cast<uint32_t>(nCount) + 1u, nRecordSize);
+}
+
+}  // namespace
+
+bool LoadConfiguration(CQuillonDlg* pDlg)
+{
+    pDlg->m_strIniPath = pDlg->m_strModuleDir + QStringLiteral("Quillon.ini");
+    bool bResult = true;
+    if (!LoadKnownIds(pDlg))
+        bResult = false;
+    if (!LoadDfuPatchInfos(pDlg))
+        bResult = false;
+    pDlg->m_pControllerNames = LoadNameList(pDlg, NAME_CONTROLLER);
+    pDlg->m_pHdCodecNames = LoadNameList(pDlg, NAME_HDCODEC);
+    pDlg->m_pIisCodecNames = LoadNameList(pDlg, NAME_IISCODEC);
+    if (!pDlg->m_pControllerNames || !pDlg->m_pHdCodecNames || !pDlg->m_pIisCodecNames)
+        bResult = false;
+    if (!LoadFlashTable(pDlg))
+        bResult = false;
+    return bResult;
+}
+
+bool LoadKnownIds(CQuillonDlg* pDlg)
+{
+    const QString section = QStringLiteral("KnownIDs");
+    int32_t nCount = 0;
+    auto* pTable = static_cast<_ZEL_USB_DEV_ID_INFO*>(
+        AllocateEntryTable(pDlg, section, sizeof(_ZEL_USB_DEV_ID_INFO), nCount));
+    pDlg->m_pKnownIds = pTable;
+    if (!pTable)
+        return false;
+    for (int32_t i = 0; i < nCount; ++i) {
+        const QString text = ReadIniString(pDlg, section, QStringLiteral("ID%1").arg(i));
+        uint32_t values[3] = {};
+        ScanHexFields(reinterpret_cast<const char16_t*>(text.utf16()), values, 3);
+        _ZEL_USB_DEV_ID_INFO& record = pTable[i];
+        record.wVendorId = static_cast<uint16_t>(values[0]);
+        record.wProductId = static_cast<uint16_t>(values[1]);
+        record.dwUsage = values[2];
+    }
+    return true;
+}
+
+bool LoadDfuPatchInfos(CQuillonDlg* pDlg)
+{
+    const QString section = QStringLiteral("DfuPatchInfos");
+    int32_t nCount = 0;
+    auto* pTable = static_cast<_ZEL_USB_DEV_INFO*>(AllocateEntryTable(pDlg, section, sizeof(_ZEL_USB_DEV_INFO), nCount));
+    pDlg->m_pDfuPatchInfos = pTable;
+    if (!pTable)
+        return false;
+    for (int32_t i = 0; i < nCount; ++i) {
+        const QString text = ReadIniString(pDlg, section, QStringLiteral("Info%1").arg(i));
+        uint32_t values[6] = {};
+        ScanHexFields(reinterpret_cast<const char16_t*>(text.utf16()), values, 6);
+        _ZEL_USB_DEV_INFO& record = pTable[i];
+        record.wVendorId = static_cast<uint16_t>(values[0]);
+        record.wProductId = static_cast<uint16_t>(values[1]);
+        record.dwVersion = values[2];
+        record.dwSubVersion = values[3];
+        record.byChip[0] = static_cast<uint8_t>(values[4]);
+        record.byChip[1] = static_cast<uint8_t>(values[5]);
+    }
+    return true;
+}
+
+int32_t LookupChipSetting(uint32_t nSubVersion, CQuillonDlg* pDlg, const QString& setting, uint16_t nChipsetType,
+                          int32_t nDefault)
+{
+    const QString key = QStringLiteral("CHIP_%1_SUBV_%2")
+                            .arg(nChipsetType, 4, 16, QLatin1Char('0'))
+                            .arg(nSubVersion & 0xFFFFFF00u, 8, 16, QLatin1Char('0'));
+    return static_cast<int32_t>(ReadIniInt(pDlg, setting, key, nDefault));
+}
