@@ -1,0 +1,59 @@
+#include "app/QuillonDlg.h"
+#include "app/Resource.h"
+#include "app/Trace.h"
+#include "image/ZelFirmwareApi.h"
+#include "platform/FileIo.h"
+
+#include <cstdlib>
+
+namespace {
+
+QString Hex4(uint32_t nValue)
+{
+    return QStringLiteral("0x%1").arg(nValue & 0xFFFFu, 4, 16, QLatin1Char('0'));
+}
+
+QString Hex8(uint32_t nValue)
+{
+    return QStringLiteral("0x%1").arg(nValue, 8, 16, QLatin1Char('0'));
+}
+
+}  // namespace
+
+// Runs on the window's thread (menu) or the worker's (a download without loaded bytes). A refused file
+// changes nothing; an accepted file whose bytes cannot be read keeps its identity but loads no bytes.
+void CQuillonDlg::OnOpenImage()
+{
+    IDialogHost* pHost = Host();
+    FileDialogRequest request;
+    request.strFilter = QStringLiteral("DFU Files (*.bin)|*.bin|All Files (*.*)|*.*||");
+    request.bOverwritePrompt = true;
+    request.bHideReadOnly = true;
+    QString path;
+    if (!pHost->GetOpenFileName(request, path))
+        return;
+
+    CZelFirmwareImage image(path.toStdU16String().c_str());
+    _ZEL_USB_DEV_INFO info{};
+    const bool bIdentified = image.ParseImageInfo(&info);
+    if (!bIdentified && m_nMatchPolicy != 0) {
+        pHost->MessageBox(QStringLiteral("Incorrect image file, no useful information found!"));
+        return;
+    }
+
+    m_ImageInfo = info;
+    pHost->SetDlgItemText(IDC_IMG_FILE, path);
+    pHost->SetDlgItemText(IDC_IMG_VID, Hex4(info.wVendorId));
+    pHost->SetDlgItemText(IDC_IMG_PID, Hex4(info.wProductId));
+    pHost->SetDlgItemText(IDC_IMG_VERSION, Hex4(info.dwVersion));
+    pHost->SetDlgItemText(IDC_IMG_SUBVERSION, Hex8(info.dwSubVersion));
+    pHost->SetDlgItemText(IDC_IMG_CHIPSET, pHost->GetDlgItemText(IDC_DEV_CHIPSET));
+
+    std::free(m_pImageData);
+    m_pImageData = nullptr;
+    m_nImageSize = ReadWholeFile(path, m_pImageData);
+    if (m_nImageSize > 0)
+        AppendTrace(this, QStringLiteral("Open DFU file %1 succeeded\r\n").arg(path));
+    else
+        pHost->MessageBox(QStringLiteral("Read DFU file failed!"));
+}
