@@ -1,0 +1,292 @@
+// The profile readers (file and memory) against the same rules, plus what only the file reader does:
+// encodings on disk, noticing changes, refusing what is not a regular file.
+#include "platform/MemoryProfileReader.h"
+#include "platform/ProfileReader.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <sys/stat.h>
+#include <sys/time.h>
+
+namespace {
+
+bool WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// Sets a file's modification time explicitly, so that a change of content is visible however coarse the
+// file system's clock is.
+void SetModifiedTime(const QString& path, time_t seconds)
+{
+    timeval times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimes(QFile::encodeName(path).constData(), times), 0);
+}
+
+// A reader under test and a way to put a file's bytes where it reads them.
+struct ReaderUnderTest {
+    const char* pszName;
+    std::function<std::unique_ptr<IProfileReader>()> create;
+};
+
+void PrintTo(const ReaderUnderTest& reader, std::ostream* pOut)
+{
+    *pOut << reader.pszName;
+}
+
+class ProfileRulesTest : public ::testing::TestWithParam<ReaderUnderTest> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = m_dir.filePath("Quillon.ini");
+        m_reader = GetParam().create();
+    }
+
+    void SetText(const QByteArray& bytes)
+    {
+        if (auto* pMemory = dynamic_cast<CMemoryProfileReader*>(m_reader.get()))
+            pMemory->SetFile(m_path, bytes);
+        else
+            ASSERT_TRUE(WriteBytes(m_path, bytes));
+    }
+
+    QString Str(const char* section, const char* key, const QString& def = QStringLiteral("<default>"),
+                int nCapacity = 256)
+    {
+        return m_reader->GetPrivateProfileString(section, key, def, nCapacity, m_path);
+    }
+    uint32_t Int(const char* section, const char* key, int32_t def = 777)
+    {
+        return m_reader->GetPrivateProfileInt(section, key, def, m_path);
+    }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::unique_ptr<IProfileReader> m_reader;
+};
+
+TEST_P(ProfileRulesTest, NamesMatchWithoutCaseAndTheFirstOfDuplicatesWins)
+{
+    SetText("[KnownIDs]\n"
+            "Num=2\n"
+            "num=9\n"
+            "ID0=first\n"
+            "[Other]\n"
+            "ID0=other\n"
+            "[KNOWNIDS]\n"
+            "ID1=in a repeated section\n");
+    EXPECT_EQ(Int("knownids", "NUM"), 2u);
+    EXPECT_EQ(Str("KnownIds", "id0"), "first");
+    EXPECT_EQ(Str("other", "Id0"), "other");
+    EXPECT_EQ(Str("KnownIDs", "ID1"), "<default>");
+}
+
+TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
+{
+    SetText("; leading comment\n"
+            "orphan=before any section\n"
+            "  [ Section ]  \n"
+            ";Key=commented out\n"
+            "  Key  =   padded value   \n"
+            "Double=\"  quoted  \"\n"
+            "Single='x'\n"
+            "Mixed=\"x'\n"
+            "Nested=\"\"two\"\"\n"
+            "Lone=\"\n"
+            "Equals=a=b\n"
+            "Empty=\n"
+            "NoEquals\n"
+            "Semicolon=a;b\n");
+    EXPECT_EQ(Str("Section", "Key"), "padded value");
+    EXPECT_EQ(Str("Section", ";Key"), "<default>");
+    EXPECT_EQ(Str("Section", "Double"), "  quoted  ");
+    EXPECT_EQ(Str("Section", "Single"), "x");
+    EXPECT_EQ(Str("Section", "Mixed"), "\"x'");
+    EXPECT_EQ(Str("Section", "Nested"), "\"two\"");
+    EXPECT_EQ(Str("Section", "Lone"), "\"");
+    EXPECT_EQ(Str("Section", "Equals"), "a=b");
+    EXPECT_EQ(Str("Section", "Empty"), "");
+    EXPECT_EQ(Str("Section", "NoEquals"), "");
+    EXPECT_EQ(Str("Section", "Semicolon"), "a;b");
+    EXPECT_EQ(Str("", "orphan"), "<default>");
+}
+
+TEST_P(ProfileRulesTest, IntegerReading)
+{
+    const struct {
+        const char* pszValue;
+        uint32_t nExpected;
+    } cases[] = {
+        {"10", 10u},
+        {"0x1F", 0x1Fu},
+        {"0X1f", 0x1Fu},
+        {"-1", 0xFFFFFFFFu},
+        {"+5", 5u},
+        {"-0x10", 0xFFFFFFF0u},
+        {"12abc", 12u},
+        {"0x12g4", 0x12u},
+        {"abc", 0u},
+        {"0x", 0u},
+        {"4294967296", 0u},          // wraps to 32 bits
+        {"4294967297", 1u},
+        {"0x1FFFFFFFF", 0xFFFFFFFFu},
+        {"\"42\"", 42u},             // quotes go before the number is read
+        {"  7  ", 7u},
+        {"1 2", 1u},
+        {"0x3000", 0x3000u},
+    };
+    QByteArray text = "[S]\n";
+    for (size_t i = 0; i < std::size(cases); ++i)
+        text += "K" + QByteArray::number(static_cast<int>(i)) + "=" + cases[i].pszValue + "\n";
+    text += "Empty=\n";
+    SetText(text);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const QByteArray key = "K" + QByteArray::number(static_cast<int>(i));
+        EXPECT_EQ(Int("S", key.constData()), cases[i].nExpected) << cases[i].pszValue;
+    }
+    // An empty value and a missing key read as the default, negative defaults wrapped like values.
+    EXPECT_EQ(Int("S", "Empty", 5), 5u);
+    EXPECT_EQ(Int("S", "Missing", -1), 0xFFFFFFFFu);
+    EXPECT_EQ(Int("Nope", "K0", 0x3000), 0x3000u);
+}
+
+TEST_P(ProfileRulesTest, StringsAreCutToCapacityMinusOne)
+{
+    const QByteArray longValue(300, 'x');
+    // 254 ASCII characters, then U+1F600 (a surrogate pair in UTF-16) straddling the cut.
+    const QByteArray straddling = QByteArray(254, 'a') + "\xF0\x9F\x98\x80" + "tail";
+    SetText("[S]\nLong=" + longValue + "\nPair=" + straddling + "\nShort=abc\n");
+    EXPECT_EQ(Str("S", "Long"), QString(255, u'x'));
+    EXPECT_EQ(Str("S", "Pair"), QString(254, u'a'));   // never half a character
+    EXPECT_EQ(Str("S", "Short", "", 4), "abc");
+    EXPECT_EQ(Str("S", "Short", "", 3), "ab");
+    EXPECT_EQ(Str("S", "Short", "", 1), "");
+    EXPECT_EQ(Str("S", "Missing", QString(300, u'd')), QString(255, u'd'));
+}
+
+TEST_P(ProfileRulesTest, MissingFileGivesDefaults)
+{
+    EXPECT_EQ(Int("S", "K", 42), 42u);
+    EXPECT_EQ(Str("S", "K"), "<default>");
+}
+
+TEST_P(ProfileRulesTest, Encodings)
+{
+    const QByteArray body = "[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\n";
+    const QString expected = QStringLiteral("Z\u00e4hler \u20ac");
+
+    SetText("\xEF\xBB\xBF" + body);   // UTF-8 with byte order mark
+    EXPECT_EQ(Str("chipset\u00fc", "name"), expected);
+
+    SetText(body);                     // UTF-8 without
+    EXPECT_EQ(Str("CHIPSET\u00dc", "Name"), expected);
+
+    QString utf16Text = QString::fromUtf8(body);
+    QByteArray utf16("\xFF\xFE");
+    for (QChar c : utf16Text) {
+        utf16.append(static_cast<char>(c.unicode() & 0xFF));
+        utf16.append(static_cast<char>(c.unicode() >> 8));
+    }
+    SetText(utf16);                    // UTF-16LE with byte order mark
+    EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
+
+    SetText("[S]\r\nName=caf\xE9\r\n");   // not UTF-8: taken as Latin-1, nothing lost
+    EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9"));
+}
+
+TEST_P(ProfileRulesTest, LineEndsOfEveryKind)
+{
+    SetText("[A]\r\nX=1\r\n[B]\rY=2\r[C]\nZ=3");
+    EXPECT_EQ(Int("A", "X"), 1u);
+    EXPECT_EQ(Int("B", "Y"), 2u);
+    EXPECT_EQ(Int("C", "Z"), 3u);
+}
+
+TEST_P(ProfileRulesTest, ManyEntriesAreAllFound)
+{
+    QByteArray text = "[KnownIDs]\nNum=20000\n";
+    for (int i = 0; i < 20000; ++i)
+        text += "ID" + QByteArray::number(i) + "=0x2fe3, 0x" + QByteArray::number(i, 16) + ", 0\n";
+    SetText(text);
+    EXPECT_EQ(Int("KnownIDs", "Num"), 20000u);
+    EXPECT_EQ(Str("KnownIDs", "ID0"), "0x2fe3, 0x0, 0");
+    EXPECT_EQ(Str("KnownIDs", "ID19999"), "0x2fe3, 0x4e1f, 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, ProfileRulesTest,
+                         ::testing::Values(ReaderUnderTest{"File", [] { return CreateFileProfileReader(); }},
+                                           ReaderUnderTest{"Memory",
+                                                           [] {
+                                                               return std::unique_ptr<IProfileReader>(
+                                                                   std::make_unique<CMemoryProfileReader>());
+                                                           }}),
+                         [](const auto& info) { return std::string(info.param.pszName); });
+
+class FileProfileReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_path = m_dir.filePath("Quillon.ini");
+    }
+    uint32_t Int(const char* key) { return m_reader->GetPrivateProfileInt("S", key, 777, m_path); }
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::unique_ptr<IProfileReader> m_reader = CreateFileProfileReader();
+};
+
+TEST_F(FileProfileReaderTest, EditsAreSeenAtTheNextRead)
+{
+    ASSERT_TRUE(WriteBytes(m_path, "[S]\nA=1\n"));
+    SetModifiedTime(m_path, 1000000);
+    EXPECT_EQ(Int("A"), 1u);
+
+    // Same size, new content and time.
+    ASSERT_TRUE(WriteBytes(m_path, "[S]\nA=2\n"));
+    SetModifiedTime(m_path, 1000001);
+    EXPECT_EQ(Int("A"), 2u);
+
+    // New size, time set back to the first one.
+    ASSERT_TRUE(WriteBytes(m_path, "[S]\nA=345\n"));
+    SetModifiedTime(m_path, 1000000);
+    EXPECT_EQ(Int("A"), 345u);
+
+    // Replaced by another file.
+    const QString other = m_dir.filePath("new.ini");
+    ASSERT_TRUE(WriteBytes(other, "[S]\nA=6\n"));
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(m_path).constData()), 0);
+    EXPECT_EQ(Int("A"), 6u);
+
+    // Removed.
+    ASSERT_TRUE(QFile::remove(m_path));
+    EXPECT_EQ(Int("A"), 777u);
+}
+
+TEST_F(FileProfileReaderTest, WhatIsNotARegularFileReadsAsMissing)
+{
+    EXPECT_EQ(m_reader->GetPrivateProfileInt("S", "A", 9, m_dir.path()), 9u);
+    const QString fifo = m_dir.filePath("fifo.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(m_reader->GetPrivateProfileInt("S", "A", 9, fifo), 9u);   // returns, no writer needed
+}
+
+TEST(MemoryProfileReaderTest, CountsReadsAndForgetsRemovedFiles)
+{
+    CMemoryProfileReader reader;
+    reader.SetFile("/x/Quillon.ini", "[S]\nA=1\n");
+    EXPECT_EQ(reader.GetPrivateProfileInt("S", "A", 0, "/x/Quillon.ini"), 1u);
+    EXPECT_EQ(reader.GetPrivateProfileString("S", "A", "", 256, "/x/other.ini"), "");
+    EXPECT_EQ(reader.ReadCount(), 2);
+    reader.RemoveFile("/x/Quillon.ini");
+    EXPECT_EQ(reader.GetPrivateProfileInt("S", "A", 5, "/x/Quillon.ini"), 5u);
+}
+
+}  // namespace
