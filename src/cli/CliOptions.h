@@ -1,0 +1,79 @@
+// The command line of quillon-cli: every command, its arguments and the global options.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class CliCommand {
+    None,
+    List,
+    Info,
+    Download,
+    Upload,
+    ImageInfo,
+    ImageStamp,
+    FlashTableEncrypt,
+    FlashTableDecrypt,
+    FlashTableShow,
+    ConfigCheck,
+    Doctor,
+};
+
+// Exit status of every command.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;      // refused or failed: a message was shown
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_NOT_FOUND = 3;   // no such device or file
+
+struct CliOptions {
+    CliCommand command = CliCommand::None;
+
+    // Global options.
+    std::string strSimDir;                 // empty: QUILLON_SIM_DIR, else real devices
+    bool bJson = false;
+    std::optional<uint32_t> nMatchPolicy;  // overrides the stored preference for this run
+    std::optional<bool> bVerify;           // overrides the stored preference for this run
+    std::string strLogFile;
+    bool bQuiet = false;
+
+    // Device selection: an index from `list` or an interface path; empty: the first device.
+    std::string strDevice;
+    bool bAll = false;
+
+    // download
+    std::string strImage;
+    std::optional<bool> bUpdateAll;
+    bool bDryRun = false;
+    std::string strBackup;
+
+    // upload
+    std::string strFile;
+    bool bForce = false;
+
+    // image stamp, flash-table encrypt/decrypt: input and output files; image info, flash-table show
+    // use strIn alone (show: empty means the configured zel.dat).
+    std::string strIn;
+    std::string strOut;
+    uint16_t nVid = 0;
+    uint16_t nPid = 0;
+    uint32_t nVersion = 0;
+    uint32_t nSubVersion = 0;
+    uint8_t abyChip[2] = {0, 0};
+    bool bAppend = false;                  // image stamp: add the record after the image if need be
+
+    // config check: the folder holding Quillon.ini and zel.dat; empty: the program's own.
+    std::string strDir;
+};
+
+// Parses argv into options. Returns -1 when a command is to run; otherwise the exit status to end
+// with at once (0 after --help or --version, EXIT_USAGE after a usage error, printed to err).
+int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out, std::ostream& err);
+
+// A number as written on the command line: decimal, or hexadecimal after "0x"; the whole text must
+// be the number and fit in 32 bits.
+bool ParseCliNumber(const std::string& text, uint32_t& value);
+// "B1,B2": two bytes (each a number as above, at most 0xff).
+bool ParseChipBytes(const std::string& text, uint8_t abyChip[2]);

@@ -1,0 +1,202 @@
+#include "cli/CliWindow.h"
+
+#include "app/QuillonApp.h"
+#include "app/QuillonDlg.h"
+#include "app/Resource.h"
+#include "cli/CliOutput.h"
+#include "cli/OverridePreferenceStore.h"
+#include "device/zelhid/ZelHidBackend.h"
+#include "platform/Clock.h"
+#include "platform/ProfileReader.h"
+#include "platform/console/ConsoleHost.h"
+
+#include <QFileInfo>
+#include <chrono>
+
+namespace {
+
+// Both programs share one preference store: the window's application title names it.
+const char kAppTitle[] = "Quillon";
+
+QString Utf16(const char16_t* psz)
+{
+    return psz != nullptr ? QString::fromUtf16(psz) : QString();
+}
+
+bool IsIndex(const std::string& text)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::string EffectiveSimDir(const CliOptions& options)
+{
+    return options.strSimDir.empty() ? SimDirFromEnvironment() : options.strSimDir;
+}
+
+int CCliWindow::DeviceCount()
+{
+    return m_host.ComboGetCount(IDC_DEVICE_COMBO);
+}
+
+CZelUsbDevice* CCliWindow::DeviceAt(int nIndex)
+{
+    return static_cast<CZelUsbDevice*>(m_host.ComboGetItemData(IDC_DEVICE_COMBO, nIndex));
+}
+
+QString CCliWindow::DevicePath(int nIndex)
+{
+    CZelUsbDevice* pDevice = DeviceAt(nIndex);
+    return pDevice != nullptr ? Utf16(pDevice->GetDevicePath()) : QString();
+}
+
+int CCliWindow::FindDeviceByPath(const QString& path)
+{
+    const int nCount = DeviceCount();
+    for (int i = 0; i < nCount; ++i)
+        if (DevicePath(i) == path)
+            return i;
+    for (int i = 0; i < nCount; ++i)
+        if (DevicePath(i).compare(path, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+int CCliWindow::FindDevice(const std::string& selector)
+{
+    const int nCount = DeviceCount();
+    if (selector.empty())
+        return nCount > 0 ? 0 : -1;
+    if (IsIndex(selector)) {
+        const int nIndex = std::stoi(selector);
+        return nIndex < nCount ? nIndex : -1;
+    }
+    return FindDeviceByPath(QString::fromStdString(selector));
+}
+
+bool CCliWindow::Select(int nIndex)
+{
+    return m_host.SelectComboItem(IDC_DEVICE_COMBO, nIndex);
+}
+
+bool CCliWindow::IsUpdateAllOptional(int nIndex)
+{
+    Select(nIndex);
+    return m_host.IsDlgItemEnabled(IDC_UPDATE_ALL);
+}
+
+nlohmann::json CCliWindow::Describe(int nIndex)
+{
+    Select(nIndex);
+    CZelUsbDevice* pDevice = DeviceAt(nIndex);
+    auto text = [this](int nId) { return m_host.GetDlgItemText(nId).toStdString(); };
+    return {
+        {"index", nIndex},
+        {"path", DevicePath(nIndex).toStdString()},
+        {"product", m_host.ComboGetText(IDC_DEVICE_COMBO, nIndex).toStdString()},
+        {"vendor_id", text(IDC_DEV_VID)},
+        {"product_id", text(IDC_DEV_PID)},
+        {"version", text(IDC_DEV_VERSION)},
+        {"subversion", text(IDC_DEV_SUBVERSION)},
+        {"chipset", text(IDC_DEV_CHIPSET)},
+        {"boot_loader", pDevice != nullptr && pDevice->IsHidDfuBootLoaderSupported()},
+        {"update_all_optional", m_host.IsDlgItemEnabled(IDC_UPDATE_ALL)},
+    };
+}
+
+bool CCliWindow::OpenImage(const QString& path)
+{
+    m_output.TakeSeen();
+    m_session.QueueOpenFileAnswer(path);
+    m_host.ChooseMenuItem(ID_FILE_OPEN_IMAGE);
+    const CCliOutput::Seen seen = m_output.TakeSeen();
+    return seen.messages.isEmpty() && m_dlg.m_pImageData != nullptr;
+}
+
+void CCliWindow::SetControls(bool bUpload, std::optional<bool> bUpdateAll)
+{
+    m_host.Click(bUpload ? IDC_UPLOAD : IDC_DOWNLOAD);
+    if (bUpdateAll && (m_host.GetCheck(IDC_UPDATE_ALL) != 0) != *bUpdateAll)
+        m_host.Click(IDC_UPDATE_ALL);
+}
+
+void CCliWindow::StoreControls(bool bUpload, std::optional<bool> bUpdateAll)
+{
+    SetControls(bUpload, bUpdateAll);
+    m_dlg.UpdateData(true);
+}
+
+void CCliWindow::StartOperation(bool bUpload, std::optional<bool> bUpdateAll)
+{
+    SetControls(bUpload, bUpdateAll);
+    m_output.TakeSeen();
+    m_host.Click(IDC_START);
+    WaitForWorker();
+    m_output.EndProgress();
+}
+
+// Device notices and whatever the worker posts are delivered here, on the window's thread, as the
+// window's message loop would deliver them.
+void CCliWindow::WaitForWorker()
+{
+    while (m_dlg.IsWorkerRunning())
+        m_host.DeliverNext(std::chrono::milliseconds(20));
+    m_host.PumpMessages();
+}
+
+int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensus,
+                  const std::function<int(CCliWindow&)>& body)
+{
+    const std::string simDir = EffectiveSimDir(options);
+    std::unique_ptr<IZelHidBackend> pBackend;
+    std::unique_ptr<IDeviceNotifier> pNotifier;
+    if (!simDir.empty()) {
+        pBackend = CreateEmulatorBackend(simDir);
+        pNotifier = CreateSimFolderNotifier(simDir);
+    } else {
+        pBackend = CreateHidapiBackend();
+        pNotifier = CreateUdevNotifier();
+    }
+    IZelHidBackend* pPrevious = SetZelHidBackend(pBackend.get());
+
+    std::unique_ptr<IProfileReader> pProfile = CreateFileProfileReader();
+    std::unique_ptr<IPreferenceStore> pStore = CreateSettingsPreferenceStore(QString::fromLatin1(kAppTitle));
+    COverridePreferenceStore prefs(*pStore, options.nMatchPolicy, options.bVerify);
+
+    CQuillonEnv env;
+    env.strExecutablePath = ReadExecutablePath();
+    env.strAppTitle = QString::fromLatin1(kAppTitle);
+    env.pProfile = pProfile.get();
+    env.pPrefs = &prefs;
+    env.pClock = &SystemClock();
+    env.pNotifier = pNotifier.get();
+    env.pProgress = &output;
+
+    CConsoleSession session;
+    session.SetCaption(env.strAppTitle);
+    session.SetMessageBoxSink([&output](const QString& text) { output.Message(text); });
+    session.SetTraceSink([&output](const QString& text) { output.Trace(text); });
+    // Never a question on the terminal: a file dialog that the command did not answer is cancelled.
+    session.SetFileAnswerer([](bool, const FileDialogRequest&, QString&) { return false; });
+
+    output.SetTraceShown(bShowCensus);
+    int nExit = EXIT_FAILED;
+    CConsoleHostFactory factory(session);
+    factory.onCreated = [&](CConsoleHost& host) {
+        output.SetTraceShown(true);
+        CCliWindow window(host, session, static_cast<CQuillonDlg&>(host.Dialog()), output);
+        nExit = body(window);
+        host.PressEscape();
+    };
+    CQuillonApp app;
+    app.InitInstance(factory, env);
+
+    SetZelHidBackend(pPrevious);
+    return nExit;
+}

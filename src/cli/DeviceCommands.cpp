@@ -1,0 +1,355 @@
+// list, info, download and upload: the main window's own flows, driven through the headless host.
+//
+// Outcome of an operation: the flows report only through the trace and message boxes, so that is what
+// is judged. A download succeeded when it traced "Firmware upgrade succeeded....\r\n" and showed no
+// message box (a message after it, "Device switching to normal mode failed!\r\n", leaves the device in
+// DFU mode and counts as a failure); an upload, likewise with "Firmware upload succeeded!\r\n".
+#include "app/QuillonDlg.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOutput.h"
+#include "cli/CliWindow.h"
+#include "dfu/AdmissionCheck.h"
+#include "dfu/BlockProgramming.h"
+#include "platform/console/ConsoleHost.h"
+
+#include <QFileInfo>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+const char kDownloadSucceeded[] = "Firmware upgrade succeeded....\r\n";
+const char kUploadSucceeded[] = "Firmware upload succeeded!\r\n";
+
+std::string Hex(uint32_t nValue, int nDigits)
+{
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%0*x", nDigits, nValue);
+    return sz;
+}
+
+std::string DescribeText(const nlohmann::json& device)
+{
+    std::ostringstream text;
+    text << "No." << device["index"].get<int>() << ": " << device["path"].get<std::string>() << "\n"
+         << "  Product:     " << device["product"].get<std::string>() << "\n"
+         << "  Vendor ID:   " << device["vendor_id"].get<std::string>() << "\n"
+         << "  Product ID:  " << device["product_id"].get<std::string>() << "\n"
+         << "  Version:     " << device["version"].get<std::string>() << "\n"
+         << "  Subversion:  " << device["subversion"].get<std::string>() << "\n"
+         << "  Chipset:     " << device["chipset"].get<std::string>() << "\n"
+         << "  Boot loader: " << (device["boot_loader"].get<bool>() ? "yes" : "no") << "\n"
+         << "  Update All:  " << (device["update_all_optional"].get<bool>() ? "optional" : "always") << "\n";
+    return text.str();
+}
+
+std::string DeviceName(CCliWindow& window, int nIndex)
+{
+    return "No." + std::to_string(nIndex) + " (" + window.DevicePath(nIndex).toStdString() + ")";
+}
+
+int NoSuchDevice(CCliOutput& output, const std::string& selector)
+{
+    output.Error(selector.empty() ? std::string("no device found") : "no such device: " + selector);
+    return EXIT_NOT_FOUND;
+}
+
+bool Succeeded(const CCliOutput::Seen& seen, const char* pszSuccess)
+{
+    return seen.messages.isEmpty() && seen.trace.contains(QString::fromLatin1(pszSuccess));
+}
+
+QString AbsolutePath(const std::string& path)
+{
+    return QFileInfo(QString::fromStdString(path)).absoluteFilePath();
+}
+
+bool UploadOne(CCliWindow& window, int nIndex, const std::string& file)
+{
+    window.Select(nIndex);
+    window.Session().QueueSaveFileAnswer(AbsolutePath(file));
+    window.StartOperation(true, std::nullopt);
+    return Succeeded(window.Output().TakeSeen(), kUploadSucceeded);
+}
+
+bool DownloadOne(CCliWindow& window, int nIndex, const std::string& image, std::optional<bool> bUpdateAll)
+{
+    window.Select(nIndex);
+    if (!window.OpenImage(AbsolutePath(image)))
+        return false;
+    window.StartOperation(false, bUpdateAll);
+    return Succeeded(window.Output().TakeSeen(), kDownloadSucceeded);
+}
+
+struct MatchRow {
+    uint32_t nBit;
+    const char* pszName;
+};
+
+const MatchRow kMatchRows[] = {
+    {MATCH_VENDOR_ID, "Vendor ID"},
+    {MATCH_PRODUCT_ID, "Product ID"},
+    {MATCH_VERSION, "Version"},
+    {MATCH_SUBVERSION, "Subversion"},
+    {MATCH_CHIPSET, "Chipset Type"},
+};
+
+// Display only: the blocks ProgramBlocks visits for this mask, and whether it brackets them with the
+// flag word (the same conditions it checks).
+nlohmann::json PlannedBlocks(const CQuillonDlg& dlg, uint32_t nBlockMask)
+{
+    nlohmann::json blocks = nlohmann::json::array();
+    uint32_t nRemaining = nBlockMask;
+    int64_t nOffset = 0;
+    int64_t nLength = kBlockSize;
+    for (int nBlock = 0; nRemaining != 0 && nOffset < dlg.m_nImageSize; ++nBlock) {
+        if ((nRemaining & 1) != 0) {
+            nLength = std::min<int64_t>(nLength, dlg.m_nImageSize - nOffset);
+            blocks.push_back({{"block", nBlock}, {"offset", nOffset}, {"length", nLength}});
+        }
+        nRemaining >>= 1;
+        nOffset += nLength;
+    }
+    return blocks;
+}
+
+bool FlagWordApplies(const CQuillonDlg& dlg, int32_t nFlagOffset)
+{
+    if (nFlagOffset <= 0 || nFlagOffset % static_cast<int32_t>(kBlockSize) != 0 ||
+        static_cast<int64_t>(nFlagOffset) + 2 >= dlg.m_nImageSize)
+        return false;
+    return dlg.m_pImageData[nFlagOffset] == 0xAA && dlg.m_pImageData[nFlagOffset + 1] == 0xAA;
+}
+
+// The admission check row by row (each row alone, its message only recorded), then the check and the
+// block selection as the download runs them, with their messages. Nothing is sent to the device but
+// the identity queries.
+bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
+{
+    CCliOutput& output = window.Output();
+    CQuillonDlg& dlg = window.Dlg();
+    window.Select(nIndex);
+    if (!window.OpenImage(AbsolutePath(options.strImage)))
+        return false;
+    window.StoreControls(false, options.bUpdateAll);
+    auto* pDevice = window.DeviceAt(nIndex);
+
+    std::ostringstream text;
+    text << "Device " << DeviceName(window, nIndex) << "\n";
+    nlohmann::json checks = nlohmann::json::array();
+    const uint32_t nPolicy = dlg.m_nMatchPolicy;
+    for (const MatchRow& row : kMatchRows) {
+        nlohmann::json check = {{"check", row.pszName}, {"bit", row.nBit}};
+        std::string verdict = "not checked";
+        if ((nPolicy & row.nBit) != 0) {
+            output.TakeSeen();
+            output.SetCapture(true);
+            dlg.m_nMatchPolicy = row.nBit;
+            const bool bPass = CheckImageMatch(&dlg, pDevice);
+            dlg.m_nMatchPolicy = nPolicy;
+            output.SetCapture(false);
+            const CCliOutput::Seen seen = output.TakeSeen();
+            verdict = bPass ? "pass" : "fail";
+            if (!seen.messages.isEmpty())
+                check["message"] = seen.messages.front().toStdString();
+        }
+        check["verdict"] = verdict;
+        text << "  " << row.pszName << ": " << std::string(13 - std::strlen(row.pszName), ' ') << verdict;
+        if (check.contains("message"))
+            text << " (" << check["message"].get<std::string>() << ")";
+        text << "\n";
+        checks.push_back(check);
+    }
+
+    const bool bAdmitted = CheckImageMatch(&dlg, pDevice);
+    uint32_t nBlockMask = 0;
+    int32_t nFlagOffset = 0;
+    const bool bSelected = SelectBlocks(&dlg, pDevice, nBlockMask, nFlagOffset);
+    const nlohmann::json blocks = PlannedBlocks(dlg, nBlockMask);
+    const bool bFlagWord = FlagWordApplies(dlg, nFlagOffset);
+    const bool bOk = bAdmitted && bSelected;
+
+    text << "  Update All:    " << (dlg.m_bUpdateAll ? "yes" : "no") << "\n"
+         << "  Block mask:    " << Hex(nBlockMask, 8) << "\n"
+         << "  Blocks:       ";
+    if (blocks.empty())
+        text << " none";
+    for (const auto& block : blocks)
+        text << " " << block["block"].get<int>() << " (" << Hex(block["offset"].get<uint32_t>(), 5) << ", "
+             << block["length"].get<int>() << " bytes)";
+    text << "\n  Flag offset:   " << Hex(static_cast<uint32_t>(nFlagOffset), 4)
+         << (bFlagWord ? " (flag word 0xAA 0xAA: cleared first, set last)" : " (no flag word written)") << "\n"
+         << "  Verdict:       " << (bOk ? "the download would be admitted" : "the download would be refused")
+         << "\n";
+
+    output.Event({{"event", "dry-run"},
+                  {"index", nIndex},
+                  {"path", window.DevicePath(nIndex).toStdString()},
+                  {"match_policy", nPolicy},
+                  {"checks", checks},
+                  {"admitted", bAdmitted},
+                  {"update_all", dlg.m_bUpdateAll != 0},
+                  {"block_mask", nBlockMask},
+                  {"blocks", blocks},
+                  {"bytes", SelectedByteCount(nBlockMask, dlg.m_nImageSize)},
+                  {"flag_offset", nFlagOffset},
+                  {"flag_word", bFlagWord},
+                  {"ok", bOk}},
+                 text.str());
+    return bOk;
+}
+
+// "Update All" may only be asked for where the window lets the operator change it.
+bool CheckUpdateAll(CCliWindow& window, const std::vector<int>& indexes, const CliOptions& options)
+{
+    if (!options.bUpdateAll)
+        return true;
+    for (int nIndex : indexes) {
+        if (!window.IsUpdateAllOptional(nIndex)) {
+            window.Output().Error(std::string(*options.bUpdateAll ? "--update-all" : "--no-update-all") +
+                                  ": \"Update All\" is not optional for device " + DeviceName(window, nIndex) +
+                                  "; the window keeps it checked and disabled, so its boot-loader blocks are "
+                                  "always written");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RefuseExisting(CCliOutput& output, const std::string& path, const char* pszHow)
+{
+    if (!QFileInfo::exists(QString::fromStdString(path)))
+        return false;
+    output.Error(path + " exists; " + pszHow);
+    return true;
+}
+
+}  // namespace
+
+int RunList(const CliOptions& options, CCliOutput& output)
+{
+    return RunWithWindow(options, output, false, [&](CCliWindow& window) {
+        nlohmann::json devices = nlohmann::json::array();
+        std::string text;
+        for (int i = 0; i < window.DeviceCount(); ++i) {
+            devices.push_back(window.Describe(i));
+            text += DescribeText(devices.back());
+        }
+        if (devices.empty())
+            text = "No device found.\n";
+        output.Result({{"command", "list"}, {"devices", devices}}, text);
+        return EXIT_OK;
+    });
+}
+
+int RunInfo(const CliOptions& options, CCliOutput& output)
+{
+    return RunWithWindow(options, output, false, [&](CCliWindow& window) {
+        const int nIndex = window.FindDevice(options.strDevice);
+        if (nIndex < 0)
+            return NoSuchDevice(output, options.strDevice);
+        const nlohmann::json device = window.Describe(nIndex);
+        output.Result({{"command", "info"}, {"device", device}}, DescribeText(device));
+        return EXIT_OK;
+    });
+}
+
+int RunDownload(const CliOptions& options, CCliOutput& output)
+{
+    if (!QFileInfo(QString::fromStdString(options.strImage)).isFile()) {
+        output.Error("no such file: " + options.strImage);
+        return EXIT_NOT_FOUND;
+    }
+    if (!options.strBackup.empty() && RefuseExisting(output, options.strBackup, "a backup never replaces a file"))
+        return EXIT_FAILED;
+
+    return RunWithWindow(options, output, true, [&](CCliWindow& window) {
+        std::vector<int> indexes;
+        if (options.bAll) {
+            for (int i = 0; i < window.DeviceCount(); ++i)
+                indexes.push_back(i);
+            if (indexes.empty())
+                return NoSuchDevice(output, {});
+        } else {
+            const int nIndex = window.FindDevice(options.strDevice);
+            if (nIndex < 0)
+                return NoSuchDevice(output, options.strDevice);
+            indexes.push_back(nIndex);
+        }
+        if (!CheckUpdateAll(window, indexes, options))
+            return EXIT_USAGE;
+
+        if (options.bDryRun) {
+            bool bAllOk = true;
+            for (int nIndex : indexes)
+                bAllOk = DryRunOne(window, nIndex, options) && bAllOk;
+            output.Result({{"command", "download"}, {"dry_run", true}, {"ok", bAllOk}}, "");
+            return bAllOk ? EXIT_OK : EXIT_FAILED;
+        }
+
+        if (!options.strBackup.empty()) {
+            const bool bSaved = UploadOne(window, indexes.front(), options.strBackup);
+            output.Event({{"event", "backup"}, {"path", options.strBackup}, {"ok", bSaved}},
+                         bSaved ? "" : "Backup into " + options.strBackup + " failed; nothing was downloaded.\n");
+            if (!bSaved) {
+                output.Result({{"command", "download"}, {"ok", false}, {"backup", false}}, "");
+                return EXIT_FAILED;
+            }
+        }
+
+        if (!options.bAll) {
+            const bool bOk = DownloadOne(window, indexes.front(), options.strImage, options.bUpdateAll);
+            output.Result({{"command", "download"},
+                           {"ok", bOk},
+                           {"index", indexes.front()},
+                           {"path", window.DevicePath(indexes.front()).toStdString()}},
+                          "");
+            return bOk ? EXIT_OK : EXIT_FAILED;
+        }
+
+        // The list may change under the downloads (an entry is re-inserted, a device may go), so each
+        // device is found again by its path.
+        std::vector<QString> paths;
+        for (int nIndex : indexes)
+            paths.push_back(window.DevicePath(nIndex));
+        nlohmann::json outcomes = nlohmann::json::array();
+        int nSucceeded = 0;
+        for (size_t i = 0; i < paths.size(); ++i) {
+            const int nIndex = window.FindDeviceByPath(paths[i]);
+            const bool bOk = nIndex >= 0 && DownloadOne(window, nIndex, options.strImage, options.bUpdateAll);
+            nSucceeded += bOk ? 1 : 0;
+            const nlohmann::json outcome = {{"event", "device-result"},
+                                            {"index", static_cast<int>(i)},
+                                            {"path", paths[i].toStdString()},
+                                            {"ok", bOk}};
+            outcomes.push_back(outcome);
+            output.Event(outcome, "No." + std::to_string(i) + " " + paths[i].toStdString() + ": download " +
+                                      (bOk ? "succeeded" : nIndex < 0 ? "not run, the device has gone" : "failed") +
+                                      "\n");
+        }
+        const bool bAllOk = nSucceeded == static_cast<int>(paths.size());
+        output.Result({{"command", "download"}, {"ok", bAllOk}, {"devices", outcomes}},
+                      std::to_string(nSucceeded) + " of " + std::to_string(paths.size()) +
+                          " downloads succeeded\n");
+        return bAllOk ? EXIT_OK : EXIT_FAILED;
+    });
+}
+
+int RunUpload(const CliOptions& options, CCliOutput& output)
+{
+    if (!options.bForce && RefuseExisting(output, options.strFile, "add --force to replace it"))
+        return EXIT_FAILED;
+    return RunWithWindow(options, output, true, [&](CCliWindow& window) {
+        const int nIndex = window.FindDevice(options.strDevice);
+        if (nIndex < 0)
+            return NoSuchDevice(output, options.strDevice);
+        const QString path = window.DevicePath(nIndex);
+        const bool bOk = UploadOne(window, nIndex, options.strFile);
+        output.Result({{"command", "upload"}, {"ok", bOk}, {"index", nIndex}, {"path", path.toStdString()},
+                       {"file", options.strFile}},
+                      "");
+        return bOk ? EXIT_OK : EXIT_FAILED;
+    });
+}

@@ -1,0 +1,267 @@
+// image info / stamp and flash-table encrypt / decrypt / show: the program's own image library and
+// flash table code, applied to files.
+#include "cli/CliCommands.h"
+#include "cli/CliOutput.h"
+#include "app/QuillonApp.h"
+#include "config/FlashTable.h"
+#include "image/ZelFirmwareApi.h"
+#include "platform/FileIo.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+std::string Hex(uint32_t nValue, int nDigits)
+{
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "0x%0*x", nDigits, nValue);
+    return sz;
+}
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+// The whole file, or an error (3 when it is missing, 1 when it is empty or unreadable) in nExit.
+Buffer ReadInput(CCliOutput& output, const std::string& path, int32_t& nLength, int& nExit)
+{
+    if (!QFileInfo(Q(path)).isFile()) {
+        output.Error("no such file: " + path);
+        nExit = EXIT_NOT_FOUND;
+        return nullptr;
+    }
+    uint8_t* pData = nullptr;
+    nLength = ReadWholeFile(Q(path), pData);
+    if (nLength == 0) {
+        output.Error("cannot read " + path + " (empty, unreadable or 2 GiB or more)");
+        nExit = EXIT_FAILED;
+        return nullptr;
+    }
+    return Buffer(pData);
+}
+
+bool WriteOutput(CCliOutput& output, const std::string& path, const uint8_t* pData, size_t nLength)
+{
+    QSaveFile file(Q(path));
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(reinterpret_cast<const char*>(pData), static_cast<qint64>(nLength)) == static_cast<qint64>(nLength) &&
+        file.commit())
+        return true;
+    output.Error("cannot write " + path);
+    return false;
+}
+
+uint32_t BigEndian(const uint8_t* p, int nBytes)
+{
+    uint32_t nValue = 0;
+    for (int i = 0; i < nBytes; ++i)
+        nValue = (nValue << 8) | p[i];
+    return nValue;
+}
+
+nlohmann::json IdentityJson(const _ZEL_USB_DEV_INFO& info)
+{
+    return {{"vendor_id", Hex(info.wVendorId, 4)},
+            {"product_id", Hex(info.wProductId, 4)},
+            {"version", Hex(info.dwVersion & 0xFFFF, 4)},
+            {"version_field", Hex(info.dwVersion, 8)},
+            {"subversion", Hex(info.dwSubVersion, 8)},
+            {"chip", {info.byChip[0], info.byChip[1]}}};
+}
+
+std::string IdentityText(const _ZEL_USB_DEV_INFO& info)
+{
+    std::ostringstream text;
+    text << "Vendor ID:   " << Hex(info.wVendorId, 4) << "\n"
+         << "Product ID:  " << Hex(info.wProductId, 4) << "\n"
+         << "Version:     " << Hex(info.dwVersion & 0xFFFF, 4) << " (field " << Hex(info.dwVersion, 8) << ")\n"
+         << "Subversion:  " << Hex(info.dwSubVersion, 8) << "\n"
+         << "Chip bytes:  " << Hex(info.byChip[0], 2) << ", " << Hex(info.byChip[1], 2) << "\n";
+    return text.str();
+}
+
+// A plain table text is checked before it is encrypted: the program must be able to load it.
+int CountChips(const uint8_t* pText)
+{
+    int nParsed = 0;
+    Buffer table(reinterpret_cast<uint8_t*>(ParseFlashTableText(reinterpret_cast<const char*>(pText), nParsed)));
+    return table ? nParsed : -1;
+}
+
+}  // namespace
+
+std::string ProgramDataDir()
+{
+    const QString exe = ReadExecutablePath();
+    return exe.isEmpty() ? std::string() : (QFileInfo(exe).absolutePath() + QLatin1Char('/')).toStdString();
+}
+
+int RunImageInfo(const CliOptions& options, CCliOutput& output)
+{
+    int nExit = EXIT_OK;
+    int32_t nLength = 0;
+    Buffer data = ReadInput(output, options.strIn, nLength, nExit);
+    if (!data)
+        return nExit;
+    _ZEL_USB_DEV_INFO info{};
+    CZelFirmwareImage image(std::filesystem::path(options.strIn));
+    if (!image.ParseImageInfo(&info)) {
+        output.Error(options.strIn + " holds no intact identity record");
+        return EXIT_FAILED;
+    }
+    size_t nOffset = 0;
+    _ZEL_USB_DEV_INFO found{};
+    FindImageRecord(data.get(), static_cast<size_t>(nLength), found, &nOffset);
+    nlohmann::json result = {{"command", "image info"}, {"file", options.strIn}, {"size", nLength},
+                             {"record_offset", nOffset}};
+    result.update(IdentityJson(info));
+    output.Result(result, "File:        " + options.strIn + "\nSize:        " + std::to_string(nLength) +
+                              " bytes\n" + IdentityText(info) + "Record at:   " +
+                              Hex(static_cast<uint32_t>(nOffset), 1) + "\n");
+    return EXIT_OK;
+}
+
+int RunImageStamp(const CliOptions& options, CCliOutput& output)
+{
+    int nExit = EXIT_OK;
+    int32_t nLength = 0;
+    Buffer data = ReadInput(output, options.strIn, nLength, nExit);
+    if (!data)
+        return nExit;
+    std::vector<uint8_t> image(data.get(), data.get() + nLength);
+    _ZEL_USB_DEV_INFO info{};
+    info.wVendorId = options.nVid;
+    info.wProductId = options.nPid;
+    info.dwVersion = options.nVersion;
+    info.dwSubVersion = options.nSubVersion;
+    info.byChip[0] = options.abyChip[0];
+    info.byChip[1] = options.abyChip[1];
+
+    const char* pszHow = nullptr;
+    switch (StampImageRecord(image, info, options.bAppend)) {
+    case StampResult::Replaced:
+        pszHow = "replaced";
+        break;
+    case StampResult::Trailer:
+        pszHow = "trailer";
+        break;
+    case StampResult::Appended:
+        pszHow = "appended";
+        break;
+    case StampResult::NoRoom:
+        output.Error(options.strIn + " has no identity record and its last " + std::to_string(kImageRecordSize) +
+                     " bytes are not erased (0xff); nothing was written (--append adds the record after the image)");
+        return EXIT_FAILED;
+    }
+    if (!WriteOutput(output, options.strOut, image.data(), image.size()))
+        return EXIT_FAILED;
+    nlohmann::json result = {{"command", "image stamp"}, {"file", options.strOut}, {"size", image.size()},
+                             {"record", pszHow}};
+    result.update(IdentityJson(info));
+    const std::string how = std::string(pszHow) == "replaced"   ? "the identity record was replaced"
+                            : std::string(pszHow) == "trailer" ? "the identity record took the erased last bytes"
+                                                               : "the identity record was appended";
+    output.Result(result, options.strOut + ": " + how + " (" + std::to_string(image.size()) + " bytes)\n" +
+                              IdentityText(info));
+    return EXIT_OK;
+}
+
+int RunFlashTableEncrypt(const CliOptions& options, CCliOutput& output)
+{
+    int nExit = EXIT_OK;
+    int32_t nLength = 0;
+    Buffer data = ReadInput(output, options.strIn, nLength, nExit);
+    if (!data)
+        return nExit;
+    const int nChips = CountChips(data.get());
+    if (nChips <= 0) {
+        output.Error(options.strIn + " is not a flash chip table: it must start with \"Chip\", then hold chip "
+                                     "lines after the header line");
+        return EXIT_FAILED;
+    }
+    if (!EncryptFlashTable(data.get(), nLength) ||
+        !WriteOutput(output, options.strOut, data.get(), static_cast<size_t>(nLength)))
+        return EXIT_FAILED;
+    output.Result({{"command", "flash-table encrypt"}, {"file", options.strOut}, {"chips", nChips},
+                   {"size", nLength}},
+                  options.strOut + ": " + std::to_string(nChips) + " flash chips, " + std::to_string(nLength) +
+                      " bytes\n");
+    return EXIT_OK;
+}
+
+int RunFlashTableDecrypt(const CliOptions& options, CCliOutput& output)
+{
+    int nExit = EXIT_OK;
+    int32_t nLength = 0;
+    Buffer data = ReadInput(output, options.strIn, nLength, nExit);
+    if (!data)
+        return nExit;
+    if (!DecryptFlashTable(data.get(), nLength) || CountChips(data.get()) < 0) {
+        output.Error(options.strIn + " does not decrypt to a flash chip table (no \"Chip\" header)");
+        return EXIT_FAILED;
+    }
+    if (!WriteOutput(output, options.strOut, data.get(), static_cast<size_t>(nLength)))
+        return EXIT_FAILED;
+    output.Result({{"command", "flash-table decrypt"}, {"file", options.strOut}, {"size", nLength}},
+                  options.strOut + ": " + std::to_string(nLength) + " bytes of plain table text\n");
+    return EXIT_OK;
+}
+
+int RunFlashTableShow(const CliOptions& options, CCliOutput& output)
+{
+    const std::string path = options.strIn.empty() ? ProgramDataDir() + "zel.dat" : options.strIn;
+    int nExit = EXIT_OK;
+    int32_t nLength = 0;
+    Buffer data = ReadInput(output, path, nLength, nExit);
+    if (!data)
+        return nExit;
+    int nParsed = 0;
+    Buffer table;
+    if (DecryptFlashTable(data.get(), nLength))
+        table.reset(reinterpret_cast<uint8_t*>(ParseFlashTableText(reinterpret_cast<const char*>(data.get()), nParsed)));
+    if (!table) {
+        output.Error(path + " does not decrypt to a flash chip table (no \"Chip\" header, or no line end)");
+        return EXIT_FAILED;
+    }
+
+    const auto* pChips = reinterpret_cast<const _FLASH_INFO*>(table.get());
+    nlohmann::json chips = nlohmann::json::array();
+    std::ostringstream text;
+    text << path << ": " << nParsed << " flash chips\n";
+    for (int i = 0; i < nParsed; ++i) {
+        const _FLASH_INFO& chip = pChips[i];
+        nlohmann::json opcodes = nlohmann::json::array();
+        std::string opcodeText;
+        for (uint8_t op : chip.byOpcodes) {
+            opcodes.push_back(op);
+            char sz[4];
+            std::snprintf(sz, sizeof sz, " %02x", op);
+            opcodeText += sz;
+        }
+        const uint32_t nJedec = BigEndian(chip.byJedecId, 4);
+        const uint32_t nCapacity = BigEndian(chip.byCapacityKb, 2);
+        const uint32_t nSector = BigEndian(chip.bySectorSize, 2);
+        chips.push_back({{"name", std::string(chip.szName)},
+                         {"jedec_id", Hex(nJedec, 6)},
+                         {"capacity_kib", nCapacity},
+                         {"sector_size", nSector},
+                         {"address_bytes", chip.byAddressBytes},
+                         {"opcodes", opcodes}});
+        text << "  " << i << ": " << chip.szName << "  JEDEC " << Hex(nJedec, 6) << ", " << nCapacity << " KiB, sector "
+             << nSector << " bytes, " << static_cast<int>(chip.byAddressBytes) << " address bytes, opcodes"
+             << opcodeText << "\n";
+    }
+    output.Result({{"command", "flash-table show"}, {"file", path}, {"chips", chips}}, text.str());
+    return nParsed > 0 ? EXIT_OK : EXIT_FAILED;
+}

@@ -1,0 +1,97 @@
+#include "cli/SystemChecks.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+#ifndef QUILLON_UDEV_RULES_SOURCE
+#define QUILLON_UDEV_RULES_SOURCE "packaging/quillon.rules"
+#endif
+
+namespace fs = std::filesystem;
+
+std::string SystemRoot()
+{
+    const char* pszRoot = std::getenv("QUILLON_SYSROOT");
+    return pszRoot != nullptr ? pszRoot : "";
+}
+
+bool ParseHidId(const std::string& ueventText, uint16_t& nVendorId, uint16_t& nProductId)
+{
+    std::istringstream lines(ueventText);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("HID_ID=", 0) != 0)
+            continue;
+        unsigned nBus = 0, nVendor = 0, nProduct = 0;
+        char chTail = 0;
+        if (std::sscanf(line.c_str() + 7, "%x:%x:%x%c", &nBus, &nVendor, &nProduct, &chTail) != 3 ||
+            nVendor > 0xFFFF || nProduct > 0xFFFF)
+            return false;
+        nVendorId = static_cast<uint16_t>(nVendor);
+        nProductId = static_cast<uint16_t>(nProduct);
+        return true;
+    }
+    return false;
+}
+
+std::vector<HidrawNode> ListHidrawNodes(const std::string& sysClassDir, const std::string& devDir)
+{
+    const std::string root = SystemRoot();
+    std::vector<HidrawNode> nodes;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(root + sysClassDir, ec)) {
+        std::ifstream uevent(entry.path() / "device" / "uevent");
+        std::stringstream text;
+        text << uevent.rdbuf();
+        HidrawNode node;
+        if (!ParseHidId(text.str(), node.nVendorId, node.nProductId))
+            continue;
+        node.strDevNode = devDir + "/" + entry.path().filename().string();
+        char szId[16];
+        std::snprintf(szId, sizeof szId, "0x%04x:0x%04x", node.nVendorId, node.nProductId);
+        node.strId = szId;
+        const int fd = ::open((root + node.strDevNode).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+        else
+            node.bPermissionDenied = errno == EACCES || errno == EPERM;
+        nodes.push_back(node);
+    }
+    return nodes;
+}
+
+std::vector<std::string> FindInstalledUdevRules()
+{
+    const std::string root = SystemRoot();
+    std::vector<std::string> found;
+    for (const char* pszDir : {"/etc/udev/rules.d", "/run/udev/rules.d", "/usr/local/lib/udev/rules.d",
+                               "/usr/lib/udev/rules.d", "/lib/udev/rules.d"}) {
+        std::error_code ec;
+        for (const fs::directory_entry& entry : fs::directory_iterator(root + pszDir, ec)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find("quillon") != std::string::npos && entry.path().extension() == ".rules")
+                found.push_back(std::string(pszDir) + "/" + name);
+        }
+    }
+    return found;
+}
+
+bool IsInstalledDataDir(const std::string& dir)
+{
+    const std::string tail = "/lib/quillon/";
+    return dir.size() >= tail.size() && dir.compare(dir.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string UdevRulesInstallCommand(bool bInstalledPackage)
+{
+    const std::string apply = "sudo udevadm control --reload-rules && sudo udevadm trigger --subsystem-match=hidraw "
+                              "--action=change";
+    if (bInstalledPackage)
+        return "sudo apt-get install --reinstall quillon && " + apply;
+    return std::string("sudo install -m 644 ") + QUILLON_UDEV_RULES_SOURCE + " /etc/udev/rules.d/ && " + apply;
+}
