@@ -1,0 +1,185 @@
+// Quillon.ini: the two entry tables, byte for byte, LoadConfiguration's outcome and the per-chip lookups.
+#include "ConfigFixture.h"
+
+#include "config/ChipsetNaming.h"
+#include "config/Configuration.h"
+#include "config/FlashTable.h"
+
+#include <QFile>
+
+namespace {
+
+class ConfigurationTest : public ConfigFixture {};
+
+// Answers from an in-memory file and writes down every read as "section/key".
+class CKeyRecorder : public IProfileReader {
+public:
+    uint32_t GetPrivateProfileInt(const QString& section, const QString& key, int32_t nDefault,
+                                  const QString& path) override
+    {
+        reads.push_back((section + u'/' + key).toStdString());
+        return inner.GetPrivateProfileInt(section, key, nDefault, path);
+    }
+    QString GetPrivateProfileString(const QString& section, const QString& key, const QString& strDefault,
+                                    int nCapacity, const QString& path) override
+    {
+        reads.push_back((section + u'/' + key).toStdString() + "$" + std::to_string(nCapacity));
+        return inner.GetPrivateProfileString(section, key, strDefault, nCapacity, path);
+    }
+    CMemoryProfileReader inner;
+    std::vector<std::string> reads;
+};
+
+TEST_F(ConfigurationTest, ReadsExactlyTheseKeysInThisOrder)
+{
+    CKeyRecorder recorder;
+    m_env.pProfile = &recorder;
+    recorder.inner.SetFile(Dlg()->m_strModuleDir + "Quillon.ini",
+                           "[KnownIDs]\nNum=2\n[DfuPatchInfos]\nNum=1\n"
+                           "[ChipsetInfo]\nControllerNum=2\nHDCodecNum=1\nIISCodecNum=0\n");
+    LoadConfiguration(Dlg());
+    LookupChipSetting(0xABCDEFAB, Dlg(), "BootLoaderMask", 0x0ABC, 0);
+    EXPECT_EQ(recorder.reads, (std::vector<std::string>{
+                                  "KnownIDs/Num", "KnownIDs/ID0$256", "KnownIDs/ID1$256",
+                                  "DfuPatchInfos/Num", "DfuPatchInfos/Info0$256",
+                                  "ChipsetInfo/ControllerNum", "ChipsetInfo/ControllerName0$256",
+                                  "ChipsetInfo/ControllerName1$256", "ChipsetInfo/HDCodecNum",
+                                  "ChipsetInfo/HDCodecName0$256", "ChipsetInfo/IISCodecNum",
+                                  "BootLoaderMask/CHIP_0abc_SUBV_abcdef00"}));
+}
+
+TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByte)
+{
+    const struct {
+        QByteArray value;
+        std::vector<uint8_t> record;
+    } cases[] = {
+        {"0x2fe3, 0x1200, 0xff000001", {0xe3, 0x2f, 0x00, 0x12, 0x01, 0x00, 0x00, 0xff}},
+        {"2fe3,1200,ff000001", {0xe3, 0x2f, 0x00, 0x12, 0x01, 0x00, 0x00, 0xff}},
+        {"2fe3", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},                                   // one number
+        {"0x12fe3, 0x1200, 7", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},            // low 16 bits only
+        {"2fe3 , 1200, 7", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},                         // blank before a comma
+        {"\"2fe3, 1200, 7\"", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},             // quotes are no part
+        {"vendor 2fe3", {0, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    QByteArray ini = "[KnownIDs]\nNum=" + QByteArray::number(static_cast<int>(std::size(cases))) + "\n";
+    for (size_t i = 0; i < std::size(cases); ++i)
+        ini += "ID" + QByteArray::number(static_cast<int>(i)) + "=" + cases[i].value + "\n";
+    SetIni(ini);
+
+    ASSERT_TRUE(LoadKnownIds(Dlg()));
+    ASSERT_NE(Dlg()->m_pKnownIds, nullptr);
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(BytesOf(&Dlg()->m_pKnownIds[i], 8), cases[i].record) << cases[i].value.toStdString();
+    EXPECT_TRUE(IsAllZero(Dlg()->m_pKnownIds[std::size(cases)]));
+}
+
+TEST_F(ConfigurationTest, MissingEntriesLeaveZeroRecordsAndTheTableEndsWithOne)
+{
+    SetIni("[KnownIDs]\nNum=2\nID0=2fe3, 1200, 0\n");
+    ASSERT_TRUE(LoadKnownIds(Dlg()));
+    EXPECT_EQ(Dlg()->m_pKnownIds[0].wVendorId, 0x2fe3);
+    EXPECT_TRUE(IsAllZero(Dlg()->m_pKnownIds[1]));
+    EXPECT_TRUE(IsAllZero(Dlg()->m_pKnownIds[2]));
+}
+
+TEST_F(ConfigurationTest, ValuesAreCutTo255CharactersBeforeScanning)
+{
+    // 251 characters, then 8 digits of which only 4 survive the cut.
+    const QByteArray value = "1, 2," + QByteArray(246, ' ') + "12345678";
+    SetIni("[KnownIDs]\nNum=1\nID0=" + value + "\n");
+    ASSERT_TRUE(LoadKnownIds(Dlg()));
+    EXPECT_EQ(Dlg()->m_pKnownIds[0].dwUsage, 0x1234u);
+}
+
+TEST_F(ConfigurationTest, DfuPatchEntriesFillTheIdentityRecord)
+{
+    SetIni("[DfuPatchInfos]\nNum=3\n"
+           "Info0=0x2fe4, 0x4800, 0x0100, 0x48000000, 0x03, 0x81\n"
+           "Info1=2fe4, 4800, 100, 48000000, 1ff, 82, 99\n"   // fifth over 8 bits, a seventh number
+           "Info2=2fe4, 4800\n");
+    ASSERT_TRUE(LoadDfuPatchInfos(Dlg()));
+    const _ZEL_USB_DEV_INFO* pTable = Dlg()->m_pDfuPatchInfos;
+    EXPECT_EQ(BytesOf(&pTable[0], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                                             0x00, 0x48, 0x03, 0x81, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(BytesOf(&pTable[1], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                                             0x00, 0x48, 0xff, 0x82, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(BytesOf(&pTable[2], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0, 0, 0, 0, 0, 0,
+                                                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(IsAllZero(pTable[3]));
+}
+
+TEST_F(ConfigurationTest, NoUsableCountMeansNoTable)
+{
+    for (const char* pszIni : {"[KnownIDs]\nNum=0\nID0=1, 2, 3\n", "[KnownIDs]\nNum=-1\n", "[KnownIDs]\nNum=x\n",
+                               "[Other]\nNum=3\n", "[KnownIDs]\nNum=0x7fffffff\n"}) {
+        SetIni(pszIni);
+        EXPECT_FALSE(LoadKnownIds(Dlg())) << pszIni;
+        EXPECT_EQ(Dlg()->m_pKnownIds, nullptr) << pszIni;
+    }
+}
+
+TEST_F(ConfigurationTest, LoadConfigurationRunsEveryLoaderWhateverFails)
+{
+    // No KnownIDs and no controller names, no zel.dat: the rest still loads.
+    SetIni("[DfuPatchInfos]\nNum=1\nInfo0=1, 2\n"
+           "[ChipsetInfo]\nHDCodecNum=1\nIISCodecNum=1\n");
+    Dlg()->m_strIniPath.clear();
+    EXPECT_FALSE(LoadConfiguration(Dlg()));
+    EXPECT_EQ(Dlg()->m_strIniPath, Dlg()->m_strModuleDir + "Quillon.ini");
+    EXPECT_EQ(Dlg()->m_pKnownIds, nullptr);
+    EXPECT_NE(Dlg()->m_pDfuPatchInfos, nullptr);
+    EXPECT_EQ(Dlg()->m_pControllerNames, nullptr);
+    EXPECT_NE(Dlg()->m_pHdCodecNames, nullptr);
+    EXPECT_NE(Dlg()->m_pIisCodecNames, nullptr);
+    EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
+}
+
+TEST_F(ConfigurationTest, LoadConfigurationIsTrueOnlyWhenEverythingLoads)
+{
+    // A minimal zel.dat beside the "executable".
+    QByteArray plain = "Chip\nW25Q16, 0xEF4015, 0x800\n";
+    ASSERT_TRUE(EncryptFlashTable(reinterpret_cast<uint8_t*>(plain.data()), static_cast<int32_t>(plain.size())));
+    QFile zel(Dlg()->m_strModuleDir + "zel.dat");
+    ASSERT_TRUE(zel.open(QIODevice::WriteOnly) && zel.write(plain) == plain.size());
+    zel.close();
+
+    const QByteArray complete = "[KnownIDs]\nNum=1\nID0=1, 2, 3\n[DfuPatchInfos]\nNum=1\nInfo0=1, 2\n"
+                                "[ChipsetInfo]\nControllerNum=1\nHDCodecNum=1\nIISCodecNum=1\n";
+    SetIni(complete);
+    EXPECT_TRUE(LoadConfiguration(Dlg()));
+    EXPECT_NE(Dlg()->m_pFlashInfo, nullptr);
+
+    // Only ControllerNum missing: false, all other tables present.
+    CQuillonDlg second(m_env);
+    second.m_strModuleDir = Dlg()->m_strModuleDir;
+    QByteArray withoutControllers = complete;
+    withoutControllers.replace("ControllerNum=1\n", "");
+    SetIni(withoutControllers);
+    EXPECT_FALSE(LoadConfiguration(&second));
+    EXPECT_EQ(second.m_pControllerNames, nullptr);
+    EXPECT_NE(second.m_pKnownIds, nullptr);
+    EXPECT_NE(second.m_pDfuPatchInfos, nullptr);
+    EXPECT_NE(second.m_pHdCodecNames, nullptr);
+    EXPECT_NE(second.m_pIisCodecNames, nullptr);
+    EXPECT_NE(second.m_pFlashInfo, nullptr);
+}
+
+TEST_F(ConfigurationTest, PerChipLookupsUseTheSubVersionKeyAndTheCallersDefault)
+{
+    SetIni("[ImageMask]\nCHIP_0001_SUBV_12000100=0x0000ffff\nCHIP_0000_SUBV_36000000=0x3\n"
+           "[FlagOffset]\nCHIP_0001_SUBV_12000100=-1\n");
+    EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "ImageMask", 0x0001, -1), 0xffff);
+    EXPECT_EQ(LookupChipSetting(0x120001ff, Dlg(), "ImageMask", 0x0001, -1), 0xffff);
+    EXPECT_EQ(LookupChipSetting(0x36000021, Dlg(), "ImageMask", 0x0000, -1), 3);
+    EXPECT_EQ(LookupChipSetting(0x12000234, Dlg(), "ImageMask", 0x0001, -1), -1);      // another sub-version
+    EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "FlagOffset", 0x0002, 0x3000), 0x3000);
+    EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "FlagOffset", 0x0001, 0x3000), -1);
+    EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "SerialNumberAddr", 0x0001, 0x1234), 0x1234);
+
+    // Read at the moment of use: an edit counts at the next lookup.
+    SetIni("[ImageMask]\nCHIP_0001_SUBV_12000100=0x1\n");
+    EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "ImageMask", 0x0001, -1), 1);
+}
+
+}  // namespace
