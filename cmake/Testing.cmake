@@ -20,6 +20,9 @@ function(quillon_add_gtest)
   else()
     list(APPEND _env "QT_QPA_PLATFORM=minimal")
   endif()
+  # The environment goes in front of the command (discovery included): a list given as the ENVIRONMENT
+  # property does not survive gtest_discover_tests, which keeps only its first entry.
+  set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${_env})
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "${_env}" LABELS "${T_LABELS}" TIMEOUT 300)
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
 endfunction()
