@@ -1,0 +1,403 @@
+// The real main window under the Qt host, driven through its widgets: start-up on two example devices,
+// selection, Clear Trace, Options, About, closing, and an upload whose worker uses the window.
+#include "gui/QtTestSupport.h"
+
+#include "app/QuillonDlg.h"
+#include "app/Resource.h"
+#include "platform/MemoryPreferenceStore.h"
+#include "platform/MemoryProfileReader.h"
+#include "support/FakeClock.h"
+#include "support/FakeZelHid.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr const char* kModuleDir = "/opt/quillon/";
+
+// Notices are sent by the test; a registration is remembered so that shutdown can be checked.
+class CTestNotifier : public IDeviceNotifier {
+public:
+    bool Register(std::function<void(const DeviceNotice&)> sink) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sink = std::move(sink);
+        ++nRegistrations;
+        return true;
+    }
+    void Unregister() override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_sink = nullptr;
+        ++nUnregistrations;
+    }
+    void Notify(unsigned nEvent, const std::u16string& path)
+    {
+        DeviceNotice notice;
+        notice.nEvent = nEvent;
+        notice.bHasRecord = true;
+        notice.nDeviceType = DBT_DEVTYP_DEVICEINTERFACE;
+        notice.strPath = path;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_sink)
+            m_sink(notice);
+    }
+    int nRegistrations = 0;
+    int nUnregistrations = 0;
+
+private:
+    std::mutex m_mutex;
+    std::function<void(const DeviceNotice&)> m_sink;
+};
+
+class MainWindowGuiTest : public ::testing::Test {
+protected:
+    MainWindowGuiTest() : factory(QStringLiteral("Quillon"))
+    {
+        TestApp();
+        QFile ini(QStringLiteral(QUILLON_SOURCE_DIR "/examples/Quillon.ini"));
+        EXPECT_TRUE(ini.open(QIODevice::ReadOnly));
+        profile.SetFile(QString::fromUtf8(kModuleDir) + QStringLiteral("Quillon.ini"), ini.readAll());
+
+        env.strExecutablePath = QString::fromUtf8(kModuleDir) + QStringLiteral("Quillon");
+        env.strAppTitle = QStringLiteral("Quillon");
+        env.pProfile = &profile;
+        env.pPrefs = &prefs;
+        env.pClock = &clock;
+        env.pNotifier = &notifier;
+
+        pFirst = Plug(u"/tmp/sim/za1200.json", 0x1200, 0x0105, 0x12000134, 0x0001, u"ZEL ZA1200 Audio");
+        pSecond = Plug(u"/tmp/sim/za2400.json", 0x2400, 0x0210, 0x24000007, 0x0180, u"ZEL ZA2400 Audio");
+        QPixmap icon(32, 32);
+        icon.fill(Qt::darkBlue);
+        factory.RegisterIcon(IDR_MAINFRAME, QStringLiteral("IDR_MAINFRAME"), QIcon(icon));
+        factory.SetMessageBoxObserver([this](const QString& caption, const QString& text) {
+            boxes.push_back(caption + QStringLiteral("|") + text);
+        });
+    }
+
+    ~MainWindowGuiTest() override
+    {
+        g_pFlashInfo = nullptr;
+        g_pKnownIDs_NormalMode = nullptr;
+        g_pKnownDfuPatchInfos = nullptr;
+    }
+
+    CFakeZelUsbDevice* Plug(std::u16string path, uint16_t nPid, uint16_t nVersion, uint32_t nSubVersion,
+                            uint16_t nChipset, std::u16string product)
+    {
+        CFakeZelUsbDevice* pDevice = backend.Plug(std::move(path));
+        pDevice->nVendorId = 0x2fe3;
+        pDevice->nProductId = nPid;
+        pDevice->nVersion = nVersion;
+        pDevice->nSubVersion = nSubVersion;
+        pDevice->nChipsetType = nChipset;
+        pDevice->strProduct = std::move(product);
+        return pDevice;
+    }
+
+    // Runs the main window with the script; returns how it ended.
+    int Run(const std::function<void(CQtDialogHost&, CQuillonDlg&)>& script)
+    {
+        CQuillonDlg dlg(env);
+        return RunModalWithScript(factory, dlg, [&](CQtDialogHost& host) { script(host, dlg); });
+    }
+
+    static QString Text(CQtDialogHost& host, int nId)
+    {
+        if (auto* pEdit = FindControl<QLineEdit>(host.Window(), nId))
+            return pEdit->text();
+        return QString();
+    }
+
+    static QString Trace(CQtDialogHost& host)
+    {
+        return FindControl<QPlainTextEdit>(host.Window(), IDC_TRACE)->toPlainText();
+    }
+
+    CFakeZelHidBackend backend;
+    CMemoryProfileReader profile;
+    CMemoryPreferenceStore prefs;
+    CFakeClock clock;
+    CTestNotifier notifier;
+    CQuillonEnv env;
+    CQtHostFactory factory;
+    CFakeZelUsbDevice* pFirst = nullptr;
+    CFakeZelUsbDevice* pSecond = nullptr;
+    std::vector<QString> boxes;
+};
+
+TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensus)
+{
+    const int nResult = Run([&](CQtDialogHost& host, CQuillonDlg&) {
+        QWidget* pWindow = host.Window();
+        EXPECT_EQ(pWindow->windowTitle(), QStringLiteral("ZEL USB Firmware Upgrade - V2.1.0.1"));
+        EXPECT_EQ(pWindow->windowIcon().cacheKey(), factory.FindIcon(IDR_MAINFRAME).cacheKey());
+
+        auto* pCombo = FindControl<QComboBox>(pWindow, IDC_DEVICE_COMBO);
+        ASSERT_NE(pCombo, nullptr);
+        ASSERT_EQ(pCombo->count(), 2);
+        EXPECT_EQ(pCombo->itemText(0), QStringLiteral("ZEL ZA1200 Audio"));
+        EXPECT_EQ(pCombo->itemText(1), QStringLiteral("ZEL ZA2400 Audio"));
+        EXPECT_EQ(pCombo->currentIndex(), 0);
+        EXPECT_EQ(pWindow->focusWidget(), pCombo);   // the first control that takes the focus
+
+        EXPECT_EQ(Text(host, IDC_DEV_VID), QStringLiteral("0x2fe3"));
+        EXPECT_EQ(Text(host, IDC_DEV_PID), QStringLiteral("0x1200"));
+        EXPECT_EQ(Text(host, IDC_DEV_VERSION), QStringLiteral("0x0105"));
+        EXPECT_EQ(Text(host, IDC_DEV_SUBVERSION), QStringLiteral("0x12000134"));
+        EXPECT_EQ(Text(host, IDC_DEV_CHIPSET), QStringLiteral("ZA1200+ZH880"));
+        EXPECT_EQ(Text(host, IDC_IMG_FILE), QString());
+
+        EXPECT_EQ(Trace(host), QStringLiteral("Total 2 devices found!\nNo.0: /tmp/sim/za1200.json\n"
+                                              "No.1: /tmp/sim/za2400.json\n"));
+        EXPECT_TRUE(FindControl<QRadioButton>(pWindow, IDC_DOWNLOAD)->isChecked());
+        EXPECT_FALSE(FindControl<QRadioButton>(pWindow, IDC_UPLOAD)->isChecked());
+        EXPECT_EQ(FindControl<QProgressBar>(pWindow, IDC_PROGRESS)->value(), 0);
+        for (int nCommand : {ID_FILE_OPEN_IMAGE, ID_APP_EXIT, ID_CONFIG_OPTIONS, ID_HELP_ABOUT})
+            EXPECT_TRUE(host.IsMenuItemEnabled(nCommand)) << nCommand;
+        EXPECT_EQ(notifier.nRegistrations, 1);
+
+        // Escape ends the window at once when nothing runs.
+        QTest::keyClick(pWindow, Qt::Key_Escape);
+    });
+    EXPECT_EQ(nResult, IDCANCEL);
+    EXPECT_EQ(notifier.nUnregistrations, 1);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainWindowGuiTest, ChoosingAnotherDeviceShowsItsIdentity)
+{
+    Run([&](CQtDialogHost& host, CQuillonDlg&) {
+        auto* pCombo = FindControl<QComboBox>(host.Window(), IDC_DEVICE_COMBO);
+        pCombo->setFocus();
+        QTest::keyClick(pCombo, Qt::Key_Down);
+        EXPECT_EQ(pCombo->currentIndex(), 1);
+        EXPECT_EQ(Text(host, IDC_DEV_PID), QStringLiteral("0x2400"));
+        EXPECT_EQ(Text(host, IDC_DEV_VERSION), QStringLiteral("0x0210"));
+        EXPECT_EQ(Text(host, IDC_DEV_SUBVERSION), QStringLiteral("0x24000007"));
+        EXPECT_EQ(Text(host, IDC_DEV_CHIPSET), QStringLiteral("ZA2400+ZI4344"));
+
+        QTest::keyClick(pCombo, Qt::Key_Up);
+        EXPECT_EQ(Text(host, IDC_DEV_PID), QStringLiteral("0x1200"));
+    });
+}
+
+TEST_F(MainWindowGuiTest, ClearTraceEmptiesTheTraceByClickAndByEnter)
+{
+    const int nResult = Run([&](CQtDialogHost& host, CQuillonDlg&) {
+        auto* pClear = FindControl<QPushButton>(host.Window(), IDC_CLEAR_TRACE);
+        ASSERT_FALSE(Trace(host).isEmpty());
+        QTest::mouseClick(pClear, Qt::LeftButton);
+        EXPECT_EQ(Trace(host), QString());
+
+        // A device arrives: its line is the first one now. Then Enter on the button clears again and
+        // the window stays open.
+        CFakeZelUsbDevice* pThird = backend.Offer(u"/tmp/sim/za3600.json");
+        pThird->nVendorId = 0x2fe3;
+        pThird->nProductId = 0x3600;
+        pThird->strProduct = u"ZEL ZA3600 Audio";
+        notifier.Notify(DBT_DEVICEARRIVAL, u"/tmp/sim/za3600.json");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !Trace(host).isEmpty(); }, 5000));
+        EXPECT_EQ(Trace(host), QStringLiteral("Device /tmp/sim/za3600.json is plugged in\n"));
+        pClear->setFocus();
+        QTest::keyClick(pClear, Qt::Key_Return);
+        EXPECT_EQ(Trace(host), QString());
+        EXPECT_TRUE(host.Window()->isVisible());
+    });
+    EXPECT_EQ(nResult, kLeftOpen);
+}
+
+TEST_F(MainWindowGuiTest, RadioButtonsLeaveUpdateAllAlone)
+{
+    Run([&](CQtDialogHost& host, CQuillonDlg&) {
+        QWidget* pWindow = host.Window();
+        auto* pUpdateAll = FindControl<QCheckBox>(pWindow, IDC_UPDATE_ALL);
+        const bool bBefore = pUpdateAll->isChecked();
+        QTest::mouseClick(FindControl<QRadioButton>(pWindow, IDC_UPLOAD), Qt::LeftButton);
+        EXPECT_FALSE(FindControl<QRadioButton>(pWindow, IDC_DOWNLOAD)->isChecked());
+        EXPECT_TRUE(FindControl<QRadioButton>(pWindow, IDC_UPLOAD)->isChecked());
+        EXPECT_EQ(pUpdateAll->isChecked(), bBefore);
+    });
+}
+
+TEST_F(MainWindowGuiTest, OptionsOkStoresBothPreferences)
+{
+    CQuillonDlg* pDlgSeen = nullptr;
+    Run([&](CQtDialogHost& host, CQuillonDlg& dlg) {
+        pDlgSeen = &dlg;
+        WhenModalOpens(factory, [&](CQtDialogHost& options) {
+            QWidget* pBox = options.Window();
+            EXPECT_EQ(QApplication::activeModalWidget(), pBox);
+            EXPECT_EQ(pBox->windowTitle(), QStringLiteral("Options"));
+            EXPECT_EQ(pBox->parentWidget(), host.Window());
+            for (int nId : {IDC_MATCH_VID, IDC_MATCH_PID, IDC_MATCH_VERSION, IDC_MATCH_SUBVERSION, IDC_MATCH_CHIPSET}) {
+                auto* pCheck = FindControl<QCheckBox>(pBox, nId);
+                ASSERT_NE(pCheck, nullptr) << nId;
+                EXPECT_FALSE(pCheck->isEnabled()) << nId;
+                EXPECT_FALSE(pCheck->isChecked()) << nId;
+            }
+            auto* pVerify = FindControl<QCheckBox>(pBox, IDC_AUTO_VERIFY);
+            EXPECT_TRUE(pVerify->isEnabled());
+            EXPECT_FALSE(pVerify->isChecked());
+            QTest::mouseClick(pVerify, Qt::LeftButton);
+            QTest::mouseClick(FindControl<QPushButton>(pBox, IDOK), Qt::LeftButton);
+        });
+        host.MenuAction(ID_CONFIG_OPTIONS)->trigger();
+        EXPECT_EQ(factory.TopHost(), &host);
+        EXPECT_TRUE(dlg.m_bAutoVerify);
+        EXPECT_EQ(dlg.m_nMatchPolicy, 0u);
+    });
+    ASSERT_NE(pDlgSeen, nullptr);
+    EXPECT_EQ(prefs.RawValue(QStringLiteral("Options"), QStringLiteral("MatchPolicy")).toUInt(), 0u);
+    EXPECT_EQ(prefs.RawValue(QStringLiteral("Options"), QStringLiteral("AutoVerify")).toUInt(), 1u);
+}
+
+TEST_F(MainWindowGuiTest, OptionsCancelChangesAndWritesNothing)
+{
+    prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x3);
+    const int nWritesBefore = prefs.WriteCount();
+    Run([&](CQtDialogHost& host, CQuillonDlg& dlg) {
+        EXPECT_EQ(dlg.m_nMatchPolicy, 0x3u);
+        WhenModalOpens(factory, [&](CQtDialogHost& options) {
+            QWidget* pBox = options.Window();
+            EXPECT_TRUE(FindControl<QCheckBox>(pBox, IDC_MATCH_VID)->isChecked());
+            EXPECT_TRUE(FindControl<QCheckBox>(pBox, IDC_MATCH_PID)->isChecked());
+            EXPECT_FALSE(FindControl<QCheckBox>(pBox, IDC_MATCH_VERSION)->isChecked());
+            QTest::mouseClick(FindControl<QCheckBox>(pBox, IDC_AUTO_VERIFY), Qt::LeftButton);
+            QTest::mouseClick(FindControl<QPushButton>(pBox, IDCANCEL), Qt::LeftButton);
+        });
+        host.MenuAction(ID_CONFIG_OPTIONS)->trigger();
+        EXPECT_FALSE(dlg.m_bAutoVerify);
+        EXPECT_EQ(dlg.m_nMatchPolicy, 0x3u);
+    });
+    EXPECT_EQ(prefs.WriteCount(), nWritesBefore);
+}
+
+TEST_F(MainWindowGuiTest, AboutBoxShowsTheVersionAndEndsWithOk)
+{
+    Run([&](CQtDialogHost& host, CQuillonDlg&) {
+        bool bSeen = false;
+        WhenModalOpens(factory, [&](CQtDialogHost& about) {
+            bSeen = true;
+            QWidget* pBox = about.Window();
+            EXPECT_EQ(pBox->windowTitle(), QStringLiteral("About Quillon"));
+            QStringList texts;
+            for (QLabel* pLabel : pBox->findChildren<QLabel*>())
+                texts << pLabel->text();
+            EXPECT_TRUE(texts.contains(QStringLiteral("Quillon Version 2.1.0.1"))) << texts.join(u'|').toStdString();
+            QTest::keyClick(pBox, Qt::Key_Return);
+            EXPECT_FALSE(pBox->isVisible());
+        });
+        host.MenuAction(ID_HELP_ABOUT)->trigger();
+        EXPECT_TRUE(bSeen);
+        EXPECT_TRUE(host.Window()->isVisible());
+    });
+}
+
+TEST_F(MainWindowGuiTest, CloseIsRefusedWhileBusyAndEndsTheWindowAfterwards)
+{
+    const int nResult = Run([&](CQtDialogHost& host, CQuillonDlg& dlg) {
+        QWidget* pWindow = host.Window();
+        dlg.m_bBusy = true;
+        pWindow->close();
+        QTest::keyClick(pWindow, Qt::Key_Escape);
+        host.MenuAction(ID_APP_EXIT)->trigger();
+        EXPECT_TRUE(pWindow->isVisible());
+        ASSERT_EQ(boxes.size(), 3u);
+        for (const QString& box : boxes)
+            EXPECT_EQ(box, QStringLiteral("Quillon|Do NOT exit while DFU is running!"));
+
+        dlg.m_bBusy = false;
+        pWindow->close();
+        EXPECT_FALSE(pWindow->isVisible());
+    });
+    EXPECT_EQ(nResult, IDCANCEL);
+}
+
+TEST_F(MainWindowGuiTest, FileExitEndsTheWindowWhenIdle)
+{
+    const int nResult = Run([&](CQtDialogHost& host, CQuillonDlg&) { host.MenuAction(ID_APP_EXIT)->trigger(); });
+    EXPECT_EQ(nResult, IDCANCEL);
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Start with "Upload Firmware": the worker asks for the file through the window (a real save dialog on
+// the user-interface thread), locks the controls, writes the trace and the file, and unlocks.
+TEST_F(MainWindowGuiTest, UploadRunsOnTheWorkerThroughTheWindow)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    pFirst->readData.assign(4096, 0x5a);
+
+    // What the window shows while the device is read, asked from the worker thread.
+    CQtDialogHost* pHost = nullptr;
+    int nReads = 0;
+    bool bStartEnabled = true, bComboEnabled = true, bOptionsEnabled = true, bClearEnabled = false;
+    pFirst->onCall = [&](const std::string& name) {
+        if (name != "ReadFlash" || pHost == nullptr)
+            return;
+        ++nReads;
+        bStartEnabled = pHost->IsDlgItemEnabled(IDC_START);
+        bComboEnabled = pHost->IsDlgItemEnabled(IDC_DEVICE_COMBO);
+        bOptionsEnabled = pHost->IsMenuItemEnabled(ID_CONFIG_OPTIONS);
+        bClearEnabled = pHost->IsDlgItemEnabled(IDC_CLEAR_TRACE);
+    };
+
+    Run([&](CQtDialogHost& host, CQuillonDlg& dlg) {
+        pHost = &host;
+        QWidget* pWindow = host.Window();
+        QTest::mouseClick(FindControl<QRadioButton>(pWindow, IDC_UPLOAD), Qt::LeftButton);
+        QTest::mouseClick(FindControl<QPushButton>(pWindow, IDC_CLEAR_TRACE), Qt::LeftButton);
+        WhenModal([&](QWidget* pModal) {
+            auto* pDialog = qobject_cast<QFileDialog*>(pModal);
+            if (pDialog == nullptr)
+                return false;
+            EXPECT_EQ(pDialog->acceptMode(), QFileDialog::AcceptSave);
+            EXPECT_EQ(pDialog->defaultSuffix(), QStringLiteral("bin"));
+            EXPECT_EQ(pDialog->parentWidget(), pWindow);
+            pDialog->selectFile(dir.filePath(QStringLiteral("readback")));
+            QMetaObject::invokeMethod(pDialog, "accept");
+            return true;
+        });
+        QTest::mouseClick(FindControl<QPushButton>(pWindow, IDC_START), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsWorkerRunning(); }, 20000));
+
+        EXPECT_TRUE(FindControl<QPushButton>(pWindow, IDC_START)->isEnabled());
+        EXPECT_TRUE(FindControl<QComboBox>(pWindow, IDC_DEVICE_COMBO)->isEnabled());
+        EXPECT_TRUE(host.IsMenuItemEnabled(ID_CONFIG_OPTIONS));
+        EXPECT_EQ(FindControl<QProgressBar>(pWindow, IDC_PROGRESS)->value(), 0);
+        EXPECT_EQ(Trace(host), QStringLiteral("Waiting until device is switched to DFU mode!\n"
+                                              "Device is switched to DFU mode successfully!\n"
+                                              "Firmware upload started....\n"
+                                              "Firmware upload succeeded!\n"
+                                              "Waiting until device is switched to normal mode....\n"
+                                              "Device is switched to normal mode successfully!\n"));
+        pHost = nullptr;
+    });
+    EXPECT_GE(nReads, 1);
+    EXPECT_FALSE(bStartEnabled);
+    EXPECT_FALSE(bComboEnabled);
+    EXPECT_FALSE(bOptionsEnabled);
+    EXPECT_TRUE(bClearEnabled);
+    EXPECT_TRUE(boxes.empty()) << (boxes.empty() ? std::string() : boxes[0].toStdString());
+    QFile file(dir.filePath(QStringLiteral("readback.bin")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray(4096, 0x5a));
+}
+
+}  // namespace
