@@ -1,0 +1,70 @@
+// The application object: title, executable directory, preference store and the one modal run.
+#include "app/MainWindowFixture.h"
+#include "app/QuillonApp.h"
+#include "app/Resource.h"
+
+#include <QFileInfo>
+
+TEST(ApplicationTitle, IsTheFileNameWithoutDirectoryAndExtension)
+{
+    EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/usr/lib/quillon/Quillon")), QStringLiteral("Quillon"));
+    EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/tmp/Quillon.exe")), QStringLiteral("Quillon"));
+    EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/tmp/my.tool.bin")), QStringLiteral("my.tool"));
+    EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/tmp/Renamed")), QStringLiteral("Renamed"));
+}
+
+TEST(ExecutablePath, IsResolvedAndAbsolute)
+{
+    const QString path = ReadExecutablePath();
+    ASSERT_FALSE(path.isEmpty());
+    const QFileInfo info(path);
+    EXPECT_TRUE(info.isAbsolute());
+    EXPECT_FALSE(info.isSymLink());
+    EXPECT_TRUE(info.isExecutable());
+}
+
+TEST_F(MainWindowTest, ModuleDirectoryKeepsItsTrailingSeparator)
+{
+    CQuillonDlg dlg(env);
+    EXPECT_TRUE(ResolveModuleDirectory(&dlg));
+    EXPECT_EQ(dlg.m_strModuleDir, QStringLiteral("/opt/quillon/"));
+
+    // A path far beyond the old 260-unit limit is taken whole.
+    env.strExecutablePath = QStringLiteral("/") + QString(300, QLatin1Char('d')) + QStringLiteral("/Quillon");
+    EXPECT_TRUE(ResolveModuleDirectory(&dlg));
+    EXPECT_EQ(dlg.m_strModuleDir.size(), 302);
+    EXPECT_TRUE(dlg.m_strModuleDir.endsWith(QLatin1Char('/')));
+}
+
+TEST_F(MainWindowTest, UnreadableExecutablePathLeavesTheDirectoryEmpty)
+{
+    env.strExecutablePath.clear();
+    CQuillonDlg dlg(env);
+    EXPECT_FALSE(ResolveModuleDirectory(&dlg));
+    EXPECT_TRUE(dlg.m_strModuleDir.isEmpty());
+    Open();
+    EXPECT_EQ(Dlg().m_strIniPath, QStringLiteral("Quillon.ini"));
+}
+
+TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceAndReturnsFalse)
+{
+    PlugZa1200(backend, u"/dev/hidraw0");
+    env.strAppTitle.clear();
+    env.strExecutablePath = QStringLiteral("/opt/quillon/Quillon");
+    CConsoleHostFactory factory(session);
+    int nRuns = 0;
+    factory.onCreated = [&](CConsoleHost& host) {
+        ++nRuns;
+        EXPECT_EQ(host.Dialog().Template().nId, IDD_QUILLON_DIALOG);
+        EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
+        Message close;
+        close.kind = MessageKind::Close;
+        host.PostMessage(close);
+    };
+    CQuillonApp app;
+    EXPECT_FALSE(app.InitInstance(factory, env));
+    EXPECT_EQ(nRuns, 1);
+    EXPECT_EQ(env.strAppTitle, QStringLiteral("Quillon"));
+    EXPECT_EQ(notifier.nUnregistrations, 1);
+    EXPECT_EQ(backend.log.back(), "ReleaseAll");
+}

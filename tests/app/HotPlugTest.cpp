@@ -1,0 +1,208 @@
+// Arrivals and removals of HID interfaces while the window is idle or an operation runs.
+#include "app/MainWindowFixture.h"
+#include "app/Resource.h"
+
+#include <algorithm>
+
+namespace {
+
+class HotPlugTest : public MainWindowTest {
+protected:
+    // Three listed devices a, b, c; the trace cleared and the backend's log emptied.
+    void OpenWithThree()
+    {
+        m_pA = backend.Plug(u"/dev/hidraw0");
+        m_pA->strProduct = u"A";
+        m_pB = backend.Plug(u"/dev/hidraw1");
+        m_pB->strProduct = u"B";
+        m_pB->nVendorId = 0x0b0b;
+        m_pC = backend.Plug(u"/dev/hidraw2");
+        m_pC->strProduct = u"C";
+        m_pC->nVendorId = 0x0c0c;
+        Open();
+        Host().Click(IDC_CLEAR_TRACE);
+        backend.log.clear();
+    }
+
+    bool Logged(const std::string& entry) const
+    {
+        return std::find(backend.log.begin(), backend.log.end(), entry) != backend.log.end();
+    }
+
+    CFakeZelUsbDevice* m_pA = nullptr;
+    CFakeZelUsbDevice* m_pB = nullptr;
+    CFakeZelUsbDevice* m_pC = nullptr;
+};
+
+}  // namespace
+
+TEST_F(HotPlugTest, ServedArrivalIsTracedListedSelectedAndShown)
+{
+    OpenWithThree();
+    CFakeZelUsbDevice* pNew = backend.Offer(u"/dev/hidraw9");
+    pNew->strProduct = u"New";
+    pNew->nVendorId = 0x0999;
+    pNew->bHidDfu = false;   // listed anyway: arrivals are not filtered
+    pNew->bBootLoader = false;
+    Arrive(u"/dev/hidraw9");
+    EXPECT_EQ(TraceText(), QStringLiteral("Device /dev/hidraw9 is plugged in\r\n"));
+    EXPECT_EQ(Listed(), (std::vector<CZelUsbDevice*>{m_pA, m_pB, m_pC, pNew}));
+    EXPECT_EQ(ListedTexts().back(), QStringLiteral("New"));
+    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 3);
+    EXPECT_EQ(Text(IDC_DEV_VID), QStringLiteral("0x0999"));
+    EXPECT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 1) << "recomputed for the new device";
+}
+
+TEST_F(HotPlugTest, UnservedArrivalIsIgnoredSilently)
+{
+    OpenWithThree();
+    Arrive(u"/dev/hidraw7");
+    EXPECT_TRUE(Logged("Add(/dev/hidraw7)"));
+    EXPECT_EQ(TraceText(), QString());
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 0);
+}
+
+TEST_F(HotPlugTest, ArrivalWithoutProductStringGetsAnEmptyEntry)
+{
+    OpenWithThree();
+    backend.Offer(u"/dev/hidraw9")->bHasProduct = false;
+    Arrive(u"/dev/hidraw9");
+    EXPECT_EQ(ListedTexts().back(), QString());
+    EXPECT_EQ(Listed().size(), 4u);
+}
+
+// Removing the selected entry selects the first remaining one, whichever position was removed.
+class RemoveSelectedTest : public HotPlugTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RemoveSelectedTest, FirstRemainingEntryIsSelectedAndShown)
+{
+    OpenWithThree();
+    const int nRemoved = GetParam();
+    ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, nRemoved));
+    CFakeZelUsbDevice* pRemoved = static_cast<CFakeZelUsbDevice*>(Listed()[static_cast<size_t>(nRemoved)]);
+    Remove(pRemoved->strPath);
+    EXPECT_EQ(Listed().size(), 2u);
+    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 0);
+    CFakeZelUsbDevice* pFirst = static_cast<CFakeZelUsbDevice*>(Listed()[0]);
+    EXPECT_EQ(Text(IDC_DEV_VID), QStringLiteral("0x%1").arg(pFirst->nVendorId, 4, 16, QLatin1Char('0')));
+    EXPECT_EQ(TraceText(), QStringLiteral("Device %1 is removed\r\n").arg(QString::fromStdU16String(pRemoved->strPath)));
+    EXPECT_EQ(backend.log, std::vector<std::string>{"Release(" + Utf8(pRemoved->strPath) + ")"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, RemoveSelectedTest, ::testing::Values(0, 1, 2));
+
+TEST_F(HotPlugTest, RemovingAnUnselectedEntryKeepsSelectionAndFields)
+{
+    OpenWithThree();
+    ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, 2));
+    Host().SetDlgItemText(IDC_DEV_PID, QStringLiteral("untouched"));
+    Remove(u"/dev/hidraw0");
+    EXPECT_EQ(Listed(), (std::vector<CZelUsbDevice*>{m_pB, m_pC}));
+    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 1) << "the selection follows its entry";
+    EXPECT_EQ(Text(IDC_DEV_PID), QStringLiteral("untouched"));
+    EXPECT_TRUE(m_pA->bReleased);
+}
+
+TEST_F(HotPlugTest, RemovingTheOnlyEntryEmptiesEverything)
+{
+    CFakeZelUsbDevice* pOnly = backend.Plug(u"/dev/hidraw0");
+    Open();
+    ASSERT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 0);
+    Remove(u"/dev/hidraw0");
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), -1);
+    EXPECT_EQ(Text(IDC_DEV_VID), QString());
+    EXPECT_EQ(Text(IDC_DEV_CHIPSET), QString());
+    EXPECT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 1);
+    EXPECT_FALSE(Host().IsDlgItemEnabled(IDC_UPDATE_ALL));
+    EXPECT_TRUE(pOnly->bReleased);
+}
+
+TEST_F(HotPlugTest, PathsCompareIgnoringCaseOfAsciiLettersOnly)
+{
+    backend.Plug(u"\\\\?\\HID#VID_2FE3&PID_1200#ä");
+    Open();
+    Remove(u"\\\\?\\hid#vid_2fe3&pid_1200#ä");
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_FALSE(TraceText().isEmpty());
+
+    CFakeZelUsbDevice* pUmlaut = backend.Offer(u"/dev/Ä");
+    Arrive(u"/dev/Ä");
+    ASSERT_EQ(Listed().size(), 1u);
+    Remove(u"/dev/ä");   // differs outside A-Z: not the listed path
+    EXPECT_EQ(Listed(), std::vector<CZelUsbDevice*>{pUmlaut});
+}
+
+TEST_F(HotPlugTest, UnlistedRemovalOnlyReleasesThePath)
+{
+    OpenWithThree();
+    Remove(u"/dev/hidraw8");
+    EXPECT_EQ(backend.log, std::vector<std::string>{"Release(/dev/hidraw8)"});
+    EXPECT_EQ(TraceText(), QString());
+    EXPECT_EQ(Listed().size(), 3u);
+}
+
+TEST_F(HotPlugTest, DuplicatePathRemovesFirstAndKeepsTheOtherObjectValid)
+{
+    Open();
+    CFakeZelUsbDevice* pFirst = backend.Offer(u"/dev/hidraw5");
+    Arrive(u"/dev/hidraw5");
+    CFakeZelUsbDevice* pSecond = backend.Offer(u"/dev/hidraw5");   // the library hands out a second object
+    Arrive(u"/dev/hidraw5");
+    ASSERT_EQ(Listed(), (std::vector<CZelUsbDevice*>{pFirst, pSecond}));
+    Remove(u"/dev/hidraw5");
+    EXPECT_EQ(Listed(), std::vector<CZelUsbDevice*>{pSecond});
+    EXPECT_TRUE(pFirst->bReleased);
+    EXPECT_FALSE(pSecond->bReleased) << "the remaining entry must not refer to a released object";
+    Remove(u"/dev/hidraw5");
+    EXPECT_TRUE(Listed().empty());
+    EXPECT_TRUE(pSecond->bReleased);
+}
+
+TEST_F(HotPlugTest, SameObjectListedTwiceIsNotReleasedUnderTheOtherEntry)
+{
+    Open();
+    CFakeZelUsbDevice* pDevice = backend.Offer(u"/dev/hidraw5");
+    Arrive(u"/dev/hidraw5");
+    Arrive(u"/dev/hidraw5");   // the library answers with the object it already holds
+    Remove(u"/dev/hidraw5");
+    EXPECT_EQ(Listed(), std::vector<CZelUsbDevice*>{pDevice});
+    EXPECT_FALSE(pDevice->bReleased);
+}
+
+// While a worker exists, notices only mark the list stale: nothing is traced, listed or released.
+class DeferredTest : public HotPlugTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DeferredTest, NoticesOnlyMarkTheListStale)
+{
+    OpenWithThree();
+    if (GetParam())
+        Dlg().m_bBusy = true;
+    else
+        Dlg().m_bWorkerRunning = true;
+    backend.Offer(u"/dev/hidraw9");
+    Arrive(u"/dev/hidraw9");
+    Remove(u"/dev/hidraw0");
+    notifier.NotifyWithoutRecord(0x0007);
+    Host().PumpMessages();
+    EXPECT_TRUE(Dlg().m_bDeviceListStale);
+    EXPECT_EQ(TraceText(), QString());
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_TRUE(backend.log.empty()) << backend.log.front();
+    EXPECT_FALSE(m_pA->bReleased);
+}
+
+INSTANTIATE_TEST_SUITE_P(BusyOrPreparing, DeferredTest, ::testing::Bool());
+
+TEST_F(HotPlugTest, NoticesWithoutInterfaceRecordOrOtherEventsChangeNothing)
+{
+    OpenWithThree();
+    notifier.NotifyWithoutRecord(DBT_DEVICEARRIVAL);
+    notifier.Notify(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0", 3);
+    notifier.Notify(0x0007, u"/dev/hidraw0");
+    EXPECT_EQ(Host().PumpMessages(), 3);
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_TRUE(backend.log.empty());
+    EXPECT_FALSE(Dlg().m_bDeviceListStale);
+}

@@ -1,0 +1,88 @@
+// The trace box and the activity indicator.
+#include "app/MainWindowFixture.h"
+#include "app/Resource.h"
+#include "app/Trace.h"
+
+namespace {
+
+class TraceProgressTest : public MainWindowTest {
+protected:
+    void SetUp() override { Open(); }
+    // Delivers one tick of the running timer and returns the bar's position.
+    int Tick()
+    {
+        EXPECT_TRUE(Host().FireTimer(PROGRESS_TIMER_ID));
+        Host().PumpMessages();
+        return Host().ProgressGetPos(IDC_PROGRESS);
+    }
+};
+
+}  // namespace
+
+TEST_F(TraceProgressTest, AppendGoesToTheEndWhereverTheCaretIs)
+{
+    Host().SetEditSelection(IDC_TRACE, 3, 9);   // the operator selected part of the census
+    AppendTrace(&Dlg(), QStringLiteral("second\r\n"));
+    Host().SetEditSelection(IDC_TRACE, 0, 0);
+    AppendTrace(&Dlg(), QStringLiteral("third\r\n"));
+    EXPECT_EQ(TraceText(), QStringLiteral("Total 0 devices found!\r\nsecond\r\nthird\r\n"));
+    const int nEnd = static_cast<int>(TraceText().size());
+    EXPECT_EQ(Host().EditSelection(IDC_TRACE), std::make_pair(nEnd, nEnd)) << "scrolled to the insertion";
+}
+
+TEST_F(TraceProgressTest, ClearTraceEmptiesAndTheNextLineComesFirst)
+{
+    ASSERT_TRUE(Host().Click(IDC_CLEAR_TRACE));
+    EXPECT_EQ(TraceText(), QString());
+    AppendTrace(&Dlg(), QStringLiteral("Firmware upgrade started....\r\n"));
+    EXPECT_EQ(TraceText(), QStringLiteral("Firmware upgrade started....\r\n"));
+}
+
+TEST_F(TraceProgressTest, ClearTraceStaysEnabledDuringAnOperation)
+{
+    Dlg().m_bBusy = true;
+    Host().EnableDlgItem(IDC_START, false);
+    EXPECT_TRUE(Host().Click(IDC_CLEAR_TRACE));
+    EXPECT_EQ(TraceText(), QString());
+}
+
+TEST_F(TraceProgressTest, TwentyFiveSecondsOfTicks)
+{
+    StartProgressIndicator(&Dlg());
+    EXPECT_EQ(Dlg().m_nTimerId, PROGRESS_TIMER_ID);
+    EXPECT_EQ(Host().ActiveTimers(), (std::map<uint32_t, uint32_t>{{PROGRESS_TIMER_ID, PROGRESS_TIMER_PERIOD_MS}}));
+    std::vector<int> shown;
+    for (int i = 0; i < 25; ++i)
+        shown.push_back(Tick());
+    const std::vector<int> expected = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0, 10, 20,
+                                       30, 40, 50, 60, 70, 80, 90, 100, 0,  10, 20, 30};
+    EXPECT_EQ(shown, expected);
+    StopProgressIndicator(&Dlg());
+    EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
+    EXPECT_EQ(Dlg().m_nTimerId, 0u);
+    EXPECT_EQ(Dlg().m_nProgressPos, 0);
+    EXPECT_TRUE(Host().ActiveTimers().empty());
+}
+
+TEST_F(TraceProgressTest, StopIsFinalEvenWithATickQueued)
+{
+    StartProgressIndicator(&Dlg());
+    Tick();
+    Tick();
+    ASSERT_TRUE(Host().FireTimer(PROGRESS_TIMER_ID));   // on its way when the worker stops
+    StopProgressIndicator(&Dlg());
+    EXPECT_EQ(Host().PumpMessages(), 1);
+    EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
+    EXPECT_EQ(Dlg().m_nProgressPos, 0);
+}
+
+TEST_F(TraceProgressTest, SecondOperationStartsFromZero)
+{
+    StartProgressIndicator(&Dlg());
+    for (int i = 0; i < 4; ++i)
+        Tick();
+    StopProgressIndicator(&Dlg());
+    StartProgressIndicator(&Dlg());
+    EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0) << "a start does not set the bar";
+    EXPECT_EQ(Tick(), 10);
+}
