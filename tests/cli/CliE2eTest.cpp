@@ -1,0 +1,505 @@
+// quillon-cli end to end: the built program against the emulator's example devices (a scratch copy of
+// examples/sim), its data files beside it in the build tree. Exit status, exact stdout and stderr lines,
+// JSON lines.
+#include "CliRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kImage1200[] = "za1200-fw-0106.bin";
+const char kImage2400[] = "za2400-fw-0211.bin";
+
+const std::vector<std::string> kDownloadLines = {
+    "Waiting until device is switched to DFU mode!",
+    "Device is switched to DFU mode successfully!",
+    "Firmware upgrade started....",
+    "Firmware upgrade succeeded....",
+    "Waiting until device is switched to normal mode....",
+    "Device is switched to normal mode successfully!",
+};
+
+const std::vector<std::string> kUploadLines = {
+    "Waiting until device is switched to DFU mode!",
+    "Device is switched to DFU mode successfully!",
+    "Firmware upload started....",
+    "Firmware upload succeeded!",
+    "Waiting until device is switched to normal mode....",
+    "Device is switched to normal mode successfully!",
+};
+
+class CliE2e : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const CliRun run = scratch.RunSim({"--json", "list"});
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        const std::vector<nlohmann::json> lines = run.JsonLines();
+        ASSERT_EQ(lines.size(), 1u);
+        devices = lines.front()["devices"];
+        ASSERT_GE(devices.size(), 4u);
+    }
+
+    // The list index of the device with this product string.
+    int Index(const std::string& product) const
+    {
+        for (const auto& device : devices)
+            if (device["product"] == product)
+                return device["index"].get<int>();
+        ADD_FAILURE() << "no example device " << product;
+        return -1;
+    }
+
+    std::string DevicePath(int nIndex) const { return devices.at(static_cast<size_t>(nIndex))["path"]; }
+
+    // The start-up census as the window traces it.
+    std::vector<std::string> Census() const
+    {
+        std::vector<std::string> lines = {"Total " + std::to_string(devices.size()) + " devices found!"};
+        for (const auto& device : devices)
+            lines.push_back("No." + std::to_string(device["index"].get<int>()) + ": " + device["path"].get<std::string>());
+        return lines;
+    }
+
+    static std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b)
+    {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    }
+
+    std::map<std::string, std::string> SimFiles() const
+    {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(scratch.SimDir()))
+            if (entry.is_regular_file())
+                files[entry.path().string()] = ReadFileText(entry.path().string());
+        return files;
+    }
+
+    CCliScratch scratch;
+    nlohmann::json devices;
+};
+
+TEST_F(CliE2e, ListShowsEachDeviceAsTheWindowShowsIt)
+{
+    struct Expected {
+        const char* pszProduct;
+        const char* pszVid;
+        const char* pszPid;
+        const char* pszVersion;
+        const char* pszSubVersion;
+        const char* pszChipset;
+        bool bBootLoader;
+        bool bUpdateAllOptional;
+    } expected[] = {
+        {"ZEL ZA1200 Audio", "0x2fe3", "0x1200", "0x0105", "0x12000134", "ZA1200+ZH880", true, true},
+        {"ZEL ZA2400 Audio", "0x2fe3", "0x2400", "0x0210", "0x24000007", "ZA2400+ZI4344", true, true},
+        {"ZEL ZA3600 Audio", "0x2fe3", "0x3600", "0x0300", "0x36000021", "ZA3600+ZH892", true, false},
+        {"ZEL ZA4800 Audio", "0x2fe4", "0x4800", "0x0100", "0x48000010", "ZA4800+ZI5102", false, false},
+    };
+    for (const Expected& e : expected) {
+        const int nIndex = Index(e.pszProduct);
+        ASSERT_GE(nIndex, 0);
+        const nlohmann::json& device = devices[static_cast<size_t>(nIndex)];
+        EXPECT_EQ(device["vendor_id"], e.pszVid) << e.pszProduct;
+        EXPECT_EQ(device["product_id"], e.pszPid) << e.pszProduct;
+        EXPECT_EQ(device["version"], e.pszVersion) << e.pszProduct;
+        EXPECT_EQ(device["subversion"], e.pszSubVersion) << e.pszProduct;
+        EXPECT_EQ(device["chipset"], e.pszChipset) << e.pszProduct;
+        EXPECT_EQ(device["boot_loader"], e.bBootLoader) << e.pszProduct;
+        EXPECT_EQ(device["update_all_optional"], e.bUpdateAllOptional) << e.pszProduct;
+    }
+
+    // The text form: no census, one block per device in list order.
+    const CliRun run = scratch.RunSim({"list"});
+    ASSERT_EQ(run.nExit, 0);
+    EXPECT_EQ(run.strErr, "");
+    const int n1200 = Index("ZEL ZA1200 Audio");
+    const std::string block = "No." + std::to_string(n1200) + ": " + DevicePath(n1200) +
+                              "\n"
+                              "  Product:     ZEL ZA1200 Audio\n"
+                              "  Vendor ID:   0x2fe3\n"
+                              "  Product ID:  0x1200\n"
+                              "  Version:     0x0105\n"
+                              "  Subversion:  0x12000134\n"
+                              "  Chipset:     ZA1200+ZH880\n"
+                              "  Boot loader: yes\n"
+                              "  Update All:  optional\n";
+    EXPECT_NE(run.strOut.find(block), std::string::npos) << run.strOut;
+    EXPECT_EQ(run.strOut.rfind("No.0: ", 0), 0u);
+    EXPECT_EQ(run.strOut.find("devices found"), std::string::npos);
+}
+
+TEST_F(CliE2e, InfoSelectsByIndexOrPathAndRefusesUnknownDevices)
+{
+    const int n2400 = Index("ZEL ZA2400 Audio");
+    const CliRun byIndex = scratch.RunSim({"--json", "info", "--device", std::to_string(n2400)});
+    ASSERT_EQ(byIndex.nExit, 0) << byIndex.strErr;
+    EXPECT_EQ(byIndex.JsonLines().at(0)["device"], devices[static_cast<size_t>(n2400)]);
+    const CliRun byPath = scratch.RunSim({"--json", "info", "--device", DevicePath(n2400)});
+    ASSERT_EQ(byPath.nExit, 0);
+    EXPECT_EQ(byPath.JsonLines().at(0)["device"], devices[static_cast<size_t>(n2400)]);
+
+    const CliRun byDefault = scratch.RunSim({"info"});
+    EXPECT_EQ(byDefault.nExit, 0);
+    EXPECT_EQ(byDefault.strOut.rfind("No.0: " + DevicePath(0) + "\n", 0), 0u);
+
+    for (const std::string& selector : {std::string("99"), scratch.SimDir() + "/nothing.json"}) {
+        const CliRun none = scratch.RunSim({"info", "--device", selector});
+        EXPECT_EQ(none.nExit, 3);
+        EXPECT_EQ(none.strOut, "");
+        EXPECT_EQ(none.strErr, "quillon-cli: no such device: " + selector + "\n");
+    }
+
+    // An empty emulator folder: no devices at all.
+    fs::create_directory(scratch.Path("empty"));
+    const CliRun empty = scratch.Run({"--sim", scratch.Path("empty"), "info"});
+    EXPECT_EQ(empty.nExit, 3);
+    EXPECT_EQ(empty.strErr, "quillon-cli: no device found\n");
+    const CliRun emptyList = scratch.Run({"--sim", scratch.Path("empty"), "list"});
+    EXPECT_EQ(emptyList.nExit, 0);
+    EXPECT_EQ(emptyList.strOut, "No device found.\n");
+}
+
+TEST_F(CliE2e, DownloadPrintsTheWindowsTraceAndSucceeds)
+{
+    const int nIndex = Index("ZEL ZA1200 Audio");
+    const std::string image = CCliScratch::ExampleImage(kImage1200);
+    const CliRun run = scratch.RunSim({"--match-policy", "0x10f", "download", image, "--device", std::to_string(nIndex)});
+    EXPECT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_EQ(run.strErr, "");
+    std::vector<std::string> expected = Census();
+    expected.push_back("Open DFU file " + image + " succeeded");
+    EXPECT_EQ(run.OutLines(), Concat(expected, kDownloadLines));
+}
+
+TEST_F(CliE2e, RefusedDownloadShowsTheMessageOnStderrAndFails)
+{
+    const int nIndex = Index("ZEL ZA1200 Audio");
+    const std::string image = CCliScratch::ExampleImage(kImage2400);
+    const auto before = SimFiles();
+    const CliRun run = scratch.RunSim({"--match-policy", "0x2", "download", image, "--device", std::to_string(nIndex)});
+    EXPECT_EQ(run.nExit, 1);
+    EXPECT_EQ(run.strErr, "Product ID of firmware doesn't match device product ID!\n");
+    std::vector<std::string> expected = Census();
+    expected.push_back("Open DFU file " + image + " succeeded");
+    EXPECT_EQ(run.OutLines(), expected);
+    EXPECT_EQ(SimFiles(), before);
+
+    const CliRun missing = scratch.RunSim({"download", scratch.Path("missing.bin")});
+    EXPECT_EQ(missing.nExit, 3);
+    EXPECT_EQ(missing.strErr, "quillon-cli: no such file: " + scratch.Path("missing.bin") + "\n");
+
+    // An image without identity is refused on opening under a non-zero policy.
+    const CliRun noIdentity = scratch.RunSim(
+        {"--match-policy", "1", "download", CCliScratch::ExampleImage("no-identity.bin"), "--device", "0"});
+    EXPECT_EQ(noIdentity.nExit, 1);
+    EXPECT_EQ(noIdentity.strErr, "Incorrect image file, no useful information found!\n");
+}
+
+TEST_F(CliE2e, DownloadAllReportsEachDeviceAndFailsWhenOneRefuses)
+{
+    // Under the vendor check alone the ZA4800 (another vendor ID) refuses the image; the others take it.
+    const int n4800 = Index("ZEL ZA4800 Audio");
+    const CliRun run = scratch.RunSim({"--json", "--match-policy", "0x1", "download",
+                                       CCliScratch::ExampleImage(kImage1200), "--all"});
+    EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
+    EXPECT_EQ(run.strErr, "");
+    int nMessages = 0;
+    std::vector<nlohmann::json> outcomes;
+    nlohmann::json result;
+    for (const nlohmann::json& line : run.JsonLines()) {
+        ASSERT_TRUE(line.contains("event"));
+        if (line["event"] == "message") {
+            ++nMessages;
+            EXPECT_EQ(line["text"], "Vendor ID of firmware doesn't match device vendor ID!");
+        } else if (line["event"] == "device-result") {
+            outcomes.push_back(line);
+        } else if (line["event"] == "result") {
+            result = line;
+        } else {
+            EXPECT_EQ(line["event"], "trace");
+            EXPECT_TRUE(line["text"].get<std::string>().ends_with("\r\n"));
+        }
+    }
+    EXPECT_EQ(nMessages, 1);
+    ASSERT_EQ(outcomes.size(), devices.size());
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_EQ(outcomes[i]["path"], devices[i]["path"]);
+        EXPECT_EQ(outcomes[i]["ok"], static_cast<int>(i) != n4800) << i;
+    }
+    EXPECT_EQ(result["command"], "download");
+    EXPECT_EQ(result["ok"], false);
+
+    // Text form: one outcome line per device, then the count.
+    const CliRun text = scratch.RunSim({"--quiet", "--match-policy", "0x1", "download",
+                                        CCliScratch::ExampleImage(kImage1200), "--all"});
+    EXPECT_EQ(text.nExit, 1);
+    EXPECT_EQ(text.strErr, "Vendor ID of firmware doesn't match device vendor ID!\n");
+    std::vector<std::string> expected;
+    for (size_t i = 0; i < devices.size(); ++i)
+        expected.push_back("No." + std::to_string(i) + " " + DevicePath(static_cast<int>(i)) + ": download " +
+                           (static_cast<int>(i) == n4800 ? "failed" : "succeeded"));
+    expected.push_back(std::to_string(devices.size() - 1) + " of " + std::to_string(devices.size()) +
+                       " downloads succeeded");
+    EXPECT_EQ(text.OutLines(), expected);
+}
+
+TEST_F(CliE2e, UpdateAllWhereTheWindowForbidsItIsAUsageError)
+{
+    const int n3600 = Index("ZEL ZA3600 Audio");
+    const auto before = SimFiles();
+    for (const char* pszFlag : {"--update-all", "--no-update-all"}) {
+        const CliRun run = scratch.RunSim(
+            {"download", CCliScratch::ExampleImage(kImage1200), "--device", std::to_string(n3600), pszFlag});
+        EXPECT_EQ(run.nExit, 2) << pszFlag;
+        EXPECT_EQ(run.strErr, "quillon-cli: " + std::string(pszFlag) +
+                                  ": \"Update All\" is not optional for device No." + std::to_string(n3600) + " (" +
+                                  DevicePath(n3600) +
+                                  "); the window keeps it checked and disabled, so its boot-loader blocks are "
+                                  "always written\n");
+    }
+    EXPECT_EQ(SimFiles(), before);
+}
+
+TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
+{
+    const int n1200 = Index("ZEL ZA1200 Audio");
+    const auto before = SimFiles();
+    const CliRun run = scratch.RunSim({"--json", "--match-policy", "0x10f", "download",
+                                       CCliScratch::ExampleImage(kImage1200), "--device", std::to_string(n1200),
+                                       "--dry-run"});
+    EXPECT_EQ(run.nExit, 0) << run.strOut << run.strErr;
+    nlohmann::json dry;
+    for (const auto& line : run.JsonLines())
+        if (line["event"] == "dry-run")
+            dry = line;
+    ASSERT_TRUE(dry.is_object()) << run.strOut;
+    ASSERT_EQ(dry["checks"].size(), 5u);
+    for (const auto& check : dry["checks"])
+        EXPECT_EQ(check["verdict"], "pass") << check.dump();
+    // ImageMask 0xffff, boot loader block 0 and serial-number block 4 left out ("Update All" unchecked).
+    EXPECT_EQ(dry["block_mask"], 0xffeeu);
+    EXPECT_EQ(dry["update_all"], false);
+    EXPECT_EQ(dry["flag_offset"], 0x3000);
+    std::vector<int> blocks;
+    for (const auto& block : dry["blocks"]) {
+        blocks.push_back(block["block"].get<int>());
+        EXPECT_EQ(block["offset"], block["block"].get<int>() * 4096);
+        EXPECT_EQ(block["length"], 4096);
+    }
+    EXPECT_EQ(blocks, (std::vector<int>{1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(dry["bytes"], 14 * 4096);
+    EXPECT_EQ(dry["ok"], true);
+
+    const CliRun updateAll = scratch.RunSim({"--json", "download", CCliScratch::ExampleImage(kImage1200), "--device",
+                                             std::to_string(n1200), "--dry-run", "--update-all"});
+    EXPECT_EQ(updateAll.nExit, 0);
+    bool bSeen = false;
+    for (const auto& line : updateAll.JsonLines())
+        if (line["event"] == "dry-run") {
+            bSeen = true;
+            EXPECT_EQ(line["block_mask"], 0xffefu);
+            EXPECT_EQ(line["checks"][0]["verdict"], "not checked");
+        }
+    EXPECT_TRUE(bSeen);
+    EXPECT_EQ(SimFiles(), before);
+}
+
+TEST_F(CliE2e, DryRunOfAMismatchShowsEveryFailingRowAndRefuses)
+{
+    const int n1200 = Index("ZEL ZA1200 Audio");
+    const CliRun run = scratch.RunSim({"--match-policy", "0x10f", "download", CCliScratch::ExampleImage(kImage2400),
+                                       "--device", std::to_string(n1200), "--dry-run"});
+    EXPECT_EQ(run.nExit, 1);
+    // Only the check as the download runs it shows its message; the rows carry theirs in the listing.
+    EXPECT_EQ(run.strErr, "Product ID of firmware doesn't match device product ID!\n");
+    const std::string out = run.strOut;
+    EXPECT_NE(out.find("  Vendor ID:     pass\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("  Product ID:    fail (Product ID of firmware doesn't match device product ID!)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("  Subversion:    fail (Sub-version of firmware doesn't match device sub-version!)\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("  Verdict:       the download would be refused\n"), std::string::npos) << out;
+}
+
+TEST_F(CliE2e, UploadRefusesToOverwriteWithoutForce)
+{
+    const std::string file = scratch.Path("backup.bin");
+    WriteFileText(file, "keep me");
+    const CliRun refused = scratch.RunSim({"upload", file, "--device", "0"});
+    EXPECT_EQ(refused.nExit, 1);
+    EXPECT_EQ(refused.strOut, "");
+    EXPECT_EQ(refused.strErr, "quillon-cli: " + file + " exists; add --force to replace it\n");
+    EXPECT_EQ(ReadFileText(file), "keep me");
+
+    const CliRun forced = scratch.RunSim({"upload", file, "--device", "0", "--force"});
+    EXPECT_EQ(forced.nExit, 0) << forced.strErr;
+    EXPECT_EQ(forced.strErr, "");
+    EXPECT_EQ(forced.OutLines(), Concat(Census(), kUploadLines));
+    EXPECT_EQ(fs::file_size(file), 65536u);
+}
+
+TEST_F(CliE2e, UploadReadsBackWhatADownloadWrote)
+{
+    const int n1200 = Index("ZEL ZA1200 Audio");
+    const std::string image = CCliScratch::ExampleImage(kImage1200);
+    const std::string backup = scratch.Path("before.bin");
+    const CliRun download = scratch.RunSim({"--quiet", "download", image, "--device", std::to_string(n1200),
+                                            "--backup", backup});
+    ASSERT_EQ(download.nExit, 0) << download.strErr;
+    EXPECT_EQ(fs::file_size(backup), 65536u);
+
+    const std::string after = scratch.Path("after.bin");
+    const CliRun upload = scratch.RunSim({"--quiet", "upload", after, "--device", std::to_string(n1200)});
+    ASSERT_EQ(upload.nExit, 0) << upload.strErr;
+    const std::string written = ReadFileText(image);
+    const std::string read = ReadFileText(after);
+    ASSERT_EQ(read.size(), 65536u);
+    // Blocks 1 to 3 were written (block 0 is the boot loader, block 4 the serial number).
+    EXPECT_EQ(read.substr(0x1000, 0x3000), written.substr(0x1000, 0x3000));
+
+    // A backup never replaces a file.
+    const CliRun again = scratch.RunSim({"download", image, "--backup", backup});
+    EXPECT_EQ(again.nExit, 1);
+    EXPECT_EQ(again.strErr, "quillon-cli: " + backup + " exists; a backup never replaces a file\n");
+}
+
+TEST_F(CliE2e, JsonAndLogCarryEveryLine)
+{
+    const std::string log = scratch.Path("run.log");
+    const CliRun run = scratch.RunSim({"--json", "--log", log, "download", CCliScratch::ExampleImage(kImage1200),
+                                       "--device", std::to_string(Index("ZEL ZA1200 Audio"))});
+    ASSERT_EQ(run.nExit, 0) << run.strErr;
+    EXPECT_EQ(run.strErr, "");
+    const std::vector<nlohmann::json> lines = run.JsonLines();
+    ASSERT_FALSE(lines.empty());
+    std::vector<std::string> traces;
+    for (const auto& line : lines)
+        if (line["event"] == "trace")
+            traces.push_back(line["text"]);
+    ASSERT_GE(traces.size(), kDownloadLines.size());
+    for (size_t i = 0; i < kDownloadLines.size(); ++i)
+        EXPECT_EQ(traces[traces.size() - kDownloadLines.size() + i], kDownloadLines[i] + "\r\n");
+    EXPECT_EQ(lines.back()["event"], "result");
+    EXPECT_EQ(lines.back()["command"], "download");
+    EXPECT_EQ(lines.back()["ok"], true);
+
+    const std::string text = ReadFileText(log);
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* (trace|message|error) .*$"));
+    int nLines = 0;
+    for (const QString& line : QString::fromStdString(text).split(u'\n', Qt::SkipEmptyParts)) {
+        EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
+        ++nLines;
+    }
+    // The census, the image, the six stages.
+    EXPECT_EQ(nLines, static_cast<int>(Census().size() + 1 + kDownloadLines.size()));
+    EXPECT_NE(text.find(" trace Firmware upgrade succeeded....\n"), std::string::npos);
+
+    // Appended, not replaced.
+    scratch.RunSim({"--log", log, "--quiet", "upload", scratch.Path("x.bin")});
+    EXPECT_EQ(ReadFileText(log).rfind(text, 0), 0u);
+    EXPECT_GT(ReadFileText(log).size(), text.size());
+}
+
+TEST_F(CliE2e, ImageStampAndInfoRoundTrip)
+{
+    std::string raw(8192, '\x11');
+    std::fill(raw.end() - 36, raw.end(), '\xff');
+    WriteFileText(scratch.Path("raw.bin"), raw);
+    const CliRun stamp = scratch.Run({"image", "stamp", "raw.bin", "stamped.bin", "--vid", "0x2fe3", "--pid", "0x1200",
+                                      "--version", "0x20107", "--subversion", "0x12000100", "--chip", "0,1"});
+    ASSERT_EQ(stamp.nExit, 0) << stamp.strErr;
+    EXPECT_EQ(fs::file_size(scratch.Path("stamped.bin")), 8192u);
+
+    const CliRun info = scratch.Run({"--json", "image", "info", "stamped.bin"});
+    ASSERT_EQ(info.nExit, 0) << info.strErr;
+    const nlohmann::json result = info.JsonLines().at(0);
+    EXPECT_EQ(result["vendor_id"], "0x2fe3");
+    EXPECT_EQ(result["product_id"], "0x1200");
+    EXPECT_EQ(result["version"], "0x0107");
+    EXPECT_EQ(result["version_field"], "0x00020107");
+    EXPECT_EQ(result["subversion"], "0x12000100");
+    EXPECT_EQ(result["chip"], nlohmann::json::array({0, 1}));
+    EXPECT_EQ(result["record_offset"], 8192 - 36);
+
+    const CliRun text = scratch.Run({"image", "info", "stamped.bin"});
+    EXPECT_EQ(text.OutLines(), (std::vector<std::string>{"File:        stamped.bin", "Size:        8192 bytes",
+                                                          "Vendor ID:   0x2fe3", "Product ID:  0x1200",
+                                                          "Version:     0x0107 (field 0x00020107)",
+                                                          "Subversion:  0x12000100", "Chip bytes:  0x00, 0x01",
+                                                          "Record at:   0x1fdc"}));
+
+    // No room without --append: nothing written; with it, the record follows the image.
+    WriteFileText(scratch.Path("full.bin"), std::string(4096, '\x22'));
+    const std::vector<std::string> args = {"image", "stamp", "full.bin", "out.bin", "--vid", "1", "--pid", "2",
+                                           "--version", "3", "--subversion", "4", "--chip", "0,5"};
+    const CliRun noRoom = scratch.Run(args);
+    EXPECT_EQ(noRoom.nExit, 1);
+    EXPECT_FALSE(fs::exists(scratch.Path("out.bin")));
+    std::vector<std::string> append = args;
+    append.push_back("--append");
+    EXPECT_EQ(scratch.Run(append).nExit, 0);
+    EXPECT_EQ(fs::file_size(scratch.Path("out.bin")), 4096u + 36u);
+
+    EXPECT_EQ(scratch.Run({"image", "info", CCliScratch::ExampleImage("no-identity.bin")}).nExit, 1);
+    EXPECT_EQ(scratch.Run({"image", "info", "nothing.bin"}).nExit, 3);
+}
+
+// A copy of quillon-cli in a folder of its own, so that it finds the data files put there.
+std::string InstallCopy(const CCliScratch& scratch, const std::string& dir)
+{
+    fs::create_directories(scratch.Path(dir));
+    const std::string program = scratch.Path(dir + "/quillon-cli");
+    fs::copy_file(CCliScratch::Program(), program);
+    return program;
+}
+
+TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
+{
+    const std::string program = InstallCopy(scratch, "app");
+    fs::copy_file(CCliScratch::SourceDir() + "/examples/Quillon.ini", scratch.Path("app/Quillon.ini"));
+    const std::string root = scratch.Path("root");
+    fs::create_directories(root + "/sys/class/hidraw/hidraw3/device");
+    fs::create_directories(root + "/dev");
+    WriteFileText(root + "/sys/class/hidraw/hidraw3/device/uevent", "HID_ID=0003:00002FE3:00001200\n");
+    WriteFileText(root + "/dev/hidraw3", "");
+
+    const CliRun run = scratch.Run({"--json", "doctor"}, {{"QUILLON_SYSROOT", root}}, program);
+    EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
+    const nlohmann::json result = run.JsonLines().at(0);
+    EXPECT_EQ(result["data_dir"], scratch.Path("app/"));
+    std::map<std::string, nlohmann::json> findings;
+    for (const auto& f : result["findings"])
+        findings[f["where"]] = f;
+    ASSERT_TRUE(findings.count("zel.dat")) << result.dump(1);
+    EXPECT_EQ(findings["zel.dat"]["fix"], "cmake --build " + scratch.Dir() + " --target quillon_data");
+    const std::string patch = scratch.Path("app/ZA4800.bin");
+    ASSERT_TRUE(findings.count(patch)) << result.dump(1);
+    EXPECT_EQ(findings[patch]["fix"], "sudo install -m 644 <the maker's patch file> " + patch);
+    ASSERT_TRUE(findings.count("udev rules"));
+    EXPECT_NE(findings["udev rules"]["fix"].get<std::string>().find("sudo udevadm control --reload-rules"),
+              std::string::npos);
+    EXPECT_EQ(findings.size(), 3u) << result.dump(1);
+
+    // Rules in place, the table and the patch beside the program: nothing left.
+    fs::create_directories(root + "/etc/udev/rules.d");
+    WriteFileText(root + "/etc/udev/rules.d/70-quillon.rules", "");
+    fs::copy_file(QUILLON_BINARY_DIR "/bin/zel.dat", scratch.Path("app/zel.dat"));
+    WriteFileText(patch, "patch");
+    const CliRun clean = scratch.Run({"doctor"}, {{"QUILLON_SYSROOT", root}}, program);
+    EXPECT_EQ(clean.nExit, 0) << clean.strOut;
+    EXPECT_EQ(clean.OutLines(), (std::vector<std::string>{"Data folder: " + scratch.Path("app/"),
+                                                          "udev rules:  /etc/udev/rules.d/70-quillon.rules",
+                                                          "No findings."}));
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// The command line's parser, its number rules and the small pure helpers of quillon-cli.
+#include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
+#include "cli/OverridePreferenceStore.h"
+#include "cli/SystemChecks.h"
+#include "platform/MemoryPreferenceStore.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+struct Parsed {
+    int nResult;
+    CliOptions options;
+    std::string strOut, strErr;
+};
+
+Parsed Parse(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "quillon-cli");
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    Parsed parsed;
+    std::ostringstream out, err;
+    parsed.nResult = ParseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed.options, out, err);
+    parsed.strOut = out.str();
+    parsed.strErr = err.str();
+    return parsed;
+}
+
+TEST(CliNumbers, DecimalAndHexadecimalWholeTextOnly)
+{
+    struct Case {
+        const char* pszText;
+        bool bOk;
+        uint32_t nValue;
+    } cases[] = {
+        {"0", true, 0},          {"271", true, 271},         {"0x10F", true, 0x10F},   {"0X10f", true, 0x10F},
+        {"0xffffffff", true, 0xFFFFFFFFu}, {"4294967295", true, 0xFFFFFFFFu}, {"4294967296", false, 0},
+        {"0x100000000", false, 0}, {"", false, 0},            {"0x", false, 0},         {"12a", false, 0},
+        {"-1", false, 0},        {" 1", false, 0},           {"1 ", false, 0},         {"ff", false, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t value = 12345;
+        EXPECT_EQ(ParseCliNumber(c.pszText, value), c.bOk) << c.pszText;
+        if (c.bOk)
+            EXPECT_EQ(value, c.nValue) << c.pszText;
+    }
+}
+
+TEST(CliNumbers, ChipBytesAreTwoBytes)
+{
+    uint8_t chip[2] = {9, 9};
+    EXPECT_TRUE(ParseChipBytes("0x00,0x03", chip));
+    EXPECT_EQ(chip[0], 0);
+    EXPECT_EQ(chip[1], 3);
+    EXPECT_TRUE(ParseChipBytes("3,255", chip));
+    EXPECT_EQ(chip[0], 3);
+    EXPECT_EQ(chip[1], 255);
+    for (const char* bad : {"3", "3,256", "0x100,1", ",1", "1,", "1,2,3", "a,b"})
+        EXPECT_FALSE(ParseChipBytes(bad, chip)) << bad;
+}
+
+TEST(CliParse, CommandsAndTheirArguments)
+{
+    Parsed p = Parse({"--sim", "/tmp/x", "--json", "download", "img.bin", "--device", "2", "--no-update-all", "--dry-run"});
+    ASSERT_EQ(p.nResult, -1) << p.strErr;
+    EXPECT_EQ(p.options.command, CliCommand::Download);
+    EXPECT_EQ(p.options.strSimDir, "/tmp/x");
+    EXPECT_TRUE(p.options.bJson);
+    EXPECT_EQ(p.options.strImage, "img.bin");
+    EXPECT_EQ(p.options.strDevice, "2");
+    ASSERT_TRUE(p.options.bUpdateAll.has_value());
+    EXPECT_FALSE(*p.options.bUpdateAll);
+    EXPECT_TRUE(p.options.bDryRun);
+    EXPECT_FALSE(p.options.nMatchPolicy.has_value());
+    EXPECT_FALSE(p.options.bVerify.has_value());
+
+    // Global options may follow the command.
+    p = Parse({"upload", "out.bin", "--force", "--match-policy", "0x10f", "--no-verify", "--quiet"});
+    ASSERT_EQ(p.nResult, -1) << p.strErr;
+    EXPECT_EQ(p.options.command, CliCommand::Upload);
+    EXPECT_TRUE(p.options.bForce);
+    EXPECT_EQ(p.options.nMatchPolicy.value_or(0), 0x10Fu);
+    ASSERT_TRUE(p.options.bVerify.has_value());
+    EXPECT_FALSE(*p.options.bVerify);
+    EXPECT_TRUE(p.options.bQuiet);
+
+    p = Parse({"image", "stamp", "in.bin", "out.bin", "--vid", "0x2fe3", "--pid", "4608", "--version", "0x10105",
+               "--subversion", "0x12000134", "--chip", "0,1"});
+    ASSERT_EQ(p.nResult, -1) << p.strErr;
+    EXPECT_EQ(p.options.command, CliCommand::ImageStamp);
+    EXPECT_EQ(p.options.nVid, 0x2fe3);
+    EXPECT_EQ(p.options.nPid, 0x1200);
+    EXPECT_EQ(p.options.nVersion, 0x10105u);
+    EXPECT_EQ(p.options.nSubVersion, 0x12000134u);
+    EXPECT_EQ(p.options.abyChip[1], 1);
+
+    p = Parse({"flash-table", "show"});
+    ASSERT_EQ(p.nResult, -1);
+    EXPECT_EQ(p.options.command, CliCommand::FlashTableShow);
+    EXPECT_TRUE(p.options.strIn.empty());
+    p = Parse({"config", "check", "/etc"});
+    ASSERT_EQ(p.nResult, -1);
+    EXPECT_EQ(p.options.command, CliCommand::ConfigCheck);
+    EXPECT_EQ(p.options.strDir, "/etc");
+}
+
+TEST(CliParse, UsageErrorsEndWithStatusTwo)
+{
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"download"},
+        {"download", "a.bin", "--all", "--device", "0"},
+        {"download", "a.bin", "--dry-run", "--backup", "b.bin"},
+        {"download", "a.bin", "--update-all", "--no-update-all", "--bogus"},
+        {"--match-policy", "0x1g", "list"},
+        {"image"},
+        {"image", "stamp", "in", "out", "--vid", "0x10000", "--pid", "1", "--version", "1", "--subversion", "1",
+         "--chip", "0,1"},
+        {"image", "stamp", "in", "out", "--vid", "1", "--pid", "1", "--version", "1", "--subversion", "1"},
+        {"flash-table", "encrypt", "in"},
+        {"upload"},
+    };
+    for (const auto& args : bad) {
+        const Parsed p = Parse(args);
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        EXPECT_EQ(p.nResult, EXIT_USAGE) << joined;
+        EXPECT_FALSE(p.strErr.empty()) << joined;
+    }
+}
+
+TEST(CliParse, HelpAndVersionEndWithStatusZero)
+{
+    Parsed p = Parse({"--version"});
+    EXPECT_EQ(p.nResult, 0);
+    EXPECT_NE(p.strOut.find("quillon-cli 2.1.0.1"), std::string::npos);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"list", "--help"}, {"download", "--help"}, {"image", "stamp", "--help"},
+             {"flash-table", "show", "--help"}, {"config", "check", "--help"}, {"doctor", "--help"}}) {
+        p = Parse(args);
+        EXPECT_EQ(p.nResult, 0) << args.front();
+        EXPECT_NE(p.strOut.find("Usage"), std::string::npos) << args.front();
+    }
+}
+
+TEST(CliOutputLines, OnlyTheTrailingLineEndChanges)
+{
+    EXPECT_EQ(TerminalLine(QStringLiteral("Firmware upgrade started....\r\n")), "Firmware upgrade started....\n");
+    EXPECT_EQ(TerminalLine(QStringLiteral("Firmware upgrade failed")), "Firmware upgrade failed\n");
+    EXPECT_EQ(TerminalLine(QStringLiteral("a\r\nb\r\n")), "a\r\nb\n");
+    EXPECT_EQ(TerminalLine(QStringLiteral("ends in cr\r")), "ends in cr\r\n");
+}
+
+TEST(CliOutputLines, TraceToStdoutMessagesToStderrAndJsonKeepsTheExactText)
+{
+    std::ostringstream out, err;
+    CCliOutput text(out, err, false, false, false);
+    text.Trace(QStringLiteral("Device is switched to DFU mode successfully!\r\n"));
+    text.Message(QStringLiteral("Device switching to normal mode failed!\r\n"));
+    EXPECT_EQ(out.str(), "Device is switched to DFU mode successfully!\n");
+    EXPECT_EQ(err.str(), "Device switching to normal mode failed!\n");
+    const CCliOutput::Seen seen = text.TakeSeen();
+    EXPECT_EQ(seen.trace.size(), 1);
+    EXPECT_EQ(seen.messages.size(), 1);
+    EXPECT_TRUE(text.TakeSeen().trace.isEmpty());
+
+    std::ostringstream jout, jerr;
+    CCliOutput json(jout, jerr, true, false, true);
+    json.Trace(QStringLiteral("Firmware upgrade started....\r\n"));
+    json.OnProgress(10, 100);
+    json.Message(QStringLiteral("Firmware upgrade failed"));
+    EXPECT_EQ(jout.str(), "{\"event\":\"trace\",\"text\":\"Firmware upgrade started....\\r\\n\"}\n"
+                          "{\"event\":\"message\",\"text\":\"Firmware upgrade failed\"}\n");
+    EXPECT_EQ(jerr.str(), "");
+}
+
+TEST(CliOutputLines, QuietHidesTraceButNotMessagesAndCaptureHidesBoth)
+{
+    std::ostringstream out, err;
+    CCliOutput quiet(out, err, false, true, true);
+    quiet.Trace(QStringLiteral("Firmware upgrade started....\r\n"));
+    quiet.OnProgress(50, 100);
+    quiet.Message(QStringLiteral("Firmware upgrade failed"));
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "Firmware upgrade failed\n");
+
+    std::ostringstream cout, cerr;
+    CCliOutput capture(cout, cerr, false, false, false);
+    capture.SetCapture(true);
+    capture.Message(QStringLiteral("Vendor ID of firmware doesn't match device vendor ID!"));
+    capture.SetCapture(false);
+    EXPECT_EQ(cerr.str(), "");
+    EXPECT_EQ(capture.TakeSeen().messages.value(0), QStringLiteral("Vendor ID of firmware doesn't match device vendor ID!"));
+}
+
+TEST(CliOutputLines, ProgressBarOnlyOnChangeAndErasedBeforeALine)
+{
+    std::ostringstream out, err;
+    CCliOutput bar(out, err, false, false, true);
+    bar.OnProgress(0, 0);   // nothing known yet: no bar
+    EXPECT_EQ(err.str(), "");
+    bar.OnProgress(4096, 8192);
+    const std::string once = err.str();
+    EXPECT_NE(once.find("50% 4096/8192 bytes"), std::string::npos);
+    bar.OnProgress(4097, 8192);   // same percentage: not redrawn
+    EXPECT_EQ(err.str(), once);
+    bar.Trace(QStringLiteral("Firmware upgrade succeeded....\r\n"));
+    EXPECT_EQ(err.str().substr(once.size()), "\r\033[K");
+    EXPECT_EQ(out.str(), "Firmware upgrade succeeded....\n");
+}
+
+TEST(CliPreferences, OverridesOnlyTheGivenValues)
+{
+    CMemoryPreferenceStore store;
+    store.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x3);
+    store.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("AutoVerify"), 1);
+    COverridePreferenceStore policyOnly(store, 0x10Fu, std::nullopt);
+    EXPECT_EQ(policyOnly.GetProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0), 0x10Fu);
+    EXPECT_EQ(policyOnly.GetProfileInt(QStringLiteral("Options"), QStringLiteral("AutoVerify"), 0), 1u);
+    COverridePreferenceStore verifyOff(store, std::nullopt, false);
+    EXPECT_EQ(verifyOff.GetProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0), 0x3u);
+    EXPECT_EQ(verifyOff.GetProfileInt(QStringLiteral("Options"), QStringLiteral("AutoVerify"), 0), 0u);
+    EXPECT_EQ(verifyOff.GetProfileInt(QStringLiteral("Other"), QStringLiteral("AutoVerify"), 7), 7u);
+}
+
+TEST(CliDoctor, HidIdOfTheUeventText)
+{
+    uint16_t nVendor = 0, nProduct = 0;
+    EXPECT_TRUE(ParseHidId("DRIVER=hid-generic\nHID_ID=0003:00002FE3:00001200\nHID_NAME=ZEL\n", nVendor, nProduct));
+    EXPECT_EQ(nVendor, 0x2fe3);
+    EXPECT_EQ(nProduct, 0x1200);
+    EXPECT_FALSE(ParseHidId("HID_NAME=x\n", nVendor, nProduct));
+    EXPECT_FALSE(ParseHidId("HID_ID=0003:00012FE3:00001200\n", nVendor, nProduct));
+    EXPECT_FALSE(ParseHidId("HID_ID=garbage\n", nVendor, nProduct));
+    EXPECT_TRUE(IsInstalledDataDir("/usr/lib/quillon/"));
+    EXPECT_FALSE(IsInstalledDataDir("/work/build/bin/"));
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include "CliRunner.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> CliRun::OutLines() const
+{
+    return SplitLines(strOut);
+}
+
+std::vector<std::string> CliRun::ErrLines() const
+{
+    return SplitLines(strErr);
+}
+
+std::vector<nlohmann::json> CliRun::JsonLines() const
+{
+    std::vector<nlohmann::json> objects;
+    for (const std::string& line : OutLines()) {
+        nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+        EXPECT_FALSE(object.is_discarded()) << "not JSON: " << line;
+        EXPECT_TRUE(object.is_object()) << line;
+        if (!object.is_discarded())
+            objects.push_back(object);
+    }
+    return objects;
+}
+
+CCliScratch::CCliScratch()
+{
+    std::filesystem::copy(SourceDir() + "/examples/sim", SimDir(), std::filesystem::copy_options::recursive);
+}
+
+std::string CCliScratch::Program()
+{
+    return QUILLON_BINARY_DIR "/bin/quillon-cli";
+}
+
+std::string CCliScratch::SourceDir()
+{
+    return QUILLON_SOURCE_DIR;
+}
+
+std::string CCliScratch::ExampleImage(const std::string& name)
+{
+    return SourceDir() + "/examples/images/" + name;
+}
+
+CliRun CCliScratch::Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                        const std::string& program) const
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QUILLON_SIM_DIR"));
+    for (const auto& [name, value] : env)
+        environment.insert(QString::fromStdString(name), QString::fromStdString(value));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(m_dir.path());
+    QStringList arguments;
+    for (const std::string& a : args)
+        arguments << QString::fromStdString(a);
+    process.start(QString::fromStdString(program.empty() ? Program() : program), arguments);
+    CliRun run;
+    if (!process.waitForStarted(10000) || !process.waitForFinished(240000)) {
+        ADD_FAILURE() << "quillon-cli did not run to its end";
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.nExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.strOut = process.readAllStandardOutput().toStdString();
+    run.strErr = process.readAllStandardError().toStdString();
+    return run;
+}
+
+CliRun CCliScratch::RunSim(std::vector<std::string> args) const
+{
+    args.insert(args.begin(), {"--sim", SimDir()});
+    return Run(args);
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFileText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
