@@ -1,0 +1,58 @@
+#include "gui/ProgramOptions.h"
+
+#include "device/zelhid/ZelHidBackend.h"
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+
+#ifndef QUILLON_VERSION
+#error "QUILLON_VERSION must name the program's version"
+#endif
+
+ProgramOptions ParseProgramOptions(int argc, char** argv, const std::string& title)
+{
+    ProgramOptions options;
+    CLI::App app(title + " " QUILLON_VERSION
+                 ": downloads firmware into HID DFU audio controllers, or reads it back into a file.",
+                 title);
+    app.allow_extras();
+    app.set_version_flag("--version", title + " " QUILLON_VERSION);
+    app.add_option("--sim", options.strSimDir,
+                   "Work on the emulated devices described in this folder instead of real devices "
+                   "(default: the folder named by QUILLON_SIM_DIR)")
+        ->option_text("DIR");
+    app.footer("Without --sim or QUILLON_SIM_DIR the program works on real devices through hidraw.");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        options.bExit = true;
+        options.nExitCode = app.exit(error);
+        return options;
+    }
+
+    // What is left belongs to the toolkit, whose options take one dash (-platform, -style); a
+    // double-dash word that is not ours is a mistake, not something to start the window with.
+    for (const std::string& extra : app.remaining()) {
+        if (extra.rfind("--", 0) == 0) {
+            std::cerr << title << ": unknown option " << extra << "\nRun with --help for more information.\n";
+            options.bExit = true;
+            options.nExitCode = 2;
+            return options;
+        }
+    }
+
+    const bool bFromOption = !options.strSimDir.empty();
+    if (!bFromOption)
+        options.strSimDir = SimDirFromEnvironment();
+    if (!options.strSimDir.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(options.strSimDir, ec)) {
+            std::cerr << title << ": the emulator folder " << options.strSimDir
+                      << (bFromOption ? " (--sim)" : " (QUILLON_SIM_DIR)") << " is not a directory\n";
+            options.bExit = true;
+            options.nExitCode = 2;
+        }
+    }
+    return options;
+}

@@ -1,0 +1,82 @@
+// Quillon: the operator's window. Picks the devices (real ones, or the emulator's folder), sets up the
+// platform services and runs the main window through the Qt host.
+#include "app/QuillonApp.h"
+#include "app/Resource.h"
+#include "device/zelhid/ZelHidBackend.h"
+#include "gui/ProgramOptions.h"
+#include "platform/Clock.h"
+#include "platform/PreferenceStore.h"
+#include "platform/ProfileReader.h"
+#include "platform/qt/QtHostFactory.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <memory>
+
+namespace {
+
+QIcon ApplicationIcon()
+{
+    QIcon icon;
+    for (int nSize : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/quillon/quillon-%1.png").arg(nSize), QSize(nSize, nSize));
+    return icon;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // The title comes from the executable's own name, resolved through links.
+    const QString executablePath = ReadExecutablePath();
+    QString title = ApplicationTitleFromPath(executablePath);
+    if (title.isEmpty())
+        title = QStringLiteral("Quillon");
+
+    // Before the window system is reached, so that --help and --version work without a display.
+    const ProgramOptions options = ParseProgramOptions(argc, argv, title.toStdString());
+    if (options.bExit)
+        return options.nExitCode;
+
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("ZEL"));
+    QApplication::setApplicationName(title);
+    QApplication::setApplicationVersion(QStringLiteral(QUILLON_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillon"));
+    // Only the main window's end ends the program, whatever windows come and go before it.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    const QIcon icon = ApplicationIcon();
+    QApplication::setWindowIcon(icon);
+
+    std::unique_ptr<IZelHidBackend> pBackend;
+    std::unique_ptr<IDeviceNotifier> pNotifier;
+    if (!options.strSimDir.empty()) {
+        pBackend = CreateEmulatorBackend(options.strSimDir);
+        pNotifier = CreateSimFolderNotifier(options.strSimDir);
+    } else {
+        pBackend = CreateHidapiBackend();
+        pNotifier = CreateUdevNotifier();
+    }
+    IZelHidBackend* pPrevious = SetZelHidBackend(pBackend.get());
+
+    std::unique_ptr<IProfileReader> pProfile = CreateFileProfileReader();
+    std::unique_ptr<IPreferenceStore> pPrefs = CreateSettingsPreferenceStore(title);
+
+    CQuillonEnv env;
+    env.strExecutablePath = executablePath;
+    env.strAppTitle = title;
+    env.pProfile = pProfile.get();
+    env.pPrefs = pPrefs.get();
+    env.pClock = &SystemClock();
+    env.pNotifier = pNotifier.get();
+
+    CQtHostFactory factory(title);
+    factory.RegisterIcon(IDR_MAINFRAME, QStringLiteral("IDR_MAINFRAME"), icon);
+
+    CQuillonApp quillon;
+    quillon.InitInstance(factory, env);
+
+    // The window released every device when it ended; the notifier stopped with it.
+    SetZelHidBackend(pPrevious);
+    return 0;
+}
