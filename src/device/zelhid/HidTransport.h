@@ -1,0 +1,43 @@
+// The transport under the device library: find HID interfaces, open one by path, exchange 64-byte
+// reports (report ID first) with a timeout. Implemented over hidapi and over the emulator.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct HidInterfaceInfo {
+    std::string strPath;          // the transport's own path of the interface
+    uint16_t nVendorId = 0;
+    uint16_t nProductId = 0;
+    uint16_t nUsagePage = 0;
+    uint16_t nUsage = 0;
+    int nInterface = -1;
+    bool bHasProduct = false;
+    std::u16string strProduct;
+    std::u16string strSerialNumber;
+};
+
+class IHidLink {
+public:
+    virtual ~IHidLink() = default;
+    // Sends one 64-byte report (byte 0 is the report ID). False when it was not sent.
+    virtual bool Write(const uint8_t* pReport, uint32_t nTimeoutMs) = 0;
+    // 1: a 64-byte report; 0: none within the timeout (0 ms: only what is already waiting);
+    // -1: the link failed, the device is gone.
+    virtual int Read(uint8_t* pReport, uint32_t nTimeoutMs) = 0;
+    virtual bool IsConnected() = 0;
+};
+
+class IHidTransport {
+public:
+    virtual ~IHidTransport() = default;
+    virtual std::vector<HidInterfaceInfo> Enumerate() = 0;
+    // The interface at this path, if it is present now.
+    virtual std::optional<HidInterfaceInfo> Describe(const std::string& strPath) = 0;
+    // bJustArrived: the interface was announced a moment ago; opening is retried briefly while the
+    // system finishes setting it up.
+    virtual std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) = 0;
+};

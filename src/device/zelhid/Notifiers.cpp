@@ -1,0 +1,216 @@
+#include "device/zelhid/Notifiers.h"
+
+#include "device/zelhid/Utf.h"
+#include "emulator/SimFolder.h"
+
+#include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <dirent.h>
+#include <vector>
+
+namespace {
+
+void Wake(int fd)
+{
+    const uint64_t one = 1;
+    if (fd >= 0)
+        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+DeviceNotice MakeNotice(unsigned nEvent, const std::string& strPath)
+{
+    DeviceNotice notice;
+    notice.nEvent = nEvent;
+    notice.bHasRecord = true;
+    notice.nDeviceType = DBT_DEVTYP_DEVICEINTERFACE;
+    notice.strPath = Utf8ToUtf16(strPath);
+    return notice;
+}
+
+// Stops the notifier's thread. False when called by the sink on that very thread: delivery stops
+// there and the thread ends on its own when the sink returns; its descriptors stay until later.
+bool Stop(std::thread& thread, std::atomic<bool>& bStop, int wakeFd)
+{
+    bStop = true;
+    if (thread.joinable() && thread.get_id() == std::this_thread::get_id())
+        return false;
+    Wake(wakeFd);
+    if (thread.joinable())
+        thread.join();
+    bStop = false;
+    return true;
+}
+
+}  // namespace
+
+// ---- libudev ----------------------------------------------------------------------------------------
+
+CUdevNotifier::~CUdevNotifier()
+{
+    Unregister();
+}
+
+bool CUdevNotifier::Register(std::function<void(const DeviceNotice&)> sink)
+{
+    if (m_thread.joinable() || !sink)
+        return false;
+    m_pUdev = udev_new();
+    if (m_pUdev)
+        m_pMonitor = udev_monitor_new_from_netlink(m_pUdev, "udev");
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (!m_pMonitor || m_wakeFd < 0 || udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "hidraw", nullptr) < 0 ||
+        udev_monitor_enable_receiving(m_pMonitor) < 0) {
+        Unregister();
+        return false;
+    }
+    m_sink = std::move(sink);
+    m_thread = std::thread(&CUdevNotifier::Run, this);
+    return true;
+}
+
+void CUdevNotifier::Run()
+{
+    const int monitorFd = udev_monitor_get_fd(m_pMonitor);
+    for (;;) {
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {monitorFd, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[0].revents || m_bStop)
+            return;
+        if (!(fds[1].revents & POLLIN))
+            continue;
+        udev_device* dev = udev_monitor_receive_device(m_pMonitor);
+        if (!dev)
+            continue;
+        const char* action = udev_device_get_action(dev);
+        const char* node = udev_device_get_devnode(dev);
+        if (action && node && !m_bStop) {
+            if (std::strcmp(action, "add") == 0)
+                m_sink(MakeNotice(DBT_DEVICEARRIVAL, node));
+            else if (std::strcmp(action, "remove") == 0)
+                m_sink(MakeNotice(DBT_DEVICEREMOVECOMPLETE, node));
+        }
+        udev_device_unref(dev);
+    }
+}
+
+void CUdevNotifier::Unregister()
+{
+    if (!Stop(m_thread, m_bStop, m_wakeFd))
+        return;
+    if (m_pMonitor)
+        udev_monitor_unref(m_pMonitor);
+    if (m_pUdev)
+        udev_unref(m_pUdev);
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+    m_pMonitor = nullptr;
+    m_pUdev = nullptr;
+    m_wakeFd = -1;
+    m_sink = nullptr;
+}
+
+// ---- The emulator's folder ------------------------------------------------------------------------
+
+CSimFolderNotifier::CSimFolderNotifier(const std::string& strSimDir) : m_strDir(SimFolderPath(strSimDir)) {}
+
+CSimFolderNotifier::~CSimFolderNotifier()
+{
+    Unregister();
+}
+
+bool CSimFolderNotifier::Register(std::function<void(const DeviceNotice&)> sink)
+{
+    struct stat st;
+    if (m_thread.joinable() || !sink || m_strDir.empty() || ::stat(m_strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0)
+        return false;
+    m_inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    if (m_inotifyFd >= 0 &&
+        ::inotify_add_watch(m_inotifyFd, m_strDir.c_str(),
+                            IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB) < 0) {
+        ::close(m_inotifyFd);
+        m_inotifyFd = -1;
+    }
+    m_known.clear();
+    Rescan(false);
+    m_sink = std::move(sink);
+    m_thread = std::thread(&CSimFolderNotifier::Run, this);
+    return true;
+}
+
+void CSimFolderNotifier::Run()
+{
+    for (;;) {
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_inotifyFd, POLLIN, 0}};
+        const int n = ::poll(fds, m_inotifyFd >= 0 ? 2 : 1, m_inotifyFd >= 0 ? -1 : kPollMs);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[0].revents || m_bStop)
+            return;
+        if (m_inotifyFd >= 0) {
+            // The events only say that something changed; the folder itself says what.
+            alignas(inotify_event) char buffer[4096];
+            while (::read(m_inotifyFd, buffer, sizeof buffer) > 0) {
+            }
+        }
+        Rescan(true);
+    }
+}
+
+void CSimFolderNotifier::Rescan(bool bNotify)
+{
+    std::map<std::string, std::string> now;
+    if (DIR* dir = ::opendir(m_strDir.c_str())) {
+        while (dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            struct stat st;
+            const std::string path = SimDevicePath(m_strDir, name);
+            if (!IsSimDeviceFileName(name) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            now[name] = std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+                        std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        }
+        ::closedir(dir);
+    }
+    if (bNotify) {
+        for (const auto& [name, stamp] : m_known) {
+            auto it = now.find(name);
+            if ((it == now.end() || it->second != stamp) && !m_bStop)
+                m_sink(MakeNotice(DBT_DEVICEREMOVECOMPLETE, SimDevicePath(m_strDir, name)));
+        }
+        for (const auto& [name, stamp] : now) {
+            auto it = m_known.find(name);
+            if ((it == m_known.end() || it->second != stamp) && !m_bStop)
+                m_sink(MakeNotice(DBT_DEVICEARRIVAL, SimDevicePath(m_strDir, name)));
+        }
+    }
+    m_known = std::move(now);
+}
+
+void CSimFolderNotifier::Unregister()
+{
+    if (!Stop(m_thread, m_bStop, m_wakeFd))
+        return;
+    if (m_inotifyFd >= 0)
+        ::close(m_inotifyFd);
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+    m_inotifyFd = -1;
+    m_wakeFd = -1;
+    m_sink = nullptr;
+}

@@ -1,0 +1,275 @@
+#include "emulator/DeviceSpec.h"
+
+#include <nlohmann/json.hpp>
+
+#include <limits>
+
+using nlohmann::json;
+
+const std::set<std::string>& UnplugSteps()
+{
+    static const std::set<std::string> steps = {"enterDfu", "patch", "leaveDfu", "flashId",
+                                                "erase",    "program", "write",  "read"};
+    return steps;
+}
+
+namespace {
+
+// Integers are JSON numbers or strings, decimal or hexadecimal after "0x".
+bool ReadUnsigned(const json& v, uint64_t nMax, uint64_t& out, std::string& err, const std::string& key)
+{
+    uint64_t value = 0;
+    if (v.is_number_unsigned()) {
+        value = v.get<uint64_t>();
+    } else if (v.is_number_integer() && v.get<int64_t>() >= 0) {
+        value = static_cast<uint64_t>(v.get<int64_t>());
+    } else if (v.is_string()) {
+        const std::string s = v.get<std::string>();
+        size_t used = 0;
+        try {
+            const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+            value = std::stoull(hex ? s.substr(2) : s, &used, hex ? 16 : 10);
+            if (hex)
+                used += 2;
+        } catch (...) {
+            used = 0;
+        }
+        if (used == 0 || used != s.size()) {
+            err = "\"" + key + "\": not a number: " + s;
+            return false;
+        }
+    } else {
+        err = "\"" + key + "\": expected a number";
+        return false;
+    }
+    if (value > nMax) {
+        err = "\"" + key + "\": " + std::to_string(value) + " is too large";
+        return false;
+    }
+    out = value;
+    return true;
+}
+
+template <typename T>
+bool ReadInto(const json& obj, const char* key, T& field, std::string& err)
+{
+    if (!obj.contains(key))
+        return true;
+    uint64_t v = 0;
+    if (!ReadUnsigned(obj[key], std::numeric_limits<T>::max(), v, err, key))
+        return false;
+    field = static_cast<T>(v);
+    return true;
+}
+
+bool ReadBool(const json& obj, const char* key, bool& field, std::string& err)
+{
+    if (!obj.contains(key))
+        return true;
+    if (!obj[key].is_boolean()) {
+        err = std::string("\"") + key + "\": expected true or false";
+        return false;
+    }
+    field = obj[key].get<bool>();
+    return true;
+}
+
+bool ReadString(const json& obj, const char* key, std::string& field, std::string& err)
+{
+    if (!obj.contains(key))
+        return true;
+    if (!obj[key].is_string()) {
+        err = std::string("\"") + key + "\": expected a text";
+        return false;
+    }
+    field = obj[key].get<std::string>();
+    return true;
+}
+
+bool CheckKeys(const json& obj, const std::set<std::string>& allowed, const std::string& where, std::string& err)
+{
+    if (!obj.is_object()) {
+        err = where + ": expected an object";
+        return false;
+    }
+    for (auto it = obj.begin(); it != obj.end(); ++it)
+        if (!allowed.count(it.key())) {
+            err = where + ": unknown key \"" + it.key() + "\"";
+            return false;
+        }
+    return true;
+}
+
+bool ReadOrdinals(const json& obj, const char* key, std::set<uint32_t>& out, std::string& err)
+{
+    if (!obj.contains(key))
+        return true;
+    const json& v = obj[key];
+    if (!v.is_array()) {
+        err = std::string("\"") + key + "\": expected a list of counts";
+        return false;
+    }
+    for (const json& n : v) {
+        uint64_t value = 0;
+        if (!ReadUnsigned(n, 0xFFFFFFFFu, value, err, key))
+            return false;
+        if (value == 0) {
+            err = std::string("\"") + key + "\": counts start at 1";
+            return false;
+        }
+        out.insert(static_cast<uint32_t>(value));
+    }
+    return true;
+}
+
+// A refusal count: true (every one), false (none) or a number of requests.
+bool ReadCount(const json& obj, const char* key, int& field, std::string& err)
+{
+    if (!obj.contains(key))
+        return true;
+    const json& v = obj[key];
+    if (v.is_boolean()) {
+        field = v.get<bool>() ? -1 : 0;
+        return true;
+    }
+    uint64_t value = 0;
+    if (!ReadUnsigned(v, 1000000, value, err, key))
+        return false;
+    field = static_cast<int>(value);
+    return true;
+}
+
+bool ParseFaults(const json& f, FaultSpec& out, std::string& err)
+{
+    if (!CheckKeys(f, {"failWrites", "corruptWrites", "timeoutWrites", "failReads", "corruptReads", "timeoutReads",
+                       "unplugAfterReports", "unplugAtStep", "unplugAtStepCount", "refuseDfu", "refuseNormal",
+                       "flashIdFails"},
+                   "\"faults\"", err))
+        return false;
+    if (!ReadOrdinals(f, "failWrites", out.failWrites, err) || !ReadOrdinals(f, "corruptWrites", out.corruptWrites, err) ||
+        !ReadOrdinals(f, "timeoutWrites", out.timeoutWrites, err) || !ReadOrdinals(f, "failReads", out.failReads, err) ||
+        !ReadOrdinals(f, "corruptReads", out.corruptReads, err) || !ReadOrdinals(f, "timeoutReads", out.timeoutReads, err) ||
+        !ReadInto(f, "unplugAfterReports", out.nUnplugAfterReports, err) ||
+        !ReadString(f, "unplugAtStep", out.strUnplugStep, err) ||
+        !ReadInto(f, "unplugAtStepCount", out.nUnplugStepCount, err) || !ReadCount(f, "refuseDfu", out.nRefuseDfu, err) ||
+        !ReadCount(f, "refuseNormal", out.nRefuseNormal, err) || !ReadCount(f, "flashIdFails", out.nFlashIdFails, err))
+        return false;
+    if (!out.strUnplugStep.empty() && !UnplugSteps().count(out.strUnplugStep)) {
+        err = "\"unplugAtStep\": unknown step \"" + out.strUnplugStep + "\"";
+        return false;
+    }
+    if (out.nUnplugStepCount == 0) {
+        err = "\"unplugAtStepCount\": counts start at 1";
+        return false;
+    }
+    return true;
+}
+
+bool ParseTiming(const json& t, TimingSpec& out, std::string& err)
+{
+    if (!CheckKeys(t, {"reportIntervalUs", "modeSwitchUs", "patchCheckUs", "spiBytesPerMs", "realTime", "speed",
+                       "pageProgramUs", "sectorEraseUs"},
+                   "\"timing\"", err))
+        return false;
+    uint32_t pageProgram = 0, sectorErase = 0;
+    const bool hasPage = t.contains("pageProgramUs"), hasErase = t.contains("sectorEraseUs");
+    if (!ReadInto(t, "reportIntervalUs", out.nReportIntervalUs, err) || !ReadInto(t, "modeSwitchUs", out.nModeSwitchUs, err) ||
+        !ReadInto(t, "patchCheckUs", out.nPatchCheckUs, err) || !ReadInto(t, "spiBytesPerMs", out.nSpiBytesPerMs, err) ||
+        !ReadBool(t, "realTime", out.bRealTime, err) || !ReadInto(t, "pageProgramUs", pageProgram, err) ||
+        !ReadInto(t, "sectorEraseUs", sectorErase, err))
+        return false;
+    if (t.contains("speed")) {
+        if (!t["speed"].is_number() || t["speed"].get<double>() <= 0) {
+            err = "\"speed\": expected a positive number";
+            return false;
+        }
+        out.dSpeed = t["speed"].get<double>();
+    }
+    if (out.nReportIntervalUs == 0 || out.nSpiBytesPerMs == 0) {
+        err = "\"timing\": the report interval and SPI rate must be positive";
+        return false;
+    }
+    if (hasPage)
+        out.nPageProgramUs = pageProgram;
+    if (hasErase)
+        out.nSectorEraseUs = sectorErase;
+    return true;
+}
+
+}  // namespace
+
+bool ParseDeviceSpec(const std::string& strJson, const std::string& strDefaultStem, DeviceSpec& spec,
+                     std::string& err)
+{
+    json j;
+    try {
+        j = json::parse(strJson);
+    } catch (const json::parse_error& e) {
+        err = std::string("not valid JSON: ") + e.what();
+        return false;
+    }
+    if (!CheckKeys(j, {"product", "serialNumber", "vendorId", "productId", "version", "subVersion", "chipsetType",
+                       "usage", "defaultSerialNumberAddr", "hidDfu", "bootLoader", "controller", "flagOffset", "flash",
+                       "faults", "timing", "comment"},
+                   "device file", err))
+        return false;
+    spec = DeviceSpec{};
+    if (j.contains("product") && j["product"].is_null())
+        spec.bHasProduct = false;
+    else if (!ReadString(j, "product", spec.strProduct, err))
+        return false;
+    if (!j.contains("vendorId") || !j.contains("productId")) {
+        err = "device file: \"vendorId\" and \"productId\" are required";
+        return false;
+    }
+    if (!ReadString(j, "serialNumber", spec.strSerialNumber, err) || !ReadInto(j, "vendorId", spec.nVendorId, err) ||
+        !ReadInto(j, "productId", spec.nProductId, err) || !ReadInto(j, "version", spec.nVersion, err) ||
+        !ReadInto(j, "subVersion", spec.nSubVersion, err) || !ReadInto(j, "chipsetType", spec.nChipsetType, err) ||
+        !ReadInto(j, "usage", spec.nUsage, err) || !ReadInto(j, "defaultSerialNumberAddr", spec.nDefaultSerialAddr, err) ||
+        !ReadBool(j, "hidDfu", spec.bHidDfu, err) || !ReadBool(j, "bootLoader", spec.bBootLoader, err) ||
+        !ReadInto(j, "flagOffset", spec.nFlagOffset, err))
+        return false;
+
+    spec.nControllerIndex = static_cast<uint8_t>(spec.nChipsetType >> 8);
+    if (j.contains("controller")) {
+        const json& c = j["controller"];
+        if (!CheckKeys(c, {"index", "name"}, "\"controller\"", err) || !ReadInto(c, "index", spec.nControllerIndex, err) ||
+            !ReadString(c, "name", spec.strControllerName, err))
+            return false;
+    }
+
+    std::string chip = "W25Q80DV";
+    std::string initial = "firmware";
+    spec.strFlashFile = strDefaultStem + ".flash";
+    if (j.contains("flash")) {
+        const json& f = j["flash"];
+        if (!CheckKeys(f, {"chip", "file", "initial", "image"}, "\"flash\"", err) || !ReadString(f, "chip", chip, err) ||
+            !ReadString(f, "file", spec.strFlashFile, err) || !ReadString(f, "initial", initial, err) ||
+            !ReadString(f, "image", spec.strInitialImage, err))
+            return false;
+    }
+    spec.pChip = FindFlashChipByName(chip);
+    if (!spec.pChip) {
+        err = "\"chip\": unknown flash chip \"" + chip + "\"";
+        return false;
+    }
+    if (initial == "firmware")
+        spec.initialFlash = InitialFlash::Firmware;
+    else if (initial == "interrupted")
+        spec.initialFlash = InitialFlash::Interrupted;
+    else if (initial == "erased")
+        spec.initialFlash = InitialFlash::Erased;
+    else {
+        err = "\"initial\": expected \"firmware\", \"interrupted\" or \"erased\"";
+        return false;
+    }
+    if (spec.nFlagOffset > spec.pChip->nCapacity - 2) {
+        err = "\"flagOffset\": outside the flash";
+        return false;
+    }
+    if (j.contains("faults") && !ParseFaults(j["faults"], spec.faults, err))
+        return false;
+    if (j.contains("timing") && !ParseTiming(j["timing"], spec.timing, err))
+        return false;
+    return true;
+}

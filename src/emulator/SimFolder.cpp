@@ -1,0 +1,161 @@
+#include "emulator/SimFolder.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+std::string SimFolderPath(const std::string& strDir)
+{
+    if (strDir.empty())
+        return {};
+    std::error_code ec;
+    fs::path p = fs::absolute(fs::path(strDir), ec).lexically_normal();
+    std::string s = p.string();
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
+    return s;
+}
+
+std::string SimDevicePath(const std::string& strFolderPath, const std::string& strFileName)
+{
+    return strFolderPath + "/" + strFileName;
+}
+
+bool IsSimDeviceFileName(const std::string& name)
+{
+    return name.size() > 5 && name[0] != '.' && name.compare(name.size() - 5, 5, ".json") == 0;
+}
+
+CSimFolder::CSimFolder(const std::string& strDir) : m_strDir(SimFolderPath(strDir)) {}
+
+bool CSimFolder::StampOf(const std::string& strPath, Stamp& stamp) const
+{
+    struct stat st;
+    if (::stat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    stamp.inode = st.st_ino;
+    stamp.nMtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.nSize = st.st_size;
+    return true;
+}
+
+std::shared_ptr<CEmulatedDevice> CSimFolder::Plug(const std::string& strPath, std::string& strError)
+{
+    std::ifstream in(strPath, std::ios::binary);
+    if (!in) {
+        strError = "cannot be read";
+        return nullptr;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    const fs::path file(strPath);
+    DeviceSpec spec;
+    if (!ParseDeviceSpec(text.str(), file.stem().string(), spec, strError))
+        return nullptr;
+    const fs::path folder = file.parent_path();
+    auto resolve = [&](const std::string& name) {
+        return fs::path(name).is_absolute() ? name : (folder / name).string();
+    };
+    if (!spec.strInitialImage.empty()) {
+        spec.strInitialImage = resolve(spec.strInitialImage);
+        std::error_code ec;
+        if (!fs::is_regular_file(spec.strInitialImage, ec)) {
+            strError = "\"image\": no such file: " + spec.strInitialImage;
+            return nullptr;
+        }
+    }
+    const std::string flashPath = spec.strFlashFile.empty() ? std::string() : resolve(spec.strFlashFile);
+    auto device = std::make_shared<CEmulatedDevice>(spec, flashPath);
+    // A fault that pulls the device out takes its file away, as a hand would.
+    device->SetUnplugHandler([strPath] {
+        const std::string parked = strPath + ".unplugged";
+        std::error_code ec;
+        fs::rename(strPath, parked, ec);
+    });
+    return device;
+}
+
+void CSimFolder::Refresh(const std::string& strPath)
+{
+    Stamp stamp;
+    const bool bPresent = StampOf(strPath, stamp);
+    auto it = m_sessions.find(strPath);
+    if (it != m_sessions.end() && (!bPresent || !(it->second.stamp == stamp))) {
+        it->second.device->Unplug();
+        m_sessions.erase(it);
+        it = m_sessions.end();
+    }
+    if (!bPresent || it != m_sessions.end())
+        return;
+    auto problem = m_problems.find(strPath);
+    if (problem != m_problems.end() && problem->second.first == stamp)
+        return;   // unchanged since it was refused
+    std::string error;
+    std::shared_ptr<CEmulatedDevice> device = Plug(strPath, error);
+    if (!device) {
+        std::fprintf(stderr, "quillon emulator: %s: %s\n", strPath.c_str(), error.c_str());
+        m_problems[strPath] = {stamp, error};
+        return;
+    }
+    m_problems.erase(strPath);
+    m_sessions[strPath] = Session{stamp, device};
+}
+
+std::vector<std::pair<std::string, std::shared_ptr<CEmulatedDevice>>> CSimFolder::Scan()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::pair<std::string, std::shared_ptr<CEmulatedDevice>>> plugged;
+    if (m_strDir.empty())
+        return plugged;
+    std::vector<std::string> paths;
+    std::error_code ec;
+    for (fs::directory_iterator it(m_strDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (IsSimDeviceFileName(name))
+            paths.push_back(SimDevicePath(m_strDir, name));
+    }
+    for (auto it = m_sessions.begin(); it != m_sessions.end();) {
+        if (std::find(paths.begin(), paths.end(), it->first) == paths.end()) {
+            it->second.device->Unplug();
+            it = m_sessions.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = m_problems.begin(); it != m_problems.end();)
+        it = std::find(paths.begin(), paths.end(), it->first) == paths.end() ? m_problems.erase(it) : std::next(it);
+    for (const std::string& path : paths)
+        Refresh(path);
+    for (auto& [path, session] : m_sessions)
+        if (session.device->IsPlugged())
+            plugged.emplace_back(path, session.device);
+    return plugged;
+}
+
+std::shared_ptr<CEmulatedDevice> CSimFolder::Find(const std::string& strPath)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_strDir.empty() || fs::path(strPath).parent_path().string() != m_strDir ||
+        !IsSimDeviceFileName(fs::path(strPath).filename().string()))
+        return nullptr;
+    Refresh(strPath);
+    auto it = m_sessions.find(strPath);
+    if (it == m_sessions.end() || !it->second.device->IsPlugged())
+        return nullptr;
+    return it->second.device;
+}
+
+std::map<std::string, std::string> CSimFolder::Problems()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::map<std::string, std::string> out;
+    for (const auto& [path, problem] : m_problems)
+        out[path] = problem.second;
+    return out;
+}
