@@ -57,7 +57,7 @@ NameList* LoadNameList(CQuillonDlg* pDlg, int nCategory)
     pList->nCount = nCount;
 
     for (int32_t i = 0; i < nCount; ++i) {
-        const QString name = ReadIniString(pDlg, kChipsetInfo, QStringLiteral("%1Name%2").arg(word).arg(i));
+        const QString name = ReadIniString(pDlg, kChipsetInfo, word + QStringLiteral("Name") + QString::number(i));
         const size_t nBytes = (static_cast<size_t>(name.size()) + 1) * sizeof(char16_t);
         auto* pszName = static_cast<char16_t*>(std::malloc(nBytes));
         if (!pszName) {

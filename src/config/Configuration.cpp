@@ -50,7 +50,7 @@ bool LoadKnownIds(CQuillonDlg* pDlg)
     if (!pTable)
         return false;
     for (int32_t i = 0; i < nCount; ++i) {
-        const QString text = ReadIniString(pDlg, section, QStringLiteral("ID%1").arg(i));
+        const QString text = ReadIniString(pDlg, section, QStringLiteral("ID") + QString::number(i));
         uint32_t values[3] = {};
         ScanHexFields(reinterpret_cast<const char16_t*>(text.utf16()), values, 3);
         _ZEL_USB_DEV_ID_INFO& record = pTable[i];
@@ -70,7 +70,7 @@ bool LoadDfuPatchInfos(CQuillonDlg* pDlg)
     if (!pTable)
         return false;
     for (int32_t i = 0; i < nCount; ++i) {
-        const QString text = ReadIniString(pDlg, section, QStringLiteral("Info%1").arg(i));
+        const QString text = ReadIniString(pDlg, section, QStringLiteral("Info") + QString::number(i));
         uint32_t values[6] = {};
         ScanHexFields(reinterpret_cast<const char16_t*>(text.utf16()), values, 6);
         _ZEL_USB_DEV_INFO& record = pTable[i];

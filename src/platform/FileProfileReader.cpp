@@ -3,12 +3,12 @@
 #include "platform/ProfileText.h"
 
 #include <QFile>
-#include <QHash>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -62,52 +62,61 @@ public:
                                   const QString& path) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const ProfileData* pData = Current(path);
-        const QString* pValue = pData ? pData->Find(section, key) : nullptr;
-        return pValue ? ProfileTextToInt(*pValue, nDefault) : static_cast<uint32_t>(nDefault);
+        ProfileData* pData = Current(path);
+        QByteArrayView value;
+        if (!pData || !pData->Find(section, key, value))
+            return static_cast<uint32_t>(nDefault);
+        return ProfileTextToInt(value, nDefault);
     }
 
     QString GetPrivateProfileString(const QString& section, const QString& key, const QString& strDefault,
                                     int nCapacity, const QString& path) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const ProfileData* pData = Current(path);
-        const QString* pValue = pData ? pData->Find(section, key) : nullptr;
-        return CutProfileText(pValue ? *pValue : strDefault, nCapacity);
+        ProfileData* pData = Current(path);
+        QByteArrayView value;
+        if (!pData || !pData->Find(section, key, value))
+            return CutProfileText(strDefault, nCapacity);
+        return CutProfileText(QString::fromUtf8(value), nCapacity);
     }
 
 private:
     struct Entry {
         FileStamp stamp;
-        ProfileData data;
+        std::unique_ptr<ProfileData> pData;
     };
 
     // The parsed file as it is now on disk, or null when it cannot be read.
-    const ProfileData* Current(const QString& path)
+    ProfileData* Current(const QString& path)
     {
-        const QByteArray nativePath = QFile::encodeName(path);
+        if (path != m_lastPath) {
+            m_lastPath = path;
+            m_lastNativePath = QFile::encodeName(path);
+        }
+        const QByteArray& nativePath = m_lastNativePath;
         struct stat st {};
         if (::stat(nativePath.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            m_files.remove(path);
+            m_files.erase(path);
             return nullptr;
         }
         auto it = m_files.find(path);
-        if (it != m_files.end() && (*it)->stamp == StampOf(st))
-            return &(*it)->data;
+        if (it != m_files.end() && it->second.stamp == StampOf(st))
+            return it->second.pData.get();
 
         QByteArray bytes;
-        auto entry = std::make_shared<Entry>();
-        if (!ReadProfileFile(nativePath, bytes, entry->stamp)) {
-            m_files.remove(path);
+        Entry entry;
+        if (!ReadProfileFile(nativePath, bytes, entry.stamp)) {
+            m_files.erase(path);
             return nullptr;
         }
-        entry->data = ParseProfileText(bytes);
-        m_files.insert(path, entry);
-        return &entry->data;
+        entry.pData = std::make_unique<ProfileData>(bytes);
+        return m_files.insert_or_assign(path, std::move(entry)).first->second.pData.get();
     }
 
     std::mutex m_mutex;
-    QHash<QString, std::shared_ptr<Entry>> m_files;
+    std::map<QString, Entry> m_files;
+    QString m_lastPath;             // the path of the previous read, usually the next one's too
+    QByteArray m_lastNativePath;
 };
 
 }  // namespace

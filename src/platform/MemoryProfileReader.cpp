@@ -2,34 +2,42 @@
 
 void CMemoryProfileReader::SetFile(const QString& path, const QByteArray& bytes)
 {
-    ProfileData data = ParseProfileText(bytes);
+    auto pData = std::make_unique<ProfileData>(bytes);
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_files.insert(path, std::move(data));
+    m_files.insert_or_assign(path, std::move(pData));
 }
 
 void CMemoryProfileReader::RemoveFile(const QString& path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_files.remove(path);
+    m_files.erase(path);
+}
+
+bool CMemoryProfileReader::Find(const QString& section, const QString& key, const QString& path, QString& value)
+{
+    ++m_nReads;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_files.find(path);
+    QByteArrayView view;
+    if (it == m_files.end() || !it->second->Find(section, key, view))
+        return false;
+    value = QString::fromUtf8(view);
+    return true;
 }
 
 uint32_t CMemoryProfileReader::GetPrivateProfileInt(const QString& section, const QString& key, int32_t nDefault,
                                                     const QString& path)
 {
-    ++m_nReads;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_files.constFind(path);
-    const QString* pValue = it == m_files.constEnd() ? nullptr : it->Find(section, key);
-    return pValue ? ProfileTextToInt(*pValue, nDefault) : static_cast<uint32_t>(nDefault);
+    QString value;
+    if (!Find(section, key, path, value))
+        return static_cast<uint32_t>(nDefault);
+    return ProfileTextToInt(value.toUtf8(), nDefault);
 }
 
 QString CMemoryProfileReader::GetPrivateProfileString(const QString& section, const QString& key,
                                                       const QString& strDefault, int nCapacity,
                                                       const QString& path)
 {
-    ++m_nReads;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_files.constFind(path);
-    const QString* pValue = it == m_files.constEnd() ? nullptr : it->Find(section, key);
-    return CutProfileText(pValue ? *pValue : strDefault, nCapacity);
+    QString value;
+    return CutProfileText(Find(section, key, path, value) ? value : strDefault, nCapacity);
 }

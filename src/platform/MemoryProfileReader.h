@@ -6,8 +6,9 @@
 #include "platform/ProfileText.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <atomic>
+#include <map>
+#include <memory>
 #include <mutex>
 
 class CMemoryProfileReader : public IProfileReader {
@@ -24,7 +25,9 @@ public:
                                     int nCapacity, const QString& path) override;
 
 private:
+    bool Find(const QString& section, const QString& key, const QString& path, QString& value);
+
     std::mutex m_mutex;
-    QHash<QString, ProfileData> m_files;
+    std::map<QString, std::unique_ptr<ProfileData>> m_files;
     std::atomic<int> m_nReads{0};
 };

@@ -1,15 +1,18 @@
 #include "platform/ProfileText.h"
 
 #include <QStringDecoder>
+#include <QVarLengthArray>
+
+#include <cstring>
 
 namespace {
 
-bool IsBlank(QChar c)
+bool IsBlank(char c)
 {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-QStringView Trim(QStringView text)
+QByteArrayView Trim(QByteArrayView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -17,108 +20,220 @@ QStringView Trim(QStringView text)
         ++begin;
     while (end > begin && IsBlank(text[end - 1]))
         --end;
-    return text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin);
 }
 
-QStringView Unquote(QStringView text)
+QByteArrayView Unquote(QByteArrayView text)
 {
-    if (text.size() >= 2 && text.front() == text.back() && (text.front() == u'"' || text.front() == u'\''))
-        return text.mid(1, text.size() - 2);
+    if (text.size() >= 2 && text.front() == text.back() && (text.front() == '"' || text.front() == '\''))
+        return text.sliced(1, text.size() - 2);
     return text;
 }
 
-int HexDigit(char16_t c)
+int HexDigit(char c)
 {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-QString DecodeText(const QByteArray& bytes)
+// Well-formed UTF-8 as far as the byte structure goes (lead bytes and their continuation bytes).
+bool IsUtf8(QByteArrayView bytes)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto* pEnd = p + bytes.size();
+    while (p < pEnd) {
+        const uint8_t lead = *p++;
+        int nFollow = 0;
+        if (lead < 0x80)
+            continue;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            nFollow = 1;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            nFollow = 2;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            nFollow = 3;
+        else
+            return false;
+        if (pEnd - p < nFollow)
+            return false;
+        for (; nFollow > 0; --nFollow) {
+            if ((*p++ & 0xC0) != 0x80)
+                return false;
+        }
+    }
+    return true;
+}
+
+QByteArray ToUtf8Text(const QByteArray& bytes)
 {
     if (bytes.startsWith("\xFF\xFE")) {
         QStringDecoder decoder(QStringConverter::Utf16LE, QStringConverter::Flag::Default);
-        return decoder.decode(QByteArrayView(bytes).sliced(2));
+        return QString(decoder.decode(QByteArrayView(bytes).sliced(2))).toUtf8();
     }
-    QByteArrayView body(bytes);
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        body = body.sliced(3);
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(body);
-    if (decoder.hasError())
-        return QString::fromLatin1(body);
-    return text;
+    QByteArray text = bytes.startsWith("\xEF\xBB\xBF") ? bytes.sliced(3) : bytes;
+    if (IsUtf8(text))
+        return text;
+    return QString::fromLatin1(text).toUtf8();
+}
+
+// Lower-cases ASCII in place; false (nothing changed) when the name holds other characters.
+bool FoldAsciiInPlace(char* p, qsizetype n)
+{
+    for (qsizetype i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(p[i]) >= 0x80)
+            return false;
+    }
+    for (qsizetype i = 0; i < n; ++i) {
+        if (p[i] >= 'A' && p[i] <= 'Z')
+            p[i] = static_cast<char>(p[i] + 32);
+    }
+    return true;
+}
+
+// A requested name in the folded form the index holds.
+using NameBuffer = QVarLengthArray<char, 256>;
+
+QByteArrayView FoldRequested(const QString& name, NameBuffer& buffer)
+{
+    buffer.resize(name.size());
+    const char16_t* p = reinterpret_cast<const char16_t*>(name.utf16());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (p[i] >= 0x80) {
+            const QByteArray folded = name.toCaseFolded().toUtf8();
+            buffer.resize(folded.size());
+            std::memcpy(buffer.data(), folded.constData(), static_cast<size_t>(folded.size()));
+            return QByteArrayView(buffer.data(), buffer.size());
+        }
+        buffer[i] = (p[i] >= u'A' && p[i] <= u'Z') ? static_cast<char>(p[i] + 32) : static_cast<char>(p[i]);
+    }
+    return QByteArrayView(buffer.data(), buffer.size());
 }
 
 }  // namespace
 
-const QString* ProfileData::Find(const QString& section, const QString& key) const
+bool operator==(const ProfileData::EntryKey& a, const ProfileData::EntryKey& b)
 {
-    auto itSection = sections.constFind(section.toCaseFolded());
-    if (itSection == sections.constEnd())
-        return nullptr;
-    auto itKey = itSection->constFind(key.toCaseFolded());
-    if (itKey == itSection->constEnd())
-        return nullptr;
-    return &itKey.value();
+    return a.nSection == b.nSection && a.name.size() == b.name.size() &&
+           std::memcmp(a.name.data(), b.name.data(), static_cast<size_t>(a.name.size())) == 0;
 }
 
-ProfileData ParseProfileText(const QByteArray& bytes)
+// A plain multiply-and-mix hash of the name words: names are short and come from a local file, and
+// Qt's own byte hash costs several times more per lookup here.
+size_t qHash(const ProfileData::EntryKey& key, size_t seed)
 {
-    ProfileData data;
-    const QString text = DecodeText(bytes);
-    QStringView all(text);
-    QHash<QString, QString>* pSection = nullptr;   // lines before the first section belong to none
+    const char* p = key.name.data();
+    size_t n = static_cast<size_t>(key.name.size());
+    uint64_t h = (seed ^ key.nSection ^ (n << 32)) * 0x9E3779B97F4A7C15ull;
+    for (; n >= 8; n -= 8, p += 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
+        h ^= h >> 31;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, p, n);
+    h = (h ^ tail) * 0x94D049BB133111EBull;
+    return static_cast<size_t>(h ^ (h >> 29));
+}
 
+ProfileData::ProfileData(const QByteArray& bytes) : m_text(ToUtf8Text(bytes))
+{
+    char* pText = m_text.data();   // detaches now, before any view is taken
+    const qsizetype nText = m_text.size();
+    qsizetype nLines = 1;
+    for (qsizetype i = 0; i < nText; ++i)
+        nLines += pText[i] == '\n';
+    m_entries.reserve(static_cast<size_t>(nLines));
+    m_entryIndex.reserve(nLines);
+
+    // Folds the name where it stands, or keeps a folded copy when its length changes.
+    auto foldName = [this](QByteArrayView name) -> QByteArrayView {
+        char* p = const_cast<char*>(name.data());
+        if (FoldAsciiInPlace(p, name.size()))
+            return name;
+        m_foldedNames.push_back(QString::fromUtf8(name).toCaseFolded().toUtf8());
+        return QByteArrayView(m_foldedNames.back());
+    };
+
+    bool bInSection = false;   // lines before the first section and in a repeated one are not read
+    uint32_t nSection = 0;
     qsizetype pos = 0;
-    while (pos < all.size()) {
+    while (pos < nText) {
         qsizetype end = pos;
-        while (end < all.size() && all[end] != u'\n' && all[end] != u'\r')
+        while (end < nText && pText[end] != '\n' && pText[end] != '\r')
             ++end;
-        QStringView line = Trim(all.mid(pos, end - pos));
+        const QByteArrayView line = Trim(QByteArrayView(pText + pos, end - pos));
         pos = end + 1;
-        if (line.isEmpty() || line.front() == u';')
+        if (line.isEmpty() || line.front() == ';')
             continue;
-        if (line.front() == u'[') {
-            qsizetype close = line.lastIndexOf(u']');
+        if (line.front() == '[') {
+            const qsizetype close = line.lastIndexOf(']');
             if (close > 0) {
-                QString name = Trim(line.mid(1, close - 1)).toString().toCaseFolded();
+                const QByteArrayView name = foldName(Trim(line.sliced(1, close - 1)));
                 // A repeated section adds nothing: its keys stay unreachable behind the first one.
-                pSection = data.sections.contains(name) ? nullptr : &data.sections[name];
+                const EntryKey sectionKey{kSectionName, name};
+                bInSection = !m_sections.contains(sectionKey);
+                if (bInSection) {
+                    nSection = static_cast<uint32_t>(m_sections.size());
+                    m_sections.insert(sectionKey, nSection);
+                }
                 continue;
             }
         }
-        if (!pSection)
+        if (!bInSection)
             continue;
-        qsizetype equals = line.indexOf(u'=');
-        QStringView key = equals < 0 ? line : Trim(line.left(equals));
-        QStringView value = equals < 0 ? QStringView() : Unquote(Trim(line.mid(equals + 1)));
-        QString folded = key.toString().toCaseFolded();
-        if (!pSection->contains(folded))
-            pSection->insert(folded, value.toString());
+        const qsizetype equals = line.indexOf('=');
+        const QByteArrayView key = foldName(equals < 0 ? line : Trim(line.first(equals)));
+        const QByteArrayView value = equals < 0 ? QByteArrayView() : Unquote(Trim(line.sliced(equals + 1)));
+        uint32_t& nIndex = m_entryIndex[EntryKey{nSection, key}];
+        if (nIndex == 0) {
+            m_entries.push_back(Entry{EntryKey{nSection, key}, value});
+            nIndex = static_cast<uint32_t>(m_entries.size());
+        }
     }
-    return data;
 }
 
-uint32_t ProfileTextToInt(const QString& text, int32_t nDefault)
+bool ProfileData::Find(const QString& section, const QString& key, QByteArrayView& value)
+{
+    NameBuffer sectionBuffer;
+    auto itSection = m_sections.constFind(EntryKey{kSectionName, FoldRequested(section, sectionBuffer)});
+    if (itSection == m_sections.constEnd())
+        return false;
+    NameBuffer keyBuffer;
+    const EntryKey wanted{itSection.value(), FoldRequested(key, keyBuffer)};
+    size_t nFound = m_nNext;
+    if (nFound >= m_entries.size() || !(m_entries[nFound].key == wanted)) {
+        auto it = m_entryIndex.constFind(wanted);
+        if (it == m_entryIndex.constEnd())
+            return false;
+        nFound = it.value() - 1;
+    }
+    m_nNext = nFound + 1;
+    value = m_entries[nFound].value;
+    return true;
+}
+
+uint32_t ProfileTextToInt(QByteArrayView text, int32_t nDefault)
 {
     if (text.isEmpty())
         return static_cast<uint32_t>(nDefault);
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.utf16());   // zero-terminated
+    qsizetype i = 0;
+    const qsizetype n = text.size();
     bool bNegative = false;
-    if (*p == u'-' || *p == u'+')
-        bNegative = *p++ == u'-';
+    if (text[i] == '-' || text[i] == '+')
+        bNegative = text[i++] == '-';
     uint32_t nValue = 0;
-    if (p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) {
-        for (p += 2; HexDigit(*p) >= 0; ++p)
-            nValue = nValue * 16u + static_cast<uint32_t>(HexDigit(*p));
+    if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        for (i += 2; i < n && HexDigit(text[i]) >= 0; ++i)
+            nValue = nValue * 16u + static_cast<uint32_t>(HexDigit(text[i]));
     } else {
-        for (; *p >= u'0' && *p <= u'9'; ++p)
-            nValue = nValue * 10u + static_cast<uint32_t>(*p - u'0');
+        for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
+            nValue = nValue * 10u + static_cast<uint32_t>(text[i] - '0');
     }
     return bNegative ? 0u - nValue : nValue;
 }

@@ -1,27 +1,58 @@
-// The INI text model shared by the profile readers: parsing a file's bytes into sections and keys,
-// and the reading rules of integers and strings.
+// The INI text model shared by the profile readers: a file's bytes parsed into sections and keys, and
+// the reading rules of integers and strings.
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QHash>
 #include <QString>
 #include <cstdint>
+#include <deque>
+#include <vector>
 
-// Sections and keys under their case-folded names; the first of equal names wins.
-struct ProfileData {
-    QHash<QString, QHash<QString, QString>> sections;
+// One parsed file. It keeps the text as UTF-8 and indexes names and values where they stand in it, so
+// that parsing allocates nothing per entry and a lookup allocates nothing at all.
+class ProfileData {
+public:
+    // Parses UTF-8 (with or without byte order mark) or UTF-16LE text with its byte order mark. Bytes
+    // that are not valid UTF-8 are taken as Latin-1, so that nothing is lost.
+    explicit ProfileData(const QByteArray& bytes);
+    ProfileData(const ProfileData&) = delete;
+    ProfileData& operator=(const ProfileData&) = delete;
 
-    // Null when the section or the key is missing.
-    const QString* Find(const QString& section, const QString& key) const;
+    // The value (trimmed and unquoted UTF-8); false when the section or the key is missing. Names match
+    // without regard to case; the first of equal names counts. Not for two threads at once: it
+    // remembers where the last lookup ended.
+    bool Find(const QString& section, const QString& key, QByteArrayView& value);
+
+    struct EntryKey {
+        uint32_t nSection;
+        QByteArrayView name;   // case-folded
+    };
+
+private:
+    QByteArray m_text;                     // never detached after parsing: the views point into it
+    std::deque<QByteArray> m_foldedNames;  // names whose folded form differs in length (non-ASCII)
+    struct Entry {
+        EntryKey key;
+        QByteArrayView value;
+    };
+    static constexpr uint32_t kSectionName = 0xFFFFFFFF;   // the "section" of the section names
+
+    QHash<EntryKey, uint32_t> m_sections;
+    std::vector<Entry> m_entries;              // in file order
+    QHash<EntryKey, uint32_t> m_entryIndex;    // 1 + index into m_entries
+    // Entries are mostly asked for in file order (ID0, ID1, ...), so the entry after the last one
+    // found is tried before the index: the common case then walks memory in order.
+    size_t m_nNext = 0;
 };
 
-// Parses UTF-8 (with or without byte order mark) or UTF-16LE text with its byte order mark. Bytes that
-// are not valid UTF-8 are taken as Latin-1, so that nothing is lost.
-ProfileData ParseProfileText(const QByteArray& bytes);
+bool operator==(const ProfileData::EntryKey& a, const ProfileData::EntryKey& b);
+size_t qHash(const ProfileData::EntryKey& key, size_t seed = 0);
 
 // The integer a value denotes: optional sign, then decimal digits or hexadecimal digits after "0x" or
 // "0X", up to the first other character, wrapped to 32 bits. Empty text gives nDefault.
-uint32_t ProfileTextToInt(const QString& text, int32_t nDefault);
+uint32_t ProfileTextToInt(QByteArrayView text, int32_t nDefault);
 
 // The text cut to nCapacity - 1 UTF-16 units, never splitting a surrogate pair; empty when the capacity
 // leaves no room.
