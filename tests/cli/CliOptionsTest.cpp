@@ -46,8 +46,9 @@ TEST(CliNumbers, DecimalAndHexadecimalWholeTextOnly)
     for (const Case& c : cases) {
         uint32_t value = 12345;
         EXPECT_EQ(ParseCliNumber(c.pszText, value), c.bOk) << c.pszText;
-        if (c.bOk)
+        if (c.bOk) {
             EXPECT_EQ(value, c.nValue) << c.pszText;
+        }
     }
 }
 
