@@ -4,7 +4,10 @@
 #include "app/Trace.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <thread>
 
@@ -92,4 +95,87 @@ TEST_F(MainWindowTest, MessageLoopEndsWhenAnotherThreadPostsClose)
     other.join();
     EXPECT_TRUE(Host().IsEnded());
     EXPECT_EQ(Host().Result(), IDCANCEL);
+}
+
+namespace {
+
+// Holds the thread that arrives until the test opens it.
+class CHold {
+public:
+    void Arrive()
+    {
+        std::unique_lock lock(m_mutex);
+        m_bArrived = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [this] { return m_bOpen; });
+    }
+    void WaitForArrival()
+    {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait(lock, [this] { return m_bArrived; });
+    }
+    void Open()
+    {
+        std::lock_guard lock(m_mutex);
+        m_bOpen = true;
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_bArrived = false, m_bOpen = false;
+};
+
+}  // namespace
+
+// A real worker on the headless host: the window cannot be ended and notices are deferred from Start on,
+// in the preparing phase (the worker waits in the file dialog) and while busy (it waits in the device).
+TEST_F(MainWindowTest, WindowStaysWhileARealWorkerPreparesAndRuns)
+{
+    UseExampleIni();
+    CFakeZelUsbDevice* pDevice = PlugZa1200(backend, u"/dev/hidraw0");
+    CHold preparing, busy;
+    session.SetFileAnswerer([&](bool, const FileDialogRequest&, QString& path) {
+        preparing.Arrive();
+        path = QStringLiteral(QUILLON_SOURCE_DIR "/examples/images/za1200-fw-0106.bin");
+        return true;
+    });
+    pDevice->onCall = [&](const std::string& name) {
+        if (name == "SwitchToDfuMode")
+            busy.Arrive();
+    };
+    Open();
+    ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, 0));
+    ASSERT_TRUE(Host().Click(IDC_START));
+
+    preparing.WaitForArrival();
+    EXPECT_TRUE(Dlg().IsWorkerRunning());
+    EXPECT_FALSE(Dlg().m_bBusy);
+    Host().RequestClose();
+    Remove(u"/dev/hidraw9");
+    EXPECT_FALSE(Host().IsEnded());
+    EXPECT_TRUE(Dlg().m_bDeviceListStale);
+    preparing.Open();
+
+    busy.WaitForArrival();
+    EXPECT_TRUE(Dlg().m_bBusy);
+    Host().PressEscape();
+    EXPECT_FALSE(Host().ChooseMenuItem(ID_APP_EXIT)) << "greyed during the operation";
+    EXPECT_FALSE(Host().IsEnded());
+    const size_t nEnumerationsBefore = std::count(backend.log.begin(), backend.log.end(), "Enumerate");
+    busy.Open();
+
+    Dlg().m_hWorkerThread.join();
+    EXPECT_FALSE(Dlg().IsWorkerRunning());
+    EXPECT_FALSE(Dlg().m_bBusy);
+    EXPECT_EQ(std::count(backend.log.begin(), backend.log.end(), "Enumerate"), nEnumerationsBefore + 1)
+        << "the deferred notice is answered by one re-enumeration";
+    EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
+    const auto boxes = Boxes();
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), QStringLiteral("Do NOT exit while DFU is running!")), 2);
+
+    Host().PumpMessages();
+    Host().RequestClose();
+    EXPECT_TRUE(Host().IsEnded());
 }
