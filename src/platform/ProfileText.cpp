@@ -145,11 +145,15 @@ ProfileData::ProfileData(const QByteArray& bytes) : m_text(ToUtf8Text(bytes))
 {
     char* pText = m_text.data();   // detaches now, before any view is taken
     const qsizetype nText = m_text.size();
+    // Lines end at "\n", "\r\n" or a lone "\r"; each holds at most one entry.
     qsizetype nLines = 1;
     for (qsizetype i = 0; i < nText; ++i)
-        nLines += pText[i] == '\n';
+        nLines += pText[i] == '\n' || (pText[i] == '\r' && (i + 1 == nText || pText[i + 1] != '\n'));
     m_entries.reserve(static_cast<size_t>(nLines));
-    m_entryIndex.reserve(nLines);
+    size_t nSlots = 16;
+    while (nSlots < 2 * static_cast<size_t>(nLines))
+        nSlots *= 2;
+    m_slots.assign(nSlots, Slot{0, 0});
 
     // Folds the name where it stands, or keeps a folded copy when its length changes.
     auto foldName = [this](QByteArrayView name) -> QByteArrayView {
@@ -190,11 +194,7 @@ ProfileData::ProfileData(const QByteArray& bytes) : m_text(ToUtf8Text(bytes))
         const qsizetype equals = line.indexOf('=');
         const QByteArrayView key = foldName(equals < 0 ? line : Trim(line.first(equals)));
         const QByteArrayView value = equals < 0 ? QByteArrayView() : Unquote(Trim(line.sliced(equals + 1)));
-        uint32_t& nIndex = m_entryIndex[EntryKey{nSection, key}];
-        if (nIndex == 0) {
-            m_entries.push_back(Entry{EntryKey{nSection, key}, value});
-            nIndex = static_cast<uint32_t>(m_entries.size());
-        }
+        FindEntry(EntryKey{nSection, key}, value, true);
     }
 }
 
@@ -208,14 +208,32 @@ bool ProfileData::Find(const QString& section, const QString& key, QByteArrayVie
     const EntryKey wanted{itSection.value(), FoldRequested(key, keyBuffer)};
     size_t nFound = m_nNext;
     if (nFound >= m_entries.size() || !(m_entries[nFound].key == wanted)) {
-        auto it = m_entryIndex.constFind(wanted);
-        if (it == m_entryIndex.constEnd())
+        nFound = FindEntry(wanted, QByteArrayView(), false);
+        if (nFound == m_entries.size())
             return false;
-        nFound = it.value() - 1;
     }
     m_nNext = nFound + 1;
     value = m_entries[nFound].value;
     return true;
+}
+
+size_t ProfileData::FindEntry(const EntryKey& key, QByteArrayView value, bool bAdd)
+{
+    const size_t nHash = qHash(key, 0);
+    const auto nTag = static_cast<uint32_t>(nHash >> 32);
+    const size_t nMask = m_slots.size() - 1;
+    for (size_t nPos = nHash & nMask;; nPos = (nPos + 1) & nMask) {
+        Slot& slot = m_slots[nPos];
+        if (slot.nEntry == 0) {
+            if (!bAdd)
+                return m_entries.size();
+            m_entries.push_back(Entry{key, value});
+            slot = Slot{nTag, static_cast<uint32_t>(m_entries.size())};
+            return m_entries.size() - 1;
+        }
+        if (slot.nHash == nTag && m_entries[slot.nEntry - 1].key == key)
+            return slot.nEntry - 1;
+    }
 }
 
 uint32_t ProfileTextToInt(QByteArrayView text, int32_t nDefault)

@@ -39,9 +39,18 @@ private:
     };
     static constexpr uint32_t kSectionName = 0xFFFFFFFF;   // the "section" of the section names
 
+    // Open addressing over the entries: a slot holds part of the name's hash and 1 + the entry's index
+    // (0: free). Compact, and a probe compares names only when the hashes agree.
+    struct Slot {
+        uint32_t nHash;
+        uint32_t nEntry;
+    };
+    // The entry with this key, or m_entries.size() when there is none; bAdd appends it then.
+    size_t FindEntry(const EntryKey& key, QByteArrayView value, bool bAdd);
+
     QHash<EntryKey, uint32_t> m_sections;
-    std::vector<Entry> m_entries;              // in file order
-    QHash<EntryKey, uint32_t> m_entryIndex;    // 1 + index into m_entries
+    std::vector<Entry> m_entries;   // first occurrences, in file order
+    std::vector<Slot> m_slots;      // a power of two, at most half full
     // Entries are mostly asked for in file order (ID0, ID1, ...), so the entry after the last one
     // found is tried before the index: the common case then walks memory in order.
     size_t m_nNext = 0;

@@ -207,6 +207,13 @@ TEST_P(ProfileRulesTest, LineEndsOfEveryKind)
     EXPECT_EQ(Int("A", "X"), 1u);
     EXPECT_EQ(Int("B", "Y"), 2u);
     EXPECT_EQ(Int("C", "Z"), 3u);
+
+    QByteArray onlyCarriageReturns = "[S]\r";
+    for (int i = 0; i < 1000; ++i)
+        onlyCarriageReturns += "K" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\r";
+    SetText(onlyCarriageReturns);
+    EXPECT_EQ(Int("S", "K0"), 0u);
+    EXPECT_EQ(Int("S", "K999"), 999u);
 }
 
 TEST_P(ProfileRulesTest, ManyEntriesAreAllFound)
@@ -218,6 +225,11 @@ TEST_P(ProfileRulesTest, ManyEntriesAreAllFound)
     EXPECT_EQ(Int("KnownIDs", "Num"), 20000u);
     EXPECT_EQ(Str("KnownIDs", "ID0"), "0x2fe3, 0x0, 0");
     EXPECT_EQ(Str("KnownIDs", "ID19999"), "0x2fe3, 0x4e1f, 0");
+    // Out of file order, repeated, and past the end.
+    for (int i : {17, 16, 16, 3, 18})
+        EXPECT_EQ(Str("KnownIDs", QByteArray("ID" + QByteArray::number(i)).constData()),
+                  "0x2fe3, 0x" + QString::number(i, 16) + ", 0");
+    EXPECT_EQ(Str("KnownIDs", "ID20000"), "<default>");
 }
 
 INSTANTIATE_TEST_SUITE_P(Readers, ProfileRulesTest,
