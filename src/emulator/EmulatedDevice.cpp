@@ -69,7 +69,7 @@ CEmulatedDevice::CEmulatedDevice(const DeviceSpec& spec, std::string strFlashPat
         std::ifstream image;
         if (!m_spec.strInitialImage.empty())
             image.open(m_spec.strInitialImage, std::ios::binary);
-        if (image)
+        if (image.is_open())
             image.read(reinterpret_cast<char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
         else if (m_spec.initialFlash != InitialFlash::Erased)
             MakeFirmware(m_spec, flash, m_spec.initialFlash == InitialFlash::Firmware);

@@ -1,0 +1,112 @@
+#include "emulator/DeviceSpec.h"
+
+#include "emulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+TEST(DeviceSpec, ExampleDevicesParse)
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(simtest::ExamplesSimDir())) {
+        if (entry.path().extension() != ".json")
+            continue;
+        std::ifstream in(entry.path());
+        std::stringstream text;
+        text << in.rdbuf();
+        DeviceSpec spec;
+        std::string error;
+        EXPECT_TRUE(ParseDeviceSpec(text.str(), entry.path().stem().string(), spec, error))
+            << entry.path() << ": " << error;
+        EXPECT_NE(spec.pChip, nullptr);
+        ++count;
+    }
+    EXPECT_GE(count, 4);
+}
+
+TEST(DeviceSpec, ReadsEveryField)
+{
+    const char* text = R"({
+        "product": "P", "serialNumber": "S1", "vendorId": "0x2fe3", "productId": 4608, "version": "0x0105",
+        "subVersion": "0x12000134", "chipsetType": "0x0381", "usage": "0xff000001", "defaultSerialNumberAddr": "0x4000",
+        "hidDfu": true, "bootLoader": false, "controller": {"index": 3, "name": "ZA4800"}, "flagOffset": "0x2000",
+        "flash": {"chip": "GD25Q32C", "file": "x.bin", "initial": "interrupted"},
+        "faults": {"failWrites": [1, 2], "timeoutReads": [3], "unplugAtStep": "erase", "unplugAtStepCount": 2,
+                   "refuseDfu": true, "refuseNormal": 2, "flashIdFails": 1, "unplugAfterReports": 100},
+        "timing": {"reportIntervalUs": 2000, "realTime": true, "speed": 2.5, "sectorEraseUs": 1000}})";
+    DeviceSpec s;
+    std::string error;
+    ASSERT_TRUE(ParseDeviceSpec(text, "stem", s, error)) << error;
+    EXPECT_EQ(s.nVendorId, 0x2fe3);
+    EXPECT_EQ(s.nProductId, 0x1200);
+    EXPECT_EQ(s.nVersion, 0x0105u);
+    EXPECT_EQ(s.nChipsetType, 0x0381);
+    EXPECT_EQ(s.nUsage, 0xff000001u);
+    EXPECT_FALSE(s.bBootLoader);
+    EXPECT_EQ(s.nControllerIndex, 3);
+    EXPECT_EQ(s.strControllerName, "ZA4800");
+    EXPECT_EQ(s.nFlagOffset, 0x2000u);
+    EXPECT_EQ(s.strFlashFile, "x.bin");
+    EXPECT_EQ(s.initialFlash, InitialFlash::Interrupted);
+    EXPECT_EQ(s.faults.failWrites, (std::set<uint32_t>{1, 2}));
+    EXPECT_EQ(s.faults.timeoutReads, (std::set<uint32_t>{3}));
+    EXPECT_EQ(s.faults.strUnplugStep, "erase");
+    EXPECT_EQ(s.faults.nUnplugStepCount, 2u);
+    EXPECT_EQ(s.faults.nRefuseDfu, -1);
+    EXPECT_EQ(s.faults.nRefuseNormal, 2);
+    EXPECT_EQ(s.faults.nUnplugAfterReports, 100u);
+    EXPECT_EQ(s.timing.nReportIntervalUs, 2000u);
+    EXPECT_TRUE(s.timing.bRealTime);
+    EXPECT_DOUBLE_EQ(s.timing.dSpeed, 2.5);
+    EXPECT_EQ(s.timing.nSectorEraseUs, 1000);
+    EXPECT_EQ(s.timing.nPageProgramUs, -1);
+}
+
+TEST(DeviceSpec, DefaultsAndNullProduct)
+{
+    DeviceSpec s;
+    std::string error;
+    ASSERT_TRUE(ParseDeviceSpec(R"({"vendorId": 1, "productId": 2, "product": null, "chipsetType": "0x0203"})", "dev",
+                                s, error))
+        << error;
+    EXPECT_FALSE(s.bHasProduct);
+    EXPECT_EQ(s.strFlashFile, "dev.flash");
+    EXPECT_EQ(s.nControllerIndex, 2) << "the controller index defaults to the chipset type's high byte";
+    EXPECT_EQ(s.nFlagOffset, 0x3000u);
+    EXPECT_STREQ(s.pChip->pszName, "W25Q80DV");
+    EXPECT_TRUE(s.bBootLoader);
+}
+
+TEST(DeviceSpec, BadFilesSayWhatIsWrong)
+{
+    struct Case {
+        const char* json;
+        const char* mention;
+    };
+    const Case cases[] = {
+        {"{", "JSON"},
+        {R"({"productId": 1})", "vendorId"},
+        {R"({"vendorId": 1, "productId": 2, "colour": "red"})", "colour"},
+        {R"({"vendorId": "0x1ffff", "productId": 2})", "too large"},
+        {R"({"vendorId": "12ab", "productId": 2})", "not a number"},
+        {R"({"vendorId": 1, "productId": 2, "flash": {"chip": "XYZ"}})", "XYZ"},
+        {R"({"vendorId": 1, "productId": 2, "flash": {"initial": "new"}})", "initial"},
+        {R"({"vendorId": 1, "productId": 2, "faults": {"failWrites": [0]}})", "start at 1"},
+        {R"({"vendorId": 1, "productId": 2, "faults": {"unplugAtStep": "dance"}})", "dance"},
+        {R"({"vendorId": 1, "productId": 2, "faults": {"failWrite": [1]}})", "failWrite"},
+        {R"({"vendorId": 1, "productId": 2, "hidDfu": "yes"})", "hidDfu"},
+        {R"({"vendorId": 1, "productId": 2, "timing": {"speed": 0}})", "speed"},
+        {R"({"vendorId": 1, "productId": 2, "flagOffset": "0x100000"})", "flagOffset"},
+    };
+    for (const Case& c : cases) {
+        DeviceSpec s;
+        std::string error;
+        EXPECT_FALSE(ParseDeviceSpec(c.json, "x", s, error)) << c.json;
+        EXPECT_NE(error.find(c.mention), std::string::npos) << c.json << " gave: " << error;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+#include "emulator/DfuPatch.h"
+
+#include "emulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(DfuPatch, BuiltPatchIsAcceptedByItsControllerOnly)
+{
+    const std::vector<uint8_t> patch = BuildDfuPatch(3, "ZA4800", DefaultDfuPatchPayload("ZA4800"));
+    const auto size = static_cast<uint32_t>(patch.size());
+    EXPECT_EQ(CheckDfuPatch(patch.data(), size, 3, "ZA4800"), DfuPatchCheck::Accepted);
+    EXPECT_EQ(CheckDfuPatch(patch.data(), size, 2, "ZA4800"), DfuPatchCheck::OtherController);
+    EXPECT_EQ(CheckDfuPatch(patch.data(), size, 3, "ZA3600"), DfuPatchCheck::OtherController);
+}
+
+TEST(DfuPatch, DamagedPatchesAreRefused)
+{
+    const std::vector<uint8_t> good = BuildDfuPatch(3, "ZA4800", DefaultDfuPatchPayload("ZA4800"));
+    struct Case {
+        const char* what;
+        size_t flip;   // byte to change; SIZE_MAX: cut the file short instead
+    };
+    const Case cases[] = {{"magic", 0}, {"header field", 8}, {"header checksum", 44}, {"payload", 100},
+                          {"last payload byte", good.size() - 1}, {"cut short", SIZE_MAX}};
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bad = good;
+        if (c.flip == SIZE_MAX)
+            bad.resize(bad.size() - 10);
+        else
+            bad[c.flip] ^= 0x01;
+        EXPECT_EQ(CheckDfuPatch(bad.data(), static_cast<uint32_t>(bad.size()), 3, "ZA4800"), DfuPatchCheck::Damaged)
+            << c.what;
+    }
+    EXPECT_EQ(CheckDfuPatch(good.data(), 20, 3, "ZA4800"), DfuPatchCheck::Damaged);
+    EXPECT_EQ(CheckDfuPatch(nullptr, 0, 3, "ZA4800"), DfuPatchCheck::Damaged);
+}
+
+// The committed patch files are exactly what the build makes, for the controllers of Quillon.ini.
+TEST(DfuPatch, CommittedExamplePatchesMatchTheTool)
+{
+    const char* names[] = {"ZA1200", "ZA2400", "ZA3600", "ZA4800"};
+    for (uint8_t index = 0; index < 4; ++index) {
+        const std::vector<uint8_t> expected = BuildDfuPatch(index, names[index], DefaultDfuPatchPayload(names[index]));
+        EXPECT_EQ(simtest::ReadBytes(std::string(QUILLON_SOURCE_DIR) + "/examples/" + names[index] + ".bin"), expected)
+            << names[index];
+        EXPECT_EQ(simtest::BuiltPatch(names[index]), expected) << names[index];
+    }
+}
+
+}  // namespace

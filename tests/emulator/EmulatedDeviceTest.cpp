@@ -1,0 +1,292 @@
+// The device side of the protocol, spoken to report by report.
+#include "emulator/EmulatedDevice.h"
+
+#include "emulator/DfuPatch.h"
+
+#include "emulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace zelproto;
+
+namespace {
+
+DeviceSpec Spec(bool bBootLoader = true)
+{
+    DeviceSpec s;
+    s.strProduct = "Test";
+    s.nVendorId = 0x2fe3;
+    s.nProductId = 0x1200;
+    s.nVersion = 0x0105;
+    s.nSubVersion = 0x12000134;
+    s.nChipsetType = 0x0001;
+    s.bBootLoader = bBootLoader;
+    s.strControllerName = "ZA1200";
+    s.pChip = FindFlashChipByName("W25Q80DV");
+    s.strFlashFile.clear();
+    return s;
+}
+
+// A host that speaks the protocol by hand.
+class CRawHost {
+public:
+    explicit CRawHost(CEmulatedDevice& device) : m_device(device), m_link(device.OpenLink()) {}
+
+    int Send(uint8_t command, uint32_t a0 = 0, uint32_t a1 = 0, uint32_t a2 = 0, uint32_t a3 = 0,
+             const uint8_t* pInline = nullptr, size_t nInline = 0, uint8_t version = kProtocolVersion)
+    {
+        CommandHeader h;
+        h.nVersion = version;
+        h.nSeq = ++m_seq;
+        h.nCommand = command;
+        h.arg0 = a0;
+        h.arg1 = a1;
+        h.arg2 = a2;
+        h.arg3 = a3;
+        uint8_t report[kReportSize];
+        EncodeCommand(report, h, pInline, nInline);
+        return m_device.Write(m_link, report);
+    }
+    void SendData(const uint8_t* p, size_t n, uint8_t seq)
+    {
+        for (size_t off = 0; off < n; off += kDataPayload) {
+            uint8_t report[kReportSize];
+            EncodeData(report, seq, p + off, std::min(kDataPayload, n - off));
+            ASSERT_EQ(m_device.Write(m_link, report), 1);
+        }
+    }
+    // Sends an OUT transfer: the command with the first bytes inline, then the rest as data reports.
+    void Transfer(uint8_t command, uint32_t offset, const std::vector<uint8_t>& bytes, uint32_t flags)
+    {
+        const size_t first = std::min(bytes.size(), kInlineSize);
+        ASSERT_EQ(Send(command, offset, static_cast<uint32_t>(bytes.size()), Crc32(bytes.data(), bytes.size()), flags,
+                       bytes.data(), first),
+                  1);
+        if (bytes.size() > kInlineSize)
+            SendData(bytes.data() + kInlineSize, bytes.size() - kInlineSize, m_seq);
+    }
+    bool Response(ResponseHeader& h, uint32_t timeoutMs = 10000, uint8_t* pInline = nullptr)
+    {
+        uint8_t report[kReportSize];
+        while (m_device.Read(m_link, report, timeoutMs) == 1)
+            if (DecodeResponse(report, h) && h.nSeq == m_seq) {
+                if (pInline)
+                    std::memcpy(pInline, InlinePayload(report), kInlineSize);
+                return true;
+            }
+        return false;
+    }
+    uint8_t Status(uint32_t timeoutMs = 10000)
+    {
+        ResponseHeader h;
+        return Response(h, timeoutMs) ? h.nStatus : 0xFF;
+    }
+    uint8_t Seq() const { return m_seq; }
+
+private:
+    CEmulatedDevice& m_device;
+    uint64_t m_link;
+    uint8_t m_seq = 0;
+};
+
+TEST(EmulatedDevice, IdentifiesItselfAndRefusesOtherProtocolVersions)
+{
+    CEmulatedDevice device(Spec(), "");
+    CRawHost host(device);
+    ASSERT_EQ(host.Send(CMD_IDENTIFY), 1);
+    ResponseHeader h;
+    uint8_t payload[kInlineSize];
+    ASSERT_TRUE(host.Response(h, 1000, payload));
+    const Identity id = DecodeIdentity(payload);
+    EXPECT_EQ(id.nVendorId, 0x2fe3);
+    EXPECT_EQ(id.nVersion, 0x0105u);
+    EXPECT_EQ(id.nCapabilities, kCapHidDfu | kCapBootLoader);
+    EXPECT_EQ(id.nMode, MODE_NORMAL);
+
+    host.Send(CMD_IDENTIFY, 0, 0, 0, 0, nullptr, 0, 2);
+    EXPECT_EQ(host.Status(), ST_VERSION_UNSUPPORTED);
+    host.Send(0x7E);
+    EXPECT_EQ(host.Status(), ST_UNKNOWN_COMMAND);
+}
+
+TEST(EmulatedDevice, FlashCommandsNeedDfuMode)
+{
+    CEmulatedDevice device(Spec(), "");
+    CRawHost host(device);
+    host.Send(CMD_FLASH_ID);
+    EXPECT_EQ(host.Status(), ST_WRONG_MODE);
+    host.Send(CMD_FLASH_READ, 0, 16);
+    EXPECT_EQ(host.Status(), ST_WRONG_MODE);
+    host.Send(CMD_ENTER_DFU);
+    EXPECT_EQ(host.Status(), ST_OK);
+    EXPECT_EQ(device.Mode(), MODE_DFU_BOOTLOADER);
+    host.Send(CMD_FLASH_WRITE, 0, 4, 0, 0);
+    EXPECT_EQ(host.Status(), ST_FLASH_ID_FAILED) << "the chip must be identified first";
+}
+
+TEST(EmulatedDevice, DeviceWithoutBootLoaderNeedsThePatch)
+{
+    CEmulatedDevice device(Spec(false), "");
+    CRawHost host(device);
+    host.Send(CMD_ENTER_DFU);
+    EXPECT_EQ(host.Status(), ST_NOT_SUPPORTED);
+    host.Transfer(CMD_LOAD_PATCH, 0, BuildDfuPatch(0, "ZA1200", DefaultDfuPatchPayload("ZA1200")), 0);
+    EXPECT_EQ(host.Status(), ST_OK);
+    EXPECT_EQ(device.Mode(), MODE_DFU_PATCH);
+}
+
+TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
+{
+    CEmulatedDevice device(Spec(), "");
+    const std::vector<uint8_t> before = device.FlashContents();
+    CRawHost host(device);
+    host.Send(CMD_ENTER_DFU);
+    ASSERT_EQ(host.Status(), ST_OK);
+    host.Send(CMD_FLASH_ID);
+    ASSERT_EQ(host.Status(), ST_OK);
+    // The firmware at offset 0x10 is not blank: setting bits without an erase is impossible.
+    const std::vector<uint8_t> ones = {0xFF, 0xFF, 0xFF, 0xFF};
+    host.Transfer(CMD_FLASH_WRITE, 0x10, ones, kWriteProgramOnly);
+    EXPECT_EQ(host.Status(), ST_NOT_ERASED);
+    EXPECT_EQ(device.FlashContents(), before);
+    // The same bytes with the device's erase cycle land exactly.
+    host.Transfer(CMD_FLASH_WRITE, 0x10, ones, kWriteVerify);
+    EXPECT_EQ(host.Status(), ST_OK);
+    std::vector<uint8_t> expected = before;
+    std::fill(expected.begin() + 0x10, expected.begin() + 0x14, 0xFF);
+    EXPECT_EQ(device.FlashContents(), expected);
+}
+
+TEST(EmulatedDevice, DataWithAnotherSequenceNumberIsIgnored)
+{
+    CEmulatedDevice device(Spec(), "");
+    CRawHost host(device);
+    host.Send(CMD_ENTER_DFU);
+    ASSERT_EQ(host.Status(), ST_OK);
+    host.Send(CMD_FLASH_ID);
+    ASSERT_EQ(host.Status(), ST_OK);
+    const std::vector<uint8_t> data = simtest::Pattern(200, 1);
+    ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x20000, 200, Crc32(data.data(), 200), 0, data.data(), kInlineSize), 1);
+    const uint8_t seq = host.Seq();
+    host.SendData(data.data() + kInlineSize, 62, static_cast<uint8_t>(seq + 7));   // a stray report
+    ResponseHeader h;
+    EXPECT_FALSE(host.Response(h, 0)) << "no answer while data is missing";
+    host.SendData(data.data() + kInlineSize, 200 - kInlineSize, seq);
+    ASSERT_TRUE(host.Response(h));
+    EXPECT_EQ(h.nStatus, ST_OK);
+    const std::vector<uint8_t> flash = device.FlashContents();
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x20000));
+}
+
+TEST(EmulatedDevice, CorruptedTransferFailsItsChecksum)
+{
+    CEmulatedDevice device(Spec(), "");
+    CRawHost host(device);
+    host.Send(CMD_ENTER_DFU);
+    ASSERT_EQ(host.Status(), ST_OK);
+    host.Send(CMD_FLASH_ID);
+    ASSERT_EQ(host.Status(), ST_OK);
+    const std::vector<uint8_t> data = simtest::Pattern(100, 2);
+    ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x30000, 100, Crc32(data.data(), 100) ^ 1, 0, data.data(), kInlineSize), 1);
+    host.SendData(data.data() + kInlineSize, 100 - kInlineSize, host.Seq());
+    EXPECT_EQ(host.Status(), ST_CRC_MISMATCH);
+}
+
+// A whole-sector write erases while its data is still arriving: its time is that of the link plus
+// one page, not link plus erase plus program.
+TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
+{
+    CEmulatedDevice device(Spec(), "");
+    CRawHost host(device);
+    host.Send(CMD_ENTER_DFU);
+    ASSERT_EQ(host.Status(), ST_OK);
+    host.Send(CMD_FLASH_ID);
+    ASSERT_EQ(host.Status(), ST_OK);
+    const int64_t start = device.NowUs();
+    host.Transfer(CMD_FLASH_WRITE, 0x1000, simtest::Pattern(4096, 3), kWriteVerify);
+    ASSERT_EQ(host.Status(), ST_OK);
+    const int64_t elapsed = device.NowUs() - start;
+    const int64_t reports = 1 + DataReportCount(4096);
+    const FlashChipSpec& chip = *FindFlashChipByName("W25Q80DV");
+    EXPECT_GE(elapsed, reports * 1000);
+    EXPECT_LT(elapsed, reports * 1000 + 4000) << "erase and programming hide behind the transfer";
+    EXPECT_LT(elapsed, reports * 1000 + chip.nSectorEraseUs + 16 * chip.nPageProgramUs);
+}
+
+TEST(EmulatedDevice, BootRuleReadsTheFlagWord)
+{
+    DeviceSpec spec = Spec();
+    spec.initialFlash = InitialFlash::Interrupted;
+    CEmulatedDevice device(spec, "");
+    EXPECT_EQ(device.Mode(), MODE_RECOVERY);
+    CRawHost host(device);
+    host.Send(CMD_IDENTIFY);
+    ResponseHeader h;
+    uint8_t payload[kInlineSize];
+    ASSERT_TRUE(host.Response(h, 1000, payload));
+    EXPECT_EQ(DecodeIdentity(payload).nVersion, 0u) << "recovery reports version 0";
+    EXPECT_EQ(DecodeIdentity(payload).nCapabilities & kCapHidDfu, kCapHidDfu);
+
+    host.Send(CMD_ENTER_DFU);
+    ASSERT_EQ(host.Status(), ST_OK);
+    host.Send(CMD_FLASH_ID);
+    ASSERT_EQ(host.Status(), ST_OK);
+    const std::vector<uint8_t> flag = {0xAA, 0xAA};
+    host.Transfer(CMD_FLASH_WRITE, spec.nFlagOffset, flag, kWriteProgramOnly | kWriteVerify);
+    ASSERT_EQ(host.Status(), ST_OK);
+    host.Send(CMD_LEAVE_DFU);
+    ASSERT_TRUE(host.Response(h));
+    EXPECT_EQ(h.nMode, MODE_NORMAL);
+}
+
+TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
+{
+    DeviceSpec spec = Spec();
+    spec.faults.strUnplugStep = "erase";
+    CEmulatedDevice device(spec, "");
+    bool bNotified = false;
+    device.SetUnplugHandler([&] { bNotified = true; });
+    const std::vector<uint8_t> before = device.FlashContents();
+    CRawHost host(device);
+    host.Send(CMD_ENTER_DFU);
+    ASSERT_EQ(host.Status(), ST_OK);
+    host.Send(CMD_FLASH_ID);
+    ASSERT_EQ(host.Status(), ST_OK);
+    const std::vector<uint8_t> data(4096, 0x00);
+    const size_t first = kInlineSize;
+    host.Send(CMD_FLASH_WRITE, 0, 4096, Crc32(data.data(), 4096), 0, data.data(), first);
+    int result = 1;
+    for (size_t off = first; off < 4096 && result == 1; off += kDataPayload) {
+        uint8_t report[kReportSize];
+        EncodeData(report, host.Seq(), data.data() + off, std::min(kDataPayload, 4096 - off));
+        result = device.Write(1, report);
+    }
+    EXPECT_EQ(result, -1) << "the device went away during the transfer";
+    EXPECT_FALSE(device.IsPlugged());
+    EXPECT_TRUE(bNotified);
+    const std::vector<uint8_t> after = device.FlashContents();
+    size_t erased = 0, kept = 0;
+    for (size_t i = 0; i < 4096; ++i) {
+        erased += after[i] == 0xFF;
+        kept += after[i] == before[i];
+    }
+    EXPECT_GT(erased, 0u);
+    EXPECT_LT(kept, 4096u);
+    EXPECT_TRUE(std::equal(before.begin() + 4096, before.begin() + 8192, after.begin() + 4096));
+}
+
+TEST(EmulatedDevice, UnplugAfterReportsEndsTheLink)
+{
+    DeviceSpec spec = Spec();
+    spec.faults.nUnplugAfterReports = 3;
+    CEmulatedDevice device(spec, "");
+    CRawHost host(device);
+    host.Send(CMD_IDENTIFY);                 // report 1
+    EXPECT_NE(host.Status(), 0xFF);          // report 2
+    EXPECT_EQ(host.Send(CMD_IDENTIFY), 1);   // report 3: received, then the device is gone
+    EXPECT_EQ(host.Status(), 0xFF);
+    EXPECT_FALSE(device.IsPlugged());
+    EXPECT_EQ(host.Send(CMD_IDENTIFY), -1);
+}
+
+}  // namespace
