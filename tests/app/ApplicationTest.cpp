@@ -2,8 +2,12 @@
 #include "app/MainWindowFixture.h"
 #include "app/QuillonApp.h"
 #include "app/Resource.h"
+#include "platform/PreferenceStore.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QSettings>
+#include <unistd.h>
 
 TEST(ApplicationTitle, IsTheFileNameWithoutDirectoryAndExtension)
 {
@@ -67,4 +71,45 @@ TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceAndReturnsFalse)
     EXPECT_EQ(env.strAppTitle, QStringLiteral("Quillon"));
     EXPECT_EQ(notifier.nUnregistrations, 1);
     EXPECT_EQ(backend.log.back(), "ReleaseAll");
+}
+
+// Without a store of the caller's, the application keeps the preferences under its title, and a value
+// written by OK is read back at the next start.
+TEST_F(MainWindowTest, PreferencesLiveUnderTheApplicationTitleAcrossRuns)
+{
+    // A title of this run's own, so that earlier runs have stored nothing under it.
+    const QString title = QStringLiteral("QuillonPrefsRun%1").arg(::getpid());
+    env.pPrefs = nullptr;
+    env.strAppTitle.clear();
+    env.strExecutablePath = QStringLiteral("/opt/quillon/%1.exe").arg(title);
+    CConsoleHostFactory factory(session);
+    bool bVerifyAtStart = true;
+    factory.onCreated = [&](CConsoleHost& host) {
+        auto& dlg = static_cast<CQuillonDlg&>(host.Dialog());
+        bVerifyAtStart = dlg.m_bAutoVerify;
+        if (!bVerifyAtStart) {
+            session.QueueChildAnswer(IDD_OPTIONS, [](CConsoleHost& options) {
+                options.Click(IDC_AUTO_VERIFY);
+                return IDOK;
+            });
+            host.ChooseMenuItem(ID_CONFIG_OPTIONS);
+        }
+        host.RequestClose();
+    };
+    CQuillonApp app;
+    app.InitInstance(factory, env);
+    EXPECT_FALSE(bVerifyAtStart) << "first start: nothing stored";
+    EXPECT_EQ(env.strAppTitle, title);
+    EXPECT_EQ(env.pPrefs, nullptr) << "the application's own store does not outlive it";
+
+    env.pPrefs = nullptr;
+    app.InitInstance(factory, env);
+    EXPECT_TRUE(bVerifyAtStart);
+    EXPECT_EQ(CreateSettingsPreferenceStore(title)->GetProfileInt(QStringLiteral("Options"),
+                                                                  QStringLiteral("AutoVerify"), 0),
+              1u);
+    QSettings settings(QStringLiteral("ZEL"), title);
+    settings.clear();
+    settings.sync();
+    QFile::remove(settings.fileName());
 }
