@@ -1,0 +1,125 @@
+#include "dfu/AdmissionCheck.h"
+#include "dfu/DfuTestSupport.h"
+
+#include <gmock/gmock.h>
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+namespace {
+
+struct MatchRow {
+    const char* pszName;
+    uint32_t nPolicy;
+    _ZEL_USB_DEV_INFO image;
+    uint16_t nVendor, nProduct, nVersion;
+    uint32_t nSubVersion;
+    uint16_t nChipset;
+    const char* pszMessage;                // null: admitted
+    std::vector<std::string> expectedAsks;  // the device's identity queries, in order
+};
+
+_ZEL_USB_DEV_INFO Image(uint16_t vid, uint16_t pid, uint32_t version, uint32_t subversion, uint8_t chip0,
+                        uint8_t chip1)
+{
+    _ZEL_USB_DEV_INFO info{};
+    info.wVendorId = vid;
+    info.wProductId = pid;
+    info.dwVersion = version;
+    info.dwSubVersion = subversion;
+    info.byChip[0] = chip0;
+    info.byChip[1] = chip1;
+    return info;
+}
+
+const char* const kVendorMsg = "Vendor ID of firmware doesn't match device vendor ID!";
+const char* const kVersionMsg = "Version of firmware is older than device version!";
+const char* const kSubVersionMsg = "Sub-version of firmware doesn't match device sub-version!";
+const char* const kChipsetMsg = "Chipset of firmware doesn't match device chipset!";
+const char* const kProductMsg = "Product ID of firmware doesn't match device product ID!";
+
+const _ZEL_USB_DEV_INFO kMatching = Image(0x0d8c, 0x0001, 0x0100, 0x00001000, 0x00, 0x03);
+
+}  // namespace
+
+class CheckImageMatchTest : public DfuTest, public ::testing::WithParamInterface<MatchRow> {};
+
+TEST_P(CheckImageMatchTest, AdmitsOrNamesTheFirstDifference)
+{
+    const MatchRow& row = GetParam();
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    pDevice->nVendorId = row.nVendor;
+    pDevice->nProductId = row.nProduct;
+    pDevice->nVersion = row.nVersion;
+    pDevice->nSubVersion = row.nSubVersion;
+    pDevice->nChipsetType = row.nChipset;
+    pDevice->ClearCalls();
+    dlg->m_nMatchPolicy = row.nPolicy;
+    dlg->m_ImageInfo = row.image;
+
+    EXPECT_EQ(CheckImageMatch(dlg.get(), pDevice), row.pszMessage == nullptr);
+    if (row.pszMessage == nullptr)
+        EXPECT_TRUE(host.Boxes().empty());
+    else
+        EXPECT_THAT(host.Boxes(), ElementsAre(row.pszMessage));
+    EXPECT_THAT(pDevice->CallNames(), ElementsAreArray(row.expectedAsks));
+    EXPECT_TRUE(host.Traces().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CheckImageMatchTest,
+    ::testing::Values(
+        MatchRow{"PolicyZeroAdmitsAnything", 0, _ZEL_USB_DEV_INFO{}, 0x0d8c, 1, 0x100, 0x1000, 0x0305, nullptr, {}},
+        MatchRow{"UnknownBitAsksNothing", 0x10, Image(1, 2, 3, 4, 5, 6), 0x0d8c, 1, 0x100, 0x1000, 0x0305, nullptr,
+                 {}},
+        MatchRow{"AllBitsMatching", 0x10F, kMatching, 0x0d8c, 1, 0x100, 0x1000, 0x0305, nullptr,
+                 {"GetVendorID", "GetProductID", "GetVersion", "GetSubVersion", "GetChipsetType"}},
+        MatchRow{"VendorBeforeProduct", 0x3, Image(0x1111, 0x2222, 0, 0, 0, 0), 0x0d8c, 1, 0x100, 0x1000, 0x0305,
+                 kVendorMsg, {"GetVendorID"}},
+        MatchRow{"ProductAlone", 0x2, Image(0x1111, 0x2222, 0, 0, 0, 0), 0x0d8c, 1, 0x100, 0x1000, 0x0305,
+                 kProductMsg, {"GetProductID"}},
+        MatchRow{"EqualVersionsPass", 0x4, Image(0, 0, 0x0002, 0, 0, 0), 0, 0, 0x0002, 0, 0, nullptr,
+                 {"GetVersion"}},
+        MatchRow{"OlderVersionFails", 0x4, Image(0, 0, 0x0001, 0, 0, 0), 0, 0, 0x0002, 0, 0, kVersionMsg,
+                 {"GetVersion"}},
+        MatchRow{"VersionComparedUnsigned", 0x4, Image(0, 0, 0x0100, 0, 0, 0), 0, 0, 0x00FF, 0, 0, nullptr,
+                 {"GetVersion"}},
+        MatchRow{"VersionNotUnsignedOlder", 0x4, Image(0, 0, 0x00FF, 0, 0, 0), 0, 0, 0x0100, 0, 0, kVersionMsg,
+                 {"GetVersion"}},
+        MatchRow{"VersionHighHalfIgnored", 0x4, Image(0, 0, 0xFFFF0002, 0, 0, 0), 0, 0, 0x0002, 0, 0, nullptr,
+                 {"GetVersion"}},
+        MatchRow{"VersionHighHalfDoesNotHelp", 0x4, Image(0, 0, 0x00050001, 0, 0, 0), 0, 0, 0x0002, 0, 0,
+                 kVersionMsg, {"GetVersion"}},
+        MatchRow{"SubVersionLowByteIgnored", 0x8, Image(0, 0, 0, 0x120001FF, 0, 0), 0, 0, 0, 0x12000100, 0,
+                 nullptr, {"GetSubVersion"}},
+        MatchRow{"SubVersionBit8Differs", 0x8, Image(0, 0, 0, 0x12000000, 0, 0), 0, 0, 0, 0x12000100, 0,
+                 kSubVersionMsg, {"GetSubVersion"}},
+        MatchRow{"ChipsetControllerIndexPasses", 0x100, Image(0, 0, 0, 0, 0x00, 0x03), 0, 0, 0, 0, 0x0305,
+                 nullptr, {"GetChipsetType"}},
+        MatchRow{"ChipsetWholeTypeFails", 0x100, Image(0, 0, 0, 0, 0x03, 0x05), 0, 0, 0, 0, 0x0305, kChipsetMsg,
+                 {"GetChipsetType"}},
+        MatchRow{"LaterRowsNotEvaluated", 0x10C, Image(0, 0, 0x0001, 0x99999999, 0x7, 0x7), 0, 0, 0x0002, 0, 0,
+                 kVersionMsg, {"GetVersion"}}),
+    [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST_F(DfuTest, ChipsetWithoutTypeOrFallbackIsControllerZero)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    pDevice->nChipsetType = 0;
+    dlg->m_nMatchPolicy = MATCH_CHIPSET;
+    dlg->m_ImageInfo = Image(0, 0, 0, 0, 0, 0);
+    EXPECT_TRUE(CheckImageMatch(dlg.get(), pDevice));
+}
+
+TEST_F(DfuTest, ChipsetUsesConfiguredFallback)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    pDevice->nChipsetType = 0;
+    pDevice->nSubVersion = 0x36000021;
+    profile.Set("ChipsetInfo", "SUBV_36000000", "0x0202");
+    dlg->m_nMatchPolicy = MATCH_CHIPSET;
+    dlg->m_ImageInfo = Image(0, 0, 0, 0, 0x00, 0x02);
+    EXPECT_TRUE(CheckImageMatch(dlg.get(), pDevice));
+    dlg->m_ImageInfo = Image(0, 0, 0, 0, 0x00, 0x00);
+    EXPECT_FALSE(CheckImageMatch(dlg.get(), pDevice));
+}

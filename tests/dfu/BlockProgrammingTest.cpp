@@ -1,0 +1,295 @@
+#include "dfu/BlockProgramming.h"
+#include "dfu/DfuTestSupport.h"
+
+#include <gmock/gmock.h>
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+
+namespace {
+
+const QString kKey = QStringLiteral("CHIP_0101_SUBV_00001000");   // the fake device's identity
+
+// "W 0x3000+2" for a block write, "F 0x3000+2" for the flag write.
+std::vector<std::string> WriteList(const CFakeZelUsbDevice* pDevice)
+{
+    std::vector<std::string> out;
+    char buf[40];
+    for (const auto& w : pDevice->Writes()) {
+        std::snprintf(buf, sizeof buf, "%c 0x%04x+%zu", w.bFlag ? 'F' : 'W', w.nOffset, w.data.size());
+        out.push_back(buf);
+    }
+    return out;
+}
+
+class RecordingProgress : public IProgressObserver {
+public:
+    void OnProgress(uint64_t nDone, uint64_t nTotal) override { calls.emplace_back(nDone, nTotal); }
+    std::vector<std::pair<uint64_t, uint64_t>> calls;
+};
+
+}  // namespace
+
+TEST(SerialNumberMaskTest, WholeBlockAddressesInUnitsOf1024)
+{
+    const std::pair<uint32_t, uint32_t> rows[] = {
+        {0x4000, 0x10}, {0x3000, 0x0C}, {0x1000, 0x04}, {0x2000, 0x08},
+        {0x8000, 0x20}, {0x3800, 0},    {0, 0},         {0x3001, 0},
+    };
+    for (const auto& [nAddr, nMask] : rows)
+        EXPECT_EQ(SerialNumberMask(nAddr), nMask) << std::hex << nAddr;
+}
+
+struct SelectRow {
+    const char* pszName;
+    bool bBootLoader;
+    uint16_t nDeviceSerial;
+    int32_t nUpdateAll;
+    std::vector<std::pair<QString, int64_t>> settings;   // section, value under the device's key
+    uint32_t nExpectedMask;
+    int32_t nExpectedFlag;
+};
+
+class SelectBlocksTest : public DfuTest, public ::testing::WithParamInterface<SelectRow> {};
+
+TEST_P(SelectBlocksTest, MaskAndFlagOffset)
+{
+    const SelectRow& row = GetParam();
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    pDevice->bBootLoader = row.bBootLoader;
+    pDevice->nDefaultSerialAddr = row.nDeviceSerial;
+    for (const auto& [section, value] : row.settings)
+        profile.SetInt(section, kKey, value);
+    dlg->m_bUpdateAll = row.nUpdateAll;
+
+    uint32_t nMask = 0xDEAD;
+    int32_t nFlag = -7;
+    EXPECT_EQ(SelectBlocks(dlg.get(), pDevice, nMask, nFlag), row.nExpectedMask != 0);
+    EXPECT_EQ(nMask, row.nExpectedMask);
+    EXPECT_EQ(nFlag, row.nExpectedFlag);
+    if (row.nExpectedMask == 0)
+        EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upgrade is not permitted for this device!\r\n"));
+    else
+        EXPECT_TRUE(host.Boxes().empty());
+    // Selecting blocks never talks to the device beyond asking about it.
+    EXPECT_EQ(pDevice->CountCalls("WriteFlash") + pDevice->CountCalls("SwitchToDfuMode"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SelectBlocksTest,
+    ::testing::Values(
+        SelectRow{"NoKeysNoBootLoaderUpdateAll", false, 0, 1, {}, 0xFFFFFFFF, 0x3000},
+        SelectRow{"NoKeysNoBootLoaderUpdateAllClear", false, 0, 0, {}, 0xFFFFFFFF, 0x3000},
+        SelectRow{"BootLoaderSerial4000Clear", true, 0x4000, 0, {}, 0xFFFFFFEE, 0x3000},
+        SelectRow{"BootLoaderSerial4000Set", true, 0x4000, 1, {}, 0xFFFFFFEF, 0x3000},
+        SelectRow{"Serial3000ExcludesBlocks2And3", false, 0x3000, 1, {}, 0xFFFFFFF3, 0x3000},
+        SelectRow{"Serial1000ExcludesBlock2Only", false, 0x1000, 1, {}, 0xFFFFFFFB, 0x3000},
+        SelectRow{"Serial3001ExcludesNothing", false, 0x3001, 1, {}, 0xFFFFFFFF, 0x3000},
+        SelectRow{"ConfiguredSerialOverridesDevice", false, 0x4000, 1, {{"SerialNumberAddr", 0x8000}}, 0xFFFFFFDF,
+                  0x3000},
+        SelectRow{"BootLoaderBeatsSerialWithUpdateAll", false, 0, 1,
+                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}}, 0xFFFFFFFF, 0x3000},
+        SelectRow{"BootLoaderAndSerialLeftOut", false, 0, 0,
+                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}}, 0xFFFFFFF8, 0x3000},
+        SelectRow{"ImageMaskIsBootLoaderMask", true, 0, 0, {{"ImageMask", 0x3}, {"BootLoaderMask", 0x3}}, 0, 0x3000},
+        SelectRow{"ConfiguredFlagOffset", false, 0, 1, {{"ImageMask", 0xFF}, {"FlagOffset", 0x2000}}, 0xFF, 0x2000}),
+    [](const auto& info) { return std::string(info.param.pszName); });
+
+class ProgramBlocksTest : public DfuTest {
+protected:
+    CFakeZelUsbDevice* SetUpWorkedExample(int32_t nUpdateAll, uint32_t& nMask, int32_t& nFlag)
+    {
+        CFakeZelUsbDevice* pDevice = AddListedDevice();
+        pDevice->bBootLoader = true;
+        pDevice->nDefaultSerialAddr = 0x4000;
+        dlg->m_bUpdateAll = nUpdateAll;
+        LoadImage(0x5800, 0x3000);
+        EXPECT_TRUE(SelectBlocks(dlg.get(), pDevice, nMask, nFlag));
+        pDevice->ClearCalls();
+        return pDevice;
+    }
+};
+
+TEST_F(ProgramBlocksTest, WorkedExampleUpdateAllClear)
+{
+    uint32_t nMask = 0;
+    int32_t nFlag = 0;
+    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(0, nMask, nFlag);
+    ASSERT_EQ(nMask, 0xFFFFFFEEu);
+    ASSERT_EQ(nFlag, 0x3000);
+
+    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+    EXPECT_THAT(WriteList(pDevice), ElementsAre("W 0x3000+2", "W 0x1000+4096", "W 0x2000+4096", "W 0x3000+4096",
+                                                "W 0x5000+2048", "F 0x3000+2"));
+    const auto writes = pDevice->Writes();
+    EXPECT_THAT(writes[0].data, ElementsAre(0xFF, 0xFF));
+    EXPECT_EQ(writes[1].data, Pattern(0x1000, 4096));
+    EXPECT_EQ(writes[2].data, Pattern(0x2000, 4096));
+    // The flag's own block goes out with the flag word cleared.
+    std::vector<uint8_t> flagBlock = Pattern(0x3000, 4096);
+    flagBlock[0] = 0xFF;
+    flagBlock[1] = 0xFF;
+    EXPECT_EQ(writes[3].data, flagBlock);
+    EXPECT_EQ(writes[4].data, Pattern(0x5000, 2048));
+    EXPECT_THAT(writes[5].data, ElementsAre(0xAA, 0xAA));
+    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
+}
+
+TEST_F(ProgramBlocksTest, WorkedExampleUpdateAllSetAddsBootLoaderBlock)
+{
+    uint32_t nMask = 0;
+    int32_t nFlag = 0;
+    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(1, nMask, nFlag);
+    ASSERT_EQ(nMask, 0xFFFFFFEFu);
+
+    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+    EXPECT_THAT(WriteList(pDevice), ElementsAre("W 0x3000+2", "W 0x0000+4096", "W 0x1000+4096", "W 0x2000+4096",
+                                                "W 0x3000+4096", "W 0x5000+2048", "F 0x3000+2"));
+    EXPECT_EQ(pDevice->Writes()[1].data, Pattern(0, 4096));
+}
+
+TEST_F(ProgramBlocksTest, VerifyFlagReachesEveryWrite)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    LoadImage(0x5000, 0x3000);
+    dlg->m_bAutoVerify = true;
+    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
+    const auto writes = pDevice->Writes();
+    ASSERT_EQ(writes.size(), 7u);
+    for (const auto& w : writes)
+        EXPECT_TRUE(w.bVerify);
+}
+
+struct ExtentRow {
+    const char* pszName;
+    int32_t nImageSize;
+    int32_t nFlagAt;   // where 0xAA 0xAA stands, -1: nowhere
+    int32_t nFlagOffset;
+    uint32_t nMask;
+    std::vector<std::string> expected;
+};
+
+class ProgramExtentTest : public DfuTest, public ::testing::WithParamInterface<ExtentRow> {};
+
+TEST_P(ProgramExtentTest, Writes)
+{
+    const ExtentRow& row = GetParam();
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    LoadImage(row.nImageSize, row.nFlagAt);
+    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, row.nFlagOffset, row.nMask));
+    EXPECT_THAT(WriteList(pDevice), ElementsAreArray(row.expected));
+}
+
+std::vector<std::string> AllBlocks(int nCount, int nLastLength = 4096)
+{
+    std::vector<std::string> out;
+    char buf[40];
+    for (int i = 0; i < nCount; ++i) {
+        std::snprintf(buf, sizeof buf, "W 0x%04x+%d", i * 4096, i + 1 == nCount ? nLastLength : 4096);
+        out.push_back(buf);
+    }
+    return out;
+}
+
+std::vector<std::string> Flagged(std::vector<std::string> blocks, const char* pszOffset = "0x3000")
+{
+    blocks.insert(blocks.begin(), std::string("W ") + pszOffset + "+2");
+    blocks.push_back(std::string("F ") + pszOffset + "+2");
+    return blocks;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ProgramExtentTest,
+    ::testing::Values(
+        ExtentRow{"TwoFullBlocksNoThird", 8192, -1, 0x3000, 0xFFFFFFFF, AllBlocks(2)},
+        ExtentRow{"NothingBeyond128K", 300000, 0x3000, 0x3000, 0xFFFFFFFF, Flagged(AllBlocks(32))},
+        ExtentRow{"StopsAfterHighestBit", 65536, 0x3000, 0x3000, 0x6,
+                  {"W 0x3000+2", "W 0x1000+4096", "W 0x2000+4096", "F 0x3000+2"}},
+        ExtentRow{"FlagWordEndingTheImageDoesNotQualify", 0x3002, 0x3000, 0x3000, 0xFFFFFFFF, AllBlocks(4, 2)},
+        ExtentRow{"FlagWordWithOneByteAfterQualifies", 0x3003, 0x3000, 0x3000, 0xFFFFFFFF,
+                  Flagged(AllBlocks(4, 3))},
+        ExtentRow{"FlagOffsetZero", 0x5000, 0, 0, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagOffsetNegative", 0x5000, 0x3000, -0x1000, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagOffsetNotWholeBlock", 0x5000, 0x3001, 0x3001, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagOffsetOutsideImage", 0x5000, -1, 0x8000, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagBlockNotSelected", 0x5800, 0x3000, 0x3000, 0x1, Flagged({"W 0x0000+4096"})},
+        ExtentRow{"MaskBeyondImageEndIgnored", 0x2000, -1, 0x3000, 0xF0000003, AllBlocks(2)}),
+    [](const auto& info) { return std::string(info.param.pszName); });
+
+TEST_F(ProgramBlocksTest, HalfFlagWordIsWrittenUnchangedWithoutProtocol)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    LoadImage(0x5000, -1);
+    dlg->m_pImageData[0x3000] = 0xAA;
+    dlg->m_pImageData[0x3001] = 0x55;
+    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0x8));
+    const auto writes = pDevice->Writes();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].nOffset, 0x3000u);
+    EXPECT_EQ(writes[0].data[0], 0xAA);
+    EXPECT_EQ(writes[0].data[1], 0x55);
+}
+
+TEST_F(ProgramBlocksTest, FailureAtFourthBlockRestoresFlagWord)
+{
+    uint32_t nMask = 0;
+    int32_t nFlag = 0;
+    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(1, nMask, nFlag);
+    pDevice->qWrite = {true, true, true, true, false};
+
+    EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+    EXPECT_THAT(WriteList(pDevice),
+                ElementsAre("W 0x3000+2", "W 0x0000+4096", "W 0x1000+4096", "W 0x2000+4096", "W 0x3000+4096"));
+    EXPECT_EQ(pDevice->CountCalls("WriteFlashFlag"), 0u);
+    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
+
+    // The next attempt finds the flag word intact and runs the whole protocol again.
+    pDevice->ClearCalls();
+    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+    EXPECT_EQ(WriteList(pDevice).front(), "W 0x3000+2");
+    EXPECT_EQ(WriteList(pDevice).back(), "F 0x3000+2");
+}
+
+TEST_F(ProgramBlocksTest, FailureOfFirstFlagWriteRestoresFlagWord)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    LoadImage(0x5800, 0x3000);
+    pDevice->qWrite = {false};
+    EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
+    EXPECT_EQ(pDevice->Writes().size(), 1u);
+    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
+}
+
+TEST_F(ProgramBlocksTest, FailureOfClosingFlagWriteAfterEveryBlock)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    LoadImage(0x5800, 0x3000);
+    pDevice->qWriteFlag = {false};
+    EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
+    EXPECT_THAT(WriteList(pDevice), ElementsAreArray(Flagged(AllBlocks(6, 2048))));
+    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
+}
+
+TEST_F(ProgramBlocksTest, ReportsBytesWrittenOfBytesSelected)
+{
+    RecordingProgress progress;
+    env.pProgress = &progress;
+    uint32_t nMask = 0;
+    int32_t nFlag = 0;
+    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(0, nMask, nFlag);
+    EXPECT_EQ(SelectedByteCount(nMask, dlg->m_nImageSize), 14336u);
+    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+    using P = std::pair<uint64_t, uint64_t>;
+    EXPECT_THAT(progress.calls, ElementsAre(P{0, 14336}, P{4096, 14336}, P{8192, 14336}, P{12288, 14336},
+                                            P{14336, 14336}));
+    env.pProgress = nullptr;
+}
+
+TEST(SelectedByteCountTest, FollowsTheWriteLoop)
+{
+    EXPECT_EQ(SelectedByteCount(0xFFFFFFFF, 300000), 131072u);
+    EXPECT_EQ(SelectedByteCount(0xFFFFFFFF, 0x3003), 0x3003u);
+    EXPECT_EQ(SelectedByteCount(0x6, 65536), 8192u);
+    EXPECT_EQ(SelectedByteCount(0x8, 0x2000), 0u);
+    EXPECT_EQ(SelectedByteCount(0, 65536), 0u);
+}

@@ -1,0 +1,441 @@
+#include "dfu/DfuTestSupport.h"
+
+#include "app/Resource.h"
+#include "config/ChipsetNaming.h"
+#include "dfu/OperationWorker.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace {
+
+std::string S(const QString& text)
+{
+    return text.toStdString();
+}
+
+}  // namespace
+
+CRecordingHost::CRecordingHost() : m_uiThread(std::this_thread::get_id()) {}
+
+void CRecordingHost::Log(const std::string& line)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_events.push_back(line);
+}
+
+std::vector<std::string> CRecordingHost::Events()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_events;
+}
+
+std::vector<std::string> CRecordingHost::EventsWith(const std::string& prefix)
+{
+    std::vector<std::string> out;
+    for (const std::string& e : Events()) {
+        if (e.compare(0, prefix.size(), prefix) == 0)
+            out.push_back(e.substr(prefix.size()));
+    }
+    return out;
+}
+
+void CRecordingHost::ClearEvents()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_events.clear();
+}
+
+QString CRecordingHost::TraceText()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_trace;
+}
+
+int CRecordingHost::AddDevice(CZelUsbDevice* pDevice, const QString& text)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_entries.push_back({text, pDevice});
+    m_nCurSel = static_cast<int>(m_entries.size()) - 1;
+    return m_nCurSel;
+}
+
+std::vector<CZelUsbDevice*> CRecordingHost::ListedDevices()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    std::vector<CZelUsbDevice*> out;
+    for (const Entry& e : m_entries)
+        out.push_back(static_cast<CZelUsbDevice*>(e.pData));
+    return out;
+}
+
+void CRecordingHost::SetDlgItemText(int nId, const QString& text)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_texts[nId] = text;
+}
+
+QString CRecordingHost::GetDlgItemText(int nId)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_texts.value(nId);
+}
+
+void CRecordingHost::EnableDlgItem(int nId, bool bEnable)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_enabled[nId] = bEnable;
+    Log("enable:" + std::to_string(nId) + "=" + (bEnable ? "1" : "0"));
+}
+
+bool CRecordingHost::IsDlgItemEnabled(int nId)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_enabled.value(nId, true);
+}
+
+int CRecordingHost::GetCheck(int nId)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_checks.value(nId, 0);
+}
+
+void CRecordingHost::SetCheck(int nId, int nCheck)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_checks[nId] = nCheck;
+}
+
+int CRecordingHost::ComboGetCount(int)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return static_cast<int>(m_entries.size());
+}
+
+int CRecordingHost::ComboAddString(int, const QString& text)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_entries.push_back({text, nullptr});
+    Log("combo-add:" + S(text));
+    return static_cast<int>(m_entries.size()) - 1;
+}
+
+int CRecordingHost::ComboInsertString(int, int nIndex, const QString& text)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (nIndex < 0 || nIndex > static_cast<int>(m_entries.size()))
+        nIndex = static_cast<int>(m_entries.size());
+    m_entries.insert(m_entries.begin() + nIndex, Entry{text, nullptr});
+    if (m_nCurSel >= nIndex)
+        ++m_nCurSel;
+    Log("combo-insert:" + std::to_string(nIndex) + ":" + S(text));
+    return nIndex;
+}
+
+void CRecordingHost::ComboDeleteString(int, int nIndex)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Log("combo-delete:" + std::to_string(nIndex));
+    if (nIndex < 0 || nIndex >= static_cast<int>(m_entries.size()))
+        return;
+    m_entries.erase(m_entries.begin() + nIndex);
+    if (m_nCurSel == nIndex)
+        m_nCurSel = -1;
+    else if (m_nCurSel > nIndex)
+        --m_nCurSel;
+}
+
+void CRecordingHost::ComboResetContent(int)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_entries.clear();
+    m_nCurSel = -1;
+    Log("combo-reset");
+}
+
+void CRecordingHost::ComboSetItemData(int, int nIndex, void* pData)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (nIndex >= 0 && nIndex < static_cast<int>(m_entries.size()))
+        m_entries[static_cast<size_t>(nIndex)].pData = pData;
+}
+
+void* CRecordingHost::ComboGetItemData(int, int nIndex)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (nIndex < 0 || nIndex >= static_cast<int>(m_entries.size()))
+        return nullptr;
+    return m_entries[static_cast<size_t>(nIndex)].pData;
+}
+
+QString CRecordingHost::ComboGetText(int, int nIndex)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (nIndex < 0 || nIndex >= static_cast<int>(m_entries.size()))
+        return {};
+    return m_entries[static_cast<size_t>(nIndex)].text;
+}
+
+int CRecordingHost::ComboGetCurSel(int)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_nCurSel;
+}
+
+void CRecordingHost::ComboSetCurSel(int, int nIndex)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_nCurSel = nIndex >= 0 && nIndex < static_cast<int>(m_entries.size()) ? nIndex : -1;
+    Log("combo-sel:" + std::to_string(nIndex));
+}
+
+void CRecordingHost::EditAppendText(int, const QString& text)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_trace += text;
+    Log("trace:" + S(text));
+}
+
+void CRecordingHost::ProgressSetRange(int, int, int) {}
+
+void CRecordingHost::ProgressSetPos(int, int nPos)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_nProgressPos = nPos;
+    Log("pos:" + std::to_string(nPos));
+}
+
+int CRecordingHost::ProgressGetPos(int)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_nProgressPos;
+}
+
+void CRecordingHost::EnableMenuItem(int nCommand, bool bEnable)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    m_menu[nCommand] = bEnable;
+    Log("menu:" + std::to_string(nCommand) + "=" + (bEnable ? "1" : "0"));
+}
+
+bool CRecordingHost::IsMenuItemEnabled(int nCommand)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    return m_menu.value(nCommand, true);
+}
+
+uint32_t CRecordingHost::SetTimer(uint32_t nIdEvent, uint32_t nElapseMs)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    bTimerRunning = true;
+    Log("settimer:" + std::to_string(nIdEvent) + "," + std::to_string(nElapseMs));
+    return nIdEvent;
+}
+
+void CRecordingHost::KillTimer(uint32_t nIdEvent)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    bTimerRunning = false;
+    Log("killtimer:" + std::to_string(nIdEvent));
+}
+
+void CRecordingHost::SetIcon(int, bool) {}
+
+void CRecordingHost::MessageBox(const QString& text)
+{
+    Log("box:" + S(text));
+    std::function<void(const QString&)> hook;
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        hook = onMessageBox;
+    }
+    if (hook)
+        hook(text);
+}
+
+bool CRecordingHost::GetOpenFileName(const FileDialogRequest&, QString& path)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Log("open-dialog");
+    if (openAnswers.empty())
+        return false;
+    auto answer = openAnswers.front();
+    openAnswers.pop_front();
+    path = answer.second;
+    return answer.first;
+}
+
+bool CRecordingHost::GetSaveFileName(const FileDialogRequest& request, QString& path)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Log("save-dialog");
+    saveRequests.push_back(request);
+    if (saveAnswers.empty())
+        return false;
+    auto answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    path = answer.second;
+    return answer.first;
+}
+
+int CRecordingHost::RunModalChild(CDialog&)
+{
+    return IDCANCEL;
+}
+
+void CRecordingHost::EndDialog(int nResult)
+{
+    Log("end:" + std::to_string(nResult));
+}
+
+void CRecordingHost::PostMessage(const Message&) {}
+
+bool CRecordingHost::IsUiThread()
+{
+    return std::this_thread::get_id() == m_uiThread;
+}
+
+void CIniProfile::Set(const QString& section, const QString& key, const QString& value)
+{
+    m_sections[section][key] = value;
+    QByteArray text;
+    for (auto it = m_sections.cbegin(); it != m_sections.cend(); ++it) {
+        text += "[" + it.key().toUtf8() + "]\r\n";
+        for (auto kv = it.value().cbegin(); kv != it.value().cend(); ++kv)
+            text += kv.key().toUtf8() + "=" + kv.value().toUtf8() + "\r\n";
+    }
+    SetFile(m_path, text);
+}
+
+void CIniProfile::SetInt(const QString& section, const QString& key, int64_t value)
+{
+    Set(section, key, QStringLiteral("0x%1").arg(static_cast<quint32>(value), 0, 16));
+}
+
+void CGate::Arrive()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_bArrived = true;
+    m_cv.notify_all();
+    m_cv.wait(lock, [this] { return m_bOpen; });
+}
+
+void CGate::WaitArrived()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_cv.wait(lock, [this] { return m_bArrived; });
+}
+
+void CGate::Open()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bOpen = true;
+    m_cv.notify_all();
+}
+
+std::vector<uint8_t> Pattern(uint32_t nOffset, uint32_t nLength)
+{
+    std::vector<uint8_t> bytes(nLength);
+    for (uint32_t i = 0; i < nLength; ++i) {
+        const uint32_t n = nOffset + i;
+        uint8_t b = static_cast<uint8_t>((n * 7u) ^ (n >> 8) ^ (n >> 12));
+        bytes[i] = b == 0xAA ? 0x5A : b;
+    }
+    return bytes;
+}
+
+std::string TempPath(const std::string& name)
+{
+    const char* pszDir = std::getenv("TMPDIR");
+    return std::string(pszDir != nullptr && *pszDir != 0 ? pszDir : "/tmp") + "/quillon-dfu-" +
+           std::to_string(::getpid()) + "-" + name;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void DfuTest::SetUp()
+{
+    env.strAppTitle = QStringLiteral("Quillon");
+    env.pProfile = &profile;
+    env.pClock = &clock;
+    dlg = std::make_unique<CQuillonDlg>(env);
+    dlg->AttachHost(&host);
+    dlg->m_strIniPath = profile.Path();
+    host.SetCheck(IDC_DOWNLOAD, 1);
+    host.SetCheck(IDC_UPDATE_ALL, 1);
+}
+
+void DfuTest::TearDown()
+{
+    for (CGate& gate : gates)
+        gate.Open();
+    if (dlg->m_hWorkerThread.joinable())
+        dlg->m_hWorkerThread.join();
+    std::free(dlg->m_pImageData);
+    dlg->m_pImageData = nullptr;
+    dlg->m_pFlashInfo = nullptr;
+    g_pFlashInfo = nullptr;
+    dlg->AttachHost(nullptr);
+    dlg.reset();
+}
+
+CFakeZelUsbDevice* DfuTest::AddListedDevice(const std::u16string& path)
+{
+    CFakeZelUsbDevice* pDevice = backend.Plug(path);
+    host.AddDevice(pDevice, QString::fromStdU16String(pDevice->strProduct));
+    return pDevice;
+}
+
+void DfuTest::LoadImage(int32_t nSize, int32_t nFlagAt)
+{
+    std::free(dlg->m_pImageData);
+    std::vector<uint8_t> bytes = Pattern(0, static_cast<uint32_t>(nSize));
+    if (nFlagAt >= 0 && nFlagAt + 1 < nSize) {
+        bytes[static_cast<size_t>(nFlagAt)] = 0xAA;
+        bytes[static_cast<size_t>(nFlagAt) + 1] = 0xAA;
+    }
+    auto* pData = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(nSize) + 2, 1));
+    std::memcpy(pData, bytes.data(), bytes.size());
+    dlg->m_pImageData = pData;
+    dlg->m_nImageSize = nSize;
+}
+
+std::vector<uint8_t> DfuTest::ImageBytes(uint32_t nOffset, uint32_t nLength) const
+{
+    return std::vector<uint8_t>(dlg->m_pImageData + nOffset, dlg->m_pImageData + nOffset + nLength);
+}
+
+void DfuTest::SetControllerNames(const std::vector<QString>& names)
+{
+    profile.SetInt("ChipsetInfo", "ControllerNum", static_cast<int64_t>(names.size()));
+    for (size_t i = 0; i < names.size(); ++i)
+        profile.Set("ChipsetInfo", QString("ControllerName%1").arg(i), names[i]);
+    if (dlg->m_pControllerNames != nullptr)
+        FreeNameList(dlg->m_pControllerNames);
+    dlg->m_pControllerNames = LoadNameList(dlg.get(), NAME_CONTROLLER);
+}
+
+void DfuTest::RunWorker()
+{
+    dlg->m_bWorkerRunning = true;
+    OperationThreadProc(dlg.get());
+}
+
+CGate& DfuTest::NewGate()
+{
+    return gates.emplace_back();
+}

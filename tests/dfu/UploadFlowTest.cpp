@@ -1,0 +1,245 @@
+#include "app/Resource.h"
+#include "dfu/DfuTestSupport.h"
+#include "dfu/Upload.h"
+
+#include <gmock/gmock.h>
+
+#include <QDir>
+#include <QFile>
+#include <algorithm>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const char* const kWaitDfu = "Waiting until device is switched to DFU mode!\r\n";
+const char* const kInDfu = "Device is switched to DFU mode successfully!\r\n";
+const char* const kStarted = "Firmware upload started....\r\n";
+const char* const kSucceeded = "Firmware upload succeeded!\r\n";
+const char* const kWaitNormal = "Waiting until device is switched to normal mode....\r\n";
+const char* const kInNormal = "Device is switched to normal mode successfully!\r\n";
+
+// A first read that scribbles into the buffer and fails, then reads that deliver a few bytes and
+// report more: what lies between must be the zeros the flow put there.
+class CScribblingDevice : public CFakeZelUsbDevice {
+public:
+    using CFakeZelUsbDevice::CFakeZelUsbDevice;
+    std::vector<uint32_t> lengthsIn;
+    bool ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer) override
+    {
+        lengthsIn.push_back(nLength);
+        if (lengthsIn.size() == 1) {
+            std::fill(pBuffer, pBuffer + nLength, uint8_t{0xEE});
+            nLength = 7;
+            return false;
+        }
+        std::fill(pBuffer, pBuffer + 16, uint8_t{0x11});
+        nLength = 64;
+        return true;
+    }
+};
+
+std::string FirstCall(const CFakeZelUsbDevice* pDevice, const std::string& name)
+{
+    for (const FakeCall& call : pDevice->Calls()) {
+        if (call.strName == name)
+            return call.Text();
+    }
+    return {};
+}
+
+class UploadFlowTest : public DfuTest {
+protected:
+    void SetUp() override
+    {
+        DfuTest::SetUp();
+        dlg->m_nOperation = 1;
+        m_path = TempPath("upload.bin");
+    }
+    void TearDown() override
+    {
+        std::remove(m_path.c_str());
+        DfuTest::TearDown();
+    }
+    CFakeZelUsbDevice* ReadyDevice(uint32_t nBytes)
+    {
+        CFakeZelUsbDevice* pDevice = AddListedDevice();
+        pDevice->readData = Pattern(0, nBytes);
+        host.saveAnswers.push_back({true, QString::fromStdString(m_path)});
+        return pDevice;
+    }
+    size_t CountEvents(const std::string& event)
+    {
+        auto events = host.Events();
+        return static_cast<size_t>(std::count(events.begin(), events.end(), event));
+    }
+    std::string m_path;
+};
+
+}  // namespace
+
+TEST_F(UploadFlowTest, SuccessWritesTheDeliveredBytes)
+{
+    for (uint32_t nBytes : {65536u, 32768u, 0u}) {
+        SCOPED_TRACE(nBytes);
+        host.ClearEvents();
+        CFakeZelUsbDevice* pDevice = ReadyDevice(nBytes);
+
+        RunWorker();
+
+        EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal, kInNormal));
+        EXPECT_THAT(host.Boxes(), IsEmpty());
+        EXPECT_EQ(ReadFileBytes(m_path), Pattern(0, nBytes));
+        EXPECT_EQ(FirstCall(pDevice, "ReadFlash"), "ReadFlash(0x0,65536)");
+        EXPECT_EQ(CountEvents("killtimer:1"), 1u);
+        EXPECT_FALSE(dlg->m_bBusy.load());
+    }
+    const FileDialogRequest& request = host.saveRequests.front();
+    EXPECT_EQ(request.strFilter, "BIN Files (*.bin)|*.bin|All Files (*.*)|*.*||");
+    EXPECT_EQ(request.strDefaultExt, "bin");
+    EXPECT_TRUE(request.bOverwritePrompt);
+    EXPECT_TRUE(request.bHideReadOnly);
+}
+
+TEST_F(UploadFlowTest, OverReportedLengthIsCutToTheBuffer)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice(70000);
+    pDevice->bReadOverReport = true;
+    RunWorker();
+    EXPECT_EQ(ReadFileBytes(m_path), Pattern(0, 65536));
+    EXPECT_THAT(host.Traces()[3], kSucceeded);
+}
+
+TEST_F(UploadFlowTest, SecondAttemptStartsFromZeroedBuffer)
+{
+    auto device = std::make_unique<CScribblingDevice>(u"/dev/hidraw3");
+    host.AddDevice(device.get(), "Scribbler");
+    host.saveAnswers.push_back({true, QString::fromStdString(m_path)});
+
+    RunWorker();
+
+    EXPECT_THAT(device->lengthsIn, ElementsAre(65536u, 65536u));
+    std::vector<uint8_t> expected(64, 0);
+    std::fill(expected.begin(), expected.begin() + 16, uint8_t{0x11});
+    EXPECT_EQ(ReadFileBytes(m_path), expected);
+    EXPECT_THAT(clock.Sleeps(), ElementsAre(0u, 500u));
+    EXPECT_EQ(device->CountCalls("IsFlashRedetectNeeded"), 1u);
+}
+
+TEST_F(UploadFlowTest, CancelledDialogTouchesNothing)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    RunWorker();
+    EXPECT_THAT(host.Events(), ElementsAre("save-dialog"));
+    EXPECT_THAT(pDevice->CallNames(), ElementsAre("IsDeviceAvailable"));
+    EXPECT_THAT(clock.Sleeps(), ElementsAre(500u));
+}
+
+TEST_F(UploadFlowTest, FileThatCannotBeOpened)
+{
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    host.saveAnswers.push_back({true, QString::fromStdString(TempPath("no-such-dir") + "/out.bin")});
+
+    RunWorker();
+
+    EXPECT_THAT(host.Boxes(), ElementsAre("Open file failed!"));
+    EXPECT_THAT(host.Traces(), IsEmpty());
+    EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 0u);
+    EXPECT_TRUE(host.IsDlgItemEnabled(IDC_START));
+    EXPECT_FALSE(host.bTimerRunning);
+    EXPECT_EQ(host.ProgressGetPos(IDC_PROGRESS), 0);
+    EXPECT_EQ(CountEvents("killtimer:1"), 1u);
+}
+
+TEST_F(UploadFlowTest, FailedFileWriteIsNotSuccess)
+{
+    if (!QFile::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    CFakeZelUsbDevice* pDevice = AddListedDevice();
+    pDevice->readData = Pattern(0, 4096);
+    host.saveAnswers.push_back({true, "/dev/full"});
+
+    RunWorker();
+
+    EXPECT_THAT(host.Boxes(), ElementsAre("Write file failed!"));
+    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
+    EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 1u);
+    EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 1u);
+}
+
+TEST_F(UploadFlowTest, AllTenAttemptsFailLeaveAnEmptyFile)
+{
+    WriteFileBytes(m_path, Pattern(0, 100));   // an existing file, confirmed for overwriting
+    CFakeZelUsbDevice* pDevice = ReadyDevice(100);
+    pDevice->qRead = std::deque<bool>(10, false);
+
+    RunWorker();
+
+    EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 10u);
+    EXPECT_EQ(clock.TotalSleptMs(), 225000u + 500u);
+    EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upload failed!"));
+    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(m_path)));
+    EXPECT_THAT(ReadFileBytes(m_path), IsEmpty());
+}
+
+TEST_F(UploadFlowTest, DfuEntryFailureLeavesFileEmpty)
+{
+    WriteFileBytes(m_path, Pattern(0, 100));
+    CFakeZelUsbDevice* pDevice = ReadyDevice(100);
+    pDevice->qSwitchToDfu = {false};
+
+    RunWorker();
+
+    EXPECT_THAT(host.Boxes(), ElementsAre("Switching to DFU mode failed!"));
+    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu));
+    EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 0u);
+    EXPECT_THAT(ReadFileBytes(m_path), IsEmpty());
+}
+
+TEST_F(UploadFlowTest, UnplugInDfuModeStillAsksForNormalMode)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice(100);
+    pDevice->onCall = [&](const std::string& name) {
+        if (name == "SwitchToDfuMode")
+            backend.Unplug(pDevice);
+    };
+    pDevice->qSwitchToNormal = {false};
+
+    RunWorker();
+
+    EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upload failed!", "Device switching to normal mode failed!\r\n"));
+    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal));
+    EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 0u);
+    // The list fix-up removes the entry and releases the device.
+    EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 0);
+    EXPECT_THAT(backend.log, ::testing::Contains("ReleaseObject(/dev/hidraw0)"));
+}
+
+TEST_F(UploadFlowTest, DevicePresentAfterwardsLeavesTheListAlone)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice(100);
+    pDevice->bBootLoader = false;
+
+    RunWorker();
+
+    EXPECT_THAT(host.EventsWith("combo-"), IsEmpty());
+    EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
+    // Without a boot loader "Update All" stays disabled after the unlock.
+    EXPECT_FALSE(host.IsDlgItemEnabled(IDC_UPDATE_ALL));
+}
+
+TEST_F(UploadFlowTest, ReportsBytesRead)
+{
+    struct Progress : IProgressObserver {
+        std::vector<std::pair<uint64_t, uint64_t>> calls;
+        void OnProgress(uint64_t nDone, uint64_t nTotal) override { calls.emplace_back(nDone, nTotal); }
+    } progress;
+    env.pProgress = &progress;
+    ReadyDevice(32768);
+    RunWorker();
+    using P = std::pair<uint64_t, uint64_t>;
+    EXPECT_THAT(progress.calls, ElementsAre(P{0, 65536}, P{32768, 65536}));
+    env.pProgress = nullptr;
+}

@@ -1,0 +1,222 @@
+// The worker on its own thread beside the window's: one worker at a time, the window kept open while
+// it runs, notices deferred, and many operations in a row.
+#include "app/Resource.h"
+#include "dfu/DfuTestSupport.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::Not;
+
+namespace {
+
+class WorkerThreadsTest : public DfuTest {
+protected:
+    CFakeZelUsbDevice* ReadyDevice()
+    {
+        CFakeZelUsbDevice* pDevice = AddListedDevice();
+        LoadImage(0x2000, -1);
+        return pDevice;
+    }
+    void WaitUntilWorkerEnded()
+    {
+        while (dlg->IsWorkerRunning())
+            std::this_thread::yield();
+    }
+    static DeviceNotice Notice(unsigned nEvent, const std::u16string& path)
+    {
+        DeviceNotice notice;
+        notice.nEvent = nEvent;
+        notice.bHasRecord = true;
+        notice.nDeviceType = DBT_DEVTYP_DEVICEINTERFACE;
+        notice.strPath = path;
+        return notice;
+    }
+    size_t CountLog(const std::string& entry)
+    {
+        return static_cast<size_t>(std::count(backend.log.begin(), backend.log.end(), entry));
+    }
+};
+
+}  // namespace
+
+TEST_F(WorkerThreadsTest, StartDuringFinishingStartsNoSecondWorker)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice();
+    CGate& finishing = NewGate();
+    clock.pFinishGate = &finishing;
+
+    dlg->OnStart();
+    finishing.WaitArrived();
+    ASSERT_TRUE(dlg->m_bBusy.load());
+    const std::thread::id firstWorker = dlg->m_hWorkerThread.get_id();
+    dlg->m_bDeviceListStale = true;   // a notice during the final pause stays recorded
+
+    dlg->OnStart();
+
+    EXPECT_EQ(dlg->m_hWorkerThread.get_id(), firstWorker);
+    EXPECT_TRUE(dlg->m_bDeviceListStale.load());
+    finishing.Open();
+    dlg->m_hWorkerThread.join();
+    EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 1u);
+    EXPECT_FALSE(dlg->m_bBusy.load());
+    EXPECT_EQ(CountLog("Enumerate"), 0u);
+}
+
+TEST_F(WorkerThreadsTest, StartDuringPreparingStartsNoSecondWorker)
+{
+    ReadyDevice();
+    dlg->m_nMatchPolicy = 0x1;
+    dlg->m_ImageInfo.wVendorId = 0x1234;   // refused: the worker waits in the refusal's message box
+    CGate& box = NewGate();
+    host.onMessageBox = [&](const QString&) { box.Arrive(); };
+
+    dlg->OnStart();
+    box.WaitArrived();
+    ASSERT_FALSE(dlg->m_bBusy.load());
+    dlg->OnStart();
+    box.Open();
+    dlg->m_hWorkerThread.join();
+
+    EXPECT_EQ(host.Boxes().size(), 1u);
+    EXPECT_THAT(clock.Sleeps(), ElementsAre(500u));
+}
+
+TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
+{
+    ReadyDevice();
+    Message close;
+    close.kind = MessageKind::Close;
+
+    // Preparing, not yet busy: the worker waits in a refusal's message box.
+    dlg->m_nMatchPolicy = 0x1;
+    dlg->m_ImageInfo.wVendorId = 0x1234;
+    CGate& preparing = NewGate();
+    host.onMessageBox = [&](const QString& text) {
+        if (text.startsWith("Vendor"))
+            preparing.Arrive();
+    };
+    dlg->OnStart();
+    preparing.WaitArrived();
+    ASSERT_FALSE(dlg->m_bBusy.load());
+    dlg->OnWndMsg(close);
+    dlg->OnOK();
+    dlg->OnCancel();
+    EXPECT_THAT(host.EventsWith("end:"), ::testing::IsEmpty());
+    preparing.Open();
+    dlg->m_hWorkerThread.join();
+
+    // Finishing: busy, with the controls enabled again.
+    dlg->m_nMatchPolicy = 0;
+    CGate& finishing = NewGate();
+    clock.pFinishGate = &finishing;
+    dlg->OnStart();
+    finishing.WaitArrived();
+    ASSERT_TRUE(dlg->m_bBusy.load());
+    ASSERT_TRUE(host.IsDlgItemEnabled(IDC_START));
+    dlg->OnWndMsg(close);
+    dlg->OnCancel();
+    EXPECT_THAT(host.EventsWith("end:"), ::testing::IsEmpty());
+    EXPECT_THAT(host.Boxes(), Contains("Do NOT exit while DFU is running!"));
+    finishing.Open();
+    dlg->m_hWorkerThread.join();
+
+    // Once the worker has ended the window ends at once.
+    dlg->OnWndMsg(close);
+    EXPECT_THAT(host.EventsWith("end:"), ElementsAre(std::to_string(IDCANCEL)));
+}
+
+TEST_F(WorkerThreadsTest, ThousandOperationsInARow)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice();
+    constexpr int kCycles = 1000;
+    for (int i = 0; i < kCycles; ++i) {
+        dlg->OnStart();
+        WaitUntilWorkerEnded();
+        ASSERT_FALSE(dlg->m_bBusy.load()) << i;
+    }
+    dlg->m_hWorkerThread.join();
+    EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), static_cast<size_t>(kCycles));
+    EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), static_cast<size_t>(kCycles));
+    EXPECT_EQ(host.Traces().size(), static_cast<size_t>(6 * kCycles));
+    EXPECT_THAT(host.Boxes(), ::testing::IsEmpty());
+    EXPECT_EQ(clock.TotalSleptMs(), 500u * kCycles);
+    EXPECT_EQ(host.ComboGetItemData(IDC_DEVICE_COMBO, 0), pDevice);
+}
+
+TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice();
+    backend.Offer(u"/dev/hidraw7");
+    CGate& writing = NewGate();
+    pDevice->onCall = [&](const std::string& name) {
+        if (name == "WriteFlash")
+            writing.Arrive();
+    };
+
+    dlg->OnStart();
+    writing.WaitArrived();
+    ASSERT_TRUE(dlg->m_bBusy.load());
+    for (int i = 0; i < 3; ++i)
+        dlg->OnDeviceChange(Notice(DBT_DEVICEARRIVAL, u"/dev/hidraw7"));
+    dlg->OnDeviceChange(Notice(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0"));
+
+    // Nothing happened yet: no trace, no list change, the worker's device not released.
+    EXPECT_TRUE(dlg->m_bDeviceListStale.load());
+    EXPECT_THAT(host.TraceText().toStdString(), Not(::testing::HasSubstr("plugged in")));
+    EXPECT_EQ(CountLog("Add(/dev/hidraw7)"), 0u);
+    EXPECT_FALSE(pDevice->bReleased);
+    writing.Open();
+    dlg->m_hWorkerThread.join();
+
+    // One re-enumeration after the operation answers them all.
+    EXPECT_EQ(CountLog("Enumerate"), 1u);
+    EXPECT_FALSE(dlg->m_bDeviceListStale.load());
+    EXPECT_THAT(host.TraceText().toStdString(), Not(::testing::HasSubstr("removed")));
+    EXPECT_EQ(pDevice->Writes().size(), 2u);
+}
+
+TEST_F(WorkerThreadsTest, RemovalWhilePreparingKeepsTheWorkersDevice)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice();
+    dlg->m_nMatchPolicy = 0x1;
+    dlg->m_ImageInfo.wVendorId = 0x1234;
+    CGate& box = NewGate();
+    host.onMessageBox = [&](const QString&) { box.Arrive(); };
+
+    dlg->OnStart();
+    box.WaitArrived();
+    ASSERT_FALSE(dlg->m_bBusy.load());
+    dlg->OnDeviceChange(Notice(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0"));
+    EXPECT_FALSE(pDevice->bReleased);
+    EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
+    box.Open();
+    dlg->m_hWorkerThread.join();
+
+    // The worker's own fix-up ran on its entry, then the list was rebuilt once.
+    EXPECT_THAT(host.EventsWith("combo-"), ElementsAre("delete:0", "insert:0:USB Audio Device", "sel:0", "reset",
+                                                       "add:USB Audio Device", "sel:0"));
+    EXPECT_EQ(CountLog("Enumerate"), 1u);
+}
+
+TEST_F(WorkerThreadsTest, NoDeviceAnswersNoticesThatCameMeanwhile)
+{
+    CGate& box = NewGate();
+    host.onMessageBox = [&](const QString&) { box.Arrive(); };
+    backend.Plug(u"/dev/hidraw4");
+
+    dlg->OnStart();
+    box.WaitArrived();
+    dlg->OnDeviceChange(Notice(DBT_DEVICEARRIVAL, u"/dev/hidraw4"));
+    box.Open();
+    dlg->m_hWorkerThread.join();
+
+    EXPECT_THAT(host.Boxes(), ElementsAre("Please choose a DFU device!"));
+    EXPECT_EQ(CountLog("Enumerate"), 1u);
+    EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
+    EXPECT_FALSE(dlg->m_bDeviceListStale.load());
+    EXPECT_THAT(clock.Sleeps(), ::testing::IsEmpty());
+}
