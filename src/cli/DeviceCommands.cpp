@@ -115,6 +115,26 @@ nlohmann::json PlannedBlocks(const CQuillonDlg& dlg, uint32_t nBlockMask)
     return blocks;
 }
 
+// "1-3, 5-15 (14 blocks, 57344 bytes)", or "none".
+std::string BlockRanges(const nlohmann::json& blocks)
+{
+    if (blocks.empty())
+        return "none";
+    std::string text;
+    int64_t nBytes = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        nBytes += blocks[i]["length"].get<int64_t>();
+        const int nFirst = blocks[i]["block"].get<int>();
+        size_t j = i;
+        while (j + 1 < blocks.size() && blocks[j + 1]["block"].get<int>() == blocks[j]["block"].get<int>() + 1)
+            nBytes += blocks[++j]["length"].get<int64_t>();
+        const int nLast = blocks[j]["block"].get<int>();
+        text += (text.empty() ? "" : ", ") + std::to_string(nFirst) + (nLast != nFirst ? "-" + std::to_string(nLast) : "");
+        i = j;
+    }
+    return text + " (" + std::to_string(blocks.size()) + " blocks, " + std::to_string(nBytes) + " bytes)";
+}
+
 bool FlagWordApplies(const CQuillonDlg& dlg, int32_t nFlagOffset)
 {
     if (nFlagOffset <= 0 || nFlagOffset % static_cast<int32_t>(kBlockSize) != 0 ||
@@ -173,13 +193,8 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
 
     text << "  Update All:    " << (dlg.m_bUpdateAll ? "yes" : "no") << "\n"
          << "  Block mask:    " << Hex(nBlockMask, 8) << "\n"
-         << "  Blocks:       ";
-    if (blocks.empty())
-        text << " none";
-    for (const auto& block : blocks)
-        text << " " << block["block"].get<int>() << " (" << Hex(block["offset"].get<uint32_t>(), 5) << ", "
-             << block["length"].get<int>() << " bytes)";
-    text << "\n  Flag offset:   " << Hex(static_cast<uint32_t>(nFlagOffset), 4)
+         << "  Blocks:        " << BlockRanges(blocks) << "\n";
+    text << "  Flag offset:   " << Hex(static_cast<uint32_t>(nFlagOffset), 4)
          << (bFlagWord ? " (flag word 0xAA 0xAA: cleared first, set last)" : " (no flag word written)") << "\n"
          << "  Verdict:       " << (bOk ? "the download would be admitted" : "the download would be refused")
          << "\n";

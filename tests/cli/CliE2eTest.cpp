@@ -321,6 +321,20 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
             EXPECT_EQ(line["checks"][0]["verdict"], "not checked");
         }
     EXPECT_TRUE(bSeen);
+
+    const CliRun text = scratch.RunSim({"--match-policy", "0x10f", "download", CCliScratch::ExampleImage(kImage1200),
+                                        "--device", std::to_string(n1200), "--dry-run"});
+    EXPECT_EQ(text.nExit, 0);
+    EXPECT_EQ(text.strErr, "");
+    const std::vector<std::string> lines = text.OutLines();
+    ASSERT_GE(lines.size(), 11u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 11, lines.end()),
+              (std::vector<std::string>{"Device No." + std::to_string(n1200) + " (" + DevicePath(n1200) + ")",
+                                        "  Vendor ID:     pass", "  Product ID:    pass", "  Version:       pass",
+                                        "  Subversion:    pass", "  Chipset Type:  pass", "  Update All:    no",
+                                        "  Block mask:    0x0000ffee", "  Blocks:        1-3, 5-15 (14 blocks, 57344 bytes)",
+                                        "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)",
+                                        "  Verdict:       the download would be admitted"}));
     EXPECT_EQ(SimFiles(), before);
 }
 
