@@ -23,6 +23,9 @@ function(quillon_add_gtest)
   # The environment goes in front of the command (discovery included): a list given as the ENVIRONMENT
   # property does not survive gtest_discover_tests, which keeps only its first entry.
   set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${_env})
+  # Several labels survive the three list expansions inside gtest_discover_tests only with their
+  # separators escaped three times over; unescaped, every label after the first was lost.
+  string(REPLACE ";" "\\\\\\\\\\\\\\;" _labels "${T_LABELS}")
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
+    PROPERTIES LABELS "${_labels}" TIMEOUT 300)
 endfunction()

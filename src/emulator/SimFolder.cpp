@@ -90,7 +90,8 @@ void CSimFolder::Refresh(const std::string& strPath)
     Stamp stamp;
     const bool bPresent = StampOf(strPath, stamp);
     auto it = m_sessions.find(strPath);
-    if (it != m_sessions.end() && (!bPresent || !(it->second.stamp == stamp))) {
+    // A device that was pulled out is plugged in again when its file is there (put back).
+    if (it != m_sessions.end() && (!bPresent || !(it->second.stamp == stamp) || !it->second.device->IsPlugged())) {
         it->second.device->Unplug();
         m_sessions.erase(it);
         it = m_sessions.end();

@@ -1,0 +1,111 @@
+// Calls from two threads: the user-interface thread and the worker.
+#include "LibraryFixture.h"
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+namespace {
+
+TEST_F(LibraryTest, TwoThreadsShareADevice)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    std::atomic<bool> done{false};
+    std::atomic<int> failures{0};
+    std::thread ui([&] {
+        while (!done) {
+            if (!d->IsDeviceAvailable() || d->GetVendorID() != 0x2fe3 || !d->GetDevicePath() ||
+                !d->IsHidDfuSupported())
+                ++failures;
+            EnumZelUsbDevices(false, nullptr);
+        }
+    });
+    for (uint32_t i = 0; i < 16; ++i) {
+        const std::vector<uint8_t> block = simtest::Pattern(4096, i);
+        EXPECT_TRUE(d->WriteFlash(i * 4096, 4096, block.data(), true));
+        EXPECT_EQ(ReadAll(d, i * 4096, 4096), block);
+    }
+    done = true;
+    ui.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+// A link that holds the worker at its Nth report until the test lets it go on.
+struct CPause {
+    std::atomic<int> nWrites{0};
+    int nAt = -1;
+    std::promise<void> reached, resume;
+};
+
+class CPausingLink final : public IHidLink {
+public:
+    CPausingLink(std::unique_ptr<IHidLink> inner, CPause& pause) : m_inner(std::move(inner)), m_pause(pause) {}
+    bool Write(const uint8_t* r, uint32_t t) override
+    {
+        if (++m_pause.nWrites == m_pause.nAt) {
+            m_pause.reached.set_value();
+            m_pause.resume.get_future().wait();
+        }
+        return m_inner->Write(r, t);
+    }
+    int Read(uint8_t* r, uint32_t t) override { return m_inner->Read(r, t); }
+    bool IsConnected() override { return m_inner->IsConnected(); }
+
+private:
+    std::unique_ptr<IHidLink> m_inner;
+    CPause& m_pause;
+};
+
+class CPausingTransport final : public IHidTransport {
+public:
+    CPausingTransport(const std::string& dir, CPause& pause) : m_inner(dir), m_pause(pause) {}
+    std::vector<HidInterfaceInfo> Enumerate() override { return m_inner.Enumerate(); }
+    std::optional<HidInterfaceInfo> Describe(const std::string& p) override { return m_inner.Describe(p); }
+    std::unique_ptr<IHidLink> Open(const std::string& p, bool b) override
+    {
+        auto link = m_inner.Open(p, b);
+        return link ? std::make_unique<CPausingLink>(std::move(link), m_pause) : nullptr;
+    }
+
+private:
+    CEmulatorTransport m_inner;
+    CPause& m_pause;
+};
+
+// The removal notice releases the path while the worker is writing: the worker's call ends false,
+// the object stays valid memory, and later calls on it fail cleanly.
+TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
+{
+    CPause pause;
+    SetZelHidBackend(nullptr);
+    backend = std::make_unique<CHidBackend>(std::make_unique<CPausingTransport>(dir.Path(), pause));
+    SetZelHidBackend(backend.get());
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 3);
+    std::atomic<bool> result{true};
+    pause.nAt = pause.nWrites + 200;   // inside the third block
+    std::thread worker([&] {
+        bool ok = true;
+        for (uint32_t offset = 0; offset < image.size() && ok; offset += 4096)
+            ok = d->WriteFlash(offset, 4096, image.data() + offset, true);
+        result = ok;
+    });
+    pause.reached.get_future().wait();
+    ReleaseZelUsbDevice(Path16("za1200.json").c_str());
+    EXPECT_FALSE(d->IsDeviceAvailable()) << "closed at once, while the worker still holds it";
+    pause.resume.set_value();
+    worker.join();
+    EXPECT_FALSE(result.load());
+    EXPECT_FALSE(d->IsDeviceAvailable());
+    EXPECT_EQ(d->GetProductID(), 0x1200);
+    EXPECT_EQ(backend->RetiredCount(), 1u);
+    // The device itself is fine: a new object finishes the job.
+    CZelUsbDevice* again = Device("za1200.json");
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(EnterDfu(again, "ZA1200"));
+    EXPECT_TRUE(again->WriteFlash(0, 4096, image.data(), true));
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+// Every fault the emulator can inject surfaces as a false result, promptly, and the device can be
+// worked with again afterwards where it is still there.
+#include "LibraryFixture.h"
+
+#include <deque>
+
+using namespace zelproto;
+
+namespace {
+
+class FaultTest : public LibraryTest {
+protected:
+    // A ZA1200 (or ZA4800) with the faults given, as the file dev.json.
+    CZelUsbDevice* Faulty(const nlohmann::json& faults, const char* example = "za1200.json")
+    {
+        dir.WriteVariant(example, "dev.json", {{"faults", faults}});
+        return Device("dev.json");
+    }
+    bool Parked() const { return !dir.Exists("dev.json") && dir.Exists("dev.json.unplugged"); }
+};
+
+TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
+{
+    struct Case {
+        const char* what;
+        nlohmann::json faults;
+        bool bWrite;
+        bool bRedetect;   // what IsFlashRedetectNeeded says afterwards
+    };
+    const Case cases[] = {
+        {"failing write", {{"failWrites", {1}}}, true, true},
+        {"corrupted write", {{"corruptWrites", {1}}}, true, false},
+        {"write without answer", {{"timeoutWrites", {1}}}, true, false},
+        {"failing read", {{"failReads", {1}}}, false, true},
+        {"corrupted read", {{"corruptReads", {1}}}, false, false},
+        {"read without answer", {{"timeoutReads", {1}}}, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CZelUsbDevice* d = Faulty(c.faults);
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        const std::vector<uint8_t> block = simtest::Pattern(4096, 5);
+        std::vector<uint8_t> buffer(4096);
+        uint32_t n = 4096;
+        const int64_t before = Emulated("dev.json")->NowUs();
+        const bool ok = c.bWrite ? d->WriteFlash(0x4000, 4096, block.data(), true) : d->ReadFlash(0x4000, n, buffer.data());
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(d->IsFlashRedetectNeeded(), c.bRedetect);
+        if (std::string(c.what).find("answer") != std::string::npos) {
+            EXPECT_GE(Emulated("dev.json")->NowUs() - before, 1000000) << "the host waited out its timeout";
+        }
+        // The next transfer is clean: no leftover of the failed one is taken for its answer.
+        EXPECT_TRUE(d->WriteFlash(0x4000, 4096, block.data(), true));
+        n = 4096;
+        EXPECT_TRUE(d->ReadFlash(0x4000, n, buffer.data()));
+        EXPECT_EQ(buffer, block);
+        EXPECT_FALSE(d->IsFlashRedetectNeeded());
+        ReleaseZelUsbDevices();
+        dir.Remove("dev.json");
+    }
+}
+
+TEST_F(FaultTest, RefusedModeSwitches)
+{
+    CZelUsbDevice* d = Faulty({{"refuseDfu", 1}, {"refuseNormal", true}});
+    EXPECT_FALSE(d->SwitchToDfuMode());
+    EXPECT_TRUE(d->SwitchToDfuMode());
+    EXPECT_FALSE(d->SwitchToNormalMode());
+    EXPECT_FALSE(d->SwitchToNormalMode());
+    EXPECT_TRUE(d->IsDeviceAvailable());
+
+    ReleaseZelUsbDevices();
+    d = Faulty({{"refuseDfu", true}}, "za4800.json");
+    const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
+    EXPECT_FALSE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
+}
+
+TEST_F(FaultTest, FlashIdentificationFailing)
+{
+    CZelUsbDevice* d = Faulty({{"flashIdFails", 1}});
+    ASSERT_TRUE(d->SwitchToDfuMode());
+    EXPECT_FALSE(d->DetectFlash());
+    EXPECT_TRUE(d->IsFlashRedetectNeeded());
+    EXPECT_TRUE(d->DetectFlash());
+    EXPECT_FALSE(d->IsFlashRedetectNeeded());
+    // Without a table the transfers identify the chip themselves, and fail the same way.
+    ReleaseZelUsbDevices();
+    dir.Remove("dev.json");
+    g_pFlashInfo = nullptr;
+    d = Faulty({{"flashIdFails", true}});
+    ASSERT_TRUE(d->SwitchToDfuMode());
+    const uint8_t data[2] = {0, 0};
+    EXPECT_FALSE(d->WriteFlash(0x1000, 2, data, true));
+    EXPECT_TRUE(d->IsFlashRedetectNeeded());
+}
+
+// An unplug at any step: the call in progress fails, the device is gone for good, its file parked.
+TEST_F(FaultTest, UnplugAtEveryStep)
+{
+    enum Call { kDfu, kPatch, kDetect, kWrite, kRead, kNormal };
+    struct Case {
+        const char* step;
+        Call failing;
+    };
+    const Case cases[] = {{"enterDfu", kDfu}, {"patch", kPatch},  {"flashId", kDetect}, {"erase", kWrite},
+                          {"program", kWrite}, {"write", kWrite}, {"read", kRead},      {"leaveDfu", kNormal}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        const bool bPatch = c.failing == kPatch;
+        CZelUsbDevice* d = Faulty({{"unplugAtStep", c.step}}, bPatch ? "za4800.json" : "za1200.json");
+        ASSERT_NE(d, nullptr);
+        const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
+        const std::vector<uint8_t> block = simtest::Pattern(4096, 6);
+        std::vector<uint8_t> buffer(4096);
+        uint32_t n = 4096;
+        bool results[6];
+        results[0] = bPatch ? true : d->SwitchToDfuMode();
+        results[1] = bPatch ? d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())) : results[0];
+        results[2] = d->DetectFlash();
+        results[3] = d->WriteFlash(0x4000, 4096, block.data(), true);
+        results[4] = d->ReadFlash(0x4000, n, buffer.data());
+        results[5] = d->SwitchToNormalMode();
+        for (int call = 0; call < 6; ++call)
+            EXPECT_EQ(results[call], call < c.failing) << "call " << call;
+        EXPECT_FALSE(d->IsDeviceAvailable());
+        EXPECT_TRUE(Parked());
+        EXPECT_EQ(Device("dev.json"), nullptr);
+        ReleaseZelUsbDevices();
+        std::filesystem::remove(dir.File("dev.json.unplugged"));
+    }
+}
+
+TEST_F(FaultTest, UnplugAfterReports)
+{
+    CZelUsbDevice* d = Faulty({{"unplugAfterReports", 100}});
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const std::vector<uint8_t> block = simtest::Pattern(4096, 8);
+    bool ok = true;
+    for (uint32_t offset = 0; offset < 0x10000 && ok; offset += 4096)
+        ok = d->WriteFlash(offset, 4096, block.data(), true);
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(d->IsDeviceAvailable());
+    EXPECT_TRUE(Parked());
+    // The file put back plugs the device in again.
+    std::filesystem::rename(dir.File("dev.json.unplugged"), dir.File("dev.json"));
+    EXPECT_NE(Device("dev.json"), nullptr);
+}
+
+// A link that slips answers of earlier exchanges in front of the device's own: the library must
+// never take them for the answer it waits for.
+class CStaleLink final : public IHidLink {
+public:
+    explicit CStaleLink(std::unique_ptr<IHidLink> inner) : m_inner(std::move(inner)) {}
+    bool Write(const uint8_t* r, uint32_t t) override
+    {
+        CommandHeader h;
+        if (DecodeCommand(r, h) && (h.nCommand == CMD_FLASH_WRITE || h.nCommand == CMD_FLASH_READ)) {
+            uint8_t report[kReportSize];
+            ResponseHeader old;
+            old.nSeq = static_cast<uint8_t>(h.nSeq - 1);
+            old.nCommand = h.nCommand;
+            old.nStatus = ST_OK;
+            old.nMode = MODE_DFU_BOOTLOADER;
+            old.val0 = 44;
+            old.val1 = Crc32(report, 0);
+            EncodeResponse(report, old, nullptr, 0);
+            m_injected.emplace_back(report, report + kReportSize);
+            ResponseHeader otherCommand = old;
+            otherCommand.nSeq = h.nSeq;
+            otherCommand.nCommand = CMD_IDENTIFY;
+            EncodeResponse(report, otherCommand, nullptr, 0);
+            m_injected.emplace_back(report, report + kReportSize);
+            const uint8_t zeros[kDataPayload] = {};
+            EncodeData(report, static_cast<uint8_t>(h.nSeq - 1), zeros, sizeof zeros);
+            m_injected.emplace_back(report, report + kReportSize);
+            ++nInjected;
+        }
+        return m_inner->Write(r, t);
+    }
+    int Read(uint8_t* r, uint32_t t) override
+    {
+        if (!m_injected.empty() && t > 0) {
+            std::copy(m_injected.front().begin(), m_injected.front().end(), r);
+            m_injected.pop_front();
+            return 1;
+        }
+        return m_inner->Read(r, t);
+    }
+    bool IsConnected() override { return m_inner->IsConnected(); }
+    int nInjected = 0;
+
+private:
+    std::unique_ptr<IHidLink> m_inner;
+    std::deque<std::vector<uint8_t>> m_injected;
+};
+
+TEST_F(LibraryTest, StaleAnswersAreNeverTakenForTheAnswer)
+{
+    auto device = Emulated("za1200.json");
+    HidInterfaceInfo info = DescribeEmulatedDevice(dir.File("za1200.json"), *device);
+    auto link = std::make_unique<CStaleLink>(OpenEmulatorLink(device));
+    CStaleLink* pLink = link.get();
+    CZelHidDevice d(info, std::move(link), std::make_shared<std::mutex>());
+    ASSERT_TRUE(d.Identify());
+    ASSERT_TRUE(d.SwitchToDfuMode());
+    ASSERT_TRUE(d.DetectFlash());
+    const std::vector<uint8_t> block = simtest::Pattern(4096, 12);
+    EXPECT_TRUE(d.WriteFlash(0x2000, 4096, block.data(), true));
+    std::vector<uint8_t> buffer(4096);
+    uint32_t n = 4096;
+    EXPECT_TRUE(d.ReadFlash(0x2000, n, buffer.data()));
+    EXPECT_EQ(n, 4096u);
+    EXPECT_EQ(buffer, block);
+    EXPECT_EQ(pLink->nInjected, 2);
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// The hidapi transport's report framing, through a stand-in for hidapi; and the real library, which
+// must build, link and enumerate (finding nothing is fine).
+#include "device/zelhid/HidapiTransport.h"
+
+#include "device/zelhid/HidBackend.h"
+#include "device/zelhid/Protocol.h"
+#include "device/zelhid/ZelHidBackend.h"
+#include "emulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace {
+
+class CFakeHidapi final : public IHidapi {
+public:
+    std::vector<DeviceInfo> devices;
+    int nOpenFailures = 0;           // opens that fail before one succeeds
+    std::deque<std::vector<uint8_t>> reads;   // what ReadTimeout returns, in order; empty: timeout
+    bool bReadError = false;
+    std::vector<std::vector<uint8_t>> writes;
+    int nWriteResult = 64;
+    std::vector<uint32_t> sleeps;
+    std::vector<int> readTimeouts;
+    int nOpens = 0, nCloses = 0;
+    uint64_t now = 1000;
+
+    std::vector<DeviceInfo> Enumerate() override { return devices; }
+    Handle Open(const std::string&) override
+    {
+        ++nOpens;
+        if (nOpenFailures > 0) {
+            --nOpenFailures;
+            return nullptr;
+        }
+        return this;
+    }
+    int Write(Handle, const uint8_t* p, size_t n) override
+    {
+        writes.emplace_back(p, p + n);
+        return nWriteResult;
+    }
+    int ReadTimeout(Handle, uint8_t* p, size_t n, int ms) override
+    {
+        readTimeouts.push_back(ms);
+        if (bReadError)
+            return -1;
+        if (reads.empty()) {
+            now += static_cast<uint64_t>(ms);
+            return 0;
+        }
+        std::vector<uint8_t> r = reads.front();
+        reads.pop_front();
+        const size_t k = std::min(n, r.size());
+        std::copy(r.begin(), r.begin() + static_cast<std::ptrdiff_t>(k), p);
+        return static_cast<int>(k);
+    }
+    void Close(Handle) override { ++nCloses; }
+    void Sleep(uint32_t ms) override
+    {
+        sleeps.push_back(ms);
+        now += ms;
+    }
+    uint64_t NowMs() override { return now; }
+};
+
+std::vector<uint8_t> Report(uint8_t id, uint8_t fill, size_t size = zelproto::kReportSize)
+{
+    std::vector<uint8_t> r(size, fill);
+    if (size)
+        r[0] = id;
+    return r;
+}
+
+TEST(HidapiTransport, WritesTheWholeReportWithItsId)
+{
+    auto api = std::make_unique<CFakeHidapi>();
+    CFakeHidapi* fake = api.get();
+    CHidapiTransport transport(std::move(api));
+    auto link = transport.Open("/dev/hidraw3", false);
+    ASSERT_TRUE(link);
+    const std::vector<uint8_t> report = Report(zelproto::kReportIdCommand, 0x33);
+    EXPECT_TRUE(link->Write(report.data(), 1000));
+    ASSERT_EQ(fake->writes.size(), 1u);
+    EXPECT_EQ(fake->writes[0], report) << "64 bytes, report ID first";
+    fake->nWriteResult = 10;
+    EXPECT_FALSE(link->Write(report.data(), 1000)) << "a short write is a failure";
+    EXPECT_TRUE(link->IsConnected());
+    fake->nWriteResult = -1;
+    EXPECT_FALSE(link->Write(report.data(), 1000));
+    EXPECT_FALSE(link->IsConnected());
+    link.reset();
+    EXPECT_EQ(fake->nCloses, 1);
+}
+
+TEST(HidapiTransport, ReadsDropWhatIsNotOneOfOurReports)
+{
+    auto api = std::make_unique<CFakeHidapi>();
+    CFakeHidapi* fake = api.get();
+    CHidapiTransport transport(std::move(api));
+    auto link = transport.Open("/dev/hidraw3", false);
+    fake->reads = {Report(0x05, 0x11),                                // unknown report ID
+                   Report(zelproto::kReportIdData, 0x22, 40),         // short
+                   Report(zelproto::kReportIdData, 0x33, 65),         // long: not our report size
+                   Report(zelproto::kReportIdData, 0x44)};
+    uint8_t out[zelproto::kReportSize];
+    ASSERT_EQ(link->Read(out, 500), 1);
+    EXPECT_EQ(out[0], zelproto::kReportIdData);
+    EXPECT_EQ(out[1], 0x44);
+    EXPECT_EQ(link->Read(out, 500), 0) << "nothing more: a timeout";
+    EXPECT_EQ(fake->readTimeouts.back(), 500);
+    fake->bReadError = true;
+    EXPECT_EQ(link->Read(out, 500), -1);
+    EXPECT_FALSE(link->IsConnected());
+    EXPECT_EQ(link->Read(out, 500), -1);
+}
+
+TEST(HidapiTransport, ReadsAlwaysWaitWithATimeout)
+{
+    auto api = std::make_unique<CFakeHidapi>();
+    CFakeHidapi* fake = api.get();
+    CHidapiTransport transport(std::move(api));
+    auto link = transport.Open("/dev/hidraw3", false);
+    uint8_t out[zelproto::kReportSize];
+    EXPECT_EQ(link->Read(out, 0), 0);
+    EXPECT_EQ(fake->readTimeouts.back(), 0) << "0: only what is waiting, never blocking";
+    for (int ms : fake->readTimeouts)
+        EXPECT_GE(ms, 0) << "never -1 (blocking)";
+}
+
+TEST(HidapiTransport, OpeningANodeThatJustArrivedIsRetried)
+{
+    auto api = std::make_unique<CFakeHidapi>();
+    CFakeHidapi* fake = api.get();
+    CHidapiTransport transport(std::move(api));
+    fake->nOpenFailures = 3;
+    EXPECT_TRUE(transport.Open("/dev/hidraw9", true));
+    EXPECT_EQ(fake->nOpens, 4);
+    EXPECT_EQ(fake->sleeps, (std::vector<uint32_t>{50, 50, 50}));
+
+    fake->nOpenFailures = 1000;
+    fake->sleeps.clear();
+    EXPECT_FALSE(transport.Open("/dev/hidraw9", true));
+    uint32_t total = 0;
+    for (uint32_t s : fake->sleeps)
+        total += s;
+    EXPECT_LE(total, CHidapiTransport::kOpenRetryMs) << "briefly";
+
+    fake->nOpens = 0;
+    EXPECT_FALSE(transport.Open("/dev/hidraw9", false)) << "a listed node is tried once";
+    EXPECT_EQ(fake->nOpens, 1);
+}
+
+TEST(HidapiTransport, InterfacesCarryUsageAndStrings)
+{
+    auto api = std::make_unique<CFakeHidapi>();
+    IHidapi::DeviceInfo d;
+    d.strPath = "/dev/hidraw1";
+    d.nVendorId = 0x2fe3;
+    d.nProductId = 0x1200;
+    d.nUsagePage = 0xff00;
+    d.nUsage = 1;
+    d.strProduct = L"ZEL \U0001F3B5 Audio";
+    api->devices.push_back(d);
+    d.strPath = "/dev/hidraw2";
+    d.strProduct.clear();
+    api->devices.push_back(d);
+    CHidapiTransport transport(std::move(api));
+    const auto infos = transport.Enumerate();
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_EQ(infos[0].strProduct, u"ZEL \U0001F3B5 Audio") << "wide text becomes UTF-16 with a surrogate pair";
+    EXPECT_TRUE(infos[0].bHasProduct);
+    EXPECT_FALSE(infos[1].bHasProduct);
+    EXPECT_EQ(infos[0].nUsagePage, 0xff00);
+    EXPECT_TRUE(transport.Describe("/DEV/HIDRAW2"));
+    EXPECT_FALSE(transport.Describe("/dev/hidraw7"));
+}
+
+// A served interface that does not speak the protocol is not listed.
+TEST(HidapiTransport, SilentInterfacesAreNotServed)
+{
+    simtest::CTestTables tables;
+    auto api = std::make_unique<CFakeHidapi>();
+    IHidapi::DeviceInfo d;
+    d.strPath = "/dev/hidraw1";
+    d.nVendorId = 0x2fe3;
+    d.nProductId = 0x1200;
+    d.nUsagePage = 0xff00;
+    d.nUsage = 1;
+    api->devices.push_back(d);
+    ProtocolTimeouts quick;
+    quick.nShortMs = 10;
+    CHidBackend backend(std::make_unique<CHidapiTransport>(std::move(api)), quick);
+    const ZEL_USB_DEVICE_ARRAY* a = backend.Enumerate(true, nullptr);
+    EXPECT_EQ(a->nCount, 0u);
+}
+
+TEST(HidapiSystem, BuildsLinksAndEnumerates)
+{
+    simtest::CTestTables tables;
+    std::unique_ptr<IZelHidBackend> backend = CreateHidapiBackend();
+    ASSERT_TRUE(backend);
+    const ZEL_USB_DEVICE_ARRAY* a = backend->Enumerate(true, nullptr);
+    ASSERT_NE(a, nullptr);
+    for (uint32_t i = 0; i < a->nCount; ++i)
+        EXPECT_NE(a->ppDevices[i]->GetDevicePath(), nullptr);
+    EXPECT_EQ(backend->Add(u"/dev/no-such-hidraw"), nullptr);
+    backend->Release(u"/dev/no-such-hidraw");
+    backend->ReleaseAll();
+}
+
+TEST(HidapiSystem, UdevNotifierStartsAndStops)
+{
+    std::unique_ptr<IDeviceNotifier> notifier = CreateUdevNotifier();
+    ASSERT_TRUE(notifier);
+    // Containers may have no udev netlink socket: then Register says so and nothing runs.
+    if (notifier->Register([](const DeviceNotice&) {}))
+        notifier->Unregister();
+    notifier->Unregister();
+    EXPECT_FALSE(notifier->Register(nullptr));
+}
+
+TEST(HidapiSystem, SimDirComesFromTheEnvironment)
+{
+    ::setenv("QUILLON_SIM_DIR", "/tmp/quillon-sim-example", 1);
+    EXPECT_EQ(SimDirFromEnvironment(), "/tmp/quillon-sim-example");
+    ::unsetenv("QUILLON_SIM_DIR");
+    EXPECT_EQ(SimDirFromEnvironment(), "");
+}
+
+}  // namespace

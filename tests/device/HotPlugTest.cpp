@@ -1,0 +1,116 @@
+// Notices from the emulator's folder: arrival and removal with the device's path.
+#include "device/zelhid/ZelHidBackend.h"
+#include "emulator/SimFolder.h"
+#include "emulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Collects notices; waits for them on a condition, never by sleeping.
+class CNoticeSink {
+public:
+    void operator()(const DeviceNotice& n)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_notices.push_back(n);
+        m_cv.notify_all();
+    }
+    // The first `count` notices, once they are there (or what came within a generous bound).
+    std::vector<DeviceNotice> Wait(size_t count)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait_for(lock, std::chrono::seconds(20), [&] { return m_notices.size() >= count; });
+        return m_notices;
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_notices.clear();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<DeviceNotice> m_notices;
+};
+
+std::u16string U16(const std::string& s)
+{
+    return std::u16string(s.begin(), s.end());
+}
+
+TEST(SimFolderNotifier, FilesArriveAndLeave)
+{
+    simtest::CTempSimDir dir;
+    CNoticeSink sink;
+    std::unique_ptr<IDeviceNotifier> notifier = CreateSimFolderNotifier(dir.Path());
+    ASSERT_TRUE(notifier->Register([&](const DeviceNotice& n) { sink(n); }));
+
+    dir.WriteVariant("za1200.json", "extra.json", {{"serialNumber", "X"}});
+    std::vector<DeviceNotice> got = sink.Wait(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].nEvent, DBT_DEVICEARRIVAL);
+    EXPECT_TRUE(got[0].bHasRecord);
+    EXPECT_EQ(got[0].nDeviceType, DBT_DEVTYP_DEVICEINTERFACE);
+    EXPECT_EQ(got[0].strPath, U16(SimDevicePath(SimFolderPath(dir.Path()), "extra.json")));
+
+    sink.Clear();
+    dir.Remove("za2400.json");
+    got = sink.Wait(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].nEvent, DBT_DEVICEREMOVECOMPLETE);
+    EXPECT_EQ(got[0].strPath, U16(dir.File("za2400.json")));
+
+    // A device file rewritten in place is a replug: removal, then arrival.
+    sink.Clear();
+    dir.WriteVariant("za1200.json", "za1200.json", {{"version", "0x0106"}});
+    got = sink.Wait(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].nEvent, DBT_DEVICEREMOVECOMPLETE);
+    EXPECT_EQ(got[1].nEvent, DBT_DEVICEARRIVAL);
+    EXPECT_EQ(got[1].strPath, U16(dir.File("za1200.json")));
+
+    // Files that are not devices make no notices; a later device file shows that none came before it.
+    sink.Clear();
+    dir.Write("readme.txt", "x");
+    dir.Write("zz.json", R"({"vendorId": 1, "productId": 2})");
+    got = sink.Wait(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].strPath, U16(dir.File("zz.json")));
+
+    notifier->Unregister();
+    sink.Clear();
+    dir.Remove("zz.json");
+    notifier.reset();
+    EXPECT_TRUE(sink.Wait(0).empty()) << "nothing after Unregister";
+}
+
+TEST(SimFolderNotifier, MissingFolderCannotBeWatched)
+{
+    std::unique_ptr<IDeviceNotifier> notifier = CreateSimFolderNotifier("/no/such/folder");
+    EXPECT_FALSE(notifier->Register([](const DeviceNotice&) {}));
+    notifier->Unregister();
+}
+
+TEST(SimFolderNotifier, UnregisterFromTheSinkStopsDelivery)
+{
+    simtest::CTempSimDir dir(false);
+    CNoticeSink sink;
+    std::unique_ptr<IDeviceNotifier> notifier = CreateSimFolderNotifier(dir.Path());
+    ASSERT_TRUE(notifier->Register([&](const DeviceNotice& n) {
+        sink(n);
+        notifier->Unregister();
+    }));
+    dir.Write("a.json", R"({"vendorId": 1, "productId": 2})");
+    EXPECT_EQ(sink.Wait(1).size(), 1u);
+    notifier.reset();   // joins the thread that ended on its own
+}
+
+}  // namespace

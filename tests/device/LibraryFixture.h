@@ -1,0 +1,81 @@
+// The device library over the emulator, on a private copy of the example devices, selected as the
+// library's backend for the test.
+#pragma once
+
+#include "device/ZelHidApi.h"
+#include "device/zelhid/EmulatorTransport.h"
+#include "device/zelhid/HidBackend.h"
+#include "emulator/SimTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+class LibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override { Restart(); }
+    void TearDown() override
+    {
+        ReleaseZelUsbDevices();
+        SetZelHidBackend(nullptr);
+        backend.reset();
+    }
+
+    // A fresh backend over the same folder: the next run of a program.
+    void Restart(const ProtocolTimeouts& timeouts = {})
+    {
+        SetZelHidBackend(nullptr);
+        backend.reset();
+        auto t = std::make_unique<CEmulatorTransport>(dir.Path());
+        transport = t.get();
+        backend = std::make_unique<CHidBackend>(std::move(t), timeouts);
+        SetZelHidBackend(backend.get());
+    }
+
+    std::u16string Path16(const std::string& file) const
+    {
+        const std::string p = dir.File(file);
+        return std::u16string(p.begin(), p.end());
+    }
+
+    // The listed device of that file after a fresh enumeration, or null.
+    CZelUsbDevice* Device(const std::string& file)
+    {
+        const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
+        for (uint32_t i = 0; a && i < a->nCount; ++i)
+            if (a->ppDevices[i]->GetDevicePath() == Path16(file))
+                return a->ppDevices[i];
+        return nullptr;
+    }
+
+    std::shared_ptr<CEmulatedDevice> Emulated(const std::string& file) { return transport->Folder().Find(dir.File(file)); }
+
+    // DFU mode the way the program enters it, then the flash chip identified.
+    bool EnterDfu(CZelUsbDevice* d, const std::string& controller)
+    {
+        if (d->IsHidDfuBootLoaderSupported()) {
+            if (!d->SwitchToDfuMode())
+                return false;
+        } else {
+            const std::vector<uint8_t> patch = simtest::BuiltPatch(controller);
+            if (!d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())))
+                return false;
+        }
+        return !g_pFlashInfo || d->DetectFlash();
+    }
+
+    std::vector<uint8_t> ReadAll(CZelUsbDevice* d, uint32_t offset, uint32_t length)
+    {
+        std::vector<uint8_t> out(length);
+        uint32_t n = length;
+        EXPECT_TRUE(d->ReadFlash(offset, n, out.data()));
+        out.resize(n);
+        return out;
+    }
+
+    simtest::CTempSimDir dir;
+    simtest::CTestTables tables;
+    std::unique_ptr<CHidBackend> backend;
+    CEmulatorTransport* transport = nullptr;
+};

@@ -1,0 +1,375 @@
+// Every call of the library, through the report protocol, against the emulated example devices.
+#include "device/ZelHidApi.h"
+#include "emulator/DfuPatch.h"
+#include "LibraryFixture.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
+{
+    const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
+    ASSERT_NE(a, nullptr);
+    ASSERT_EQ(a->nCount, 4u);
+    struct Expected {
+        const char* file;
+        const char16_t* product;
+        uint16_t vid, pid, version;
+        uint32_t subVersion;
+        uint16_t chipset, serialAddr;
+        bool bootLoader;
+    };
+    const Expected expected[] = {
+        {"za1200.json", u"ZEL ZA1200 Audio", 0x2fe3, 0x1200, 0x0105, 0x12000134, 0x0001, 0x4000, true},
+        {"za2400.json", u"ZEL ZA2400 Audio", 0x2fe3, 0x2400, 0x0000, 0x24000007, 0x0180, 0x8000, true},   // recovery
+        {"za3600.json", u"ZEL ZA3600 Audio", 0x2fe3, 0x3600, 0x0300, 0x36000021, 0x0000, 0x0000, true},
+        {"za4800.json", u"ZEL ZA4800 Audio", 0x2fe4, 0x4800, 0x0100, 0x48000010, 0x0381, 0x4000, false},
+    };
+    for (uint32_t i = 0; i < 4; ++i) {
+        CZelUsbDevice* d = a->ppDevices[i];
+        const Expected& e = expected[i];
+        SCOPED_TRACE(e.file);
+        EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16(e.file));
+        ASSERT_NE(d->GetProductString(), nullptr);
+        EXPECT_EQ(std::u16string(d->GetProductString()), e.product);
+        EXPECT_EQ(d->GetVendorID(), e.vid);
+        EXPECT_EQ(d->GetProductID(), e.pid);
+        EXPECT_EQ(d->GetVersion(), e.version);
+        EXPECT_EQ(d->GetSubVersion(), e.subVersion);
+        EXPECT_EQ(d->GetChipsetType(), e.chipset);
+        EXPECT_EQ(d->GetDefaultSerialNumberAddr(), e.serialAddr);
+        EXPECT_EQ(d->IsHidDfuBootLoaderSupported(), e.bootLoader);
+        EXPECT_TRUE(d->IsHidDfuSupported());
+        EXPECT_TRUE(d->IsDeviceAvailable());
+    }
+}
+
+TEST_F(LibraryTest, KnownIdTableDecidesWhatIsServed)
+{
+    g_pKnownIDs_NormalMode = nullptr;
+    const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
+    EXPECT_TRUE(!a || a->nCount == 0) << "no table: nothing is served";
+    EXPECT_EQ(AddZelUsbDevice(Path16("za1200.json").c_str()), nullptr);
+
+    // The ZA1200 record names another usage: its interface is not the DFU one.
+    std::vector<_ZEL_USB_DEV_ID_INFO> table = {{0x2fe3, 0x1200, 0xff000002}, {0x2fe3, 0x3600, 0}, {0, 0, 0}};
+    g_pKnownIDs_NormalMode = table.data();
+    a = EnumZelUsbDevices(true, nullptr);
+    ASSERT_EQ(a->nCount, 1u) << "0 serves any interface of the ZA3600 (usage 0xffa00001)";
+    EXPECT_EQ(std::u16string(a->ppDevices[0]->GetDevicePath()), Path16("za3600.json"));
+}
+
+TEST_F(LibraryTest, PatchDeviceNeedsItsDfuPatchRecord)
+{
+    CZelUsbDevice* d = Device("za4800.json");
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(d->IsHidDfuSupported());
+    g_pKnownDfuPatchInfos = nullptr;
+    EXPECT_FALSE(d->IsHidDfuSupported());
+    // A record for another codec of the same controller does not match.
+    _ZEL_USB_DEV_INFO other[2] = {{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x82}, {}}, {}};
+    g_pKnownDfuPatchInfos = other;
+    EXPECT_FALSE(d->IsHidDfuSupported());
+}
+
+TEST_F(LibraryTest, EnumerationKeepsObjectsAndRereadsIdentity)
+{
+    const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
+    std::vector<CZelUsbDevice*> first(a->ppDevices, a->ppDevices + a->nCount);
+    a = EnumZelUsbDevices(false, nullptr);
+    EXPECT_EQ(std::vector<CZelUsbDevice*>(a->ppDevices, a->ppDevices + a->nCount), first) << "no rescan: last result";
+    a = EnumZelUsbDevices(true, nullptr);
+    EXPECT_EQ(std::vector<CZelUsbDevice*>(a->ppDevices, a->ppDevices + a->nCount), first) << "the same devices";
+    a = EnumZelUsbDevices(true, Path16("za4800.json").c_str());
+    ASSERT_EQ(a->nCount, 1u);
+    EXPECT_EQ(a->ppDevices[0], first[3]);
+}
+
+TEST_F(LibraryTest, FullDownloadWithTheFlagProtocolSurvivesTheRun)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_NE(d, nullptr);
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 7);
+    image[0x3000] = 0xFF;
+    image[0x3001] = 0xFF;
+    const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
+    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
+    for (uint32_t offset = 0; offset < image.size(); offset += 4096)
+        ASSERT_TRUE(d->WriteFlash(offset, 4096, image.data() + offset, true)) << offset;
+    ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, true));
+    image[0x3000] = 0xAA;
+    image[0x3001] = 0xAA;
+    EXPECT_EQ(ReadAll(d, 0, 128 * 1024), image);
+    EXPECT_TRUE(d->SwitchToNormalMode());
+    EXPECT_EQ(d->GetVersion(), 0x0105);
+
+    // The next run finds what this one wrote, and the device boots normally.
+    ReleaseZelUsbDevices();
+    Restart();
+    d = Device("za1200.json");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->GetVersion(), 0x0105);
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    EXPECT_EQ(ReadAll(d, 0, 128 * 1024), image);
+}
+
+TEST_F(LibraryTest, RecoveryAfterAnInterruptedFlagProtocol)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
+    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
+    const std::vector<uint8_t> block = simtest::Pattern(4096, 1);
+    ASSERT_TRUE(d->WriteFlash(0x1000, 4096, block.data(), true));
+    // The download stops here: pulled out and plugged in again, the device comes up in recovery.
+    const std::string text = dir.Read("za1200.json");
+    ReleaseZelUsbDevice(Path16("za1200.json").c_str());
+    dir.Remove("za1200.json");
+    EXPECT_EQ(Device("za1200.json"), nullptr);
+    dir.Write("za1200.json", text);
+    d = Device("za1200.json");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->GetVersion(), 0) << "recovery";
+    EXPECT_TRUE(d->IsHidDfuSupported()) << "still listed and re-flashable";
+    // Leaving DFU mode before the flag is set also lands in recovery.
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    EXPECT_FALSE(d->SwitchToNormalMode());
+    EXPECT_EQ(d->GetVersion(), 0);
+    // The whole protocol again brings it back.
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
+    ASSERT_TRUE(d->WriteFlash(0x1000, 4096, block.data(), true));
+    ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, true));
+    EXPECT_TRUE(d->SwitchToNormalMode());
+    EXPECT_EQ(d->GetVersion(), 0x0105);
+}
+
+TEST_F(LibraryTest, PatchEntryChecksThePatch)
+{
+    CZelUsbDevice* d = Device("za4800.json");
+    ASSERT_NE(d, nullptr);
+    EXPECT_FALSE(d->SwitchToDfuMode()) << "no boot loader";
+    const std::vector<uint8_t> other = simtest::BuiltPatch("ZA1200");
+    EXPECT_FALSE(d->LoadDfuPatch(other.data(), static_cast<uint32_t>(other.size()))) << "another controller's patch";
+    std::vector<uint8_t> damaged = simtest::BuiltPatch("ZA4800");
+    damaged[damaged.size() / 2] ^= 0x40;
+    EXPECT_FALSE(d->LoadDfuPatch(damaged.data(), static_cast<uint32_t>(damaged.size())));
+    EXPECT_FALSE(d->LoadDfuPatch(nullptr, 10));
+    EXPECT_FALSE(d->LoadDfuPatch(damaged.data(), 0));
+    const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
+    ASSERT_FALSE(patch.empty());
+    EXPECT_TRUE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
+    EXPECT_TRUE(d->DetectFlash());
+    EXPECT_EQ(ReadAll(d, 0, 16).size(), 16u);
+    EXPECT_TRUE(d->SwitchToNormalMode());
+}
+
+TEST_F(LibraryTest, DetectFlashNeedsTheChipInTheTable)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(d->SwitchToDfuMode());
+    g_pFlashInfo = nullptr;
+    EXPECT_FALSE(d->DetectFlash()) << "no table";
+    std::vector<_FLASH_INFO> others = {simtest::CTestTables::Chip("Other", 0xC22015, 0x0800), _FLASH_INFO{}};
+    g_pFlashInfo = others.data();
+    EXPECT_FALSE(d->DetectFlash()) << "W25Q80DV is not in this table";
+    // A record whose JEDEC ID is 0 never matches; the table's end is its first all-zero record.
+    std::vector<_FLASH_INFO> table = {_FLASH_INFO{}, _FLASH_INFO{}};
+    std::strcpy(table[0].szName, "nameless");
+    table.insert(table.begin() + 1, simtest::CTestTables::Chip("Winbond W25Q80DV", 0xEF4014, 0x0400));
+    g_pFlashInfo = table.data();
+    EXPECT_TRUE(d->DetectFlash());
+}
+
+TEST_F(LibraryTest, TransfersWorkWithoutAFlashTable)
+{
+    g_pFlashInfo = nullptr;
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(d->SwitchToDfuMode());
+    const std::vector<uint8_t> block = simtest::Pattern(4096, 4);
+    ASSERT_TRUE(d->WriteFlash(0x8000, 4096, block.data(), true));
+    EXPECT_EQ(ReadAll(d, 0x8000, 4096), block);
+}
+
+// Writes of every shape keep every byte outside their range; the result is compared with a model.
+TEST_F(LibraryTest, WritesKeepEverythingOutsideTheirRange)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const uint32_t span = 0x40000;
+    std::vector<uint8_t> model = ReadAll(d, 0, span);
+    ASSERT_EQ(model.size(), span);
+    struct Case {
+        uint32_t offset, length;
+        bool verify;
+    };
+    const Case cases[] = {
+        {0x5000, 2048, true},    // the last short block of an image
+        {0x6000, 4096, false},   // a whole block without verify
+        {0x7002, 2, true},       // a flag word
+        {0x0FF0, 0x20, true},    // across a sector boundary
+        {0x9000, 5000, true},    // longer than a block
+        {0xA123, 1, true},       // one byte
+        {0x10000, 65536, true},  // 64 KB
+    };
+    uint32_t seed = 10;
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> data = simtest::Pattern(c.length, seed++);
+        ASSERT_TRUE(d->WriteFlash(c.offset, c.length, data.data(), c.verify)) << c.offset;
+        std::copy(data.begin(), data.end(), model.begin() + c.offset);
+        EXPECT_EQ(ReadAll(d, 0, span), model) << "after the write at " << c.offset;
+    }
+    // The same bytes again change nothing and succeed.
+    ASSERT_TRUE(d->WriteFlash(0x5000, 2048, model.data() + 0x5000, true));
+    EXPECT_EQ(ReadAll(d, 0, span), model);
+}
+
+TEST_F(LibraryTest, WritesOutsideTheFlashFail)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const std::vector<uint8_t> data(16, 0x11);
+    const uint32_t capacity = 1024 * 1024;
+    EXPECT_TRUE(d->WriteFlash(capacity - 16, 16, data.data(), true));
+    EXPECT_FALSE(d->WriteFlash(capacity - 8, 16, data.data(), true));
+    EXPECT_FALSE(d->WriteFlash(0xFFFFFFF8u, 16, data.data(), true)) << "offset and length wrap";
+    EXPECT_FALSE(d->WriteFlash(0, 16, nullptr, true));
+    EXPECT_TRUE(d->WriteFlash(0, 0, nullptr, true)) << "nothing to write";
+}
+
+TEST_F(LibraryTest, FlagWriteProgramsWithoutErase)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const std::vector<uint8_t> before = ReadAll(d, 0x3000, 4096);
+    const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA}, other[2] = {0x55, 0x55};
+    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
+    ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, true));
+    std::vector<uint8_t> expected = before;
+    expected[0] = expected[1] = 0xAA;
+    EXPECT_EQ(ReadAll(d, 0x3000, 4096), expected);
+    // Bits cannot come back without an erase: refused, nothing changed.
+    EXPECT_FALSE(d->WriteFlashFlag(0x3000, 2, other, true));
+    EXPECT_EQ(ReadAll(d, 0x3000, 4096), expected);
+    const uint64_t erases = Emulated("za1200.json")->GetStats().nErases;
+    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, false));
+    ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, false));
+    EXPECT_EQ(Emulated("za1200.json")->GetStats().nErases, erases + 1) << "the flag write itself never erases";
+}
+
+TEST_F(LibraryTest, ReadsDeliverWhatTheFlashHas)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const std::vector<uint8_t> flash = Emulated("za1200.json")->FlashContents();
+    struct Case {
+        uint32_t offset, capacity, delivered;
+    };
+    const uint32_t size = 1024 * 1024;
+    const Case cases[] = {
+        {0, 65536, 65536},            // the upload
+        {0, 100, 100},                // less than a report
+        {0, 44, 44},                  // exactly the response's own payload
+        {0x100, 106, 106},            // response plus one full data report
+        {size - 1000, 4096, 1000},    // the flash ends first
+        {size, 4096, 0},              // nothing left
+        {0x20000, 100000, 100000},    // more than one transfer
+        {0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> buffer(c.capacity + 8, 0xEE);
+        uint32_t n = c.capacity;
+        ASSERT_TRUE(d->ReadFlash(c.offset, n, buffer.data())) << c.offset << "+" << c.capacity;
+        ASSERT_EQ(n, c.delivered) << c.offset << "+" << c.capacity;
+        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + n, flash.begin() + c.offset));
+        EXPECT_EQ(buffer[c.capacity], 0xEE) << "never beyond the capacity";
+    }
+    uint32_t n = 16;
+    EXPECT_FALSE(d->ReadFlash(0, n, nullptr));
+    EXPECT_EQ(n, 0u);
+}
+
+TEST_F(LibraryTest, TransfersNeedDfuMode)
+{
+    CZelUsbDevice* d = Device("za1200.json");
+    const uint8_t data[4] = {1, 2, 3, 4};
+    EXPECT_FALSE(d->WriteFlash(0x1000, 4, data, true));
+    uint32_t n = 4;
+    uint8_t buffer[4];
+    EXPECT_FALSE(d->ReadFlash(0, n, buffer));
+    EXPECT_FALSE(d->DetectFlash());
+    EXPECT_TRUE(d->IsDeviceAvailable());
+}
+
+TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
+{
+    ReleaseZelUsbDevice(u"/no/such/path.json");   // unheld: no error
+    ReleaseZelUsbDevice(static_cast<CZelUsbDevice*>(nullptr));
+    CZelUsbDevice* listed = Device("za1200.json");
+    CZelUsbDevice* second = AddZelUsbDevice(Path16("za1200.json").c_str());
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, listed) << "an arrival hands out a new object";
+    EXPECT_TRUE(second->IsDeviceAvailable());
+    EXPECT_EQ(backend->LiveCount(), 5u);
+
+    // The notice's path may differ in letter case.
+    std::u16string upper = Path16("za1200.json");
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char16_t c) {
+        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
+    });
+    ReleaseZelUsbDevice(upper.c_str());
+    EXPECT_EQ(backend->LiveCount(), 3u);
+    EXPECT_EQ(backend->RetiredCount(), 2u) << "kept, not freed";
+    for (CZelUsbDevice* d : {listed, second}) {
+        EXPECT_FALSE(d->IsDeviceAvailable());
+        EXPECT_FALSE(d->SwitchToDfuMode());
+        EXPECT_FALSE(d->SwitchToNormalMode());
+        EXPECT_FALSE(d->DetectFlash());
+        const uint8_t data[2] = {0xAA, 0xAA};
+        EXPECT_FALSE(d->WriteFlash(0, 2, data, false));
+        EXPECT_FALSE(d->WriteFlashFlag(0, 2, data, false));
+        uint32_t n = 2;
+        uint8_t buffer[2];
+        EXPECT_FALSE(d->ReadFlash(0, n, buffer));
+        EXPECT_EQ(d->GetVendorID(), 0x2fe3) << "identity stays readable";
+        EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16("za1200.json"));
+    }
+    ReleaseZelUsbDevice(listed);   // already released: nothing happens
+    ReleaseZelUsbDevice(Path16("za1200.json").c_str());
+    EXPECT_EQ(backend->RetiredCount(), 2u);
+
+    // The device itself is still there: the next enumeration hands out a fresh object.
+    CZelUsbDevice* again = Device("za1200.json");
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(again->IsDeviceAvailable());
+    ReleaseZelUsbDevices();
+    EXPECT_EQ(backend->LiveCount(), 0u);
+    EXPECT_EQ(backend->RetiredCount(), 0u);
+}
+
+TEST_F(LibraryTest, ArrivalAndRemovalOfFiles)
+{
+    EXPECT_EQ(AddZelUsbDevice(Path16("new.json").c_str()), nullptr) << "no such file";
+    dir.WriteVariant("za1200.json", "new.json", {{"serialNumber", "NEW"}});
+    CZelUsbDevice* d = AddZelUsbDevice(Path16("new.json").c_str());
+    ASSERT_NE(d, nullptr);
+    EXPECT_TRUE(d->IsDeviceAvailable());
+    dir.WriteVariant("za1200.json", "alien.json", {{"vendorId", "0x1234"}});
+    EXPECT_EQ(AddZelUsbDevice(Path16("alien.json").c_str()), nullptr) << "not served";
+    dir.Remove("new.json");
+    EXPECT_EQ(EnumZelUsbDevices(true, nullptr)->nCount, 4u);
+    EXPECT_FALSE(d->IsDeviceAvailable()) << "its device is gone";
+}
+
+TEST_F(LibraryTest, DeviceWithoutProductString)
+{
+    dir.WriteVariant("za1200.json", "anon.json", {{"product", nullptr}});
+    CZelUsbDevice* d = Device("anon.json");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->GetProductString(), nullptr);
+}
+
+}  // namespace
