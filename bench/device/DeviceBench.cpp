@@ -1,0 +1,161 @@
+// The device library's costs: (a) host CPU per byte written to an instant emulator; (b) the simulated
+// time of a full 128 KB download at default timing against the physical minimum of link and chip.
+#include "device/ZelHidApi.h"
+#include "device/zelhid/EmulatorTransport.h"
+#include "device/zelhid/HidBackend.h"
+#include "emulator/EmulatedDevice.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kImageSize = 128 * 1024;
+constexpr uint32_t kFlagOffset = 0x3000;
+
+// One emulated device, in memory only, as the backend's only interface.
+class CSingleDeviceTransport final : public IHidTransport {
+public:
+    explicit CSingleDeviceTransport(std::shared_ptr<CEmulatedDevice> device) : m_device(std::move(device)) {}
+    std::vector<HidInterfaceInfo> Enumerate() override { return {DescribeEmulatedDevice("/emulated/0", *m_device)}; }
+    std::optional<HidInterfaceInfo> Describe(const std::string&) override { return Enumerate()[0]; }
+    std::unique_ptr<IHidLink> Open(const std::string&, bool) override { return OpenEmulatorLink(m_device); }
+
+private:
+    std::shared_ptr<CEmulatedDevice> m_device;
+};
+
+_FLASH_INFO Record(const FlashChipSpec& chip)
+{
+    _FLASH_INFO r{};
+    std::strncpy(r.szName, chip.pszName, sizeof r.szName - 1);
+    r.byJedecId[1] = static_cast<uint8_t>(chip.nJedecId >> 16);
+    r.byJedecId[2] = static_cast<uint8_t>(chip.nJedecId >> 8);
+    r.byJedecId[3] = static_cast<uint8_t>(chip.nJedecId);
+    const uint32_t kb = chip.nCapacity / 1024;
+    r.byCapacityKb[0] = static_cast<uint8_t>(kb >> 8);
+    r.byCapacityKb[1] = static_cast<uint8_t>(kb);
+    r.bySectorSize[0] = 0x10;
+    r.byAddressBytes = 3;
+    const uint8_t opcodes[18] = {0x06, 0x04, 0x05, 0x01, 0x03, 0x0B, 0x02, 0x20, 0x52,
+                                 0xD8, 0xC7, 0x9F, 0xB9, 0xAB, 0x90, 0x35, 0x50, 0x00};
+    std::memcpy(r.byOpcodes, opcodes, sizeof opcodes);
+    return r;
+}
+
+// A device of the example family with the given chip, the library's tables, and the device object
+// in DFU mode with its flash identified.
+struct Rig {
+    explicit Rig(const char* chipName)
+    {
+        DeviceSpec spec;
+        spec.strProduct = "Bench";
+        spec.nVendorId = 0x2fe3;
+        spec.nProductId = 0x1200;
+        spec.nVersion = 0x0105;
+        spec.nSubVersion = 0x12000134;
+        spec.nChipsetType = 0x0001;
+        spec.pChip = FindFlashChipByName(chipName);
+        spec.strFlashFile.clear();
+        device = std::make_shared<CEmulatedDevice>(spec, "");
+        known = {{0x2fe3, 0x1200, 0xff000001}, {0, 0, 0}};
+        flash = {Record(*spec.pChip), _FLASH_INFO{}};
+        g_pKnownIDs_NormalMode = known.data();
+        g_pFlashInfo = flash.data();
+        backend = std::make_unique<CHidBackend>(std::make_unique<CSingleDeviceTransport>(device));
+        const ZEL_USB_DEVICE_ARRAY* a = backend->Enumerate(true, nullptr);
+        object = a && a->nCount ? a->ppDevices[0] : nullptr;
+        bReady = object && object->SwitchToDfuMode() && object->DetectFlash();
+        image.resize(kImageSize);
+        uint32_t s = 12345;
+        for (uint8_t& b : image) {
+            s = s * 1664525u + 1013904223u;
+            b = static_cast<uint8_t>(s >> 24);
+        }
+        image[kFlagOffset] = image[kFlagOffset + 1] = 0xAA;
+    }
+    ~Rig()
+    {
+        backend.reset();
+        g_pKnownIDs_NormalMode = nullptr;
+        g_pFlashInfo = nullptr;
+    }
+
+    // The download as the program runs it: flag word cleared, 32 blocks, flag word set.
+    bool Download(bool bVerify)
+    {
+        static const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
+        image[kFlagOffset] = image[kFlagOffset + 1] = 0xFF;
+        bool ok = object->WriteFlash(kFlagOffset, 2, erased, bVerify);
+        for (uint32_t offset = 0; ok && offset < kImageSize; offset += 4096)
+            ok = object->WriteFlash(offset, 4096, image.data() + offset, bVerify);
+        image[kFlagOffset] = image[kFlagOffset + 1] = 0xAA;
+        return ok && object->WriteFlashFlag(kFlagOffset, 2, flag, bVerify);
+    }
+
+    std::shared_ptr<CEmulatedDevice> device;
+    std::vector<_ZEL_USB_DEV_ID_INFO> known;
+    std::vector<_FLASH_INFO> flash;
+    std::unique_ptr<CHidBackend> backend;
+    CZelUsbDevice* object = nullptr;
+    bool bReady = false;
+    std::vector<uint8_t> image;
+};
+
+// (a) CPU cost of the host side (and of the instant emulator it drives) per byte written.
+void BM_HostWrite128K(benchmark::State& state)
+{
+    Rig rig("W25Q80DV");
+    if (!rig.bReady) {
+        state.SkipWithError("the device did not enter DFU mode");
+        return;
+    }
+    const bool bVerify = state.range(0) != 0;
+    for (auto _ : state)
+        if (!rig.Download(bVerify)) {
+            state.SkipWithError("a write failed");
+            break;
+        }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kImageSize);
+    state.SetLabel(bVerify ? "verify" : "no verify");
+}
+BENCHMARK(BM_HostWrite128K)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+
+// (b) Simulated time of the download against the physical minimum: the larger of the raw link time
+// (every byte in 64-byte reports, one report per interval) and the chip's own erase and program time
+// for the 32 sectors.
+void BM_SimulatedDownload(benchmark::State& state)
+{
+    const char* chips[] = {"W25Q80DV", "MX25L1606E", "GD25Q32C", "W25Q16JV"};
+    const char* chip = chips[state.range(0)];
+    double simulatedMs = 0, minimumMs = 0;
+    for (auto _ : state) {
+        Rig rig(chip);
+        if (!rig.bReady) {
+            state.SkipWithError("the device did not enter DFU mode");
+            return;
+        }
+        const int64_t start = rig.device->NowUs();
+        if (!rig.Download(true)) {
+            state.SkipWithError("a write failed");
+            return;
+        }
+        simulatedMs = static_cast<double>(rig.device->NowUs() - start) / 1000.0;
+        const FlashChipSpec& spec = *FindFlashChipByName(chip);
+        const double linkMs = (kImageSize + 4) / 64.0 * 1.0;
+        const double chipMs = (32.0 * spec.nSectorEraseUs + (kImageSize / 256.0) * spec.nPageProgramUs) / 1000.0;
+        minimumMs = std::max(linkMs, chipMs);
+    }
+    state.counters["simulated_ms"] = simulatedMs;
+    state.counters["minimum_ms"] = minimumMs;
+    state.counters["ratio"] = simulatedMs / minimumMs;
+    state.SetLabel(chip);
+}
+BENCHMARK(BM_SimulatedDownload)->DenseRange(0, 3)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
