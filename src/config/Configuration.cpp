@@ -11,13 +11,11 @@
 
 namespace {
 
-// Reads "Num" of the section and allocates Num + 1 zeroed records; null when there is no table.
-void* AllocateEntryTable(CQuillonDlg* pDlg, const QString& section, uint32_t nRecordSize, int32_t& nCount)
+// The section's "Num", or 0 when it gives no table.
+int32_t EntryCount(CQuillonDlg* pDlg, const QString& section)
 {
-    nCount = static_cast<int32_t>(ReadIniInt(pDlg, section, QStringLiteral("Num"), 0));
-    if (nCount <= 0 || nCount > kMaxConfigEntries)
-        return nullptr;
-    return AllocateTable(static_cast<uint32_t>(nCount) + 1u, nRecordSize);
+    const auto nCount = static_cast<int32_t>(ReadIniInt(pDlg, section, QStringLiteral("Num"), 0));
+    return nCount > 0 && nCount <= kMaxConfigEntries ? nCount : 0;
 }
 
 }  // namespace
@@ -43,9 +41,11 @@ bool LoadConfiguration(CQuillonDlg* pDlg)
 bool LoadKnownIds(CQuillonDlg* pDlg)
 {
     const QString section = QStringLiteral("KnownIDs");
-    int32_t nCount = 0;
+    const int32_t nCount = EntryCount(pDlg, section);
+    if (nCount == 0)
+        return false;
     auto* pTable = static_cast<_ZEL_USB_DEV_ID_INFO*>(
-        AllocateEntryTable(pDlg, section, sizeof(_ZEL_USB_DEV_ID_INFO), nCount));
+        AllocateTable(static_cast<uint32_t>(nCount) + 1u, sizeof(_ZEL_USB_DEV_ID_INFO)));
     pDlg->m_pKnownIds = pTable;
     if (!pTable)
         return false;
@@ -64,8 +64,11 @@ bool LoadKnownIds(CQuillonDlg* pDlg)
 bool LoadDfuPatchInfos(CQuillonDlg* pDlg)
 {
     const QString section = QStringLiteral("DfuPatchInfos");
-    int32_t nCount = 0;
-    auto* pTable = static_cast<_ZEL_USB_DEV_INFO*>(AllocateEntryTable(pDlg, section, sizeof(_ZEL_USB_DEV_INFO), nCount));
+    const int32_t nCount = EntryCount(pDlg, section);
+    if (nCount == 0)
+        return false;
+    auto* pTable = static_cast<_ZEL_USB_DEV_INFO*>(
+        AllocateTable(static_cast<uint32_t>(nCount) + 1u, sizeof(_ZEL_USB_DEV_INFO)));
     pDlg->m_pDfuPatchInfos = pTable;
     if (!pTable)
         return false;
