@@ -18,8 +18,11 @@ echo
 echo "== The emulated example devices ($sim)"
 "$cli" --sim "$sim" list
 echo
-echo "== Downloading examples/images/za1200-fw-0106.bin into device 0, every identity check on"
-"$cli" --sim "$sim" --match-policy 0x10f download examples/images/za1200-fw-0106.bin --device 0
+echo "== The example image's identity record"
+"$cli" image info examples/images/za1200-fw-0106.bin
+echo
+echo "== Downloading it into device 0, every identity check on, the emulator paced in real time"
+QUILLON_SIM_REALTIME=1 "$cli" --sim "$sim" --match-policy 0x10f download examples/images/za1200-fw-0106.bin --device 0
 echo
 echo "Done. The emulated devices keep their new flash contents in $sim;"
 echo "try: $cli --sim $sim upload /tmp/readback.bin --device 0"
