@@ -139,11 +139,54 @@ bool ReadCount(const json& obj, const char* key, int& field, std::string& err)
     return true;
 }
 
+bool ReadCutPhase(const json& obj, FlashCutPhase& field, std::string& err)
+{
+    static const std::map<std::string, FlashCutPhase> phases = {
+        {"before", FlashCutPhase::Before}, {"during", FlashCutPhase::During}, {"after", FlashCutPhase::After}};
+    std::string name;
+    if (!ReadString(obj, "unplugFlashOpPhase", name, err))
+        return false;
+    if (name.empty())
+        return true;
+    const auto it = phases.find(name);
+    if (it == phases.end()) {
+        err = "\"unplugFlashOpPhase\": expected \"before\", \"during\" or \"after\"";
+        return false;
+    }
+    field = it->second;
+    return true;
+}
+
+// A list of [response ordinal, bit index] pairs.
+bool ReadFlips(const json& obj, std::map<uint32_t, uint32_t>& out, std::string& err)
+{
+    const char* key = "flipResponses";
+    if (!obj.contains(key))
+        return true;
+    const json& v = obj[key];
+    const std::string expected = "\"flipResponses\": expected a list of [count, bit] pairs, counts from 1, bits 0 to 511";
+    if (!v.is_array()) {
+        err = expected;
+        return false;
+    }
+    for (const json& pair : v) {
+        uint64_t n = 0, bit = 0;
+        if (!pair.is_array() || pair.size() != 2 || !ReadUnsigned(pair[0], 0xFFFFFFFFu, n, err, key) ||
+            !ReadUnsigned(pair[1], 511, bit, err, key) || n == 0) {
+            err = expected;
+            return false;
+        }
+        out[static_cast<uint32_t>(n)] = static_cast<uint32_t>(bit);
+    }
+    return true;
+}
+
 bool ParseFaults(const json& f, FaultSpec& out, std::string& err)
 {
     if (!CheckKeys(f, {"failWrites", "corruptWrites", "timeoutWrites", "failReads", "corruptReads", "timeoutReads",
                        "unplugAfterReports", "unplugAtStep", "unplugAtStepCount", "refuseDfu", "refuseNormal",
-                       "flashIdFails"},
+                       "flashIdFails", "unplugAtFlashOp", "unplugFlashOpPhase", "dropResponses", "duplicateResponses",
+                       "staleResponses", "flipResponses"},
                    "\"faults\"", err))
         return false;
     if (!ReadOrdinals(f, "failWrites", out.failWrites, err) || !ReadOrdinals(f, "corruptWrites", out.corruptWrites, err) ||
@@ -152,7 +195,11 @@ bool ParseFaults(const json& f, FaultSpec& out, std::string& err)
         !ReadInto(f, "unplugAfterReports", out.nUnplugAfterReports, err) ||
         !ReadString(f, "unplugAtStep", out.strUnplugStep, err) ||
         !ReadInto(f, "unplugAtStepCount", out.nUnplugStepCount, err) || !ReadCount(f, "refuseDfu", out.nRefuseDfu, err) ||
-        !ReadCount(f, "refuseNormal", out.nRefuseNormal, err) || !ReadCount(f, "flashIdFails", out.nFlashIdFails, err))
+        !ReadCount(f, "refuseNormal", out.nRefuseNormal, err) || !ReadCount(f, "flashIdFails", out.nFlashIdFails, err) ||
+        !ReadInto(f, "unplugAtFlashOp", out.nUnplugAtFlashOp, err) || !ReadCutPhase(f, out.unplugFlashOpPhase, err) ||
+        !ReadOrdinals(f, "dropResponses", out.dropResponses, err) ||
+        !ReadOrdinals(f, "duplicateResponses", out.duplicateResponses, err) ||
+        !ReadOrdinals(f, "staleResponses", out.staleResponses, err) || !ReadFlips(f, out.flipResponses, err))
         return false;
     if (!out.strUnplugStep.empty() && !UnplugSteps().count(out.strUnplugStep)) {
         err = "\"unplugAtStep\": unknown step \"" + out.strUnplugStep + "\"";

@@ -5,8 +5,13 @@
 #include "emulator/FlashChips.h"
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
+
+// Where a power cut lands on a flash operation: as the chip is about to take it (the range is left as
+// it was), halfway through it (the range is torn), or the moment it completes (nothing after it runs).
+enum class FlashCutPhase { Before, During, After };
 
 struct FaultSpec {
     // Ordinals, counted from 1 since the device was plugged in: the Nth flash write / read transfer
@@ -19,6 +24,14 @@ struct FaultSpec {
     int nRefuseDfu = 0;                 // requests into DFU mode refused: the first N, or -1: all
     int nRefuseNormal = 0;              // requests back to normal mode refused
     int nFlashIdFails = 0;              // flash identifications that fail
+    // Power cut at the Nth flash operation (erases and page programs counted together), 0: never.
+    uint32_t nUnplugAtFlashOp = 0;
+    FlashCutPhase unplugFlashOpPhase = FlashCutPhase::During;
+    // Ordinals of the device's responses (command reports it sends, data reports not counted): the Nth
+    // is never sent, sent twice, preceded by a second copy of the response before it (a stale answer),
+    // or sent with one bit flipped (ordinal -> bit index 0..511 of the 64-byte report).
+    std::set<uint32_t> dropResponses, duplicateResponses, staleResponses;
+    std::map<uint32_t, uint32_t> flipResponses;
 };
 
 // Names of the steps at which a device can be unplugged.

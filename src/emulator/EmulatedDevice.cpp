@@ -211,6 +211,31 @@ void CEmulatedDevice::Unplug()
     PowerCut(t);
 }
 
+bool CEmulatedDevice::Replug(const FaultSpec& faults)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bPlugged)
+        return false;
+    m_spec.faults = faults;
+    m_links.clear();
+    m_work.clear();
+    m_xfer = Transfer{};
+    m_engineTime = m_now;
+    m_unplugAt = kNever;
+    m_bUnplugNotified = false;
+    m_bPlugged = true;
+    m_nReports = m_nWrites = m_nReads = m_nErases = m_nPrograms = 0;
+    m_nDfuEntries = m_nPatches = m_nLeaves = m_nFlashIds = m_nWriteSteps = m_nReadSteps = 0;
+    m_nFlashOps = m_nResponses = 0;
+    m_bHaveLastResponse = false;
+    m_nLastStatus = ST_OK;
+    m_nRefuseDfu = faults.nRefuseDfu;
+    m_nRefuseNormal = faults.nRefuseNormal;
+    m_nFlashIdFails = faults.nFlashIdFails;
+    Boot(m_now);
+    return true;
+}
+
 int64_t CEmulatedDevice::Grid(int64_t t) const
 {
     const int64_t interval = m_spec.timing.nReportIntervalUs;
@@ -232,7 +257,8 @@ int64_t CEmulatedDevice::NextWorkStart()
 
 void CEmulatedDevice::RunWorkBefore(int64_t t)
 {
-    while (NextWorkStart() < t)
+    // A power cut that the work itself brings on stops it there.
+    while (NextWorkStart() < std::min(t, m_unplugAt))
         ExecuteFront();
 }
 
@@ -306,6 +332,29 @@ void CEmulatedDevice::PowerCut(int64_t t)
 
 void CEmulatedDevice::EnqueueIn(const uint8_t* pReport, int64_t nReady)
 {
+    if (pReport[0] != kReportIdCommand) {
+        Deliver(pReport, nReady);
+        return;
+    }
+    const FaultSpec& faults = m_spec.faults;
+    const uint32_t n = static_cast<uint32_t>(++m_nResponses);
+    if (faults.dropResponses.count(n))
+        return;
+    if (faults.staleResponses.count(n) && m_bHaveLastResponse)
+        Deliver(m_lastResponse, nReady);
+    std::memcpy(m_lastResponse, pReport, kReportSize);
+    m_bHaveLastResponse = true;
+    uint8_t report[kReportSize];
+    std::memcpy(report, pReport, kReportSize);
+    if (const auto flip = faults.flipResponses.find(n); flip != faults.flipResponses.end())
+        report[flip->second / 8 % kReportSize] ^= static_cast<uint8_t>(1u << (flip->second % 8));
+    Deliver(report, nReady);
+    if (faults.duplicateResponses.count(n))
+        Deliver(report, nReady);
+}
+
+void CEmulatedDevice::Deliver(const uint8_t* pReport, int64_t nReady)
+{
     const int64_t deliver = Grid(std::max(nReady, m_lastIn + m_spec.timing.nReportIntervalUs));
     m_lastIn = deliver;
     ++m_stats.nReportsIn;
@@ -338,7 +387,7 @@ Identity CEmulatedDevice::CurrentIdentity() const
     Identity id;
     id.nVendorId = m_spec.nVendorId;
     id.nProductId = m_spec.nProductId;
-    id.nVersion = m_mode == MODE_RECOVERY ? 0 : m_spec.nVersion;
+    id.nVersion = m_mode == MODE_RECOVERY ? 0 : m_nFirmwareVersion;
     id.nSubVersion = m_spec.nSubVersion;
     id.nChipsetType = m_spec.nChipsetType;
     id.nDefaultSerialAddr = m_spec.nDefaultSerialAddr;
@@ -671,8 +720,30 @@ uint8_t CEmulatedDevice::Opcode(int index, uint8_t fallback) const
     return m_setup.opcodes[index] ? m_setup.opcodes[index] : fallback;
 }
 
+// Counts the flash operation about to start. True when the power goes before the chip takes it;
+// otherwise a cut during or after it is armed once it has started (CutFlashOp).
+bool CEmulatedDevice::FlashOpCut(int64_t s)
+{
+    m_bCutThisOp = ++m_nFlashOps == m_spec.faults.nUnplugAtFlashOp;
+    if (!m_bCutThisOp || m_spec.faults.unplugFlashOpPhase != FlashCutPhase::Before)
+        return false;
+    m_unplugAt = std::min(m_unplugAt, s);
+    return true;
+}
+
+void CEmulatedDevice::CutFlashOp(int64_t s)
+{
+    if (!m_bCutThisOp)
+        return;
+    const int64_t end = m_flash.BusyUntil();
+    const int64_t cut = m_spec.faults.unplugFlashOpPhase == FlashCutPhase::After ? end : s + (end - s) / 2;
+    m_unplugAt = std::min(m_unplugAt, cut);
+}
+
 void CEmulatedDevice::DoErase(const Work& w, int64_t s)
 {
+    if (FlashOpCut(s))
+        return;
     const bool ok = m_flash.WriteEnable(Opcode(OP_WREN, 0x06), s) && m_flash.Erase(Opcode(OP_SE, 0x20), w.nAddress, s);
     if (!ok) {
         m_xfer.bFlashError = true;
@@ -682,10 +753,13 @@ void CEmulatedDevice::DoErase(const Work& w, int64_t s)
     ++m_stats.nErases;
     if (m_spec.faults.strUnplugStep == "erase" && m_nErases == m_spec.faults.nUnplugStepCount)
         m_unplugAt = std::min(m_unplugAt, s + (m_flash.BusyUntil() - s) / 2);
+    CutFlashOp(s);
 }
 
 void CEmulatedDevice::DoProgram(const Work& w, int64_t s)
 {
+    if (FlashOpCut(s))
+        return;
     const uint8_t* src = (w.bFromTransfer ? m_xfer.data.data() : m_sectorImage.data()) + w.nSource;
     const bool ok = m_flash.WriteEnable(Opcode(OP_WREN, 0x06), s) &&
                     m_flash.Program(Opcode(OP_PP, 0x02), w.nAddress, src, w.nLength, s);
@@ -697,6 +771,7 @@ void CEmulatedDevice::DoProgram(const Work& w, int64_t s)
     ++m_stats.nPrograms;
     if (m_spec.faults.strUnplugStep == "program" && m_nPrograms == m_spec.faults.nUnplugStepCount)
         m_unplugAt = std::min(m_unplugAt, s + (m_flash.BusyUntil() - s) / 2);
+    CutFlashOp(s);
 }
 
 void CEmulatedDevice::DoModifySector(const Work& w, int64_t s)
@@ -846,6 +921,24 @@ void CEmulatedDevice::Boot(int64_t t)
     const bool ok = m_flash.Read(CSpiFlash::OPC_READ, m_spec.nFlagOffset, flag, 2, t);
     m_mode = ok && flag[0] == 0xAA && flag[1] == 0xAA ? MODE_NORMAL : MODE_RECOVERY;
     m_setup = FlashSetup{};
+    m_nFirmwareVersion = FirmwareVersion();
+}
+
+uint32_t CEmulatedDevice::FirmwareVersion() const
+{
+    // The firmware tells its version by the identity record its image carries (docs/image-format.md):
+    // the last intact one in the first 128 KB. A firmware without one reports the device file's version.
+    static const char kMagic[] = "ZELIMGID";
+    constexpr size_t kRecordSize = 36;
+    const std::vector<uint8_t>& flash = m_flash.Contents();
+    const size_t end = std::min<size_t>(flash.size(), 128 * 1024);
+    for (size_t pos = end >= kRecordSize ? end - kRecordSize + 1 : 0; pos-- > 0;) {
+        const uint8_t* r = flash.data() + pos;
+        if (r[0] == 'Z' && std::memcmp(r, kMagic, 8) == 0 && GetLe16(r + 8) == 1 && GetLe16(r + 10) == kRecordSize &&
+            GetLe32(r + 32) == Crc32(r, 32))
+            return GetLe32(r + 16);
+    }
+    return m_spec.nVersion;
 }
 
 bool CEmulatedDevice::DefaultSetup(uint32_t nJedecId)

@@ -46,6 +46,10 @@ public:
     bool IsPlugged();
     // The device is pulled out now (its file went away): a running erase or program is torn.
     void Unplug();
+    // A device that was pulled out is plugged in again: it boots from its flash as it was left, its
+    // earlier links stay dead, and its counters and faults start afresh with these. False when it is
+    // still plugged in.
+    bool Replug(const FaultSpec& faults);
     // Called once, without the device's lock, when a fault pulls the device out.
     void SetUnplugHandler(std::function<void()> fn);
 
@@ -113,6 +117,9 @@ private:
     void CountReport(int64_t t);
     void PowerCut(int64_t t);
     void EnqueueIn(const uint8_t* pReport, int64_t nReady);
+    void Deliver(const uint8_t* pReport, int64_t nReady);
+    bool FlashOpCut(int64_t s);
+    void CutFlashOp(int64_t s);
 
     // Protocol.
     void HandleOut(const uint8_t* pReport, int64_t t);
@@ -138,6 +145,7 @@ private:
     void DoFlashId(const Work& w, int64_t s);
     void DoFlashConfig(const Work& w, int64_t s);
     void Boot(int64_t t);
+    uint32_t FirmwareVersion() const;
     bool DefaultSetup(uint32_t nJedecId);
     int64_t SpiReadUs(uint32_t nBytes) const;
     uint8_t Opcode(int index, uint8_t fallback) const;
@@ -152,6 +160,7 @@ private:
 
     bool m_bPlugged = true;
     uint8_t m_mode = zelproto::MODE_NORMAL;
+    uint32_t m_nFirmwareVersion = 0;   // what the running firmware reports
     FlashSetup m_setup;
     uint8_t m_nLastStatus = zelproto::ST_OK;
 
@@ -168,10 +177,14 @@ private:
     Transfer m_xfer;
     std::vector<uint8_t> m_sectorImage;   // program source of read-modify-write and flag writes
     std::vector<uint8_t> m_scratch;
+    uint8_t m_lastResponse[zelproto::kReportSize] = {};
+    bool m_bHaveLastResponse = false;
 
     // Counters since the device was plugged in.
     uint64_t m_nReports = 0, m_nWrites = 0, m_nReads = 0, m_nErases = 0, m_nPrograms = 0;
     uint64_t m_nDfuEntries = 0, m_nPatches = 0, m_nLeaves = 0, m_nFlashIds = 0, m_nWriteSteps = 0, m_nReadSteps = 0;
+    uint64_t m_nFlashOps = 0, m_nResponses = 0;
+    bool m_bCutThisOp = false;
     int m_nRefuseDfu = 0, m_nRefuseNormal = 0, m_nFlashIdFails = 0;
     Stats m_stats;
 };
