@@ -290,3 +290,27 @@ TEST(EmulatedDevice, UnplugAfterReportsEndsTheLink)
 }
 
 }  // namespace
+
+namespace {
+
+// The running firmware reports the version of the identity record its image carries.
+TEST(EmulatedDevice, FirmwareVersionComesFromItsImage)
+{
+    CEmulatedDevice plain(Spec(), "");
+    CRawHost host(plain);
+    host.Send(CMD_IDENTIFY);
+    ResponseHeader h;
+    uint8_t payload[kInlineSize];
+    ASSERT_TRUE(host.Response(h, 1000, payload));
+    EXPECT_EQ(DecodeIdentity(payload).nVersion, 0x0105u) << "no record: the device file's version";
+
+    DeviceSpec spec = Spec();
+    spec.strInitialImage = std::string(QUILLON_SOURCE_DIR) + "/examples/images/za1200-fw-0106.bin";
+    CEmulatedDevice flashed(spec, "");
+    CRawHost host2(flashed);
+    host2.Send(CMD_IDENTIFY);
+    ASSERT_TRUE(host2.Response(h, 1000, payload));
+    EXPECT_EQ(DecodeIdentity(payload).nVersion & 0xFFFF, 0x0106u);
+}
+
+}  // namespace
