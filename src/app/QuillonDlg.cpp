@@ -122,7 +122,9 @@ const MessageMapEntry* CQuillonDlg::GetMessageMap() const
 void CQuillonDlg::DoDataExchange(CDataExchange& dx)
 {
     DDX_Radio(dx, IDC_DOWNLOAD, m_nOperation);
-    DDX_Check(dx, IDC_UPDATE_ALL, m_bUpdateAll);
+    int32_t nUpdateAll = m_bUpdateAll.load();
+    DDX_Check(dx, IDC_UPDATE_ALL, nUpdateAll);
+    m_bUpdateAll = nUpdateAll;
 }
 
 // The order matters: the three library tables are in place before the first enumeration, and the

@@ -64,7 +64,8 @@ public:
     bool m_hDevNotify = false;          // a notice registration is held
     std::thread m_hWorkerThread;
     int32_t m_nOperation = 0;
-    int32_t m_bUpdateAll = 1;
+    // Written by the selection handler and by the worker's list fix-up, which may run at the same time.
+    std::atomic<int32_t> m_bUpdateAll{1};
 
     // From Start until the worker has ended (Preparing included): no second worker, no end of the window.
     std::atomic<bool> m_bWorkerRunning{false};

@@ -18,6 +18,13 @@ std::string S(const QString& text)
     return text.toStdString();
 }
 
+// The host keeps its own copies: a text shared with the caller's thread would be released by Qt's
+// uninstrumented code, which the thread checker cannot see.
+QString Own(const QString& text)
+{
+    return QString(text.constData(), text.size());
+}
+
 }  // namespace
 
 CRecordingHost::CRecordingHost() : m_uiThread(std::this_thread::get_id()) {}
@@ -53,13 +60,13 @@ void CRecordingHost::ClearEvents()
 QString CRecordingHost::TraceText()
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_trace;
+    return Own(m_trace);
 }
 
 int CRecordingHost::AddDevice(CZelUsbDevice* pDevice, const QString& text)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_entries.push_back({text, pDevice});
+    m_entries.push_back({Own(text), pDevice});
     m_nCurSel = static_cast<int>(m_entries.size()) - 1;
     return m_nCurSel;
 }
@@ -76,13 +83,13 @@ std::vector<CZelUsbDevice*> CRecordingHost::ListedDevices()
 void CRecordingHost::SetDlgItemText(int nId, const QString& text)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_texts[nId] = text;
+    m_texts[nId] = Own(text);
 }
 
 QString CRecordingHost::GetDlgItemText(int nId)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_texts.value(nId);
+    return Own(m_texts.value(nId));
 }
 
 void CRecordingHost::EnableDlgItem(int nId, bool bEnable)
@@ -119,7 +126,7 @@ int CRecordingHost::ComboGetCount(int)
 int CRecordingHost::ComboAddString(int, const QString& text)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_entries.push_back({text, nullptr});
+    m_entries.push_back({Own(text), nullptr});
     Log("combo-add:" + S(text));
     return static_cast<int>(m_entries.size()) - 1;
 }
@@ -129,7 +136,7 @@ int CRecordingHost::ComboInsertString(int, int nIndex, const QString& text)
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (nIndex < 0 || nIndex > static_cast<int>(m_entries.size()))
         nIndex = static_cast<int>(m_entries.size());
-    m_entries.insert(m_entries.begin() + nIndex, Entry{text, nullptr});
+    m_entries.insert(m_entries.begin() + nIndex, Entry{Own(text), nullptr});
     if (m_nCurSel >= nIndex)
         ++m_nCurSel;
     Log("combo-insert:" + std::to_string(nIndex) + ":" + S(text));
@@ -177,7 +184,7 @@ QString CRecordingHost::ComboGetText(int, int nIndex)
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (nIndex < 0 || nIndex >= static_cast<int>(m_entries.size()))
         return {};
-    return m_entries[static_cast<size_t>(nIndex)].text;
+    return Own(m_entries[static_cast<size_t>(nIndex)].text);
 }
 
 int CRecordingHost::ComboGetCurSel(int)

@@ -220,3 +220,20 @@ TEST_F(WorkerThreadsTest, NoDeviceAnswersNoticesThatCameMeanwhile)
     EXPECT_FALSE(dlg->m_bDeviceListStale.load());
     EXPECT_THAT(clock.Sleeps(), ::testing::IsEmpty());
 }
+
+TEST_F(WorkerThreadsTest, SelectionChangesWhileTheWorkerFinishes)
+{
+    CFakeZelUsbDevice* pDevice = ReadyDevice();
+    Message selChange;
+    selChange.kind = MessageKind::Command;
+    selChange.nId = IDC_DEVICE_COMBO;
+    selChange.nCode = CBN_SELCHANGE;
+    for (int i = 0; i < 50; ++i) {
+        dlg->OnStart();
+        // The operator clicks the list while the worker runs; the list is locked only while Running.
+        while (dlg->IsWorkerRunning())
+            dlg->OnWndMsg(selChange);
+    }
+    dlg->m_hWorkerThread.join();
+    EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 50u);
+}
