@@ -1,11 +1,11 @@
 include(GoogleTest)
 
-# quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [GUI])
+# quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [ENV VAR=value ...] [GUI])
 # One GoogleTest executable, its cases registered with ctest when the tests run (not at build time).
 # Every case runs with a fixed locale, a private home and configuration folder, and no display unless
 # it is a GUI test (offscreen platform).
 function(quillon_add_gtest)
-  cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
@@ -20,6 +20,7 @@ function(quillon_add_gtest)
   else()
     list(APPEND _env "QT_QPA_PLATFORM=minimal")
   endif()
+  list(APPEND _env ${T_ENV})
   # The environment goes in front of the command (discovery included): a list given as the ENVIRONMENT
   # property does not survive gtest_discover_tests, which keeps only its first entry.
   set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${_env})

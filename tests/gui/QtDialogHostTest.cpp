@@ -363,12 +363,20 @@ TEST_F(QtDialogHostTest, EscapeIsCancelAndEnterIsOkUnlessAPushButtonHasTheFocus)
         QTest::keyClick(pCheck, Qt::Key_Return);
         pGo->setFocus();
         QTest::keyClick(pGo, Qt::Key_Return);
+        // The read-only boxes and the closed drop-down list leave Enter to the dialog.
+        for (int nId : {IDC_T_TRACE, IDC_T_FIELD, IDC_T_COMBO}) {
+            QWidget* pControl = FindControl<QWidget>(pWindow, nId);
+            pControl->setFocus();
+            QTest::keyClick(pControl, Qt::Key_Enter);
+        }
 
         const std::vector<Message> commands = dialog.Commands();
-        ASSERT_EQ(commands.size(), 3u);
+        ASSERT_EQ(commands.size(), 6u);
         EXPECT_TRUE(IsCommand(commands[0], IDCANCEL, BN_CLICKED));
         EXPECT_TRUE(IsCommand(commands[1], IDOK, BN_CLICKED));
         EXPECT_TRUE(IsCommand(commands[2], IDC_T_GO, BN_CLICKED));
+        for (size_t i = 3; i < 6; ++i)
+            EXPECT_TRUE(IsCommand(commands[i], IDOK, BN_CLICKED)) << i;
         EXPECT_TRUE(pWindow->isVisible());
     });
 }
