@@ -14,6 +14,8 @@ function(quillon_add_gtest)
   quillon_warnings(${T_NAME})
   set(_home ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}.home)
   file(MAKE_DIRECTORY ${_home})
+  # It is the runtime directory too, which Qt wants private to its owner.
+  file(CHMOD ${_home} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   set(_env "LC_ALL=C.UTF-8;LANG=C.UTF-8;HOME=${_home};XDG_CONFIG_HOME=${_home}/.config;XDG_RUNTIME_DIR=${_home};QUILLON_SIM_DIR=")
   if(T_GUI)
     list(APPEND _env "QT_QPA_PLATFORM=offscreen")
