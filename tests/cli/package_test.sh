@@ -26,7 +26,7 @@ grep -Eq ' ./usr/lib/udev/rules.d/[^ ]*quillon[^ ]*\.rules$' "$work/contents" ||
 if grep -q ' ./usr/lib/quillon/Quillon$' "$work/contents"; then
   grep -q ' ./usr/bin/quillon -> ../lib/quillon/Quillon$' "$work/contents" || fail "no bin/quillon link"
   grep -q ' ./usr/share/applications/quillon.desktop$' "$work/contents" || fail "no desktop entry"
-  grep -q ' ./usr/share/icons/hicolor/scalable/apps/quillon.svg$' "$work/contents" || fail "no icon"
+  grep -q ' ./usr/share/icons/hicolor/48x48/apps/quillon.png$' "$work/contents" || fail "no icon"
 fi
 dpkg-deb -f "$deb" Depends | grep -q libhidapi || fail "the package does not depend on hidapi"
 
