@@ -1,0 +1,106 @@
+// The power-cut and fault campaign: real downloads through the main window on the headless host, the
+// device library and an emulated device on its virtual clock, with power cuts, failed, timed-out,
+// duplicated, stale and bit-flipped responses and unplug/replug, and the invariants checked after each:
+//
+//   I1  the device's flag word reads 0xAA 0xAA only if every selected block matches the image byte
+//       for byte (or the device still holds, untouched, the earlier image it started with);
+//   I2  a following fault-free download completes and leaves the device booting the new image;
+//   I3  the tool never reports success while the device differs from the image over the selected blocks;
+//   I4  every download ends, within its simulated time bound.
+// Besides: bytes outside the selected blocks never change.
+//
+// A run is reproduced from its seed alone: RandomPlan(seed) gives the same plan every time.
+#pragma once
+
+#include "emulator/DeviceSpec.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace campaign {
+
+// What the device holds before the run: an earlier image with its flag word set, the same with 0xFF
+// 0xFF or a torn flag word, or garbage.
+enum class StartState { EarlierImage, FlagCleared, TornAaFf, TornA8Aa, Garbage };
+constexpr int kStartStates = 5;
+const char* StartStateName(StartState state);
+
+// A faulty programmer, planted in front of the device library by the harness alone: it rewrites the
+// write sequence of a correct download as a broken one would send it.
+enum class Planted { None, SkipFlagClear, FlagFirst, OwnFlagInBlock };
+const char* PlantedName(Planted planted);
+bool ParsePlanted(const std::string& name, Planted& planted);
+
+// One plug-in of the device and one download started in it.
+struct SessionPlan {
+    FaultSpec faults;
+    // During the first retry pause the cable is pulled (if the device is still there) and put back.
+    bool bReplugInPause = false;
+};
+
+struct RunPlan {
+    uint64_t nSeed = 0;
+    StartState start = StartState::EarlierImage;
+    bool bAutoVerify = false;
+    std::vector<SessionPlan> sessions;   // a fault-free session always follows them
+    std::string Describe() const;
+};
+
+struct RunResult {
+    std::vector<std::string> violations;
+    uint32_t nCuts = 0;          // power cuts that happened (faults that pulled the device out)
+    uint32_t nFaults = 0;        // other faults planned
+    uint32_t nDownloads = 0;
+    uint32_t nSucceeded = 0;
+    uint64_t nSimulatedMs = 0;   // pauses and device time of the whole run
+};
+
+// What a clean download from a fresh plug-in costs the device: the ranges that plans draw from.
+struct Census {
+    uint64_t nReports = 0;
+    uint64_t nFlashOps = 0;
+    uint64_t nWrites = 0;
+    uint64_t nResponses = 0;
+};
+
+// The run's fixed material: the image, the earlier image, the device, the configuration.
+class CCampaign {
+public:
+    // strDataDir: the folder of the data files (zel.dat) that stands in for the executable's folder;
+    // strScratchDir: a writable folder for the image files.
+    CCampaign(std::string strDataDir, std::string strScratchDir);
+
+    // A clean download from this starting state (the device skips the flag write that changes nothing).
+    const Census& CleanCensus(StartState start = StartState::EarlierImage) const
+    {
+        return m_census[static_cast<int>(start)];
+    }
+    uint32_t SelectedBlocks() const;
+
+    RunPlan RandomPlan(uint64_t nSeed) const;
+    // Single cuts of a download, in turn: after every report, and before, during and after every flash
+    // operation.
+    std::vector<RunPlan> ExhaustiveSingleCuts(StartState start) const;
+    RunResult Run(const RunPlan& plan, Planted planted = Planted::None);
+
+private:
+    RunResult Execute(const RunPlan& plan, Planted planted, Census* pCensus);
+
+    std::string m_strDataDir;
+    std::string m_strImagePath;
+    std::vector<uint8_t> m_image;
+    std::vector<uint8_t> m_earlier;
+    DeviceSpec m_spec;
+    Census m_census[kStartStates];
+};
+
+// Totals over many runs, as the campaign program prints them.
+struct Totals {
+    uint64_t nRuns = 0, nDownloads = 0, nSucceeded = 0, nCuts = 0, nFaults = 0, nViolations = 0;
+    uint64_t nSimulatedMs = 0;
+    void Add(const RunResult& result);
+    std::string Line() const;
+};
+
+}  // namespace campaign

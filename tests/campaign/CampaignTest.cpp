@@ -1,0 +1,142 @@
+// The campaign as test cases: every single cut of a download from each starting state, random runs,
+// and the faulty programmers that the campaign must catch. A failure prints the run's plan and seed;
+// `campaign --seed <seed> --runs 1` replays a random run alone.
+#include "Campaign.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <bitset>
+#include <memory>
+
+using namespace campaign;
+
+namespace {
+
+CCampaign& Shared()
+{
+    static QTemporaryDir scratch;
+    static CCampaign instance(QUILLON_BINARY_DIR "/bin", scratch.path().toStdString());
+    return instance;
+}
+
+std::string Violations(const RunPlan& plan, const RunResult& result)
+{
+    std::string text = plan.Describe();
+    for (const std::string& v : result.violations)
+        text += "\n  " + v;
+    return text;
+}
+
+std::string StartStateTestName(const ::testing::TestParamInfo<StartState>& info)
+{
+    const char* names[] = {"EarlierImage", "FlagCleared", "TornAaFf", "TornA8Aa", "Garbage"};
+    return names[static_cast<int>(info.param)];
+}
+
+std::string PlantedTestName(const ::testing::TestParamInfo<Planted>& info)
+{
+    const char* names[] = {"None", "SkipFlagClear", "FlagFirst", "OwnFlagInBlock"};
+    return names[static_cast<int>(info.param)];
+}
+
+}  // namespace
+
+TEST(Campaign, CleanDownloadWritesEightBlocksBetweenTheFlagWrites)
+{
+    CCampaign& c = Shared();
+    EXPECT_EQ(std::bitset<32>(c.SelectedBlocks()).count(), 8u);
+    const Census& census = c.CleanCensus();
+    EXPECT_EQ(census.nWrites, 10u) << "flag cleared, eight blocks, flag set";
+    EXPECT_GT(census.nFlashOps, 8u * 16) << "an erase and the programmed pages of every block";
+    EXPECT_GT(census.nReports, 8u * 66) << "every block crosses as one command and its data reports";
+}
+
+class ExhaustiveSingleCut : public ::testing::TestWithParam<StartState> {};
+
+TEST_P(ExhaustiveSingleCut, NoCutBreaksAnInvariant)
+{
+    CCampaign& c = Shared();
+    const std::vector<RunPlan> plans = c.ExhaustiveSingleCuts(GetParam());
+    const Census& census = c.CleanCensus(GetParam());
+    ASSERT_EQ(plans.size(), census.nReports + 1 + 3 * census.nFlashOps);
+    Totals totals;
+    for (const RunPlan& plan : plans) {
+        const RunResult result = c.Run(plan);
+        totals.Add(result);
+        EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
+    }
+    // Every planned cut lands inside the download, except those after its last report and one past it:
+    // nothing talks to the device after them, and it is only found gone when the run pulls it out.
+    EXPECT_GE(totals.nCuts, plans.size() - 2) << totals.Line();
+    EXPECT_EQ(totals.nViolations, 0u);
+    std::printf("%s: %s\n", StartStateName(GetParam()), totals.Line().c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(StartStates, ExhaustiveSingleCut,
+                         ::testing::Values(StartState::EarlierImage, StartState::FlagCleared, StartState::TornAaFf,
+                                           StartState::TornA8Aa, StartState::Garbage),
+                         StartStateTestName);
+
+// Seeds 1 to 1000, in four shards that ctest may run side by side.
+class RandomRuns : public ::testing::TestWithParam<int> {};
+
+TEST_P(RandomRuns, NoRunBreaksAnInvariant)
+{
+    CCampaign& c = Shared();
+    constexpr uint64_t kShard = 250;
+    const uint64_t nFirst = 1 + static_cast<uint64_t>(GetParam()) * kShard;
+    Totals totals;
+    for (uint64_t seed = nFirst; seed < nFirst + kShard; ++seed) {
+        const RunPlan plan = c.RandomPlan(seed);
+        const RunResult result = c.Run(plan);
+        totals.Add(result);
+        EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
+    }
+    EXPECT_EQ(totals.nRuns, kShard);
+    EXPECT_GT(totals.nCuts, kShard) << "runs have one to five cuts each";
+    EXPECT_GT(totals.nFaults, kShard / 2) << totals.Line();
+    std::printf("seeds %llu to %llu: %s\n", static_cast<unsigned long long>(nFirst),
+                static_cast<unsigned long long>(nFirst + kShard - 1), totals.Line().c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomRuns, ::testing::Range(0, 4));
+
+TEST(Campaign, RandomPlansAreReproducibleFromTheirSeed)
+{
+    CCampaign& c = Shared();
+    EXPECT_EQ(c.RandomPlan(77).Describe(), c.RandomPlan(77).Describe());
+    EXPECT_NE(c.RandomPlan(77).Describe(), c.RandomPlan(78).Describe());
+    const RunPlan plan = c.RandomPlan(77);
+    const RunResult a = c.Run(plan), b = c.Run(plan);
+    EXPECT_EQ(a.nCuts, b.nCuts);
+    EXPECT_EQ(a.nDownloads, b.nDownloads);
+    EXPECT_EQ(a.nSucceeded, b.nSucceeded);
+    EXPECT_EQ(a.nSimulatedMs, b.nSimulatedMs);
+}
+
+// The harness proves itself: each faulty programmer is caught within 100 random runs, and the run that
+// catches it is clean with the correct programmer.
+class PlantedFault : public ::testing::TestWithParam<Planted> {};
+
+TEST_P(PlantedFault, IsCaughtWithinOneHundredRuns)
+{
+    CCampaign& c = Shared();
+    for (uint64_t seed = 1; seed <= 100; ++seed) {
+        const RunPlan plan = c.RandomPlan(seed);
+        const RunResult planted = c.Run(plan, GetParam());
+        if (planted.violations.empty())
+            continue;
+        std::printf("%s caught in run %llu: %s\n", PlantedName(GetParam()), static_cast<unsigned long long>(seed),
+                    planted.violations.front().c_str());
+        const RunResult correct = c.Run(plan);
+        EXPECT_TRUE(correct.violations.empty()) << Violations(plan, correct);
+        return;
+    }
+    FAIL() << PlantedName(GetParam()) << " went unnoticed for 100 runs";
+}
+
+INSTANTIATE_TEST_SUITE_P(Programmers, PlantedFault,
+                         ::testing::Values(Planted::SkipFlagClear, Planted::FlagFirst, Planted::OwnFlagInBlock),
+                         PlantedTestName);
