@@ -37,6 +37,7 @@ bool ParseNumber(const char* text, uint64_t& value)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     uint64_t nSeed = 1, nRuns = 1000;
     bool bExhaustive = false, bQuiet = false;
     campaign::Planted planted = campaign::Planted::None;

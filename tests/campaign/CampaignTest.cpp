@@ -140,3 +140,27 @@ TEST_P(PlantedFault, IsCaughtWithinOneHundredRuns)
 INSTANTIATE_TEST_SUITE_P(Programmers, PlantedFault,
                          ::testing::Values(Planted::SkipFlagClear, Planted::FlagFirst, Planted::OwnFlagInBlock),
                          PlantedTestName);
+
+// Two faults in one exchange: a block arrives corrupted, the device answers "CRC mismatch" (0x04), and
+// one bit of that answer flips on the way back, which would read as OK (0x00). Every write transfer of
+// the download against every response of it: the tool must never take such an answer for success.
+TEST(Campaign, CorruptedBlockWhoseErrorAnswerReadsAsOkNeverPasses)
+{
+    CCampaign& c = Shared();
+    const Census& census = c.CleanCensus();
+    constexpr uint32_t kStatusBit2 = 4 * 8 + 2;
+    Totals totals;
+    for (uint32_t w = 1; w <= census.nWrites; ++w)
+        for (uint32_t r = 1; r <= census.nResponses + 2; ++r) {
+            RunPlan plan;
+            plan.nSeed = w * 1000 + r;
+            SessionPlan session;
+            session.faults.corruptWrites = {w};
+            session.faults.flipResponses[r] = kStatusBit2;
+            plan.sessions.push_back(session);
+            const RunResult result = c.Run(plan);
+            totals.Add(result);
+            EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
+        }
+    EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
+}

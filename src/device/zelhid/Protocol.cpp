@@ -53,6 +53,26 @@ void EncodeCommand(uint8_t* r, const CommandHeader& h, const uint8_t* pInline, s
     PutInline(r, pInline, nInline);
 }
 
+namespace {
+
+constexpr size_t kResponseCheckAt = 6;
+
+// CRC-16/CCITT-FALSE of the response with its two check bytes taken as 0. Unlike the transfers' CRC32,
+// it covers the header too: one flipped bit must never turn an error status into OK.
+uint16_t ResponseCheck(const uint8_t* r)
+{
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < kReportSize; ++i) {
+        const uint8_t byte = i == kResponseCheckAt || i == kResponseCheckAt + 1 ? 0 : r[i];
+        crc ^= static_cast<uint16_t>(byte << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return crc;
+}
+
+}  // namespace
+
 void EncodeResponse(uint8_t* r, const ResponseHeader& h, const uint8_t* pInline, size_t nInline)
 {
     std::memset(r, 0, kReportSize);
@@ -66,6 +86,7 @@ void EncodeResponse(uint8_t* r, const ResponseHeader& h, const uint8_t* pInline,
     PutLe32(r + 12, h.val1);
     PutLe32(r + 16, h.val2);
     PutInline(r, pInline, nInline);
+    PutLe16(r + kResponseCheckAt, ResponseCheck(r));
 }
 
 void EncodeData(uint8_t* r, uint8_t nSeq, const uint8_t* pPayload, size_t nPayload)
@@ -94,7 +115,7 @@ bool DecodeCommand(const uint8_t* r, CommandHeader& h)
 
 bool DecodeResponse(const uint8_t* r, ResponseHeader& h)
 {
-    if (r[0] != kReportIdCommand || r[1] != kProtocolVersion)
+    if (r[0] != kReportIdCommand || r[1] != kProtocolVersion || GetLe16(r + kResponseCheckAt) != ResponseCheck(r))
         return false;
     h.nVersion = r[1];
     h.nSeq = r[2];

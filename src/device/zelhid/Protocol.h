@@ -98,7 +98,8 @@ struct ResponseHeader {
 void EncodeCommand(uint8_t* pReport, const CommandHeader& hdr, const uint8_t* pInline, size_t nInline);
 void EncodeResponse(uint8_t* pReport, const ResponseHeader& hdr, const uint8_t* pInline, size_t nInline);
 void EncodeData(uint8_t* pReport, uint8_t nSeq, const uint8_t* pPayload, size_t nPayload);
-// Decoders check the report ID and the version byte; false for anything else.
+// Decoders check the report ID and the version byte, and a response its check (bytes 6 and 7, a CRC-16
+// over the whole report); false for anything else.
 bool DecodeCommand(const uint8_t* pReport, CommandHeader& hdr);
 bool DecodeResponse(const uint8_t* pReport, ResponseHeader& hdr);
 inline const uint8_t* InlinePayload(const uint8_t* pReport) { return pReport + kHeaderSize; }
