@@ -104,9 +104,10 @@ TEST(SimFolderNotifier, UnregisterFromTheSinkStopsDelivery)
     simtest::CTempSimDir dir(false);
     CNoticeSink sink;
     std::unique_ptr<IDeviceNotifier> notifier = CreateSimFolderNotifier(dir.Path());
-    ASSERT_TRUE(notifier->Register([&](const DeviceNotice& n) {
+    IDeviceNotifier* pNotifier = notifier.get();
+    ASSERT_TRUE(notifier->Register([&sink, pNotifier](const DeviceNotice& n) {
+        pNotifier->Unregister();
         sink(n);
-        notifier->Unregister();
     }));
     dir.Write("a.json", R"({"vendorId": 1, "productId": 2})");
     EXPECT_EQ(sink.Wait(1).size(), 1u);

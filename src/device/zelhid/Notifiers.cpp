@@ -35,14 +35,15 @@ DeviceNotice MakeNotice(unsigned nEvent, const std::string& strPath)
 
 // Stops the notifier's thread. False when called by the sink on that very thread: delivery stops
 // there and the thread ends on its own when the sink returns; its descriptors stay until later.
-bool Stop(std::thread& thread, std::atomic<bool>& bStop, int wakeFd)
+bool Stop(std::thread& thread, std::atomic<std::thread::id>& runner, std::atomic<bool>& bStop, int wakeFd)
 {
     bStop = true;
-    if (thread.joinable() && thread.get_id() == std::this_thread::get_id())
+    if (runner.load() == std::this_thread::get_id())
         return false;
     Wake(wakeFd);
     if (thread.joinable())
         thread.join();
+    runner = std::thread::id();
     bStop = false;
     return true;
 }
@@ -76,8 +77,9 @@ bool CUdevNotifier::Register(std::function<void(const DeviceNotice&)> sink)
 
 void CUdevNotifier::Run()
 {
+    m_runner = std::this_thread::get_id();
     const int monitorFd = udev_monitor_get_fd(m_pMonitor);
-    for (;;) {
+    while (!m_bStop) {
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {monitorFd, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR)
@@ -105,7 +107,7 @@ void CUdevNotifier::Run()
 
 void CUdevNotifier::Unregister()
 {
-    if (!Stop(m_thread, m_bStop, m_wakeFd))
+    if (!Stop(m_thread, m_runner, m_bStop, m_wakeFd))
         return;
     if (m_pMonitor)
         udev_monitor_unref(m_pMonitor);
@@ -152,7 +154,8 @@ bool CSimFolderNotifier::Register(std::function<void(const DeviceNotice&)> sink)
 
 void CSimFolderNotifier::Run()
 {
-    for (;;) {
+    m_runner = std::this_thread::get_id();
+    while (!m_bStop) {
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_inotifyFd, POLLIN, 0}};
         const int n = ::poll(fds, m_inotifyFd >= 0 ? 2 : 1, m_inotifyFd >= 0 ? -1 : kPollMs);
         if (n < 0) {
@@ -204,7 +207,7 @@ void CSimFolderNotifier::Rescan(bool bNotify)
 
 void CSimFolderNotifier::Unregister()
 {
-    if (!Stop(m_thread, m_bStop, m_wakeFd))
+    if (!Stop(m_thread, m_runner, m_bStop, m_wakeFd))
         return;
     if (m_inotifyFd >= 0)
         ::close(m_inotifyFd);
