@@ -360,8 +360,10 @@ TEST_F(LibraryTest, ArrivalAndRemovalOfFiles)
     dir.WriteVariant("za1200.json", "alien.json", {{"vendorId", "0x1234"}});
     EXPECT_EQ(AddZelUsbDevice(Path16("alien.json").c_str()), nullptr) << "not served";
     dir.Remove("new.json");
+    EXPECT_FALSE(d->IsDeviceAvailable()) << "its device is gone, before any rescan";
+    const uint8_t data[2] = {0, 0};
+    EXPECT_FALSE(d->WriteFlash(0, 2, data, false));
     EXPECT_EQ(EnumZelUsbDevices(true, nullptr)->nCount, 4u);
-    EXPECT_FALSE(d->IsDeviceAvailable()) << "its device is gone";
 }
 
 TEST_F(LibraryTest, DeviceWithoutProductString)

@@ -5,6 +5,7 @@
 #include "device/zelhid/HidTransport.h"
 #include "emulator/SimFolder.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,8 @@ private:
     CSimFolder m_folder;
 };
 
-// A link to one emulated device (also used by tests that build devices without a folder).
-std::unique_ptr<IHidLink> OpenEmulatorLink(const std::shared_ptr<CEmulatedDevice>& device);
+// A link to one emulated device (also used by tests that build devices without a folder). `present`,
+// when given, says whether the device is still plugged in as far as its surroundings know.
+std::unique_ptr<IHidLink> OpenEmulatorLink(const std::shared_ptr<CEmulatedDevice>& device,
+                                           std::function<bool()> present = nullptr);
 HidInterfaceInfo DescribeEmulatedDevice(const std::string& strPath, const CEmulatedDevice& device);

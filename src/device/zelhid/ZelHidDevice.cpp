@@ -87,7 +87,7 @@ bool CZelHidDevice::WriteReport(const uint8_t* pReport)
 
 bool CZelHidDevice::Transact(const Request& req, Reply& reply)
 {
-    if (!Usable())
+    if (!Usable() || !m_link->IsConnected())
         return false;
     uint8_t report[kReportSize];
     // Whatever is still waiting belongs to an exchange that was given up: drop it.
