@@ -1,11 +1,14 @@
 include(GoogleTest)
 
-# quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [ENV VAR=value ...] [GUI])
+# quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [ENV VAR=value ...] [GUI] [TIMEOUT seconds])
 # One GoogleTest executable, its cases registered with ctest when the tests run (not at build time).
 # Every case runs with a fixed locale, a private home and configuration folder, and no display unless
 # it is a GUI test (offscreen platform).
 function(quillon_add_gtest)
-  cmake_parse_arguments(T "GUI" "NAME" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)   # seconds per case
+  endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
@@ -30,5 +33,5 @@ function(quillon_add_gtest)
   # separators escaped three times over; unescaped, every label after the first was lost.
   string(REPLACE ";" "\\\\\\\\\\\\\\;" _labels "${T_LABELS}")
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${_labels}" TIMEOUT 300)
+    PROPERTIES LABELS "${_labels}" TIMEOUT ${T_TIMEOUT})
 endfunction()
