@@ -36,14 +36,20 @@ FileStamp StampOf(const struct stat& st)
     return FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
 }
 
-// Reads a regular file whole; false for anything else (missing, a directory, a device, a pipe).
+// A configuration file larger than this is taken for a damaged one and read as missing: even the
+// largest tables the loaders accept take a few tens of MiB, and reading and indexing gigabytes would
+// hold start-up for minutes.
+constexpr off_t kMaxProfileFileBytes = off_t{64} << 20;
+
+// Reads a regular file whole; false for anything else (missing, a directory, a device, a pipe, a file
+// over kMaxProfileFileBytes).
 bool ReadProfileFile(const QByteArray& nativePath, QByteArray& bytes, FileStamp& stamp)
 {
     const int fd = ::open(nativePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st {};
-    bool bOk = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool bOk = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxProfileFileBytes;
     if (bOk) {
         QFile file;
         bOk = file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);

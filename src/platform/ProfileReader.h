@@ -19,6 +19,7 @@ public:
                                             const QString& path) = 0;
 };
 
-// Reads files from disk, keeping one parsed copy per path until the file's size or time changes.
+// Reads files from disk, keeping one parsed copy per path until the file's size or time changes. A file
+// of more than 64 MiB is read as missing (a damaged file, not a configuration).
 // Safe to call from two threads.
 std::unique_ptr<IProfileReader> CreateFileProfileReader();
