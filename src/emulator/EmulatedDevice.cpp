@@ -16,6 +16,8 @@ using namespace zelproto;
 namespace {
 
 constexpr int64_t kNever = INT64_MAX;
+// More than the longest transfer (1 + 1,057 reports), so that a reading host never loses any.
+constexpr size_t kMaxQueuedReports = 4096;
 
 FlashChipSpec TimedChip(const DeviceSpec& spec)
 {
@@ -364,8 +366,12 @@ void CEmulatedDevice::Deliver(const uint8_t* pReport, int64_t nReady)
     InReport in;
     std::memcpy(in.data, pReport, kReportSize);
     in.nDeliver = deliver;
-    for (auto& [id, queue] : m_links)
+    for (auto& [id, queue] : m_links) {
         queue.push_back(in);
+        // A handle that never reads loses its oldest reports, as a full kernel buffer does.
+        if (queue.size() > kMaxQueuedReports)
+            queue.pop_front();
+    }
     if (pReport[0] == kReportIdCommand)
         Persist();
 }
