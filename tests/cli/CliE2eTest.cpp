@@ -164,6 +164,9 @@ TEST_F(CliE2e, InfoSelectsByIndexOrPathAndRefusesUnknownDevices)
     const CliRun emptyList = scratch.Run({"--sim", scratch.Path("empty"), "list"});
     EXPECT_EQ(emptyList.nExit, 0);
     EXPECT_EQ(emptyList.strOut, "No device found.\n");
+    const CliRun noFolder = scratch.Run({"--sim", scratch.Path("nowhere"), "list"});
+    EXPECT_EQ(noFolder.nExit, 3);
+    EXPECT_EQ(noFolder.strErr, "quillon-cli: no such emulator folder: " + scratch.Path("nowhere") + "\n");
 }
 
 TEST_F(CliE2e, DownloadPrintsTheWindowsTraceAndSucceeds)
@@ -402,7 +405,7 @@ TEST_F(CliE2e, UploadReadsBackWhatADownloadWrote)
 TEST_F(CliE2e, JsonAndLogCarryEveryLine)
 {
     const std::string log = scratch.Path("run.log");
-    const CliRun run = scratch.RunSim({"--json", "--log", log, "download", CCliScratch::ExampleImage(kImage1200),
+    const CliRun run = scratch.RunSim({"--json", "--verify", "--log", log, "download", CCliScratch::ExampleImage(kImage1200),
                                        "--device", std::to_string(Index("ZEL ZA1200 Audio"))});
     ASSERT_EQ(run.nExit, 0) << run.strErr;
     EXPECT_EQ(run.strErr, "");
