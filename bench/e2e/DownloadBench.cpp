@@ -22,16 +22,13 @@ namespace {
 
 constexpr double kImageBytes = 131072;
 constexpr double kFinishingPauseMs = 500;
-// The link carries one 64-byte report per millisecond each way, at most 62 payload bytes in a report;
-// entering and leaving DFU mode are a reboot of 20 ms each.
-constexpr double kReportMs = 1.0;
-constexpr double kPayloadPerReport = 62;
-constexpr double kModeSwitchMs = 20;
 
+// The physical minimum, as docs/performance.md takes it for the device library: the raw link time of
+// the image's bytes, 64-byte reports at one per millisecond (2,048 ms), which is more than the chip's
+// own time for them (32 sector erases and 512 page programs of the W25Q80DV: about 1,800 ms).
 double PhysicalMinimumMs()
 {
-    const double reports = static_cast<double>(static_cast<long>((kImageBytes + kPayloadPerReport - 1) / kPayloadPerReport));
-    return reports * kReportMs + 2 * kModeSwitchMs;
+    return kImageBytes / 64.0;
 }
 
 bool Succeeded(const e2e::ChildRun& run)

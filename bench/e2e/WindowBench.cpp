@@ -5,7 +5,8 @@
 //     no emulator (hidapi, no devices);
 //   - the longest stall of the user-interface thread: the largest gap of a 1 ms timer on that thread
 //     while a 128 KB download runs in the window on an emulated device paced in real time, next to the
-//     same measure over a second in which nothing runs.
+//     same measure over a second in which nothing runs, and the most CPU time the thread spent within
+//     one gap (what a stall of our own costs; the rest of a gap is the machine's scheduling).
 //
 //   e2e_window_bench [--runs N]
 #include "BenchSupport.h"
@@ -92,12 +93,14 @@ int main(int argc, char** argv)
         }
         const std::string line = run.strOut.substr(at, run.strOut.find('\n', at) - at);
         const double max = Field(line, "download", "max");
-        std::printf("  download: %.0f ticks over %.0f ms, longest gap %.2f ms, 99th percentile %.2f ms, gaps over "
-                    "20 ms: %.0f (target < 20 ms) %s\n",
-                    Field(line, "download", "ticks"), Field(line, "download", "ms"), max,
-                    Field(line, "download", "p99"), Field(line, "download", "over20"), max < 20 ? "met" : "MISSED");
-        std::printf("    idle second before it: longest gap %.2f ms, 99th percentile %.2f ms\n",
-                    Field(line, "baseline", "max"), Field(line, "baseline", "p99"));
+        std::printf("  download: %.0f ticks over %.0f ms, longest gap %.2f ms (target < 20 ms) %s, 99th percentile "
+                    "%.2f ms, gaps over 20 ms: %.0f, most CPU time of the thread within one gap %.2f ms\n",
+                    Field(line, "download", "ticks"), Field(line, "download", "ms"), max, max < 20 ? "met" : "MISSED",
+                    Field(line, "download", "p99"), Field(line, "download", "over20"), Field(line, "download", "maxcpu"));
+        std::printf("    the idle second before it: longest gap %.2f ms, 99th percentile %.2f ms, gaps over 20 ms: "
+                    "%.0f, most CPU time within one gap %.2f ms\n",
+                    Field(line, "baseline", "max"), Field(line, "baseline", "p99"), Field(line, "baseline", "over20"),
+                    Field(line, "baseline", "maxcpu"));
     }
     return 0;
 }

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,20 +41,33 @@ void Finish(const QByteArray& line)
     ::_exit(0);
 }
 
-// Gaps between the ticks of a 1 ms timer, in milliseconds.
+double ThreadCpuMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// Gaps between the ticks of a 1 ms timer, in milliseconds, and the thread's own CPU time in each: a gap
+// that the thread spent working is a stall of ours; one it spent waiting for a core is the machine's.
 class CGapMeter : public QObject {
 public:
     void Start()
     {
         m_gaps.clear();
+        m_maxCpu = 0;
         m_clock.start();
         m_last = 0;
+        m_lastCpu = ThreadCpuMs();
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(1);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
             const qint64 now = m_clock.nsecsElapsed();
+            const double cpu = ThreadCpuMs();
             m_gaps.push_back(static_cast<double>(now - m_last) / 1e6);
+            m_maxCpu = std::max(m_maxCpu, cpu - m_lastCpu);
             m_last = now;
+            m_lastCpu = cpu;
         });
         m_timer.start();
     }
@@ -72,13 +86,16 @@ public:
         const long over = std::count_if(sorted.begin(), sorted.end(), [](double g) { return g > 20; });
         return QByteArray("ticks=") + QByteArray::number(static_cast<qulonglong>(sorted.size())) + " max=" +
                QByteArray::number(max, 'f', 2) + " p99=" + QByteArray::number(p99, 'f', 2) +
-               " over20=" + QByteArray::number(static_cast<qlonglong>(over));
+               " over20=" + QByteArray::number(static_cast<qlonglong>(over)) + " maxcpu=" +
+               QByteArray::number(m_maxCpu, 'f', 2);
     }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
+    double m_lastCpu = 0;
+    double m_maxCpu = 0;
     std::vector<double> m_gaps;
 };
 
