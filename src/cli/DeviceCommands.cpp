@@ -96,8 +96,7 @@ const MatchRow kMatchRows[] = {
     {MATCH_CHIPSET, "Chipset Type"},
 };
 
-// Display only: the blocks ProgramBlocks visits for this mask, and whether it brackets them with the
-// flag word (the same conditions it checks).
+// Display only: the blocks ProgramBlocks visits for this mask (its loop, without the writes).
 nlohmann::json PlannedBlocks(const CQuillonDlg& dlg, uint32_t nBlockMask)
 {
     nlohmann::json blocks = nlohmann::json::array();
@@ -133,14 +132,6 @@ std::string BlockRanges(const nlohmann::json& blocks)
         i = j;
     }
     return text + " (" + std::to_string(blocks.size()) + " blocks, " + std::to_string(nBytes) + " bytes)";
-}
-
-bool FlagWordApplies(const CQuillonDlg& dlg, int32_t nFlagOffset)
-{
-    if (nFlagOffset <= 0 || nFlagOffset % static_cast<int32_t>(kBlockSize) != 0 ||
-        static_cast<int64_t>(nFlagOffset) + 2 >= dlg.m_nImageSize)
-        return false;
-    return dlg.m_pImageData[nFlagOffset] == 0xAA && dlg.m_pImageData[nFlagOffset + 1] == 0xAA;
 }
 
 // The admission check row by row (each row alone, its message only recorded), then the check and the
@@ -188,7 +179,7 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
     int32_t nFlagOffset = 0;
     const bool bSelected = SelectBlocks(&dlg, pDevice, nBlockMask, nFlagOffset);
     const nlohmann::json blocks = PlannedBlocks(dlg, nBlockMask);
-    const bool bFlagWord = FlagWordApplies(dlg, nFlagOffset);
+    const bool bFlagWord = FlagProtocolApplies(&dlg, nFlagOffset);
     const bool bOk = bAdmitted && bSelected;
 
     text << "  Update All:    " << (dlg.m_bUpdateAll ? "yes" : "no") << "\n"

@@ -9,17 +9,6 @@ namespace {
 const uint8_t kFlagSet = 0xAA;
 const uint8_t kFlagCleared = 0xFF;
 
-// The flag word is only looked at when it lies wholly inside the image, with at least one byte after it.
-bool FlagProtocolApplies(const CQuillonDlg* pDlg, int32_t nFlagOffset)
-{
-    if (nFlagOffset <= 0 || nFlagOffset % static_cast<int32_t>(kBlockSize) != 0)
-        return false;
-    if (static_cast<int64_t>(nFlagOffset) + 2 >= pDlg->m_nImageSize)
-        return false;
-    const uint8_t* pFlag = pDlg->m_pImageData + nFlagOffset;
-    return pFlag[0] == kFlagSet && pFlag[1] == kFlagSet;
-}
-
 void SetFlagBytes(uint8_t* pFlag, uint8_t value)
 {
     pFlag[0] = value;
@@ -59,6 +48,17 @@ bool WriteSelectedBlocks(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, uint32_t nBl
 }
 
 }  // namespace
+
+// The flag word is only looked at when it lies wholly inside the image, with at least one byte after it.
+bool FlagProtocolApplies(const CQuillonDlg* pDlg, int32_t nFlagOffset)
+{
+    if (nFlagOffset <= 0 || nFlagOffset % static_cast<int32_t>(kBlockSize) != 0)
+        return false;
+    if (static_cast<int64_t>(nFlagOffset) + 2 >= pDlg->m_nImageSize)
+        return false;
+    const uint8_t* pFlag = pDlg->m_pImageData + nFlagOffset;
+    return pFlag[0] == kFlagSet && pFlag[1] == kFlagSet;
+}
 
 uint32_t GetSerialNumberAddr(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
 {

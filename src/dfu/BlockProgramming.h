@@ -21,6 +21,10 @@ uint32_t SerialNumberMask(uint32_t nSerialAddr);
 // False (after the refusal was shown) when no block may be written.
 bool SelectBlocks(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, uint32_t& nBlockMask, int32_t& nFlagOffset);
 
+// Whether ProgramBlocks brackets the blocks with the flag word: the offset is a positive multiple of
+// 4,096, the word lies inside the image with a byte after it, and the image holds 0xAA 0xAA there.
+bool FlagProtocolApplies(const CQuillonDlg* pDlg, int32_t nFlagOffset);
+
 // Bytes that ProgramBlocks writes for the mask, flag words aside.
 uint64_t SelectedByteCount(uint32_t nBlockMask, int32_t nImageSize);
 
