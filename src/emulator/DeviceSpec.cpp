@@ -251,7 +251,7 @@ bool ParseDeviceSpec(const std::string& strJson, const std::string& strDefaultSt
     json j;
     try {
         j = json::parse(strJson);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {   // a syntax error, or a number too large for any type
         err = std::string("not valid JSON: ") + e.what();
         return false;
     }

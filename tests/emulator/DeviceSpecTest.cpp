@@ -88,6 +88,7 @@ TEST(DeviceSpec, BadFilesSayWhatIsWrong)
     };
     const Case cases[] = {
         {"{", "JSON"},
+        {R"({"vendorId": 1, "productId": 1e400})", "JSON"},
         {R"({"productId": 1})", "vendorId"},
         {R"({"vendorId": 1, "productId": 2, "colour": "red"})", "colour"},
         {R"({"vendorId": "0x1ffff", "productId": 2})", "too large"},
