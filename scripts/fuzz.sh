@@ -54,7 +54,7 @@ echo "== replaying seeds and regression inputs"
 for t in "${targets[@]}"; do
   # shellcheck disable=SC2046
   if "$bin/$t" -runs=0 -timeout=60 -rss_limit_mb=4096 $(inputs "$t") >"$logs/$t.replay.log" 2>&1; then
-    echo "$t: $(grep -Eo '^#[0-9]+ +DONE' "$logs/$t.replay.log" | grep -Eo '[0-9]+' | head -1) inputs replayed"
+    echo "$t: $(grep -Eo '^#[0-9]+[[:space:]]+DONE' "$logs/$t.replay.log" | grep -Eo '^#[0-9]+' | tr -d '#' | head -1) inputs replayed"
   else
     echo "$t: replay FAILED (see $logs/$t.replay.log)"
     tail -40 "$logs/$t.replay.log"
@@ -83,9 +83,9 @@ done
 
 for t in "${targets[@]}"; do
   if wait "${pids[$t]}"; then
-    runs=$(grep -Eo 'stat::number_of_executed_units: [0-9]+' "$logs/$t.log" | grep -Eo '[0-9]+$' || echo '?')
-    speed=$(grep -Eo 'stat::average_exec_per_sec: [0-9]+' "$logs/$t.log" | grep -Eo '[0-9]+$' || echo '?')
-    cov=$(grep -E '^#[0-9]+ +DONE' "$logs/$t.log" | grep -Eo 'cov: [0-9]+' | tail -1 || true)
+    runs=$(grep -Eo 'stat::number_of_executed_units:[[:space:]]+[0-9]+' "$logs/$t.log" | grep -Eo '[0-9]+$' || echo '?')
+    speed=$(grep -Eo 'stat::average_exec_per_sec:[[:space:]]+[0-9]+' "$logs/$t.log" | grep -Eo '[0-9]+$' || echo '?')
+    cov=$(grep -E '^#[0-9]+[[:space:]]+DONE' "$logs/$t.log" | grep -Eo 'cov: [0-9]+' | tail -1 || true)
     echo "$t: ${runs} executions, ${speed}/s, ${cov:-cov: ?}, no crash"
   else
     echo "$t: FAILED (see $logs/$t.log; input in $build/findings/$t/)"
