@@ -4,6 +4,7 @@
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "cli/CliOutput.h"
+#include "cli/Interrupts.h"
 #include "cli/OverridePreferenceStore.h"
 #include "device/zelhid/ZelHidBackend.h"
 #include "platform/Clock.h"
@@ -136,17 +137,21 @@ void CCliWindow::StartOperation(bool bUpload, std::optional<bool> bUpdateAll)
 {
     SetControls(bUpload, bUpdateAll);
     m_output.TakeSeen();
+    CInterruptScope interrupts;
     m_host.Click(IDC_START);
     WaitForWorker();
     m_output.EndProgress();
 }
 
 // Device notices and whatever the worker posts are delivered here, on the window's thread, as the
-// window's message loop would deliver them.
+// window's message loop would deliver them. A signal is the operator's close request.
 void CCliWindow::WaitForWorker()
 {
-    while (m_dlg.IsWorkerRunning())
+    while (m_dlg.IsWorkerRunning()) {
+        if (TakeInterrupt())
+            m_host.RequestClose();
         m_host.DeliverNext(std::chrono::milliseconds(20));
+    }
     m_host.PumpMessages();
 }
 

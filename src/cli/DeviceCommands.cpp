@@ -8,6 +8,7 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
 #include "cli/CliWindow.h"
+#include "cli/Interrupts.h"
 #include "dfu/AdmissionCheck.h"
 #include "dfu/BlockProgramming.h"
 #include "platform/console/ConsoleHost.h"
@@ -21,6 +22,8 @@
 namespace {
 
 const char kDownloadSucceeded[] = "Firmware upgrade succeeded....\r\n";
+// The window's answer to a close request (a signal) while it works; it says nothing about the operation.
+const char kExitRefused[] = "Do NOT exit while DFU is running!";
 const char kUploadSucceeded[] = "Firmware upload succeeded!\r\n";
 
 std::string Hex(uint32_t nValue, int nDigits)
@@ -58,7 +61,10 @@ int NoSuchDevice(CCliOutput& output, const std::string& selector)
 
 bool Succeeded(const CCliOutput::Seen& seen, const char* pszSuccess)
 {
-    return seen.messages.isEmpty() && seen.trace.contains(QString::fromLatin1(pszSuccess));
+    for (const QString& message : seen.messages)
+        if (message != QLatin1String(kExitRefused))
+            return false;
+    return seen.trace.contains(QString::fromLatin1(pszSuccess));
 }
 
 QString AbsolutePath(const std::string& path)
@@ -299,8 +305,8 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
             const bool bSaved = UploadOne(window, indexes.front(), options.strBackup);
             output.Event({{"event", "backup"}, {"path", options.strBackup}, {"ok", bSaved}},
                          bSaved ? "" : "Backup into " + options.strBackup + " failed; nothing was downloaded.\n");
-            if (!bSaved) {
-                output.Result({{"command", "download"}, {"ok", false}, {"backup", false}}, "");
+            if (!bSaved || WasInterrupted()) {
+                output.Result({{"command", "download"}, {"ok", false}, {"backup", bSaved}}, "");
                 return EXIT_FAILED;
             }
         }
@@ -323,7 +329,9 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
         nlohmann::json outcomes = nlohmann::json::array();
         int nSucceeded = 0;
         for (size_t i = 0; i < paths.size(); ++i) {
-            const int nIndex = window.FindDeviceByPath(paths[i]);
+            // After a signal the current download ends as the window lets it; the rest are not begun.
+            const bool bStopped = WasInterrupted();
+            const int nIndex = bStopped ? -1 : window.FindDeviceByPath(paths[i]);
             const bool bOk = nIndex >= 0 && DownloadOne(window, nIndex, options.strImage, options.bUpdateAll);
             nSucceeded += bOk ? 1 : 0;
             const nlohmann::json outcome = {{"event", "device-result"},
@@ -332,7 +340,10 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
                                             {"ok", bOk}};
             outcomes.push_back(outcome);
             output.Event(outcome, "No." + std::to_string(i) + " " + paths[i].toStdString() + ": download " +
-                                      (bOk ? "succeeded" : nIndex < 0 ? "not run, the device has gone" : "failed") +
+                                      (bOk         ? "succeeded"
+                                       : bStopped  ? "not run, interrupted"
+                                       : nIndex < 0 ? "not run, the device has gone"
+                                                    : "failed") +
                                       "\n");
         }
         const bool bAllOk = nSucceeded == static_cast<int>(paths.size());

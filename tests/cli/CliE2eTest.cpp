@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QRegularExpression>
 #include <filesystem>
 
@@ -264,6 +265,43 @@ TEST_F(CliE2e, DownloadAllReportsEachDeviceAndFailsWhenOneRefuses)
     EXPECT_EQ(text.OutLines(), (std::vector<std::string>{"No.0 " + two + "/za1200.json: download succeeded",
                                                           "No.1 " + two + "/za4800.json: download failed",
                                                           "1 of 2 downloads succeeded"}));
+}
+
+// A signal while the device is being written is the operator's close request: the window refuses it
+// with its message, the download runs to its end, and --all begins no further device.
+TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
+{
+    const std::string slow = scratch.Path("slow");
+    fs::create_directory(slow);
+    for (const char* pszFile : {"za1200.json", "za2400.json"}) {
+        nlohmann::json spec = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/" + pszFile));
+        spec["timing"] = {{"realTime", true}, {"speed", 0.25}};
+        WriteFileText(slow + "/" + pszFile, spec.dump());
+    }
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(QString::fromStdString(CCliScratch::Program()),
+                  {QStringLiteral("--sim"), QString::fromStdString(slow), QStringLiteral("--match-policy"),
+                   QStringLiteral("0"), QStringLiteral("download"),
+                   QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--all")});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    QByteArray out;
+    while (!out.contains("Firmware upgrade started....\n") && process.waitForReadyRead(30000))
+        out += process.readAllStandardOutput();
+    ASSERT_TRUE(out.contains("Firmware upgrade started....\n")) << out.toStdString();
+    process.terminate();   // SIGTERM
+    ASSERT_TRUE(process.waitForFinished(60000));
+    out += process.readAllStandardOutput();
+    const std::string err = process.readAllStandardError().toStdString();
+    EXPECT_EQ(err, "Do NOT exit while DFU is running!\n");
+    const std::string text = out.toStdString();
+    EXPECT_NE(text.find("Firmware upgrade succeeded....\nWaiting until device is switched to normal mode....\n"
+                        "Device is switched to normal mode successfully!\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("No.0 " + slow + "/za1200.json: download succeeded\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("No.1 " + slow + "/za2400.json: download not run, interrupted\n"), std::string::npos) << text;
+    EXPECT_EQ(process.exitCode(), 1);
 }
 
 TEST_F(CliE2e, UpdateAllWhereTheWindowForbidsItIsAUsageError)
