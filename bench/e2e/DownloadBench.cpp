@@ -94,19 +94,24 @@ int main(int argc, char** argv)
                 deviceMs, minimum, deviceMs / minimum, deviceMs / minimum <= 1.15 ? "met" : "MISSED");
 
     e2e::WriteBenchDevice(sim, true);
-    std::vector<double> paced;
+    std::vector<double> paced, pacedIdle;
     for (int i = 0; i < std::min(nRuns, 3); ++i) {
+        const e2e::ChildRun idle = e2e::RunChild(cli, {"--sim", sim, "list"}, env);
         const e2e::ChildRun run = e2e::RunChild(cli, download, env);
         if (!Succeeded(run)) {
             std::fprintf(stderr, "e2e_download_bench: a paced run failed:\n%s\n", run.strOut.c_str());
             return 1;
         }
         paced.push_back(run.dWallMs - kFinishingPauseMs);
+        pacedIdle.push_back(idle.dWallMs);
     }
     const double ratio = e2e::Median(paced) / minimum;
+    const double downloadMs = e2e::Median(paced) - e2e::Median(pacedIdle);
     std::printf("default timing, paced in real time, %zu runs (median):\n", paced.size());
     std::printf("  128 KB download: %.0f ms without the 500 ms pause (process start to exit); physical minimum "
                 "%.0f ms; ratio %.3f (target <= 1.15) %s\n",
                 e2e::Median(paced), minimum, ratio, ratio <= 1.15 ? "met" : "MISSED");
+    std::printf("  the same less an idle start's %.0f ms: %.0f ms; ratio %.3f %s\n", e2e::Median(pacedIdle),
+                downloadMs, downloadMs / minimum, downloadMs / minimum <= 1.15 ? "met" : "MISSED");
     return 0;
 }
