@@ -8,6 +8,8 @@
 
 #include <QFile>
 #include <algorithm>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -35,6 +37,24 @@ bool WriteDelivered(QFile& file, uint32_t nDelivered)
 {
     const qint64 nLength = std::min(nDelivered, kUploadBufferSize);
     return file.write(reinterpret_cast<const char*>(s_uploadBuffer), nLength) == nLength && file.flush();
+}
+
+// Creates or truncates the chosen file for writing. The open never waits: a named pipe that nobody
+// reads fails at once (it would hold the worker, and so the window, forever); one that is being read
+// is written in the ordinary, waiting way.
+bool OpenOutput(QFile& file, const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC,
+                          0666);
+    if (fd < 0)
+        return false;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
 }
 
 // Attempts on the retry schedule; a device that has gone ends them at once.
@@ -79,8 +99,8 @@ void UploadFirmware(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
         return;
 
     BeginOperation(pDlg, pDevice);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    QFile file;
+    if (!OpenOutput(file, path)) {
         ShowMessage(pDlg, "Open file failed!");
         EndOperation(pDlg, pDevice);
         return;
