@@ -187,6 +187,28 @@ TEST_P(HostileCliTest, DownloadRefusedAndDeviceUntouched)
     EXPECT_TRUE(ReadBytes(flash) == before);
 }
 
+// An upload into a hostile path (replacing it with --force): a folder, a link loop, a pipe that nobody
+// reads, or a file that cannot be written is "Open file failed!" before the device is touched; any
+// other file is replaced by the firmware.
+TEST_P(HostileCliTest, UploadIntoHostilePath)
+{
+    SKIP_UNREADABLE_AS_ROOT(GetParam());
+    fs::copy(QUILLON_SOURCE_DIR "/examples/sim", m_dir.Path("sim"), fs::copy_options::recursive);
+    const std::string path = m_dir.Make(GetParam(), "upload.bin");
+    const CliResult run = Cli({"--sim", m_dir.Path("sim"), "upload", path, "--device", "0", "--force"});
+    ASSERT_TRUE(run.bExited) << run;
+    const bool bRefused = GetParam() == HostileKind::Directory || GetParam() == HostileKind::SymlinkLoop ||
+                          GetParam() == HostileKind::Fifo || GetParam() == HostileKind::Unreadable;
+    if (bRefused) {
+        EXPECT_EQ(run.nExit, 1) << run;
+        EXPECT_TRUE(Contains(run.strErr, "Open file failed!")) << run;
+        EXPECT_FALSE(Contains(run.strOut, "Waiting until device is switched to DFU mode")) << run;
+    } else {
+        EXPECT_EQ(run.nExit, 0) << run;
+        EXPECT_EQ(fs::file_size(path), 65536u);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, HostileCliTest, ::testing::ValuesIn(AllHostileKinds()),
                          [](const ::testing::TestParamInfo<HostileKind>& info) { return HostileKindName(info.param); });
 
