@@ -472,6 +472,10 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
     EXPECT_EQ(nLines, static_cast<int>(Census().size() + 1 + kDownloadLines.size()));
     EXPECT_NE(text.find(" trace Firmware upgrade succeeded....\n"), std::string::npos);
 
+    const CliRun noLog = scratch.RunSim({"--log", scratch.Path("no/such/folder.log"), "list"});
+    EXPECT_EQ(noLog.nExit, 3);
+    EXPECT_EQ(noLog.strErr, "quillon-cli: cannot open the log file " + scratch.Path("no/such/folder.log") + "\n");
+
     // Appended, not replaced.
     scratch.RunSim({"--log", log, "--quiet", "upload", scratch.Path("x.bin")});
     EXPECT_EQ(ReadFileText(log).rfind(text, 0), 0u);
