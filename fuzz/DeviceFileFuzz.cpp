@@ -1,7 +1,7 @@
 // The emulator's device files: JSON descriptions of a device. A file the parser accepts must make a
 // device that boots and answers.
 #include "device/zelhid/Protocol.h"
-#include "emulator/DeviceSpec.h"
+#include "emulator/DeviceFile.h"
 #include "emulator/EmulatedDevice.h"
 
 #include <cstdlib>
@@ -10,19 +10,19 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
     const std::string json(reinterpret_cast<const char*>(pData), nSize);
-    DeviceSpec spec;
+    DeviceDescription desc;
     std::string error;
-    if (!ParseDeviceSpec(json, "fuzz", spec, error)) {
+    if (!ParseDeviceFile(json, "fuzz", desc, error)) {
         if (error.empty())
             std::abort();   // a refusal always says why
         return 0;
     }
-    if (spec.pChip == nullptr || spec.nFlagOffset + 2 > spec.pChip->nCapacity)
+    if (desc.pChip == nullptr || desc.nFlagOffset + 2 > desc.pChip->nCapacity)
         std::abort();
     // In memory, unpaced, and without reading a file the description names.
-    spec.timing.bRealTime = false;
-    spec.strInitialImage.clear();
-    CEmulatedDevice device(spec, "");
+    desc.timing.bRealTime = false;
+    desc.strInitialImage.clear();
+    CEmulatedDevice device(desc, "");
     const uint64_t nLink = device.OpenLink();
     if (nLink == 0)
         std::abort();

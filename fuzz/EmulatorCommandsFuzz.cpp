@@ -9,8 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
     if (nSize == 0)
         return 0;
-    const DeviceSpec spec = fuzzdev::DeviceVariant(pData[0]);
-    CEmulatedDevice device(spec, "");
+    const DeviceDescription desc = fuzzdev::DeviceVariant(pData[0]);
+    CEmulatedDevice device(desc, "");
     const uint64_t nLink = device.OpenLink();
     if (nLink == 0)
         std::abort();

@@ -6,7 +6,7 @@
 #include "device/zelhid/HidTransport.h"
 #include "device/zelhid/ZelHidDevice.h"
 #include "device/zelhid/Protocol.h"
-#include "emulator/DeviceSpec.h"
+#include "emulator/DeviceFile.h"
 #include "emulator/DfuPatch.h"
 
 #include <cstdint>
@@ -28,40 +28,41 @@ enum AfterWrite : uint8_t {
 };
 
 // Device choice bits: 0-1 chip, 2 boot loader, 3-4 initial flash, 5 HID DFU, 6 faults, 7 unplug.
-inline DeviceSpec DeviceVariant(uint8_t nChoice)
+inline DeviceDescription DeviceVariant(uint8_t nChoice)
 {
-    static const char* const kChips[] = {"W25X40CL", "W25Q80DV", "GD25Q40C", "MX25L4006E"};
-    DeviceSpec spec;
-    spec.strProduct = "ZEL ZA1200 Audio";
-    spec.strSerialNumber = "ZA1200-000134";
-    spec.nVendorId = 0x2fe3;
-    spec.nProductId = 0x1200;
-    spec.nVersion = 0x0105;
-    spec.nSubVersion = 0x12000134;
-    spec.nChipsetType = 0x0001;
-    spec.nDefaultSerialAddr = 0x4000;
-    spec.nControllerIndex = 0;
-    spec.strControllerName = "ZA1200";
-    spec.pChip = FindFlashChipByName(kChips[nChoice & 3]);
-    spec.bBootLoader = (nChoice & 0x04) == 0;
+    // The smallest chips (512 KB): a device is made for every input.
+    static const char* const kChips[] = {"W25X40CL", "W25Q40BV", "GD25Q40C", "MX25L4006E"};
+    DeviceDescription desc;
+    desc.strProduct = "ZEL ZA1200 Audio";
+    desc.strSerialNumber = "ZA1200-000134";
+    desc.nVendorId = 0x2fe3;
+    desc.nProductId = 0x1200;
+    desc.nVersion = 0x0105;
+    desc.nSubVersion = 0x12000134;
+    desc.nChipsetType = 0x0001;
+    desc.nDefaultSerialAddr = 0x4000;
+    desc.nControllerIndex = 0;
+    desc.strControllerName = "ZA1200";
+    desc.pChip = FindFlashChipByName(kChips[nChoice & 3]);
+    desc.bBootLoader = (nChoice & 0x04) == 0;
     switch ((nChoice >> 3) & 3) {
-    case 1: spec.initialFlash = InitialFlash::Interrupted; break;
-    case 2: spec.initialFlash = InitialFlash::Erased; break;
-    default: spec.initialFlash = InitialFlash::Firmware; break;
+    case 1: desc.initialFlash = InitialFlash::Interrupted; break;
+    case 2: desc.initialFlash = InitialFlash::Erased; break;
+    default: desc.initialFlash = InitialFlash::Firmware; break;
     }
-    spec.bHidDfu = (nChoice & 0x20) == 0;
+    desc.bHidDfu = (nChoice & 0x20) == 0;
     if (nChoice & 0x40) {
-        spec.faults.failWrites = {2};
-        spec.faults.corruptWrites = {3};
-        spec.faults.timeoutWrites = {4};
-        spec.faults.corruptReads = {1};
-        spec.faults.timeoutReads = {2};
-        spec.faults.nRefuseDfu = 1;
-        spec.faults.nFlashIdFails = 1;
+        desc.faults.failWrites = {2};
+        desc.faults.corruptWrites = {3};
+        desc.faults.timeoutWrites = {4};
+        desc.faults.corruptReads = {1};
+        desc.faults.timeoutReads = {2};
+        desc.faults.nRefuseDfu = 1;
+        desc.faults.nFlashIdFails = 1;
     }
     if (nChoice & 0x80)
-        spec.faults.nUnplugAfterReports = 150;
-    return spec;
+        desc.faults.nUnplugAfterReports = 150;
+    return desc;
 }
 
 // ---- The host's input: device reports ----------------------------------------------------------------
@@ -122,7 +123,7 @@ constexpr const char* kFlashTableText =
     "Chip table\n"
     "Winbond W25X40CL, 0xEF3013, 0x0200, 0x1000, 0x03, 0x06, 0x04, 0x05, 0x01, 0x03, 0x0B, 0x02, 0x20, 0x52, 0xD8, "
     "0xC7, 0x9F, 0xB9, 0xAB, 0x90, 0x35, 0x50, 0x00\n"
-    "Winbond W25Q80DV, 0xEF4014, 0x0400, 0x1000, 0x03, 0x06, 0x04, 0x05, 0x01, 0x03, 0x0B, 0x02, 0x20, 0x52, 0xD8, "
+    "Winbond W25Q40BV, 0xEF4013, 0x0200, 0x1000, 0x03, 0x06, 0x04, 0x05, 0x01, 0x03, 0x0B, 0x02, 0x20, 0x52, 0xD8, "
     "0xC7, 0x9F, 0xB9, 0xAB, 0x90, 0x35, 0x50, 0x00\n"
     "GigaDevice GD25Q40C, 0xC84013, 0x0200, 0x1000, 0x03, 0x06, 0x04, 0x05, 0x01, 0x03, 0x0B, 0x02, 0x20, 0x52, "
     "0xD8, 0xC7, 0x9F, 0xB9, 0xAB, 0x90, 0x35, 0x50, 0x00\n"

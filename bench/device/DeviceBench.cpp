@@ -28,7 +28,7 @@ private:
     std::shared_ptr<CEmulatedDevice> m_device;
 };
 
-_FLASH_INFO Record(const FlashChipSpec& chip)
+_FLASH_INFO Record(const FlashChipModel& chip)
 {
     _FLASH_INFO r{};
     std::strncpy(r.szName, chip.pszName, sizeof r.szName - 1);
@@ -51,18 +51,18 @@ _FLASH_INFO Record(const FlashChipSpec& chip)
 struct Rig {
     explicit Rig(const char* chipName)
     {
-        DeviceSpec spec;
-        spec.strProduct = "Bench";
-        spec.nVendorId = 0x2fe3;
-        spec.nProductId = 0x1200;
-        spec.nVersion = 0x0105;
-        spec.nSubVersion = 0x12000134;
-        spec.nChipsetType = 0x0001;
-        spec.pChip = FindFlashChipByName(chipName);
-        spec.strFlashFile.clear();
-        device = std::make_shared<CEmulatedDevice>(spec, "");
+        DeviceDescription desc;
+        desc.strProduct = "Bench";
+        desc.nVendorId = 0x2fe3;
+        desc.nProductId = 0x1200;
+        desc.nVersion = 0x0105;
+        desc.nSubVersion = 0x12000134;
+        desc.nChipsetType = 0x0001;
+        desc.pChip = FindFlashChipByName(chipName);
+        desc.strFlashFile.clear();
+        device = std::make_shared<CEmulatedDevice>(desc, "");
         known = {{0x2fe3, 0x1200, 0xff000001}, {0, 0, 0}};
-        flash = {Record(*spec.pChip), _FLASH_INFO{}};
+        flash = {Record(*desc.pChip), _FLASH_INFO{}};
         g_pKnownIDs_NormalMode = known.data();
         g_pFlashInfo = flash.data();
         backend = std::make_unique<CHidBackend>(std::make_unique<CSingleDeviceTransport>(device));
@@ -144,9 +144,9 @@ void BM_SimulatedDownload(benchmark::State& state)
             return;
         }
         simulatedMs = static_cast<double>(rig.device->NowUs() - start) / 1000.0;
-        const FlashChipSpec& spec = *FindFlashChipByName(chip);
+        const FlashChipModel& desc = *FindFlashChipByName(chip);
         const double linkMs = (kImageSize + 4) / 64.0 * 1.0;
-        const double chipMs = (32.0 * spec.nSectorEraseUs + (kImageSize / 256.0) * spec.nPageProgramUs) / 1000.0;
+        const double chipMs = (32.0 * desc.nSectorEraseUs + (kImageSize / 256.0) * desc.nPageProgramUs) / 1000.0;
         minimumMs = std::max(linkMs, chipMs);
     }
     state.counters["simulated_ms"] = simulatedMs;

@@ -1,4 +1,4 @@
-#include "emulator/DeviceSpec.h"
+#include "emulator/DeviceFile.h"
 
 #include <nlohmann/json.hpp>
 
@@ -181,7 +181,7 @@ bool ReadFlips(const json& obj, std::map<uint32_t, uint32_t>& out, std::string& 
     return true;
 }
 
-bool ParseFaults(const json& f, FaultSpec& out, std::string& err)
+bool ParseFaults(const json& f, FaultPlan& out, std::string& err)
 {
     if (!CheckKeys(f, {"failWrites", "corruptWrites", "timeoutWrites", "failReads", "corruptReads", "timeoutReads",
                        "unplugAfterReports", "unplugAtStep", "unplugAtStepCount", "refuseDfu", "refuseNormal",
@@ -212,7 +212,7 @@ bool ParseFaults(const json& f, FaultSpec& out, std::string& err)
     return true;
 }
 
-bool ParseTiming(const json& t, TimingSpec& out, std::string& err)
+bool ParseTiming(const json& t, TimingModel& out, std::string& err)
 {
     if (!CheckKeys(t, {"reportIntervalUs", "modeSwitchUs", "patchCheckUs", "spiBytesPerMs", "realTime", "speed",
                        "pageProgramUs", "sectorEraseUs"},
@@ -245,7 +245,7 @@ bool ParseTiming(const json& t, TimingSpec& out, std::string& err)
 
 }  // namespace
 
-bool ParseDeviceSpec(const std::string& strJson, const std::string& strDefaultStem, DeviceSpec& spec,
+bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultStem, DeviceDescription& desc,
                      std::string& err)
 {
     json j;
@@ -260,63 +260,63 @@ bool ParseDeviceSpec(const std::string& strJson, const std::string& strDefaultSt
                        "faults", "timing", "comment"},
                    "device file", err))
         return false;
-    spec = DeviceSpec{};
+    desc = DeviceDescription{};
     if (j.contains("product") && j["product"].is_null())
-        spec.bHasProduct = false;
-    else if (!ReadString(j, "product", spec.strProduct, err))
+        desc.bHasProduct = false;
+    else if (!ReadString(j, "product", desc.strProduct, err))
         return false;
     if (!j.contains("vendorId") || !j.contains("productId")) {
         err = "device file: \"vendorId\" and \"productId\" are required";
         return false;
     }
-    if (!ReadString(j, "serialNumber", spec.strSerialNumber, err) || !ReadInto(j, "vendorId", spec.nVendorId, err) ||
-        !ReadInto(j, "productId", spec.nProductId, err) || !ReadInto(j, "version", spec.nVersion, err) ||
-        !ReadInto(j, "subVersion", spec.nSubVersion, err) || !ReadInto(j, "chipsetType", spec.nChipsetType, err) ||
-        !ReadInto(j, "usage", spec.nUsage, err) || !ReadInto(j, "defaultSerialNumberAddr", spec.nDefaultSerialAddr, err) ||
-        !ReadBool(j, "hidDfu", spec.bHidDfu, err) || !ReadBool(j, "bootLoader", spec.bBootLoader, err) ||
-        !ReadInto(j, "flagOffset", spec.nFlagOffset, err))
+    if (!ReadString(j, "serialNumber", desc.strSerialNumber, err) || !ReadInto(j, "vendorId", desc.nVendorId, err) ||
+        !ReadInto(j, "productId", desc.nProductId, err) || !ReadInto(j, "version", desc.nVersion, err) ||
+        !ReadInto(j, "subVersion", desc.nSubVersion, err) || !ReadInto(j, "chipsetType", desc.nChipsetType, err) ||
+        !ReadInto(j, "usage", desc.nUsage, err) || !ReadInto(j, "defaultSerialNumberAddr", desc.nDefaultSerialAddr, err) ||
+        !ReadBool(j, "hidDfu", desc.bHidDfu, err) || !ReadBool(j, "bootLoader", desc.bBootLoader, err) ||
+        !ReadInto(j, "flagOffset", desc.nFlagOffset, err))
         return false;
 
-    spec.nControllerIndex = static_cast<uint8_t>(spec.nChipsetType >> 8);
+    desc.nControllerIndex = static_cast<uint8_t>(desc.nChipsetType >> 8);
     if (j.contains("controller")) {
         const json& c = j["controller"];
-        if (!CheckKeys(c, {"index", "name"}, "\"controller\"", err) || !ReadInto(c, "index", spec.nControllerIndex, err) ||
-            !ReadString(c, "name", spec.strControllerName, err))
+        if (!CheckKeys(c, {"index", "name"}, "\"controller\"", err) || !ReadInto(c, "index", desc.nControllerIndex, err) ||
+            !ReadString(c, "name", desc.strControllerName, err))
             return false;
     }
 
     std::string chip = "W25Q80DV";
     std::string initial = "firmware";
-    spec.strFlashFile = strDefaultStem + ".flash";
+    desc.strFlashFile = strDefaultStem + ".flash";
     if (j.contains("flash")) {
         const json& f = j["flash"];
         if (!CheckKeys(f, {"chip", "file", "initial", "image"}, "\"flash\"", err) || !ReadString(f, "chip", chip, err) ||
-            !ReadString(f, "file", spec.strFlashFile, err) || !ReadString(f, "initial", initial, err) ||
-            !ReadString(f, "image", spec.strInitialImage, err))
+            !ReadString(f, "file", desc.strFlashFile, err) || !ReadString(f, "initial", initial, err) ||
+            !ReadString(f, "image", desc.strInitialImage, err))
             return false;
     }
-    spec.pChip = FindFlashChipByName(chip);
-    if (!spec.pChip) {
+    desc.pChip = FindFlashChipByName(chip);
+    if (!desc.pChip) {
         err = "\"chip\": unknown flash chip \"" + chip + "\"";
         return false;
     }
     if (initial == "firmware")
-        spec.initialFlash = InitialFlash::Firmware;
+        desc.initialFlash = InitialFlash::Firmware;
     else if (initial == "interrupted")
-        spec.initialFlash = InitialFlash::Interrupted;
+        desc.initialFlash = InitialFlash::Interrupted;
     else if (initial == "erased")
-        spec.initialFlash = InitialFlash::Erased;
+        desc.initialFlash = InitialFlash::Erased;
     else {
         err = "\"initial\": expected \"firmware\", \"interrupted\" or \"erased\"";
         return false;
     }
-    if (spec.nFlagOffset > spec.pChip->nCapacity - 2) {
+    if (desc.nFlagOffset > desc.pChip->nCapacity - 2) {
         err = "\"flagOffset\": outside the flash";
         return false;
     }
-    if (j.contains("faults") && !ParseFaults(j["faults"], spec.faults, err))
+    if (j.contains("faults") && !ParseFaults(j["faults"], desc.faults, err))
         return false;
-    if (j.contains("timing") && !ParseTiming(j["timing"], spec.timing, err))
+    if (j.contains("timing") && !ParseTiming(j["timing"], desc.timing, err))
         return false;
     return true;
 }

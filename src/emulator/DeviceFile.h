@@ -13,7 +13,7 @@
 // it was), halfway through it (the range is torn), or the moment it completes (nothing after it runs).
 enum class FlashCutPhase { Before, During, After };
 
-struct FaultSpec {
+struct FaultPlan {
     // Ordinals, counted from 1 since the device was plugged in: the Nth flash write / read transfer
     // fails with a device error, arrives corrupted, or gets no answer.
     std::set<uint32_t> failWrites, corruptWrites, timeoutWrites;
@@ -37,7 +37,7 @@ struct FaultSpec {
 // Names of the steps at which a device can be unplugged.
 const std::set<std::string>& UnplugSteps();
 
-struct TimingSpec {
+struct TimingModel {
     uint32_t nReportIntervalUs = 1000;   // one 64-byte report per interval and direction
     uint32_t nModeSwitchUs = 20000;      // reboot into DFU or normal mode
     uint32_t nPatchCheckUs = 5000;       // checking a loaded DFU patch
@@ -54,7 +54,7 @@ enum class InitialFlash {
     Erased,        // all 0xFF: boots into recovery
 };
 
-struct DeviceSpec {
+struct DeviceDescription {
     std::string strProduct;
     bool bHasProduct = true;
     std::string strSerialNumber;
@@ -70,14 +70,14 @@ struct DeviceSpec {
     uint8_t nControllerIndex = 0;         // which DFU patch it takes
     std::string strControllerName;
     uint32_t nFlagOffset = 0x3000;
-    const FlashChipSpec* pChip = nullptr;
+    const FlashChipModel* pChip = nullptr;
     std::string strFlashFile;             // relative to the device file's folder; "" in memory only
     InitialFlash initialFlash = InitialFlash::Firmware;
     std::string strInitialImage;          // raw file loaded at offset 0 when the flash is first made
-    FaultSpec faults;
-    TimingSpec timing;
+    FaultPlan faults;
+    TimingModel timing;
 };
 
 // Parses a device file. strDefaultStem names the flash file when the file names none (<stem>.flash).
-bool ParseDeviceSpec(const std::string& strJson, const std::string& strDefaultStem, DeviceSpec& spec,
+bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultStem, DeviceDescription& desc,
                      std::string& strError);

@@ -19,13 +19,13 @@ constexpr int64_t kNever = INT64_MAX;
 // More than the longest transfer (1 + 1,057 reports), so that a reading host never loses any.
 constexpr size_t kMaxQueuedReports = 4096;
 
-FlashChipSpec TimedChip(const DeviceSpec& spec)
+FlashChipModel TimedChip(const DeviceDescription& desc)
 {
-    FlashChipSpec chip = *spec.pChip;
-    if (spec.timing.nPageProgramUs >= 0)
-        chip.nPageProgramUs = static_cast<uint32_t>(spec.timing.nPageProgramUs);
-    if (spec.timing.nSectorEraseUs >= 0)
-        chip.nSectorEraseUs = static_cast<uint32_t>(spec.timing.nSectorEraseUs);
+    FlashChipModel chip = *desc.pChip;
+    if (desc.timing.nPageProgramUs >= 0)
+        chip.nPageProgramUs = static_cast<uint32_t>(desc.timing.nPageProgramUs);
+    if (desc.timing.nSectorEraseUs >= 0)
+        chip.nSectorEraseUs = static_cast<uint32_t>(desc.timing.nSectorEraseUs);
     return chip;
 }
 
@@ -38,24 +38,24 @@ bool AllErased(const uint8_t* p, uint32_t n)
 }
 
 // A stand-in firmware: a short text header, then bytes that are neither blank nor a pattern.
-void MakeFirmware(const DeviceSpec& spec, std::vector<uint8_t>& flash, bool bFlagSet)
+void MakeFirmware(const DeviceDescription& desc, std::vector<uint8_t>& flash, bool bFlagSet)
 {
     const uint32_t size = std::min<uint32_t>(64 * 1024, static_cast<uint32_t>(flash.size()));
-    const std::string tag = "ZELFW " + spec.strProduct + " " + spec.strSerialNumber;
+    const std::string tag = "ZELFW " + desc.strProduct + " " + desc.strSerialNumber;
     uint32_t state = Crc32(reinterpret_cast<const uint8_t*>(tag.data()), tag.size());
     for (uint32_t i = 0; i < size; ++i) {
         state = state * 1103515245u + 12345u;
         flash[i] = static_cast<uint8_t>(state >> 16);
     }
     std::memcpy(flash.data(), tag.data(), std::min<size_t>(tag.size(), size));
-    flash[spec.nFlagOffset] = bFlagSet ? 0xAA : 0xFF;
-    flash[spec.nFlagOffset + 1] = bFlagSet ? 0xAA : 0xFF;
+    flash[desc.nFlagOffset] = bFlagSet ? 0xAA : 0xFF;
+    flash[desc.nFlagOffset + 1] = bFlagSet ? 0xAA : 0xFF;
 }
 
 }  // namespace
 
-CEmulatedDevice::CEmulatedDevice(const DeviceSpec& spec, std::string strFlashPath)
-    : m_spec(spec), m_strFlashPath(std::move(strFlashPath)), m_flash(TimedChip(spec)),
+CEmulatedDevice::CEmulatedDevice(const DeviceDescription& desc, std::string strFlashPath)
+    : m_desc(desc), m_strFlashPath(std::move(strFlashPath)), m_flash(TimedChip(desc)),
       m_realStart(std::chrono::steady_clock::now())
 {
     std::vector<uint8_t>& flash = m_flash.MutableContents();
@@ -69,21 +69,21 @@ CEmulatedDevice::CEmulatedDevice(const DeviceSpec& spec, std::string strFlashPat
     }
     if (!bLoaded) {
         std::ifstream image;
-        if (!m_spec.strInitialImage.empty())
-            image.open(m_spec.strInitialImage, std::ios::binary);
+        if (!m_desc.strInitialImage.empty())
+            image.open(m_desc.strInitialImage, std::ios::binary);
         if (image.is_open())
             image.read(reinterpret_cast<char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
-        else if (m_spec.initialFlash != InitialFlash::Erased)
-            MakeFirmware(m_spec, flash, m_spec.initialFlash == InitialFlash::Firmware);
+        else if (m_desc.initialFlash != InitialFlash::Erased)
+            MakeFirmware(m_desc, flash, m_desc.initialFlash == InitialFlash::Firmware);
         if (!m_strFlashPath.empty()) {
             std::ofstream out(m_strFlashPath, std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(flash.size()));
         }
     }
     m_flash.TakeDirtySectors();
-    m_nRefuseDfu = m_spec.faults.nRefuseDfu;
-    m_nRefuseNormal = m_spec.faults.nRefuseNormal;
-    m_nFlashIdFails = m_spec.faults.nFlashIdFails;
+    m_nRefuseDfu = m_desc.faults.nRefuseDfu;
+    m_nRefuseNormal = m_desc.faults.nRefuseNormal;
+    m_nFlashIdFails = m_desc.faults.nFlashIdFails;
     Boot(0);
 }
 
@@ -133,7 +133,7 @@ int CEmulatedDevice::Write(uint64_t nLink, const uint8_t* pReport)
         if (!m_bPlugged || !m_links.count(nLink))
             return -1;
         CatchUpRealTime();
-        const int64_t slot = Grid(std::max(m_now, m_lastOut + m_spec.timing.nReportIntervalUs));
+        const int64_t slot = Grid(std::max(m_now, m_lastOut + m_desc.timing.nReportIntervalUs));
         RunWorkBefore(std::min(slot, m_unplugAt));
         if (m_unplugAt <= slot) {
             PowerCut(m_unplugAt);
@@ -213,12 +213,12 @@ void CEmulatedDevice::Unplug()
     PowerCut(t);
 }
 
-bool CEmulatedDevice::Replug(const FaultSpec& faults)
+bool CEmulatedDevice::Replug(const FaultPlan& faults)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bPlugged)
         return false;
-    m_spec.faults = faults;
+    m_desc.faults = faults;
     m_links.clear();
     m_work.clear();
     m_xfer = Transfer{};
@@ -240,7 +240,7 @@ bool CEmulatedDevice::Replug(const FaultSpec& faults)
 
 int64_t CEmulatedDevice::Grid(int64_t t) const
 {
-    const int64_t interval = m_spec.timing.nReportIntervalUs;
+    const int64_t interval = m_desc.timing.nReportIntervalUs;
     if (t <= 0)
         return 0;
     return (t + interval - 1) / interval * interval;
@@ -293,29 +293,29 @@ void CEmulatedDevice::ExecuteFront()
 
 void CEmulatedDevice::CatchUpRealTime()
 {
-    if (!m_spec.timing.bRealTime)
+    if (!m_desc.timing.bRealTime)
         return;
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_realStart);
-    m_now = std::max(m_now, static_cast<int64_t>(static_cast<double>(elapsed.count()) * m_spec.timing.dSpeed));
+    m_now = std::max(m_now, static_cast<int64_t>(static_cast<double>(elapsed.count()) * m_desc.timing.dSpeed));
 }
 
 void CEmulatedDevice::PaceRealTime()
 {
-    if (!m_spec.timing.bRealTime)
+    if (!m_desc.timing.bRealTime)
         return;
     int64_t now = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         now = m_now;
     }
-    const auto target = m_realStart + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(now) / m_spec.timing.dSpeed));
+    const auto target = m_realStart + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(now) / m_desc.timing.dSpeed));
     std::this_thread::sleep_until(target);
 }
 
 void CEmulatedDevice::CountReport(int64_t t)
 {
     ++m_nReports;
-    if (m_spec.faults.nUnplugAfterReports && m_nReports == m_spec.faults.nUnplugAfterReports)
+    if (m_desc.faults.nUnplugAfterReports && m_nReports == m_desc.faults.nUnplugAfterReports)
         m_unplugAt = std::min(m_unplugAt, t);
 }
 
@@ -338,7 +338,7 @@ void CEmulatedDevice::EnqueueIn(const uint8_t* pReport, int64_t nReady)
         Deliver(pReport, nReady);
         return;
     }
-    const FaultSpec& faults = m_spec.faults;
+    const FaultPlan& faults = m_desc.faults;
     const uint32_t n = static_cast<uint32_t>(++m_nResponses);
     if (faults.dropResponses.count(n))
         return;
@@ -357,7 +357,7 @@ void CEmulatedDevice::EnqueueIn(const uint8_t* pReport, int64_t nReady)
 
 void CEmulatedDevice::Deliver(const uint8_t* pReport, int64_t nReady)
 {
-    const int64_t deliver = Grid(std::max(nReady, m_lastIn + m_spec.timing.nReportIntervalUs));
+    const int64_t deliver = Grid(std::max(nReady, m_lastIn + m_desc.timing.nReportIntervalUs));
     m_lastIn = deliver;
     ++m_stats.nReportsIn;
     CountReport(deliver);
@@ -391,13 +391,13 @@ ResponseHeader CEmulatedDevice::ResponseFor(uint8_t nSeq, uint8_t nCommand, uint
 Identity CEmulatedDevice::CurrentIdentity() const
 {
     Identity id;
-    id.nVendorId = m_spec.nVendorId;
-    id.nProductId = m_spec.nProductId;
+    id.nVendorId = m_desc.nVendorId;
+    id.nProductId = m_desc.nProductId;
     id.nVersion = m_mode == MODE_RECOVERY ? 0 : m_nFirmwareVersion;
-    id.nSubVersion = m_spec.nSubVersion;
-    id.nChipsetType = m_spec.nChipsetType;
-    id.nDefaultSerialAddr = m_spec.nDefaultSerialAddr;
-    id.nCapabilities = (m_spec.bHidDfu ? kCapHidDfu : 0) | (m_spec.bBootLoader ? kCapBootLoader : 0);
+    id.nSubVersion = m_desc.nSubVersion;
+    id.nChipsetType = m_desc.nChipsetType;
+    id.nDefaultSerialAddr = m_desc.nDefaultSerialAddr;
+    id.nCapabilities = (m_desc.bHidDfu ? kCapHidDfu : 0) | (m_desc.bBootLoader ? kCapBootLoader : 0);
     id.nMode = m_mode;
     return id;
 }
@@ -431,9 +431,9 @@ bool CEmulatedDevice::TakeRefusal(int& nCounter)
 
 bool CEmulatedDevice::StepReached(const char* pszStep, uint64_t& nCounter)
 {
-    if (m_spec.faults.strUnplugStep != pszStep)
+    if (m_desc.faults.strUnplugStep != pszStep)
         return false;
-    return ++nCounter == m_spec.faults.nUnplugStepCount;
+    return ++nCounter == m_desc.faults.nUnplugStepCount;
 }
 
 void CEmulatedDevice::HandleOut(const uint8_t* pReport, int64_t t)
@@ -472,7 +472,7 @@ void CEmulatedDevice::AbortTransaction(int64_t t)
 
 void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInline, int64_t t)
 {
-    const uint32_t switchUs = m_spec.timing.nModeSwitchUs;
+    const uint32_t switchUs = m_desc.timing.nModeSwitchUs;
     switch (h.nCommand) {
     case CMD_IDENTIFY: {
         uint8_t payload[kIdentitySize];
@@ -486,7 +486,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
     case CMD_ENTER_DFU: {
         if (IsDfuMode(m_mode))
             return Respond(h, ST_OK, t);
-        if (!m_spec.bHidDfu || !m_spec.bBootLoader)
+        if (!m_desc.bHidDfu || !m_desc.bBootLoader)
             return Respond(h, ST_NOT_SUPPORTED, t);
         if (TakeRefusal(m_nRefuseDfu))
             return Respond(h, ST_REFUSED, t);
@@ -502,7 +502,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
         return;
     }
     case CMD_LOAD_PATCH: {
-        if (!m_spec.bHidDfu)
+        if (!m_desc.bHidDfu)
             return Respond(h, ST_NOT_SUPPORTED, t);
         if (h.arg1 == 0 || h.arg1 > kMaxPatchTransfer)
             return Respond(h, ST_BAD_PARAMETER, t);
@@ -585,9 +585,9 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
         m_xfer.nCrc = h.arg2;
         m_xfer.nFlags = h.arg3;
         m_xfer.data.assign(length, 0);
-        m_xfer.bFail = m_spec.faults.failWrites.count(n) > 0;
-        m_xfer.bTimeout = m_spec.faults.timeoutWrites.count(n) > 0;
-        m_xfer.bCorrupt = m_spec.faults.corruptWrites.count(n) > 0;
+        m_xfer.bFail = m_desc.faults.failWrites.count(n) > 0;
+        m_xfer.bTimeout = m_desc.faults.timeoutWrites.count(n) > 0;
+        m_xfer.bCorrupt = m_desc.faults.corruptWrites.count(n) > 0;
         m_xfer.bUnplugHalfway = StepReached("write", m_nWriteSteps);
         m_xfer.bWholeSector = !(h.arg3 & kWriteProgramOnly) && offset % sector == 0 && length == sector;
         if (m_xfer.bWholeSector && !m_xfer.bFail && !m_xfer.bTimeout) {
@@ -620,8 +620,8 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
         w.nLength = count;
         w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
         // Fault flags ride in the spare source field: 1 fail, 2 corrupt, 4 time out, 8 unplug.
-        w.nSource = (m_spec.faults.failReads.count(n) ? 1u : 0u) | (m_spec.faults.corruptReads.count(n) ? 2u : 0u) |
-                    (m_spec.faults.timeoutReads.count(n) ? 4u : 0u) | (StepReached("read", m_nReadSteps) ? 8u : 0u);
+        w.nSource = (m_desc.faults.failReads.count(n) ? 1u : 0u) | (m_desc.faults.corruptReads.count(n) ? 2u : 0u) |
+                    (m_desc.faults.timeoutReads.count(n) ? 4u : 0u) | (StepReached("read", m_nReadSteps) ? 8u : 0u);
         Push(std::move(w));
         return;
     }
@@ -676,7 +676,7 @@ void CEmulatedDevice::CompleteTransfer(int64_t t)
     if (x.kind == TransferKind::Patch) {
         if (!bCrcOk)
             return Respond(h, ST_CRC_MISMATCH, t);
-        switch (CheckDfuPatch(x.data.data(), x.nLength, m_spec.nControllerIndex, m_spec.strControllerName)) {
+        switch (CheckDfuPatch(x.data.data(), x.nLength, m_desc.nControllerIndex, m_desc.strControllerName)) {
         case DfuPatchCheck::Damaged: return Respond(h, ST_PATCH_DAMAGED, t);
         case DfuPatchCheck::OtherController: return Respond(h, ST_PATCH_REJECTED, t);
         case DfuPatchCheck::Accepted: break;
@@ -685,9 +685,9 @@ void CEmulatedDevice::CompleteTransfer(int64_t t)
             return Respond(h, ST_OK, t);
         if (TakeRefusal(m_nRefuseDfu))
             return Respond(h, ST_REFUSED, t);
-        const int64_t ready = t + m_spec.timing.nPatchCheckUs;
+        const int64_t ready = t + m_desc.timing.nPatchCheckUs;
         if (StepReached("patch", m_nPatches))
-            m_unplugAt = std::min<int64_t>(m_unplugAt, ready + m_spec.timing.nModeSwitchUs / 2);
+            m_unplugAt = std::min<int64_t>(m_unplugAt, ready + m_desc.timing.nModeSwitchUs / 2);
         Work w;
         w.kind = WorkKind::Switch;
         w.nReady = ready;
@@ -718,7 +718,7 @@ void CEmulatedDevice::CompleteTransfer(int64_t t)
 
 int64_t CEmulatedDevice::SpiReadUs(uint32_t nBytes) const
 {
-    return 5 + static_cast<int64_t>(nBytes) * 1000 / m_spec.timing.nSpiBytesPerMs;
+    return 5 + static_cast<int64_t>(nBytes) * 1000 / m_desc.timing.nSpiBytesPerMs;
 }
 
 uint8_t CEmulatedDevice::Opcode(int index, uint8_t fallback) const
@@ -730,8 +730,8 @@ uint8_t CEmulatedDevice::Opcode(int index, uint8_t fallback) const
 // otherwise a cut during or after it is armed once it has started (CutFlashOp).
 bool CEmulatedDevice::FlashOpCut(int64_t s)
 {
-    m_bCutThisOp = ++m_nFlashOps == m_spec.faults.nUnplugAtFlashOp;
-    if (!m_bCutThisOp || m_spec.faults.unplugFlashOpPhase != FlashCutPhase::Before)
+    m_bCutThisOp = ++m_nFlashOps == m_desc.faults.nUnplugAtFlashOp;
+    if (!m_bCutThisOp || m_desc.faults.unplugFlashOpPhase != FlashCutPhase::Before)
         return false;
     m_unplugAt = std::min(m_unplugAt, s);
     return true;
@@ -742,7 +742,7 @@ void CEmulatedDevice::CutFlashOp(int64_t s)
     if (!m_bCutThisOp)
         return;
     const int64_t end = m_flash.BusyUntil();
-    const int64_t cut = m_spec.faults.unplugFlashOpPhase == FlashCutPhase::After ? end : s + (end - s) / 2;
+    const int64_t cut = m_desc.faults.unplugFlashOpPhase == FlashCutPhase::After ? end : s + (end - s) / 2;
     m_unplugAt = std::min(m_unplugAt, cut);
 }
 
@@ -757,7 +757,7 @@ void CEmulatedDevice::DoErase(const Work& w, int64_t s)
     }
     ++m_nErases;
     ++m_stats.nErases;
-    if (m_spec.faults.strUnplugStep == "erase" && m_nErases == m_spec.faults.nUnplugStepCount)
+    if (m_desc.faults.strUnplugStep == "erase" && m_nErases == m_desc.faults.nUnplugStepCount)
         m_unplugAt = std::min(m_unplugAt, s + (m_flash.BusyUntil() - s) / 2);
     CutFlashOp(s);
 }
@@ -775,7 +775,7 @@ void CEmulatedDevice::DoProgram(const Work& w, int64_t s)
     }
     ++m_nPrograms;
     ++m_stats.nPrograms;
-    if (m_spec.faults.strUnplugStep == "program" && m_nPrograms == m_spec.faults.nUnplugStepCount)
+    if (m_desc.faults.strUnplugStep == "program" && m_nPrograms == m_desc.faults.nUnplugStepCount)
         m_unplugAt = std::min(m_unplugAt, s + (m_flash.BusyUntil() - s) / 2);
     CutFlashOp(s);
 }
@@ -916,7 +916,7 @@ void CEmulatedDevice::DoSwitch(const Work& w, int64_t s)
     }
     uint8_t report[kReportSize];
     EncodeResponse(report, ResponseFor(w.resp.nSeq, w.resp.nCommand, ST_OK), nullptr, 0);
-    EnqueueIn(report, s + m_spec.timing.nModeSwitchUs);
+    EnqueueIn(report, s + m_desc.timing.nModeSwitchUs);
 }
 
 void CEmulatedDevice::Boot(int64_t t)
@@ -924,7 +924,7 @@ void CEmulatedDevice::Boot(int64_t t)
     // The firmware runs only when the flag word says the last download completed.
     uint8_t flag[2] = {0, 0};
     m_flash.Settle(t);
-    const bool ok = m_flash.Read(CSpiFlash::OPC_READ, m_spec.nFlagOffset, flag, 2, t);
+    const bool ok = m_flash.Read(CSpiFlash::OPC_READ, m_desc.nFlagOffset, flag, 2, t);
     m_mode = ok && flag[0] == 0xAA && flag[1] == 0xAA ? MODE_NORMAL : MODE_RECOVERY;
     m_setup = FlashSetup{};
     m_nFirmwareVersion = FirmwareVersion();
@@ -944,7 +944,7 @@ uint32_t CEmulatedDevice::FirmwareVersion() const
             GetLe32(r + 32) == Crc32(r, 32))
             return GetLe32(r + 16);
     }
-    return m_spec.nVersion;
+    return m_desc.nVersion;
 }
 
 bool CEmulatedDevice::DefaultSetup(uint32_t nJedecId)

@@ -10,7 +10,7 @@
 #pragma once
 
 #include "device/zelhid/Protocol.h"
-#include "emulator/DeviceSpec.h"
+#include "emulator/DeviceFile.h"
 #include "emulator/SpiFlash.h"
 
 #include <chrono>
@@ -26,13 +26,13 @@
 class CEmulatedDevice {
 public:
     // strFlashPath: where the flash contents persist ("" keeps them in memory only). An existing file
-    // is read (as much as fits); otherwise the initial contents of the spec are made and written.
-    CEmulatedDevice(const DeviceSpec& spec, std::string strFlashPath);
+    // is read (as much as fits); otherwise the initial contents of the desc are made and written.
+    CEmulatedDevice(const DeviceDescription& desc, std::string strFlashPath);
     ~CEmulatedDevice();
     CEmulatedDevice(const CEmulatedDevice&) = delete;
     CEmulatedDevice& operator=(const CEmulatedDevice&) = delete;
 
-    const DeviceSpec& Spec() const { return m_spec; }
+    const DeviceDescription& Description() const { return m_desc; }
 
     // A host handle on the device's HID interface; every open link receives every input report.
     // 0 when the device is unplugged.
@@ -49,7 +49,7 @@ public:
     // A device that was pulled out is plugged in again: it boots from its flash as it was left, its
     // earlier links stay dead, and its counters and faults start afresh with these. False when it is
     // still plugged in.
-    bool Replug(const FaultSpec& faults);
+    bool Replug(const FaultPlan& faults);
     // Called once, without the device's lock, when a fault pulls the device out.
     void SetUnplugHandler(std::function<void()> fn);
 
@@ -152,7 +152,7 @@ private:
     void Persist();
 
     std::mutex m_mutex;
-    DeviceSpec m_spec;
+    DeviceDescription m_desc;
     std::string m_strFlashPath;
     CSpiFlash m_flash;
     std::function<void()> m_onUnplug;

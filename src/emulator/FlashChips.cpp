@@ -6,7 +6,7 @@
 namespace {
 
 // Typical times from the parts' datasheets (page program of 256 bytes, 4 KB / 32 KB / 64 KB / chip erase).
-const FlashChipSpec kChips[] = {
+const FlashChipModel kChips[] = {
     {"W25X40CL", "Winbond", 0xEF3013, 512 * 1024, 800, 60000, 120000, 200000, 1000000},
     {"W25Q40BV", "Winbond", 0xEF4013, 512 * 1024, 700, 30000, 120000, 150000, 1000000},
     {"W25Q80DV", "Winbond", 0xEF4014, 1024 * 1024, 700, 45000, 120000, 150000, 2000000},
@@ -47,14 +47,14 @@ bool EqualNoCase(std::string_view a, std::string_view b)
 
 }  // namespace
 
-const FlashChipSpec* BuiltInFlashChips()
+const FlashChipModel* BuiltInFlashChips()
 {
     return kChips;
 }
 
-const FlashChipSpec* FindFlashChipByName(std::string_view name)
+const FlashChipModel* FindFlashChipByName(std::string_view name)
 {
-    for (const FlashChipSpec* p = kChips; p->pszName; ++p) {
+    for (const FlashChipModel* p = kChips; p->pszName; ++p) {
         const std::string full = std::string(p->pszVendor) + " " + p->pszName;
         if (EqualNoCase(name, p->pszName) || EqualNoCase(name, full))
             return p;
@@ -62,9 +62,9 @@ const FlashChipSpec* FindFlashChipByName(std::string_view name)
     return nullptr;
 }
 
-const FlashChipSpec* FindFlashChipByJedec(uint32_t nJedecId)
+const FlashChipModel* FindFlashChipByJedec(uint32_t nJedecId)
 {
-    for (const FlashChipSpec* p = kChips; p->pszName; ++p)
+    for (const FlashChipModel* p = kChips; p->pszName; ++p)
         if (p->nJedecId == nJedecId)
             return p;
     return nullptr;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-struct FlashChipSpec {
+struct FlashChipModel {
     const char* pszName;        // part name, e.g. "W25Q80DV"
     const char* pszVendor;
     uint32_t nJedecId;          // manufacturer << 16 | memory type << 8 | capacity code
@@ -20,7 +20,7 @@ constexpr uint32_t kFlashPageSize = 256;
 constexpr uint32_t kFlashSectorSize = 4096;
 
 // Every chip of the catalogue, ending with a record whose name is null.
-const FlashChipSpec* BuiltInFlashChips();
+const FlashChipModel* BuiltInFlashChips();
 // By part name, with or without the vendor ("W25Q80DV", "Winbond W25Q80DV"; case ignored), or null.
-const FlashChipSpec* FindFlashChipByName(std::string_view name);
-const FlashChipSpec* FindFlashChipByJedec(uint32_t nJedecId);
+const FlashChipModel* FindFlashChipByName(std::string_view name);
+const FlashChipModel* FindFlashChipByJedec(uint32_t nJedecId);

@@ -56,26 +56,26 @@ std::shared_ptr<CEmulatedDevice> CSimFolder::Plug(const std::string& strPath, st
     std::stringstream text;
     text << in.rdbuf();
     const fs::path file(strPath);
-    DeviceSpec spec;
-    if (!ParseDeviceSpec(text.str(), file.stem().string(), spec, strError))
+    DeviceDescription desc;
+    if (!ParseDeviceFile(text.str(), file.stem().string(), desc, strError))
         return nullptr;
     // QUILLON_SIM_REALTIME=1 paces every device in real time (demos), whatever its file says.
     if (const char* pace = std::getenv("QUILLON_SIM_REALTIME"); pace && *pace && std::string(pace) != "0")
-        spec.timing.bRealTime = true;
+        desc.timing.bRealTime = true;
     const fs::path folder = file.parent_path();
     auto resolve = [&](const std::string& name) {
         return fs::path(name).is_absolute() ? name : (folder / name).string();
     };
-    if (!spec.strInitialImage.empty()) {
-        spec.strInitialImage = resolve(spec.strInitialImage);
+    if (!desc.strInitialImage.empty()) {
+        desc.strInitialImage = resolve(desc.strInitialImage);
         std::error_code ec;
-        if (!fs::is_regular_file(spec.strInitialImage, ec)) {
-            strError = "\"image\": no such file: " + spec.strInitialImage;
+        if (!fs::is_regular_file(desc.strInitialImage, ec)) {
+            strError = "\"image\": no such file: " + desc.strInitialImage;
             return nullptr;
         }
     }
-    const std::string flashPath = spec.strFlashFile.empty() ? std::string() : resolve(spec.strFlashFile);
-    auto device = std::make_shared<CEmulatedDevice>(spec, flashPath);
+    const std::string flashPath = desc.strFlashFile.empty() ? std::string() : resolve(desc.strFlashFile);
+    auto device = std::make_shared<CEmulatedDevice>(desc, flashPath);
     // A fault that pulls the device out takes its file away, as a hand would.
     device->SetUnplugHandler([strPath] {
         const std::string parked = strPath + ".unplugged";

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-CSpiFlash::CSpiFlash(const FlashChipSpec& spec)
-    : m_spec(spec), m_data(spec.nCapacity, 0xFF), m_dirty(spec.nCapacity / kFlashSectorSize + 1, false)
+CSpiFlash::CSpiFlash(const FlashChipModel& desc)
+    : m_desc(desc), m_data(desc.nCapacity, 0xFF), m_dirty(desc.nCapacity / kFlashSectorSize + 1, false)
 {
 }
 
@@ -42,23 +42,23 @@ bool CSpiFlash::Erase(uint8_t opcode, uint32_t nAddress, int64_t now)
     case OPC_SE:
         op.nAddress = nAddress & ~(kFlashSectorSize - 1);
         op.nLength = kFlashSectorSize;
-        duration = m_spec.nSectorEraseUs;
+        duration = m_desc.nSectorEraseUs;
         break;
     case OPC_BE32:
         op.nAddress = nAddress & ~(32u * 1024 - 1);
         op.nLength = std::min(32u * 1024, Capacity());
-        duration = m_spec.nBlock32EraseUs;
+        duration = m_desc.nBlock32EraseUs;
         break;
     case OPC_BE64:
         op.nAddress = nAddress & ~(64u * 1024 - 1);
         op.nLength = std::min(64u * 1024, Capacity());
-        duration = m_spec.nBlock64EraseUs;
+        duration = m_desc.nBlock64EraseUs;
         break;
     case OPC_CE:
     case OPC_CE2:
         op.nAddress = 0;
         op.nLength = Capacity();
-        duration = m_spec.nChipEraseUs;
+        duration = m_desc.nChipEraseUs;
         break;
     default:
         return false;
@@ -87,7 +87,7 @@ bool CSpiFlash::Program(uint8_t opcode, uint32_t nAddress, const uint8_t* pData,
     ++m_nPrograms;
     const uint32_t programmed = std::min(nLength, kFlashPageSize);
     // A short program takes proportionally less than a full page, with a fixed part.
-    const int64_t duration = static_cast<int64_t>(m_spec.nPageProgramUs) * (8 + programmed) / (8 + kFlashPageSize);
+    const int64_t duration = static_cast<int64_t>(m_desc.nPageProgramUs) * (8 + programmed) / (8 + kFlashPageSize);
     Start(op, duration, now);
     return true;
 }
@@ -112,7 +112,7 @@ uint32_t CSpiFlash::ReadJedecId(uint8_t opcode, int64_t now)
 {
     if (IsBusy(now) || opcode != OPC_RDID)
         return 0xFFFFFF;
-    return m_spec.nJedecId;
+    return m_desc.nJedecId;
 }
 
 uint8_t CSpiFlash::ReadStatus(int64_t now)

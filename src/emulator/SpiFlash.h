@@ -23,10 +23,10 @@ public:
         OPC_BE64 = 0xD8,
     };
 
-    explicit CSpiFlash(const FlashChipSpec& spec);
+    explicit CSpiFlash(const FlashChipModel& desc);
 
-    const FlashChipSpec& Spec() const { return m_spec; }
-    uint32_t Capacity() const { return m_spec.nCapacity; }
+    const FlashChipModel& Description() const { return m_desc; }
+    uint32_t Capacity() const { return m_desc.nCapacity; }
 
     // Each call is one SPI transaction at time `now`; false when the chip ignores it (busy, no write
     // enable, unknown opcode). Programs and erases run until BusyUntil().
@@ -71,7 +71,7 @@ private:
     void Apply(double fraction);
     void MarkDirty(uint32_t nAddress, uint32_t nLength);
 
-    FlashChipSpec m_spec;
+    FlashChipModel m_desc;
     std::vector<uint8_t> m_data;
     std::vector<bool> m_dirty;
     bool m_bWel = false;

@@ -88,7 +88,7 @@ const char* PhaseName(FlashCutPhase phase)
     return "?";
 }
 
-std::string DescribeFaults(const FaultSpec& f)
+std::string DescribeFaults(const FaultPlan& f)
 {
     std::ostringstream out;
     if (f.nUnplugAfterReports)
@@ -107,7 +107,7 @@ std::string DescribeFaults(const FaultSpec& f)
     return out.str();
 }
 
-uint32_t FaultCount(const FaultSpec& f)
+uint32_t FaultCount(const FaultPlan& f)
 {
     return static_cast<uint32_t>(f.failWrites.size() + f.timeoutWrites.size() + f.corruptWrites.size() +
                                  f.dropResponses.size() + f.duplicateResponses.size() + f.staleResponses.size() +
@@ -235,14 +235,14 @@ CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strD
     std::stringstream text;
     text << in.rdbuf();
     std::string error;
-    if (!ParseDeviceSpec(text.str(), "za1200", m_spec, error)) {
+    if (!ParseDeviceFile(text.str(), "za1200", m_desc, error)) {
         std::fprintf(stderr, "campaign: examples/sim/za1200.json: %s\n", error.c_str());
         std::abort();
     }
-    m_spec.strFlashFile.clear();
-    m_spec.initialFlash = InitialFlash::Erased;
-    m_spec.faults = FaultSpec{};
-    m_spec.timing.bRealTime = false;
+    m_desc.strFlashFile.clear();
+    m_desc.initialFlash = InitialFlash::Erased;
+    m_desc.faults = FaultPlan{};
+    m_desc.timing.bRealTime = false;
 
     for (int s = 0; s < kStartStates; ++s) {
         RunPlan clean;
@@ -277,7 +277,7 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
     const uint64_t nResponses = census.nResponses + 4;
     for (uint64_t i = 0; i < nCuts; ++i) {
         SessionPlan session;
-        FaultSpec& f = session.faults;
+        FaultPlan& f = session.faults;
         if (Chance(rng, 0.6)) {
             f.nUnplugAfterReports = Draw(rng, 1, nReports);
         } else {
@@ -311,7 +311,7 @@ std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start) const
 {
     std::vector<RunPlan> plans;
     const Census& census = CleanCensus(start);
-    auto add = [&](const FaultSpec& faults) {
+    auto add = [&](const FaultPlan& faults) {
         RunPlan plan;
         plan.nSeed = plans.size();
         plan.start = start;
@@ -320,13 +320,13 @@ std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start) const
     };
     // One past the last report: the cut that comes when the download is over.
     for (uint64_t n = 1; n <= census.nReports + 1; ++n) {
-        FaultSpec faults;
+        FaultPlan faults;
         faults.nUnplugAfterReports = n;
         add(faults);
     }
     for (uint64_t n = 1; n <= census.nFlashOps; ++n)
         for (FlashCutPhase phase : {FlashCutPhase::Before, FlashCutPhase::During, FlashCutPhase::After}) {
-            FaultSpec faults;
+            FaultPlan faults;
             faults.nUnplugAtFlashOp = static_cast<uint32_t>(n);
             faults.unplugFlashOpPhase = phase;
             add(faults);
@@ -347,7 +347,7 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
     const std::string path(path16.begin(), path16.end());
 
     // The device, holding its starting contents, plugged in with the first session's faults.
-    auto device = std::make_shared<CEmulatedDevice>(m_spec, std::string());
+    auto device = std::make_shared<CEmulatedDevice>(m_desc, std::string());
     std::vector<uint8_t> start = plan.start == StartState::Garbage ? RandomBytes(rng, kEarlierSize) : m_earlier;
     if (plan.start == StartState::FlagCleared)
         start[kFlagOffset] = start[kFlagOffset + 1] = 0xFF;
@@ -414,7 +414,7 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
     env.pNotifier = &notifier;
 
     const size_t nSessions = plan.sessions.size() + 1;
-    auto faultsOf = [&](size_t i) { return i < plan.sessions.size() ? plan.sessions[i].faults : FaultSpec{}; };
+    auto faultsOf = [&](size_t i) { return i < plan.sessions.size() ? plan.sessions[i].faults : FaultPlan{}; };
     CEmulatedDevice::Stats statsAtPlug = device->GetStats();
     device->Replug(faultsOf(0));
 
@@ -481,7 +481,7 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
                 device->Unplug();
                 notify(DBT_DEVICEREMOVECOMPLETE);
             }
-            device->Replug(FaultSpec{});
+            device->Replug(FaultPlan{});
             notify(DBT_DEVICEARRIVAL);
         };
         const size_t nTraceBefore = session.TraceTexts().size();
@@ -539,7 +539,7 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
             // Power off and on: the device must come up running the new image.
             const CEmulatedDevice::Stats stats = device->GetStats();
             device->Unplug();
-            device->Replug(FaultSpec{});
+            device->Replug(FaultPlan{});
             if (device->Mode() != zelproto::MODE_NORMAL)
                 violation(i, "I2: after a power cycle the device does not boot (flag " + FlagText(flash) + ")");
             if (pCensus != nullptr) {

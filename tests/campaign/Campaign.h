@@ -12,7 +12,7 @@
 // A run is reproduced from its seed alone: RandomPlan(seed) gives the same plan every time.
 #pragma once
 
-#include "emulator/DeviceSpec.h"
+#include "emulator/DeviceFile.h"
 
 #include <cstdint>
 #include <string>
@@ -34,7 +34,7 @@ bool ParsePlanted(const std::string& name, Planted& planted);
 
 // One plug-in of the device and one download started in it.
 struct SessionPlan {
-    FaultSpec faults;
+    FaultPlan faults;
     // During the first retry pause the cable is pulled (if the device is still there) and put back.
     bool bReplugInPause = false;
 };
@@ -91,7 +91,7 @@ private:
     std::string m_strImagePath;
     std::vector<uint8_t> m_image;
     std::vector<uint8_t> m_earlier;
-    DeviceSpec m_spec;
+    DeviceDescription m_desc;
     Census m_census[kStartStates];
 };
 

@@ -16,16 +16,16 @@ namespace {
 
 constexpr uint32_t kSector = 0x5000;
 
-DeviceSpec Za1200()
+DeviceDescription Za1200()
 {
     std::ifstream in(QUILLON_SOURCE_DIR "/examples/sim/za1200.json");
     std::stringstream text;
     text << in.rdbuf();
-    DeviceSpec spec;
+    DeviceDescription desc;
     std::string error;
-    EXPECT_TRUE(ParseDeviceSpec(text.str(), "za1200", spec, error)) << error;
-    spec.strFlashFile.clear();
-    return spec;
+    EXPECT_TRUE(ParseDeviceFile(text.str(), "za1200", desc, error)) << error;
+    desc.strFlashFile.clear();
+    return desc;
 }
 
 std::unique_ptr<CZelHidDevice> Connect(const std::shared_ptr<CEmulatedDevice>& device)
@@ -42,7 +42,7 @@ struct Plugged {
     std::unique_ptr<CZelHidDevice> host;
 };
 
-Plugged PlugWith(const FaultSpec& faults)
+Plugged PlugWith(const FaultPlan& faults)
 {
     Plugged p;
     p.device = std::make_shared<CEmulatedDevice>(Za1200(), std::string());
@@ -94,7 +94,7 @@ TEST(EmulatorFlashOpCut, LeavesTheRangeAsThePhaseSays)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.nOp) + " " + c.pszExpected);
-        FaultSpec faults;
+        FaultPlan faults;
         faults.nUnplugAtFlashOp = c.nOp;
         faults.unplugFlashOpPhase = c.phase;
         Plugged p = PlugWith(faults);
@@ -130,10 +130,10 @@ TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
 {
     struct Case {
         const char* pszName;
-        FaultSpec faults;
+        FaultPlan faults;
         bool bFirst, bSecond;
     };
-    FaultSpec drop, duplicate, stale, flipSeq, flipStatus, flipPayload, flipCheck;
+    FaultPlan drop, duplicate, stale, flipSeq, flipStatus, flipPayload, flipCheck;
     drop.dropResponses = {2};
     duplicate.duplicateResponses = {2};
     stale.staleResponses = {3};
@@ -166,25 +166,25 @@ TEST(EmulatorFaultFile, ReadsTheCampaignFaults)
 {
     const std::string base = R"({"product": "P", "vendorId": 1, "productId": 2, "flash": {"chip": "W25Q80DV"},
         "faults": )";
-    DeviceSpec spec;
+    DeviceDescription desc;
     std::string error;
-    ASSERT_TRUE(ParseDeviceSpec(base + R"({"unplugAtFlashOp": 7, "unplugFlashOpPhase": "after",
+    ASSERT_TRUE(ParseDeviceFile(base + R"({"unplugAtFlashOp": 7, "unplugFlashOpPhase": "after",
         "dropResponses": [3], "duplicateResponses": [4, 5], "staleResponses": [6],
         "flipResponses": [[9, 37], [10, 511]]}})",
-                                "p", spec, error))
+                                "p", desc, error))
         << error;
-    EXPECT_EQ(spec.faults.nUnplugAtFlashOp, 7u);
-    EXPECT_EQ(spec.faults.unplugFlashOpPhase, FlashCutPhase::After);
-    EXPECT_EQ(spec.faults.dropResponses, std::set<uint32_t>{3});
-    EXPECT_EQ(spec.faults.duplicateResponses, (std::set<uint32_t>{4, 5}));
-    EXPECT_EQ(spec.faults.staleResponses, std::set<uint32_t>{6});
-    EXPECT_EQ(spec.faults.flipResponses, (std::map<uint32_t, uint32_t>{{9, 37}, {10, 511}}));
+    EXPECT_EQ(desc.faults.nUnplugAtFlashOp, 7u);
+    EXPECT_EQ(desc.faults.unplugFlashOpPhase, FlashCutPhase::After);
+    EXPECT_EQ(desc.faults.dropResponses, std::set<uint32_t>{3});
+    EXPECT_EQ(desc.faults.duplicateResponses, (std::set<uint32_t>{4, 5}));
+    EXPECT_EQ(desc.faults.staleResponses, std::set<uint32_t>{6});
+    EXPECT_EQ(desc.faults.flipResponses, (std::map<uint32_t, uint32_t>{{9, 37}, {10, 511}}));
 
     for (const char* bad : {R"({"unplugFlashOpPhase": "halfway"}})", R"({"flipResponses": [[9, 512]]}})",
                             R"({"flipResponses": [[0, 3]]}})", R"({"flipResponses": [9]}})",
                             R"({"dropResponses": [0]}})"}) {
-        DeviceSpec other;
-        EXPECT_FALSE(ParseDeviceSpec(base + bad, "p", other, error)) << bad;
+        DeviceDescription other;
+        EXPECT_FALSE(ParseDeviceFile(base + bad, "p", other, error)) << bad;
         EXPECT_FALSE(error.empty());
     }
 }

@@ -1,4 +1,4 @@
-#include "emulator/DeviceSpec.h"
+#include "emulator/DeviceFile.h"
 
 #include "emulator/SimTestSupport.h"
 
@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(DeviceSpec, ExampleDevicesParse)
+TEST(DeviceFile, ExampleDevicesParse)
 {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(simtest::ExamplesSimDir())) {
@@ -17,17 +17,17 @@ TEST(DeviceSpec, ExampleDevicesParse)
         std::ifstream in(entry.path());
         std::stringstream text;
         text << in.rdbuf();
-        DeviceSpec spec;
+        DeviceDescription desc;
         std::string error;
-        EXPECT_TRUE(ParseDeviceSpec(text.str(), entry.path().stem().string(), spec, error))
+        EXPECT_TRUE(ParseDeviceFile(text.str(), entry.path().stem().string(), desc, error))
             << entry.path() << ": " << error;
-        EXPECT_NE(spec.pChip, nullptr);
+        EXPECT_NE(desc.pChip, nullptr);
         ++count;
     }
     EXPECT_GE(count, 4);
 }
 
-TEST(DeviceSpec, ReadsEveryField)
+TEST(DeviceFile, ReadsEveryField)
 {
     const char* text = R"({
         "product": "P", "serialNumber": "S1", "vendorId": "0x2fe3", "productId": 4608, "version": "0x0105",
@@ -37,9 +37,9 @@ TEST(DeviceSpec, ReadsEveryField)
         "faults": {"failWrites": [1, 2], "timeoutReads": [3], "unplugAtStep": "erase", "unplugAtStepCount": 2,
                    "refuseDfu": true, "refuseNormal": 2, "flashIdFails": 1, "unplugAfterReports": 100},
         "timing": {"reportIntervalUs": 2000, "realTime": true, "speed": 2.5, "sectorEraseUs": 1000}})";
-    DeviceSpec s;
+    DeviceDescription s;
     std::string error;
-    ASSERT_TRUE(ParseDeviceSpec(text, "stem", s, error)) << error;
+    ASSERT_TRUE(ParseDeviceFile(text, "stem", s, error)) << error;
     EXPECT_EQ(s.nVendorId, 0x2fe3);
     EXPECT_EQ(s.nProductId, 0x1200);
     EXPECT_EQ(s.nVersion, 0x0105u);
@@ -65,11 +65,11 @@ TEST(DeviceSpec, ReadsEveryField)
     EXPECT_EQ(s.timing.nPageProgramUs, -1);
 }
 
-TEST(DeviceSpec, DefaultsAndNullProduct)
+TEST(DeviceFile, DefaultsAndNullProduct)
 {
-    DeviceSpec s;
+    DeviceDescription s;
     std::string error;
-    ASSERT_TRUE(ParseDeviceSpec(R"({"vendorId": 1, "productId": 2, "product": null, "chipsetType": "0x0203"})", "dev",
+    ASSERT_TRUE(ParseDeviceFile(R"({"vendorId": 1, "productId": 2, "product": null, "chipsetType": "0x0203"})", "dev",
                                 s, error))
         << error;
     EXPECT_FALSE(s.bHasProduct);
@@ -80,7 +80,7 @@ TEST(DeviceSpec, DefaultsAndNullProduct)
     EXPECT_TRUE(s.bBootLoader);
 }
 
-TEST(DeviceSpec, BadFilesSayWhatIsWrong)
+TEST(DeviceFile, BadFilesSayWhatIsWrong)
 {
     struct Case {
         const char* json;
@@ -103,9 +103,9 @@ TEST(DeviceSpec, BadFilesSayWhatIsWrong)
         {R"({"vendorId": 1, "productId": 2, "flagOffset": "0x100000"})", "flagOffset"},
     };
     for (const Case& c : cases) {
-        DeviceSpec s;
+        DeviceDescription s;
         std::string error;
-        EXPECT_FALSE(ParseDeviceSpec(c.json, "x", s, error)) << c.json;
+        EXPECT_FALSE(ParseDeviceFile(c.json, "x", s, error)) << c.json;
         EXPECT_NE(error.find(c.mention), std::string::npos) << c.json << " gave: " << error;
     }
 }

@@ -11,9 +11,9 @@ using namespace zelproto;
 
 namespace {
 
-DeviceSpec Spec(bool bBootLoader = true)
+DeviceDescription Description(bool bBootLoader = true)
 {
-    DeviceSpec s;
+    DeviceDescription s;
     s.strProduct = "Test";
     s.nVendorId = 0x2fe3;
     s.nProductId = 0x1200;
@@ -91,7 +91,7 @@ private:
 
 TEST(EmulatedDevice, IdentifiesItselfAndRefusesOtherProtocolVersions)
 {
-    CEmulatedDevice device(Spec(), "");
+    CEmulatedDevice device(Description(), "");
     CRawHost host(device);
     ASSERT_EQ(host.Send(CMD_IDENTIFY), 1);
     ResponseHeader h;
@@ -111,7 +111,7 @@ TEST(EmulatedDevice, IdentifiesItselfAndRefusesOtherProtocolVersions)
 
 TEST(EmulatedDevice, FlashCommandsNeedDfuMode)
 {
-    CEmulatedDevice device(Spec(), "");
+    CEmulatedDevice device(Description(), "");
     CRawHost host(device);
     host.Send(CMD_FLASH_ID);
     EXPECT_EQ(host.Status(), ST_WRONG_MODE);
@@ -126,7 +126,7 @@ TEST(EmulatedDevice, FlashCommandsNeedDfuMode)
 
 TEST(EmulatedDevice, DeviceWithoutBootLoaderNeedsThePatch)
 {
-    CEmulatedDevice device(Spec(false), "");
+    CEmulatedDevice device(Description(false), "");
     CRawHost host(device);
     host.Send(CMD_ENTER_DFU);
     EXPECT_EQ(host.Status(), ST_NOT_SUPPORTED);
@@ -137,7 +137,7 @@ TEST(EmulatedDevice, DeviceWithoutBootLoaderNeedsThePatch)
 
 TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
 {
-    CEmulatedDevice device(Spec(), "");
+    CEmulatedDevice device(Description(), "");
     const std::vector<uint8_t> before = device.FlashContents();
     CRawHost host(device);
     host.Send(CMD_ENTER_DFU);
@@ -159,7 +159,7 @@ TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
 
 TEST(EmulatedDevice, DataWithAnotherSequenceNumberIsIgnored)
 {
-    CEmulatedDevice device(Spec(), "");
+    CEmulatedDevice device(Description(), "");
     CRawHost host(device);
     host.Send(CMD_ENTER_DFU);
     ASSERT_EQ(host.Status(), ST_OK);
@@ -180,7 +180,7 @@ TEST(EmulatedDevice, DataWithAnotherSequenceNumberIsIgnored)
 
 TEST(EmulatedDevice, CorruptedTransferFailsItsChecksum)
 {
-    CEmulatedDevice device(Spec(), "");
+    CEmulatedDevice device(Description(), "");
     CRawHost host(device);
     host.Send(CMD_ENTER_DFU);
     ASSERT_EQ(host.Status(), ST_OK);
@@ -196,7 +196,7 @@ TEST(EmulatedDevice, CorruptedTransferFailsItsChecksum)
 // one page, not link plus erase plus program.
 TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
 {
-    CEmulatedDevice device(Spec(), "");
+    CEmulatedDevice device(Description(), "");
     CRawHost host(device);
     host.Send(CMD_ENTER_DFU);
     ASSERT_EQ(host.Status(), ST_OK);
@@ -207,7 +207,7 @@ TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
     ASSERT_EQ(host.Status(), ST_OK);
     const int64_t elapsed = device.NowUs() - start;
     const int64_t reports = 1 + DataReportCount(4096);
-    const FlashChipSpec& chip = *FindFlashChipByName("W25Q80DV");
+    const FlashChipModel& chip = *FindFlashChipByName("W25Q80DV");
     EXPECT_GE(elapsed, reports * 1000);
     EXPECT_LT(elapsed, reports * 1000 + 4000) << "erase and programming hide behind the transfer";
     EXPECT_LT(elapsed, reports * 1000 + chip.nSectorEraseUs + 16 * chip.nPageProgramUs);
@@ -215,9 +215,9 @@ TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
 
 TEST(EmulatedDevice, BootRuleReadsTheFlagWord)
 {
-    DeviceSpec spec = Spec();
-    spec.initialFlash = InitialFlash::Interrupted;
-    CEmulatedDevice device(spec, "");
+    DeviceDescription desc = Description();
+    desc.initialFlash = InitialFlash::Interrupted;
+    CEmulatedDevice device(desc, "");
     EXPECT_EQ(device.Mode(), MODE_RECOVERY);
     CRawHost host(device);
     host.Send(CMD_IDENTIFY);
@@ -232,7 +232,7 @@ TEST(EmulatedDevice, BootRuleReadsTheFlagWord)
     host.Send(CMD_FLASH_ID);
     ASSERT_EQ(host.Status(), ST_OK);
     const std::vector<uint8_t> flag = {0xAA, 0xAA};
-    host.Transfer(CMD_FLASH_WRITE, spec.nFlagOffset, flag, kWriteProgramOnly | kWriteVerify);
+    host.Transfer(CMD_FLASH_WRITE, desc.nFlagOffset, flag, kWriteProgramOnly | kWriteVerify);
     ASSERT_EQ(host.Status(), ST_OK);
     host.Send(CMD_LEAVE_DFU);
     ASSERT_TRUE(host.Response(h));
@@ -241,9 +241,9 @@ TEST(EmulatedDevice, BootRuleReadsTheFlagWord)
 
 TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
 {
-    DeviceSpec spec = Spec();
-    spec.faults.strUnplugStep = "erase";
-    CEmulatedDevice device(spec, "");
+    DeviceDescription desc = Description();
+    desc.faults.strUnplugStep = "erase";
+    CEmulatedDevice device(desc, "");
     bool bNotified = false;
     device.SetUnplugHandler([&] { bNotified = true; });
     const std::vector<uint8_t> before = device.FlashContents();
@@ -277,9 +277,9 @@ TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
 
 TEST(EmulatedDevice, UnplugAfterReportsEndsTheLink)
 {
-    DeviceSpec spec = Spec();
-    spec.faults.nUnplugAfterReports = 3;
-    CEmulatedDevice device(spec, "");
+    DeviceDescription desc = Description();
+    desc.faults.nUnplugAfterReports = 3;
+    CEmulatedDevice device(desc, "");
     CRawHost host(device);
     host.Send(CMD_IDENTIFY);                 // report 1
     EXPECT_NE(host.Status(), 0xFF);          // report 2
@@ -296,7 +296,7 @@ namespace {
 // The running firmware reports the version of the identity record its image carries.
 TEST(EmulatedDevice, FirmwareVersionComesFromItsImage)
 {
-    CEmulatedDevice plain(Spec(), "");
+    CEmulatedDevice plain(Description(), "");
     CRawHost host(plain);
     host.Send(CMD_IDENTIFY);
     ResponseHeader h;
@@ -304,9 +304,9 @@ TEST(EmulatedDevice, FirmwareVersionComesFromItsImage)
     ASSERT_TRUE(host.Response(h, 1000, payload));
     EXPECT_EQ(DecodeIdentity(payload).nVersion, 0x0105u) << "no record: the device file's version";
 
-    DeviceSpec spec = Spec();
-    spec.strInitialImage = std::string(QUILLON_SOURCE_DIR) + "/examples/images/za1200-fw-0106.bin";
-    CEmulatedDevice flashed(spec, "");
+    DeviceDescription desc = Description();
+    desc.strInitialImage = std::string(QUILLON_SOURCE_DIR) + "/examples/images/za1200-fw-0106.bin";
+    CEmulatedDevice flashed(desc, "");
     CRawHost host2(flashed);
     host2.Send(CMD_IDENTIFY);
     ASSERT_TRUE(host2.Response(h, 1000, payload));

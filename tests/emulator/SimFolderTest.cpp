@@ -79,7 +79,7 @@ TEST(SimFolder, RewrittenFileIsAReplug)
     ASSERT_TRUE(second);
     EXPECT_NE(first, second);
     EXPECT_FALSE(first->IsPlugged());
-    EXPECT_EQ(second->Spec().nVersion, 0x0101u);
+    EXPECT_EQ(second->Description().nVersion, 0x0101u);
 }
 
 TEST(SimFolder, FaultUnplugParksTheFile)

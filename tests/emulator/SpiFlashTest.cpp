@@ -7,7 +7,7 @@
 
 namespace {
 
-const FlashChipSpec& Chip()
+const FlashChipModel& Chip()
 {
     return *FindFlashChipByName("W25Q80DV");
 }
@@ -139,7 +139,7 @@ TEST(SpiFlash, CatalogueFindsChipsByNameAndId)
     EXPECT_EQ(FindFlashChipByName("winbond w25q80dv"), FindFlashChipByJedec(0xEF4014));
     EXPECT_EQ(FindFlashChipByName("MX25L1606E")->nCapacity, 2u * 1024 * 1024);
     EXPECT_EQ(FindFlashChipByName("no such chip"), nullptr);
-    for (const FlashChipSpec* p = BuiltInFlashChips(); p->pszName; ++p)
+    for (const FlashChipModel* p = BuiltInFlashChips(); p->pszName; ++p)
         EXPECT_EQ(p->nCapacity, 1u << (p->nJedecId & 0xFF)) << p->pszName << ": capacity code and size agree";
 }
 

@@ -60,17 +60,17 @@ std::unique_ptr<IHidLink> OpenEmulatorLink(const std::shared_ptr<CEmulatedDevice
 
 HidInterfaceInfo DescribeEmulatedDevice(const std::string& strPath, const CEmulatedDevice& device)
 {
-    const DeviceSpec& spec = device.Spec();
+    const DeviceDescription& desc = device.Description();
     HidInterfaceInfo info;
     info.strPath = strPath;
-    info.nVendorId = spec.nVendorId;
-    info.nProductId = spec.nProductId;
-    info.nUsagePage = static_cast<uint16_t>(spec.nUsage >> 16);
-    info.nUsage = static_cast<uint16_t>(spec.nUsage);
+    info.nVendorId = desc.nVendorId;
+    info.nProductId = desc.nProductId;
+    info.nUsagePage = static_cast<uint16_t>(desc.nUsage >> 16);
+    info.nUsage = static_cast<uint16_t>(desc.nUsage);
     info.nInterface = 0;
-    info.bHasProduct = spec.bHasProduct;
-    info.strProduct = Utf8ToUtf16(spec.strProduct);
-    info.strSerialNumber = Utf8ToUtf16(spec.strSerialNumber);
+    info.bHasProduct = desc.bHasProduct;
+    info.strProduct = Utf8ToUtf16(desc.strProduct);
+    info.strSerialNumber = Utf8ToUtf16(desc.strSerialNumber);
     return info;
 }
 
