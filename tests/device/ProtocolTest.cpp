@@ -115,3 +115,27 @@ TEST(Protocol, IdentityAndFlashSetupRoundTrip)
 }
 
 }  // namespace
+
+namespace {
+
+// No single flipped bit anywhere in a response passes for a response.
+TEST(Protocol, EveryFlippedBitOfAResponseIsCaught)
+{
+    uint8_t report[kReportSize];
+    ResponseHeader r;
+    r.nSeq = 42;
+    r.nCommand = CMD_FLASH_WRITE;
+    r.nStatus = ST_VERIFY_FAILED;
+    r.val0 = 4096;
+    const uint8_t payload[4] = {9, 8, 7, 6};
+    EncodeResponse(report, r, payload, sizeof payload);
+    ResponseHeader back;
+    ASSERT_TRUE(DecodeResponse(report, back));
+    for (size_t bit = 0; bit < kReportSize * 8; ++bit) {
+        report[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        EXPECT_FALSE(DecodeResponse(report, back)) << "bit " << bit;
+        report[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+    }
+}
+
+}  // namespace
