@@ -44,7 +44,6 @@ public:
     };
     Seen TakeSeen();
 
-    bool IsJson() const { return m_bJson; }
     // False: trace lines are logged and recorded but not printed (the start-up census of `list`).
     void SetTraceShown(bool bShown);
     // True: trace lines and messages are only recorded (trial checks of a dry run), neither printed

@@ -47,7 +47,6 @@ public:
     void StoreControls(bool bUpload, std::optional<bool> bUpdateAll);
 
     CQuillonDlg& Dlg() { return m_dlg; }
-    CConsoleHost& Host() { return m_host; }
     CConsoleSession& Session() { return m_session; }
     CCliOutput& Output() { return m_output; }
 
