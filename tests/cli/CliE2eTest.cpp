@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <filesystem>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -572,6 +573,42 @@ TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
     EXPECT_EQ(clean.OutLines(), (std::vector<std::string>{"Data folder: " + scratch.Path("app/"),
                                                           "udev rules:  /etc/udev/rules.d/70-quillon.rules",
                                                           "No findings."}));
+}
+
+// A node that the user cannot open. Needs root to play the user "nobody" (setpriv); skipped otherwise.
+TEST_F(CliE2e, DoctorFindsAHidrawNodeThatCannotBeOpened)
+{
+    if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv"))
+        GTEST_SKIP() << "needs root and setpriv";
+    const std::string program = InstallCopy(scratch, "app");
+    for (const char* pszFile : {"Quillon.ini", "zel.dat", "ZA4800.bin"})
+        fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + pszFile, scratch.Path(std::string("app/") + pszFile));
+    const std::string root = scratch.Path("root");
+    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2"})
+        fs::create_directories(root + "/sys/class/hidraw/" + pszNode + "/device");
+    fs::create_directories(root + "/dev");
+    fs::create_directories(root + "/etc/udev/rules.d");
+    WriteFileText(root + "/etc/udev/rules.d/70-quillon.rules", "");
+    // A configured vendor, another vendor (not ours to judge), and a configured one that is open to all.
+    WriteFileText(root + "/sys/class/hidraw/hidraw0/device/uevent", "HID_ID=0003:00002FE4:00004800\n");
+    WriteFileText(root + "/sys/class/hidraw/hidraw1/device/uevent", "HID_ID=0003:0000046D:0000C52B\n");
+    WriteFileText(root + "/sys/class/hidraw/hidraw2/device/uevent", "HID_ID=0003:00002FE3:00001200\n");
+    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2"})
+        WriteFileText(root + "/dev/" + pszNode, "");
+    fs::permissions(root + "/dev/hidraw0", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(root + "/dev/hidraw1", fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(root + "/dev/hidraw2", fs::perms::all);
+    fs::permissions(scratch.Dir(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                       fs::perms::others_read | fs::perms::others_exec);
+
+    const CliRun run = scratch.Run({"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "--json", "doctor"},
+                                   {{"QUILLON_SYSROOT", root}, {"HOME", "/nonexistent"}}, "/usr/bin/setpriv");
+    EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
+    const nlohmann::json findings = run.JsonLines().at(0)["findings"];
+    ASSERT_EQ(findings.size(), 1u) << findings.dump(1);
+    EXPECT_EQ(findings[0]["where"], "/dev/hidraw0");
+    EXPECT_EQ(findings[0]["text"], "permission denied for this configured device (0x2fe4:0x4800)");
+    EXPECT_EQ(findings[0]["fix"], "sudo udevadm trigger --subsystem-match=hidraw --action=change");
 }
 
 }  // namespace
