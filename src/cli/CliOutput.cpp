@@ -120,7 +120,7 @@ void CCliOutput::Error(const std::string& text)
 
 void CCliOutput::OnProgress(uint64_t nDone, uint64_t nTotal)
 {
-    if (!m_bProgressBar || nTotal == 0)
+    if ((!m_bProgressBar && !m_bJson) || nTotal == 0)
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (nDone > nTotal)
@@ -129,6 +129,10 @@ void CCliOutput::OnProgress(uint64_t nDone, uint64_t nTotal)
     if (nPercent == m_nLastPercent)
         return;
     m_nLastPercent = nPercent;
+    if (m_bJson) {
+        WriteJsonLocked({{"event", "progress"}, {"done", nDone}, {"total", nTotal}});
+        return;
+    }
     constexpr int kWidth = 40;
     const int nFilled = nPercent * kWidth / 100;
     m_err << "\r[" << std::string(nFilled, '#') << std::string(kWidth - nFilled, ' ') << "] " << nPercent << "% "
@@ -140,6 +144,7 @@ void CCliOutput::EndProgress()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     ClearBarLocked();
+    m_nLastPercent = -1;
 }
 
 CCliOutput::Seen CCliOutput::TakeSeen()

@@ -32,7 +32,7 @@ public:
     // An error of quillon-cli itself (no such device or file, bad use): stderr, or a JSON "error".
     void Error(const std::string& text);
 
-    // Real progress of the running operation; a bar on the terminal.
+    // Real progress of the running operation: a bar on the terminal, a "progress" object with --json.
     void OnProgress(uint64_t nDone, uint64_t nTotal) override;
     // Ends the bar's line, if one is shown.
     void EndProgress();

@@ -234,7 +234,7 @@ TEST_F(CliE2e, DownloadAllReportsEachDeviceAndFailsWhenOneRefuses)
             outcomes.push_back(line);
         } else if (line["event"] == "result") {
             result = line;
-        } else {
+        } else if (line["event"] != "progress") {
             EXPECT_EQ(line["event"], "trace");
             traces.push_back(line["text"]);
         }
@@ -451,9 +451,21 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
     const std::vector<nlohmann::json> lines = run.JsonLines();
     ASSERT_FALSE(lines.empty());
     std::vector<std::string> traces;
-    for (const auto& line : lines)
+    uint64_t nLastDone = 0;
+    int nProgress = 0;
+    for (const auto& line : lines) {
         if (line["event"] == "trace")
             traces.push_back(line["text"]);
+        if (line["event"] == "progress") {
+            // The bytes of the selected blocks, rising to their total.
+            EXPECT_EQ(line["total"], 14 * 4096);
+            EXPECT_GE(line["done"].get<uint64_t>(), nLastDone);
+            nLastDone = line["done"];
+            ++nProgress;
+        }
+    }
+    EXPECT_EQ(nLastDone, 14u * 4096u);
+    EXPECT_EQ(nProgress, 15);   // 0 and after each of the 14 blocks
     ASSERT_GE(traces.size(), kDownloadLines.size());
     for (size_t i = 0; i < kDownloadLines.size(); ++i)
         EXPECT_EQ(traces[traces.size() - kDownloadLines.size() + i], kDownloadLines[i] + "\r\n");

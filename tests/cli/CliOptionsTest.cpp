@@ -178,6 +178,7 @@ TEST(CliOutputLines, TraceToStdoutMessagesToStderrAndJsonKeepsTheExactText)
     json.OnProgress(10, 100);
     json.Message(QStringLiteral("Firmware upgrade failed"));
     EXPECT_EQ(jout.str(), "{\"event\":\"trace\",\"text\":\"Firmware upgrade started....\\r\\n\"}\n"
+                          "{\"done\":10,\"event\":\"progress\",\"total\":100}\n"
                           "{\"event\":\"message\",\"text\":\"Firmware upgrade failed\"}\n");
     EXPECT_EQ(jerr.str(), "");
 }
