@@ -207,6 +207,29 @@ TEST_F(CliE2e, RefusedDownloadShowsTheMessageOnStderrAndFails)
     EXPECT_EQ(noIdentity.strErr, "Incorrect image file, no useful information found!\n");
 }
 
+// The window's preference store is the command line's: "Quillon" under "ZEL". The options override it
+// for one run and never write it.
+TEST_F(CliE2e, StoredPreferencesAreTheWindowsAndOptionsOverrideThemForOneRun)
+{
+    const std::string config = scratch.Path("config");
+    fs::create_directories(config + "/ZEL");
+    const std::string store = config + "/ZEL/Quillon.conf";
+    WriteFileText(store, "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
+    const std::map<std::string, std::string> env = {{"XDG_CONFIG_HOME", config}};
+    const std::string device = std::to_string(Index("ZEL ZA1200 Audio"));
+    const std::string image = CCliScratch::ExampleImage(kImage2400);
+
+    const CliRun stored = scratch.Run({"--sim", scratch.SimDir(), "--quiet", "download", image, "--device", device}, env);
+    EXPECT_EQ(stored.nExit, 1);
+    EXPECT_EQ(stored.strErr, "Product ID of firmware doesn't match device product ID!\n");
+
+    const CliRun overridden = scratch.Run(
+        {"--sim", scratch.SimDir(), "--quiet", "--match-policy", "0", "download", image, "--device", device, "--dry-run"},
+        env);
+    EXPECT_EQ(overridden.nExit, 0) << overridden.strErr;
+    EXPECT_EQ(ReadFileText(store), "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
+}
+
 TEST_F(CliE2e, DownloadAllReportsEachDeviceAndFailsWhenOneRefuses)
 {
     // Two devices; under the vendor check alone the ZA4800 (another vendor ID) refuses the image.
