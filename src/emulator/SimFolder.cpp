@@ -46,8 +46,22 @@ bool CSimFolder::StampOf(const std::string& strPath, Stamp& stamp) const
     return true;
 }
 
+namespace {
+
+// A device file is a few hundred bytes: a larger one is none, and reading it whole would cost the time
+// and memory of its size.
+constexpr std::uintmax_t kMaxDeviceFileBytes = 1 << 20;
+
+}  // namespace
+
 std::shared_ptr<CEmulatedDevice> CSimFolder::Plug(const std::string& strPath, std::string& strError)
 {
+    std::error_code sizeError;
+    const std::uintmax_t nSize = fs::file_size(strPath, sizeError);
+    if (!sizeError && nSize > kMaxDeviceFileBytes) {
+        strError = "larger than 1 MiB: not a device file";
+        return nullptr;
+    }
     std::ifstream in(strPath, std::ios::binary);
     if (!in) {
         strError = "cannot be read";
@@ -75,6 +89,15 @@ std::shared_ptr<CEmulatedDevice> CSimFolder::Plug(const std::string& strPath, st
         }
     }
     const std::string flashPath = desc.strFlashFile.empty() ? std::string() : resolve(desc.strFlashFile);
+    // The flash contents are read and written whole: a pipe there would hold the program forever.
+    if (!flashPath.empty()) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(flashPath, ec);
+        if (fs::exists(status) && !fs::is_regular_file(status)) {
+            strError = "\"file\": not a regular file: " + flashPath;
+            return nullptr;
+        }
+    }
     auto device = std::make_shared<CEmulatedDevice>(desc, flashPath);
     // A fault that pulls the device out takes its file away, as a hand would.
     device->SetUnplugHandler([strPath] {
