@@ -288,3 +288,27 @@ TEST_F(HostileCliDataTest, ConfigCheckOfHugeCountsFinishes)
     EXPECT_EQ(run.nExit, 1) << run;
     EXPECT_TRUE(Contains(run.strOut + run.strErr, "2147483647")) << run;
 }
+
+// The emulator's device folder holds every hostile kind as a device file, and the ZA1200's flash file is
+// a pipe: the other example devices are listed, each bad file is named on stderr, nothing waits.
+TEST_F(HostileCliDataTest, SimFolderWithHostileFiles)
+{
+    fs::copy(QUILLON_SOURCE_DIR "/examples/sim", m_dir.Path("sim"), fs::copy_options::recursive);
+    for (HostileKind kind : AllHostileKinds())
+        m_dir.Make(kind, std::string("sim/hostile-") + HostileKindName(kind) + ".json");
+    m_dir.Make(HostileKind::Fifo, "sim/za1200.flash");
+
+    const CliResult run = RunCli(BuiltCli(), {"--sim", m_dir.Path("sim"), "--json", "list"}, m_dir.Dir());
+    ASSERT_TRUE(run.bExited) << run;
+    EXPECT_EQ(run.nExit, 0) << run;
+    const nlohmann::json result = ResultOf(run);
+    std::vector<std::string> paths;
+    for (const nlohmann::json& device : result["devices"])
+        paths.push_back(device.value("path", ""));
+    EXPECT_EQ(paths, (std::vector<std::string>{m_dir.Path("sim/za2400.json"), m_dir.Path("sim/za3600.json"),
+                                                m_dir.Path("sim/za4800.json")}))
+        << run;
+    EXPECT_TRUE(Contains(run.strErr, "za1200.flash")) << run;
+    EXPECT_TRUE(Contains(run.strErr, "hostile-Huge.json: larger than 1 MiB")) << run;
+    EXPECT_TRUE(Contains(run.strErr, "hostile-RandomBytes.json")) << run;
+}
