@@ -298,9 +298,9 @@ TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
     const std::string slow = scratch.Path("slow");
     fs::create_directory(slow);
     for (const char* pszFile : {"za1200.json", "za2400.json"}) {
-        nlohmann::json spec = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/" + pszFile));
-        spec["timing"] = {{"realTime", true}, {"speed", 0.25}};
-        WriteFileText(slow + "/" + pszFile, spec.dump());
+        nlohmann::json device = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/" + pszFile));
+        device["timing"] = {{"realTime", true}, {"speed", 0.25}};
+        WriteFileText(slow + "/" + pszFile, device.dump());
     }
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -361,8 +361,8 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
     ASSERT_EQ(dry["checks"].size(), 5u);
     for (const auto& check : dry["checks"])
         EXPECT_EQ(check["verdict"], "pass") << check.dump();
-    // ImageMask 0xffff, boot loader block 0 and serial-number block 4 left out ("Update All" unchecked).
-    EXPECT_EQ(dry["block_mask"], 0xffeeu);
+    // ImageMask 0xffffffff, boot loader block 0 and serial-number block 4 left out ("Update All" unchecked).
+    EXPECT_EQ(dry["block_mask"], 0xffffffeeu);
     EXPECT_EQ(dry["update_all"], false);
     EXPECT_EQ(dry["flag_offset"], 0x3000);
     std::vector<int> blocks;
@@ -371,8 +371,9 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
         EXPECT_EQ(block["offset"], block["block"].get<int>() * 4096);
         EXPECT_EQ(block["length"], 4096);
     }
-    EXPECT_EQ(blocks, (std::vector<int>{1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}));
-    EXPECT_EQ(dry["bytes"], 14 * 4096);
+    EXPECT_EQ(blocks, (std::vector<int>{1,  2,  3,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
+                                          18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}));
+    EXPECT_EQ(dry["bytes"], 30 * 4096);
     EXPECT_EQ(dry["ok"], true);
 
     const CliRun updateAll = scratch.RunSim({"--json", "download", CCliScratch::ExampleImage(kImage1200), "--device",
@@ -382,7 +383,7 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
     for (const auto& line : updateAll.JsonLines())
         if (line["event"] == "dry-run") {
             bSeen = true;
-            EXPECT_EQ(line["block_mask"], 0xffefu);
+            EXPECT_EQ(line["block_mask"], 0xffffffefu);
             EXPECT_EQ(line["checks"][0]["verdict"], "not checked");
         }
     EXPECT_TRUE(bSeen);
@@ -397,7 +398,7 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
               (std::vector<std::string>{"Device No." + std::to_string(n1200) + " (" + DevicePath(n1200) + ")",
                                         "  Vendor ID:     pass", "  Product ID:    pass", "  Version:       pass",
                                         "  Subversion:    pass", "  Chipset Type:  pass", "  Update All:    no",
-                                        "  Block mask:    0x0000ffee", "  Blocks:        1-3, 5-15 (14 blocks, 57344 bytes)",
+                                        "  Block mask:    0xffffffee", "  Blocks:        1-3, 5-31 (30 blocks, 122880 bytes)",
                                         "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)",
                                         "  Verdict:       the download would be admitted"}));
     EXPECT_EQ(SimFiles(), before);
@@ -481,14 +482,14 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
             traces.push_back(line["text"]);
         if (line["event"] == "progress") {
             // The bytes of the selected blocks, rising to their total.
-            EXPECT_EQ(line["total"], 14 * 4096);
+            EXPECT_EQ(line["total"], 30 * 4096);
             EXPECT_GE(line["done"].get<uint64_t>(), nLastDone);
             nLastDone = line["done"];
             ++nProgress;
         }
     }
-    EXPECT_EQ(nLastDone, 14u * 4096u);
-    EXPECT_EQ(nProgress, 15);   // 0 and after each of the 14 blocks
+    EXPECT_EQ(nLastDone, 30u * 4096u);
+    EXPECT_EQ(nProgress, 31);   // 0 and after each of the 30 blocks
     ASSERT_GE(traces.size(), kDownloadLines.size());
     for (size_t i = 0; i < kDownloadLines.size(); ++i)
         EXPECT_EQ(traces[traces.size() - kDownloadLines.size() + i], kDownloadLines[i] + "\r\n");

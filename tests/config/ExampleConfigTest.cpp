@@ -63,9 +63,9 @@ TEST_F(ExampleConfigTest, ExampleDevicesGetTheDocumentedNamesAndSettings)
         uint32_t nBootLoaderMask;
         uint32_t nFlagOffset;
     } devices[] = {
-        {0x0001, 0x12000134, true, "ZA1200+ZH880", 0x0000ffff, 0x1, 0x3000},
+        {0x0001, 0x12000134, true, "ZA1200+ZH880", 0xffffffff, 0x1, 0x3000},
         {0x0180, 0x24000007, true, "ZA2400+ZI4344", 0x0000ffff, 0x3, 0x3000},
-        {0x0000, 0x36000021, true, "ZA3600+ZH892", 0x000000ff, 0x0, 0x2000},
+        {0x0000, 0x36000021, true, "ZA3600+ZH892", 0x0000ffff, 0x0, 0x2000},
         {0x0381, 0x48000010, false, "ZA4800+ZI5102", 0x0000fffe, 0x0, 0x3000},
     };
     for (const auto& d : devices) {

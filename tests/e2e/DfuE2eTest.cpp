@@ -48,12 +48,12 @@ struct ExampleDevice {
     const char* pszNewVersion;   // and after the download
 };
 
-// The ZA1200 and ZA3600 images carry their identity record in their last bytes, beyond the blocks that
-// their ImageMask lets through: those devices go on reporting the version of the firmware they had.
+// Every example image carries its identity record in its last bytes, inside the blocks written, so the
+// device reports the new version once it runs the new firmware.
 const ExampleDevice kDevices[] = {
-    {"za1200", "ZEL ZA1200 Audio", "za1200-fw-0106.bin", 0xFFEF, 0x3000, "0x0105", "0x0105"},
+    {"za1200", "ZEL ZA1200 Audio", "za1200-fw-0106.bin", 0xFFFFFFEF, 0x3000, "0x0105", "0x0106"},
     {"za2400", "ZEL ZA2400 Audio", "za2400-fw-0211.bin", 0xFFDF, 0x3000, "0x0000", "0x0211"},
-    {"za3600", "ZEL ZA3600 Audio", "za3600-fw-0301.bin", 0x00FF, 0x2000, "0x0300", "0x0300"},
+    {"za3600", "ZEL ZA3600 Audio", "za3600-fw-0301.bin", 0xFFFF, 0x2000, "0x0300", "0x0301"},
     {"za4800", "ZEL ZA4800 Audio", "za4800-fw-0101.bin", 0xFFEE, 0x3000, "0x0100", "0x0101"},
 };
 

@@ -115,9 +115,9 @@ TEST_F(EmulatorGuiTest, DownloadsAnExampleImageAndFollowsTheFolder)
         // A device file that appears in the folder is a plugged device.
         QTest::mouseClick(FindControl<QPushButton>(pWindow, IDC_CLEAR_TRACE), Qt::LeftButton);
         const QString copy = QDir::cleanPath(simDir.filePath(QStringLiteral("za1200-second.json")));
-        QFile spec(za1200);
-        ASSERT_TRUE(spec.open(QIODevice::ReadOnly));
-        QByteArray bytes = spec.readAll();
+        QFile deviceFile(za1200);
+        ASSERT_TRUE(deviceFile.open(QIODevice::ReadOnly));
+        QByteArray bytes = deviceFile.readAll();
         bytes.replace("ZA1200-000101", "ZA1200-000102");
         QFile target(copy);
         ASSERT_TRUE(target.open(QIODevice::WriteOnly));
