@@ -106,7 +106,8 @@ protected:
     // The example file with one count replaced.
     void WriteIni(const CountCase& c)
     {
-        std::string text(reinterpret_cast<const char*>(ReadBytes(ExampleIni()).data()), ReadBytes(ExampleIni()).size());
+        const std::vector<uint8_t> bytes = ReadBytes(ExampleIni());
+        std::string text(bytes.begin(), bytes.end());
         const std::string section = std::string("[") + c.pszSection + "]\n";
         const size_t at = text.find(section);
         ASSERT_NE(at, std::string::npos);
