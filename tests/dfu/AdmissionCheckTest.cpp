@@ -102,24 +102,17 @@ INSTANTIATE_TEST_SUITE_P(
                  kVersionMsg, {"GetVersion"}}),
     [](const auto& info) { return std::string(info.param.pszName); });
 
-TEST_F(DfuTest, ChipsetWithoutTypeOrFallbackIsControllerZero)
-{
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    pDevice->nChipsetType = 0;
-    dlg->m_nMatchPolicy = MATCH_CHIPSET;
-    dlg->m_ImageInfo = Image(0, 0, 0, 0, 0, 0);
-    EXPECT_TRUE(CheckImageMatch(dlg.get(), pDevice));
-}
-
-TEST_F(DfuTest, ChipsetUsesConfiguredFallback)
+// A device without a chipset type is controller 0 unless the configuration names one for its sub-version.
+TEST_F(DfuTest, ChipsetFallback)
 {
     CFakeZelUsbDevice* pDevice = AddListedDevice();
     pDevice->nChipsetType = 0;
     pDevice->nSubVersion = 0x36000021;
-    profile.Set("ChipsetInfo", "SUBV_36000000", "0x0202");
     dlg->m_nMatchPolicy = MATCH_CHIPSET;
+    dlg->m_ImageInfo = Image(0, 0, 0, 0, 0x00, 0x00);
+    EXPECT_TRUE(CheckImageMatch(dlg.get(), pDevice));
+    profile.Set("ChipsetInfo", "SUBV_36000000", "0x0202");
+    EXPECT_FALSE(CheckImageMatch(dlg.get(), pDevice));
     dlg->m_ImageInfo = Image(0, 0, 0, 0, 0x00, 0x02);
     EXPECT_TRUE(CheckImageMatch(dlg.get(), pDevice));
-    dlg->m_ImageInfo = Image(0, 0, 0, 0, 0x00, 0x00);
-    EXPECT_FALSE(CheckImageMatch(dlg.get(), pDevice));
 }

@@ -22,12 +22,6 @@ std::vector<std::string> WriteList(const CFakeZelUsbDevice* pDevice)
     return out;
 }
 
-class RecordingProgress : public IProgressObserver {
-public:
-    void OnProgress(uint64_t nDone, uint64_t nTotal) override { calls.emplace_back(nDone, nTotal); }
-    std::vector<std::pair<uint64_t, uint64_t>> calls;
-};
-
 }  // namespace
 
 TEST(SerialNumberMaskTest, WholeBlockAddressesInUnitsOf1024)
@@ -97,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ProgramBlocksTest : public DfuTest {
 protected:
+    // A boot-loader device with its serial number at 0x4000, a 0x5800-byte image flagged at 0x3000.
     CFakeZelUsbDevice* SetUpWorkedExample(int32_t nUpdateAll, uint32_t& nMask, int32_t& nFlag)
     {
         CFakeZelUsbDevice* pDevice = AddListedDevice();
@@ -110,60 +105,55 @@ protected:
     }
 };
 
-TEST_F(ProgramBlocksTest, WorkedExampleUpdateAllClear)
+TEST_F(ProgramBlocksTest, WorkedExample)
 {
-    uint32_t nMask = 0;
-    int32_t nFlag = 0;
-    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(0, nMask, nFlag);
-    ASSERT_EQ(nMask, 0xFFFFFFEEu);
-    ASSERT_EQ(nFlag, 0x3000);
+    for (int32_t nUpdateAll : {0, 1}) {
+        SCOPED_TRACE(nUpdateAll);
+        CRecordingProgress progress;
+        env.pProgress = &progress;
+        dlg->m_bAutoVerify = nUpdateAll == 1;
+        uint32_t nMask = 0;
+        int32_t nFlag = 0;
+        CFakeZelUsbDevice* pDevice = SetUpWorkedExample(nUpdateAll, nMask, nFlag);
+        EXPECT_EQ(nMask, nUpdateAll ? 0xFFFFFFEFu : 0xFFFFFFEEu);
+        ASSERT_EQ(nFlag, 0x3000);
 
-    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-    EXPECT_THAT(WriteList(pDevice), ElementsAre("W 0x3000+2", "W 0x1000+4096", "W 0x2000+4096", "W 0x3000+4096",
-                                                "W 0x5000+2048", "F 0x3000+2"));
-    const auto writes = pDevice->Writes();
-    EXPECT_THAT(writes[0].data, ElementsAre(0xFF, 0xFF));
-    EXPECT_EQ(writes[1].data, Pattern(0x1000, 4096));
-    EXPECT_EQ(writes[2].data, Pattern(0x2000, 4096));
-    // The flag's own block goes out with the flag word cleared.
-    std::vector<uint8_t> flagBlock = Pattern(0x3000, 4096);
-    flagBlock[0] = 0xFF;
-    flagBlock[1] = 0xFF;
-    EXPECT_EQ(writes[3].data, flagBlock);
-    EXPECT_EQ(writes[4].data, Pattern(0x5000, 2048));
-    EXPECT_THAT(writes[5].data, ElementsAre(0xAA, 0xAA));
-    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
-}
-
-TEST_F(ProgramBlocksTest, WorkedExampleUpdateAllSetAddsBootLoaderBlock)
-{
-    uint32_t nMask = 0;
-    int32_t nFlag = 0;
-    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(1, nMask, nFlag);
-    ASSERT_EQ(nMask, 0xFFFFFFEFu);
-
-    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-    EXPECT_THAT(WriteList(pDevice), ElementsAre("W 0x3000+2", "W 0x0000+4096", "W 0x1000+4096", "W 0x2000+4096",
-                                                "W 0x3000+4096", "W 0x5000+2048", "F 0x3000+2"));
-    EXPECT_EQ(pDevice->Writes()[1].data, Pattern(0, 4096));
-}
-
-TEST_F(ProgramBlocksTest, VerifyFlagReachesEveryWrite)
-{
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    LoadImage(0x5000, 0x3000);
-    dlg->m_bAutoVerify = true;
-    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
-    const auto writes = pDevice->Writes();
-    ASSERT_EQ(writes.size(), 7u);
-    for (const auto& w : writes)
-        EXPECT_TRUE(w.bVerify);
+        EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+        std::vector<std::string> expected = {"W 0x3000+2",    "W 0x1000+4096",  "W 0x2000+4096",
+                                             "W 0x3000+4096", "W 0x5000+2048", "F 0x3000+2"};
+        if (nUpdateAll)
+            expected.insert(expected.begin() + 1, "W 0x0000+4096");
+        EXPECT_THAT(WriteList(pDevice), ElementsAreArray(expected));
+        const auto writes = pDevice->Writes();
+        const size_t k = nUpdateAll ? 1 : 0;
+        EXPECT_THAT(writes[0].data, ElementsAre(0xFF, 0xFF));
+        if (nUpdateAll)
+            EXPECT_EQ(writes[1].data, Pattern(0, 4096));
+        EXPECT_EQ(writes[k + 1].data, Pattern(0x1000, 4096));
+        EXPECT_EQ(writes[k + 2].data, Pattern(0x2000, 4096));
+        // The flag's own block goes out with the flag word cleared.
+        std::vector<uint8_t> flagBlock = Pattern(0x3000, 4096);
+        flagBlock[0] = flagBlock[1] = 0xFF;
+        EXPECT_EQ(writes[k + 3].data, flagBlock);
+        EXPECT_EQ(writes[k + 4].data, Pattern(0x5000, 2048));
+        EXPECT_THAT(writes[k + 5].data, ElementsAre(0xAA, 0xAA));
+        EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
+        for (const auto& w : writes)
+            EXPECT_EQ(w.bVerify, dlg->m_bAutoVerify);
+        const uint64_t nTotal = nUpdateAll ? 18432 : 14336;
+        EXPECT_EQ(SelectedByteCount(nMask, dlg->m_nImageSize), nTotal);
+        EXPECT_EQ(progress.calls.front(), std::make_pair(uint64_t{0}, nTotal));
+        EXPECT_EQ(progress.calls.back(), std::make_pair(nTotal, nTotal));
+        EXPECT_EQ(progress.calls.size(), writes.size() - 1);
+        env.pProgress = nullptr;
+    }
 }
 
 struct ExtentRow {
     const char* pszName;
     int32_t nImageSize;
-    int32_t nFlagAt;   // where 0xAA 0xAA stands, -1: nowhere
+    int32_t nFlagAt;   // where 0xAA <nSecond> stands, -1: nowhere
+    uint8_t nSecond;
     int32_t nFlagOffset;
     uint32_t nMask;
     std::vector<std::string> expected;
@@ -176,6 +166,8 @@ TEST_P(ProgramExtentTest, Writes)
     const ExtentRow& row = GetParam();
     CFakeZelUsbDevice* pDevice = AddListedDevice();
     LoadImage(row.nImageSize, row.nFlagAt);
+    if (row.nFlagAt >= 0)
+        dlg->m_pImageData[row.nFlagAt + 1] = row.nSecond;
     EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, row.nFlagOffset, row.nMask));
     EXPECT_THAT(WriteList(pDevice), ElementsAreArray(row.expected));
 }
@@ -201,34 +193,22 @@ std::vector<std::string> Flagged(std::vector<std::string> blocks, const char* ps
 INSTANTIATE_TEST_SUITE_P(
     Rows, ProgramExtentTest,
     ::testing::Values(
-        ExtentRow{"TwoFullBlocksNoThird", 8192, -1, 0x3000, 0xFFFFFFFF, AllBlocks(2)},
-        ExtentRow{"NothingBeyond128K", 300000, 0x3000, 0x3000, 0xFFFFFFFF, Flagged(AllBlocks(32))},
-        ExtentRow{"StopsAfterHighestBit", 65536, 0x3000, 0x3000, 0x6,
+        ExtentRow{"TwoFullBlocksNoThird", 8192, -1, 0, 0x3000, 0xFFFFFFFF, AllBlocks(2)},
+        ExtentRow{"NothingBeyond128K", 300000, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, Flagged(AllBlocks(32))},
+        ExtentRow{"StopsAfterHighestBit", 65536, 0x3000, 0xAA, 0x3000, 0x6,
                   {"W 0x3000+2", "W 0x1000+4096", "W 0x2000+4096", "F 0x3000+2"}},
-        ExtentRow{"FlagWordEndingTheImageDoesNotQualify", 0x3002, 0x3000, 0x3000, 0xFFFFFFFF, AllBlocks(4, 2)},
-        ExtentRow{"FlagWordWithOneByteAfterQualifies", 0x3003, 0x3000, 0x3000, 0xFFFFFFFF,
+        ExtentRow{"FlagWordEndingTheImageDoesNotQualify", 0x3002, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF,
+                  AllBlocks(4, 2)},
+        ExtentRow{"FlagWordWithOneByteAfterQualifies", 0x3003, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF,
                   Flagged(AllBlocks(4, 3))},
-        ExtentRow{"FlagOffsetZero", 0x5000, 0, 0, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagOffsetNegative", 0x5000, 0x3000, -0x1000, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagOffsetNotWholeBlock", 0x5000, 0x3001, 0x3001, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagOffsetOutsideImage", 0x5000, -1, 0x8000, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagBlockNotSelected", 0x5800, 0x3000, 0x3000, 0x1, Flagged({"W 0x0000+4096"})},
-        ExtentRow{"MaskBeyondImageEndIgnored", 0x2000, -1, 0x3000, 0xF0000003, AllBlocks(2)}),
+        ExtentRow{"HalfFlagWordWrittenWithoutProtocol", 0x5000, 0x3000, 0x55, 0x3000, 0x8, {"W 0x3000+4096"}},
+        ExtentRow{"FlagOffsetZero", 0x5000, 0, 0xAA, 0, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagOffsetNegative", 0x5000, 0x3000, 0xAA, -0x1000, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagOffsetNotWholeBlock", 0x5000, 0x3001, 0xAA, 0x3001, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagOffsetOutsideImage", 0x5000, -1, 0, 0x8000, 0xFFFFFFFF, AllBlocks(5)},
+        ExtentRow{"FlagBlockNotSelected", 0x5800, 0x3000, 0xAA, 0x3000, 0x1, Flagged({"W 0x0000+4096"})},
+        ExtentRow{"MaskBeyondImageEndIgnored", 0x2000, -1, 0, 0x3000, 0xF0000003, AllBlocks(2)}),
     [](const auto& info) { return std::string(info.param.pszName); });
-
-TEST_F(ProgramBlocksTest, HalfFlagWordIsWrittenUnchangedWithoutProtocol)
-{
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    LoadImage(0x5000, -1);
-    dlg->m_pImageData[0x3000] = 0xAA;
-    dlg->m_pImageData[0x3001] = 0x55;
-    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0x8));
-    const auto writes = pDevice->Writes();
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].nOffset, 0x3000u);
-    EXPECT_EQ(writes[0].data[0], 0xAA);
-    EXPECT_EQ(writes[0].data[1], 0x55);
-}
 
 TEST_F(ProgramBlocksTest, FailureAtFourthBlockRestoresFlagWord)
 {
@@ -240,7 +220,6 @@ TEST_F(ProgramBlocksTest, FailureAtFourthBlockRestoresFlagWord)
     EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
     EXPECT_THAT(WriteList(pDevice),
                 ElementsAre("W 0x3000+2", "W 0x0000+4096", "W 0x1000+4096", "W 0x2000+4096", "W 0x3000+4096"));
-    EXPECT_EQ(pDevice->CountCalls("WriteFlashFlag"), 0u);
     EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
 
     // The next attempt finds the flag word intact and runs the whole protocol again.
@@ -250,39 +229,16 @@ TEST_F(ProgramBlocksTest, FailureAtFourthBlockRestoresFlagWord)
     EXPECT_EQ(WriteList(pDevice).back(), "F 0x3000+2");
 }
 
-TEST_F(ProgramBlocksTest, FailureOfFirstFlagWriteRestoresFlagWord)
+TEST_F(ProgramBlocksTest, FailedFlagWritesRestoreFlagWord)
 {
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    LoadImage(0x5800, 0x3000);
-    pDevice->qWrite = {false};
-    EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
-    EXPECT_EQ(pDevice->Writes().size(), 1u);
-    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
-}
-
-TEST_F(ProgramBlocksTest, FailureOfClosingFlagWriteAfterEveryBlock)
-{
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    LoadImage(0x5800, 0x3000);
-    pDevice->qWriteFlag = {false};
-    EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
-    EXPECT_THAT(WriteList(pDevice), ElementsAreArray(Flagged(AllBlocks(6, 2048))));
-    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
-}
-
-TEST_F(ProgramBlocksTest, ReportsBytesWrittenOfBytesSelected)
-{
-    RecordingProgress progress;
-    env.pProgress = &progress;
-    uint32_t nMask = 0;
-    int32_t nFlag = 0;
-    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(0, nMask, nFlag);
-    EXPECT_EQ(SelectedByteCount(nMask, dlg->m_nImageSize), 14336u);
-    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-    using P = std::pair<uint64_t, uint64_t>;
-    EXPECT_THAT(progress.calls, ElementsAre(P{0, 14336}, P{4096, 14336}, P{8192, 14336}, P{12288, 14336},
-                                            P{14336, 14336}));
-    env.pProgress = nullptr;
+    for (bool bClosing : {false, true}) {
+        CFakeZelUsbDevice* pDevice = AddListedDevice();
+        LoadImage(0x5800, 0x3000);
+        (bClosing ? pDevice->qWriteFlag : pDevice->qWrite) = {false};
+        EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
+        EXPECT_EQ(pDevice->Writes().size(), bClosing ? 8u : 1u);
+        EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
+    }
 }
 
 TEST(SelectedByteCountTest, FollowsTheWriteLoop)

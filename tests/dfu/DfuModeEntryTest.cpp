@@ -4,9 +4,9 @@
 #include <gmock/gmock.h>
 
 #include <QDir>
-#include <cstdio>
+#include <deque>
 
-using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 namespace {
 
@@ -49,61 +49,64 @@ protected:
 
 }  // namespace
 
-TEST_F(DfuModeEntryTest, BootLoaderWithoutFlashTableSkipsDetection)
-{
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    EXPECT_TRUE(EnterDfuMode(dlg.get(), pDevice));
-    EXPECT_THAT(Operations(pDevice), ElementsAre("IsHidDfuBootLoaderSupported", "SwitchToDfuMode"));
-}
+struct EntryRow {
+    const char* pszName;
+    bool bBootLoader, bFlashTable;
+    std::vector<uint8_t> patch;   // the patch file's bytes; none: no file
+    bool bPatchFile;
+    std::deque<bool> qSwitch, qDetect, qPatch;
+    bool bResult;
+    std::vector<std::string> operations;   // identity queries aside
+};
 
-TEST_F(DfuModeEntryTest, BootLoaderWithFlashTableDetects)
-{
-    dlg->m_pFlashInfo = const_cast<_FLASH_INFO*>(kFlashTable);
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    EXPECT_TRUE(EnterDfuMode(dlg.get(), pDevice));
-    EXPECT_THAT(Operations(pDevice), ElementsAre("IsHidDfuBootLoaderSupported", "SwitchToDfuMode", "DetectFlash"));
-}
+class DfuModeEntryRowTest : public DfuModeEntryTest, public ::testing::WithParamInterface<EntryRow> {};
 
-TEST_F(DfuModeEntryTest, RefusedSwitchEndsAtOnce)
+TEST_P(DfuModeEntryRowTest, Operations)
 {
-    dlg->m_pFlashInfo = const_cast<_FLASH_INFO*>(kFlashTable);
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    pDevice->qSwitchToDfu = {false};
-    EXPECT_FALSE(EnterDfuMode(dlg.get(), pDevice));
-    EXPECT_THAT(Operations(pDevice), ElementsAre("IsHidDfuBootLoaderSupported", "SwitchToDfuMode"));
+    const EntryRow& row = GetParam();
+    if (row.bFlashTable)
+        dlg->m_pFlashInfo = const_cast<_FLASH_INFO*>(kFlashTable);
+    CFakeZelUsbDevice* pDevice = PatchDevice();
+    pDevice->bBootLoader = row.bBootLoader;
+    if (row.bPatchFile)
+        WriteFileBytes(m_dir + "ZA4800.bin", row.patch);
+    pDevice->qSwitchToDfu = row.qSwitch;
+    pDevice->qDetectFlash = row.qDetect;
+    pDevice->qLoadPatch = row.qPatch;
+
+    EXPECT_EQ(EnterDfuMode(dlg.get(), pDevice), row.bResult);
+    EXPECT_THAT(Operations(pDevice), ElementsAreArray(row.operations));
+    if (row.bResult && !row.bBootLoader) {
+        EXPECT_EQ(pDevice->lastPatch, row.patch);
+        EXPECT_EQ(pDevice->Calls().back().strArgs, std::to_string(row.patch.size()));
+    }
     EXPECT_TRUE(host.Events().empty());
 }
 
-TEST_F(DfuModeEntryTest, FailedDetectionSendsDeviceBackOnce)
-{
-    dlg->m_pFlashInfo = const_cast<_FLASH_INFO*>(kFlashTable);
-    for (bool bBootLoader : {true, false}) {
-        CFakeZelUsbDevice* pDevice = PatchDevice();
-        pDevice->bBootLoader = bBootLoader;
-        WriteFileBytes(m_dir + "ZA4800.bin", {1, 2, 3});
-        pDevice->qDetectFlash = {false};
-        EXPECT_FALSE(EnterDfuMode(dlg.get(), pDevice));
-        EXPECT_EQ(Operations(pDevice).back(), "SwitchToNormalMode");
-        EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 1u);
-        EXPECT_EQ(pDevice->CountCalls("DetectFlash"), 1u);
-    }
-}
+const std::vector<uint8_t> kPatch = {0x50, 0x00, 0x41, 0x00, 0x54};   // zero bytes inside are sent too
+const char* const kAsk = "IsHidDfuBootLoaderSupported";
 
-TEST_F(DfuModeEntryTest, PatchNamedAfterControllerAndSentWhole)
-{
-    CFakeZelUsbDevice* pDevice = PatchDevice();
-    const std::vector<uint8_t> patch = {0x50, 0x00, 0x41, 0x00, 0x54};   // zero bytes inside are sent too
-    WriteFileBytes(m_dir + "ZA4800.bin", patch);
-    EXPECT_EQ(BuildDfuPatchPath(dlg.get(), pDevice), QString::fromStdString(m_dir + "ZA4800.bin"));
-    EXPECT_TRUE(EnterDfuMode(dlg.get(), pDevice));
-    EXPECT_THAT(Operations(pDevice), ElementsAre("IsHidDfuBootLoaderSupported", "LoadDfuPatch"));
-    EXPECT_EQ(pDevice->lastPatch, patch);
-    EXPECT_EQ(pDevice->Calls()[pDevice->Calls().size() - 1].strArgs, "5");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DfuModeEntryRowTest,
+    ::testing::Values(
+        EntryRow{"BootLoaderWithoutFlashTable", true, false, {}, false, {}, {}, {}, true, {kAsk, "SwitchToDfuMode"}},
+        EntryRow{"BootLoaderWithFlashTable", true, true, {}, false, {}, {}, {}, true,
+                 {kAsk, "SwitchToDfuMode", "DetectFlash"}},
+        EntryRow{"RefusedSwitch", true, true, {}, false, {false}, {}, {}, false, {kAsk, "SwitchToDfuMode"}},
+        EntryRow{"FailedDetectionSendsBack", true, true, {}, false, {}, {false}, {}, false,
+                 {kAsk, "SwitchToDfuMode", "DetectFlash", "SwitchToNormalMode"}},
+        EntryRow{"PatchSentWhole", false, false, kPatch, true, {}, {}, {}, true, {kAsk, "LoadDfuPatch"}},
+        EntryRow{"PatchThenFailedDetection", false, true, kPatch, true, {}, {false}, {}, false,
+                 {kAsk, "LoadDfuPatch", "DetectFlash", "SwitchToNormalMode"}},
+        EntryRow{"RefusedPatch", false, true, {9}, true, {}, {}, {false}, false, {kAsk, "LoadDfuPatch"}},
+        EntryRow{"MissingPatchFile", false, true, {}, false, {}, {}, {}, false, {kAsk}},
+        EntryRow{"EmptyPatchFile", false, true, {}, true, {}, {}, {}, false, {kAsk}}),
+    [](const auto& info) { return std::string(info.param.pszName); });
 
 TEST_F(DfuModeEntryTest, PatchPathNames)
 {
     CFakeZelUsbDevice* pDevice = PatchDevice();
+    EXPECT_EQ(BuildDfuPatchPath(dlg.get(), pDevice), QString::fromStdString(m_dir + "ZA4800.bin"));
     SetControllerNames({"A", "B", "C"});
     EXPECT_EQ(BuildDfuPatchPath(dlg.get(), pDevice), QString::fromStdString(m_dir + "Unknown.bin"));
     SetControllerNames({"A", "B", "C", ""});
@@ -115,26 +118,4 @@ TEST_F(DfuModeEntryTest, PatchPathNames)
     EXPECT_EQ(BuildDfuPatchPath(dlg.get(), pDevice), QString::fromStdString(m_dir + "Zero.bin"));
     profile.Set("ChipsetInfo", "SUBV_48000000", "0x0181");
     EXPECT_EQ(BuildDfuPatchPath(dlg.get(), pDevice), QString::fromStdString(m_dir + "One.bin"));
-}
-
-TEST_F(DfuModeEntryTest, MissingOrEmptyPatchFileAsksOnlyIdentity)
-{
-    for (bool bEmpty : {false, true}) {
-        CFakeZelUsbDevice* pDevice = PatchDevice();
-        std::remove((m_dir + "ZA4800.bin").c_str());
-        if (bEmpty)
-            WriteFileBytes(m_dir + "ZA4800.bin", {});
-        EXPECT_FALSE(EnterDfuMode(dlg.get(), pDevice));
-        EXPECT_THAT(pDevice->CallNames(), ElementsAre("IsHidDfuBootLoaderSupported", "GetChipsetType"));
-    }
-}
-
-TEST_F(DfuModeEntryTest, RefusedPatch)
-{
-    dlg->m_pFlashInfo = const_cast<_FLASH_INFO*>(kFlashTable);
-    CFakeZelUsbDevice* pDevice = PatchDevice();
-    WriteFileBytes(m_dir + "ZA4800.bin", {9});
-    pDevice->qLoadPatch = {false};
-    EXPECT_FALSE(EnterDfuMode(dlg.get(), pDevice));
-    EXPECT_THAT(Operations(pDevice), ElementsAre("IsHidDfuBootLoaderSupported", "LoadDfuPatch"));
 }

@@ -4,7 +4,7 @@
 #include "config/ChipsetNaming.h"
 #include "dfu/OperationWorker.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -12,11 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string S(const QString& text)
-{
-    return text.toStdString();
-}
 
 // The host keeps its own copies: a text shared with the caller's thread would be released by Qt's
 // uninstrumented code, which the thread checker cannot see.
@@ -27,17 +22,17 @@ QString Own(const QString& text)
 
 }  // namespace
 
-CRecordingHost::CRecordingHost() : m_uiThread(std::this_thread::get_id()) {}
+using Lock = std::lock_guard<std::recursive_mutex>;
 
 void CRecordingHost::Log(const std::string& line)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_events.push_back(line);
 }
 
 std::vector<std::string> CRecordingHost::Events()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_events;
 }
 
@@ -51,114 +46,108 @@ std::vector<std::string> CRecordingHost::EventsWith(const std::string& prefix)
     return out;
 }
 
+size_t CRecordingHost::Count(const std::string& event)
+{
+    const auto events = Events();
+    return static_cast<size_t>(std::count(events.begin(), events.end(), event));
+}
+
+size_t CRecordingHost::IndexOf(const std::string& event)
+{
+    const auto events = Events();
+    return static_cast<size_t>(std::find(events.begin(), events.end(), event) - events.begin());
+}
+
 void CRecordingHost::ClearEvents()
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_events.clear();
 }
 
-QString CRecordingHost::TraceText()
+void CRecordingHost::AddDevice(CZelUsbDevice* pDevice, const QString& text)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return Own(m_trace);
-}
-
-int CRecordingHost::AddDevice(CZelUsbDevice* pDevice, const QString& text)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_entries.push_back({Own(text), pDevice});
     m_nCurSel = static_cast<int>(m_entries.size()) - 1;
-    return m_nCurSel;
-}
-
-std::vector<CZelUsbDevice*> CRecordingHost::ListedDevices()
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    std::vector<CZelUsbDevice*> out;
-    for (const Entry& e : m_entries)
-        out.push_back(static_cast<CZelUsbDevice*>(e.pData));
-    return out;
 }
 
 void CRecordingHost::SetDlgItemText(int nId, const QString& text)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_texts[nId] = Own(text);
 }
 
 QString CRecordingHost::GetDlgItemText(int nId)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return Own(m_texts.value(nId));
+    Lock lock(m_mutex);
+    return Own(m_texts[nId]);
 }
 
 void CRecordingHost::EnableDlgItem(int nId, bool bEnable)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_enabled[nId] = bEnable;
     Log("enable:" + std::to_string(nId) + "=" + (bEnable ? "1" : "0"));
 }
 
 bool CRecordingHost::IsDlgItemEnabled(int nId)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_enabled.value(nId, true);
+    Lock lock(m_mutex);
+    return !m_enabled.count(nId) || m_enabled[nId];
 }
 
 int CRecordingHost::GetCheck(int nId)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_checks.value(nId, 0);
+    Lock lock(m_mutex);
+    return m_checks[nId];
 }
 
 void CRecordingHost::SetCheck(int nId, int nCheck)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_checks[nId] = nCheck;
 }
 
 int CRecordingHost::ComboGetCount(int)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return static_cast<int>(m_entries.size());
 }
 
-int CRecordingHost::ComboAddString(int, const QString& text)
+int CRecordingHost::ComboAddString(int nId, const QString& text)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_entries.push_back({Own(text), nullptr});
-    Log("combo-add:" + S(text));
-    return static_cast<int>(m_entries.size()) - 1;
+    return ComboInsertString(nId, -1, text);
 }
 
 int CRecordingHost::ComboInsertString(int, int nIndex, const QString& text)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (nIndex < 0 || nIndex > static_cast<int>(m_entries.size()))
+    Lock lock(m_mutex);
+    if (nIndex < 0) {
+        Log("combo-add:" + text.toStdString());
         nIndex = static_cast<int>(m_entries.size());
+    } else {
+        Log("combo-insert:" + std::to_string(nIndex) + ":" + text.toStdString());
+        nIndex = std::min(nIndex, static_cast<int>(m_entries.size()));
+    }
     m_entries.insert(m_entries.begin() + nIndex, Entry{Own(text), nullptr});
     if (m_nCurSel >= nIndex)
         ++m_nCurSel;
-    Log("combo-insert:" + std::to_string(nIndex) + ":" + S(text));
     return nIndex;
 }
 
 void CRecordingHost::ComboDeleteString(int, int nIndex)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     Log("combo-delete:" + std::to_string(nIndex));
-    if (nIndex < 0 || nIndex >= static_cast<int>(m_entries.size()))
+    if (!Valid(nIndex))
         return;
     m_entries.erase(m_entries.begin() + nIndex);
-    if (m_nCurSel == nIndex)
-        m_nCurSel = -1;
-    else if (m_nCurSel > nIndex)
-        --m_nCurSel;
+    m_nCurSel = m_nCurSel == nIndex ? -1 : m_nCurSel - (m_nCurSel > nIndex);
 }
 
 void CRecordingHost::ComboResetContent(int)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_entries.clear();
     m_nCurSel = -1;
     Log("combo-reset");
@@ -166,78 +155,68 @@ void CRecordingHost::ComboResetContent(int)
 
 void CRecordingHost::ComboSetItemData(int, int nIndex, void* pData)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (nIndex >= 0 && nIndex < static_cast<int>(m_entries.size()))
+    Lock lock(m_mutex);
+    if (Valid(nIndex))
         m_entries[static_cast<size_t>(nIndex)].pData = pData;
 }
 
 void* CRecordingHost::ComboGetItemData(int, int nIndex)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (nIndex < 0 || nIndex >= static_cast<int>(m_entries.size()))
-        return nullptr;
-    return m_entries[static_cast<size_t>(nIndex)].pData;
+    Lock lock(m_mutex);
+    return Valid(nIndex) ? m_entries[static_cast<size_t>(nIndex)].pData : nullptr;
 }
 
 QString CRecordingHost::ComboGetText(int, int nIndex)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (nIndex < 0 || nIndex >= static_cast<int>(m_entries.size()))
-        return {};
-    return Own(m_entries[static_cast<size_t>(nIndex)].text);
+    Lock lock(m_mutex);
+    return Valid(nIndex) ? Own(m_entries[static_cast<size_t>(nIndex)].text) : QString();
 }
 
 int CRecordingHost::ComboGetCurSel(int)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_nCurSel;
 }
 
 void CRecordingHost::ComboSetCurSel(int, int nIndex)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_nCurSel = nIndex >= 0 && nIndex < static_cast<int>(m_entries.size()) ? nIndex : -1;
+    Lock lock(m_mutex);
+    m_nCurSel = Valid(nIndex) ? nIndex : -1;
     Log("combo-sel:" + std::to_string(nIndex));
 }
 
 void CRecordingHost::EditAppendText(int, const QString& text)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_trace += text;
-    Log("trace:" + S(text));
+    Log("trace:" + text.toStdString());
 }
-
-void CRecordingHost::ProgressSetRange(int, int, int) {}
 
 void CRecordingHost::ProgressSetPos(int, int nPos)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_nProgressPos = nPos;
-    Log("pos:" + std::to_string(nPos));
 }
 
 int CRecordingHost::ProgressGetPos(int)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     return m_nProgressPos;
 }
 
 void CRecordingHost::EnableMenuItem(int nCommand, bool bEnable)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     m_menu[nCommand] = bEnable;
-    Log("menu:" + std::to_string(nCommand) + "=" + (bEnable ? "1" : "0"));
 }
 
 bool CRecordingHost::IsMenuItemEnabled(int nCommand)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_menu.value(nCommand, true);
+    Lock lock(m_mutex);
+    return !m_menu.count(nCommand) || m_menu[nCommand];
 }
 
 uint32_t CRecordingHost::SetTimer(uint32_t nIdEvent, uint32_t nElapseMs)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     bTimerRunning = true;
     Log("settimer:" + std::to_string(nIdEvent) + "," + std::to_string(nElapseMs));
     return nIdEvent;
@@ -245,75 +224,56 @@ uint32_t CRecordingHost::SetTimer(uint32_t nIdEvent, uint32_t nElapseMs)
 
 void CRecordingHost::KillTimer(uint32_t nIdEvent)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     bTimerRunning = false;
     Log("killtimer:" + std::to_string(nIdEvent));
 }
 
-void CRecordingHost::SetIcon(int, bool) {}
-
 void CRecordingHost::MessageBox(const QString& text)
 {
-    Log("box:" + S(text));
+    Log("box:" + text.toStdString());
     std::function<void(const QString&)> hook;
     {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        Lock lock(m_mutex);
         hook = onMessageBox;
     }
     if (hook)
         hook(text);
 }
 
+bool CRecordingHost::Answer(std::deque<std::pair<bool, QString>>& answers, QString& path)
+{
+    if (answers.empty())
+        return false;
+    path = answers.front().second;
+    const bool bAccepted = answers.front().first;
+    answers.pop_front();
+    return bAccepted;
+}
+
 bool CRecordingHost::GetOpenFileName(const FileDialogRequest&, QString& path)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     Log("open-dialog");
-    if (openAnswers.empty())
-        return false;
-    auto answer = openAnswers.front();
-    openAnswers.pop_front();
-    path = answer.second;
-    return answer.first;
+    return Answer(openAnswers, path);
 }
 
 bool CRecordingHost::GetSaveFileName(const FileDialogRequest& request, QString& path)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Lock lock(m_mutex);
     Log("save-dialog");
     saveRequests.push_back(request);
-    if (saveAnswers.empty())
-        return false;
-    auto answer = saveAnswers.front();
-    saveAnswers.pop_front();
-    path = answer.second;
-    return answer.first;
-}
-
-int CRecordingHost::RunModalChild(CDialog&)
-{
-    return IDCANCEL;
-}
-
-void CRecordingHost::EndDialog(int nResult)
-{
-    Log("end:" + std::to_string(nResult));
-}
-
-void CRecordingHost::PostMessage(const Message&) {}
-
-bool CRecordingHost::IsUiThread()
-{
-    return std::this_thread::get_id() == m_uiThread;
+    return Answer(saveAnswers, path);
 }
 
 void CIniProfile::Set(const QString& section, const QString& key, const QString& value)
 {
     m_sections[section][key] = value;
     QByteArray text;
-    for (auto it = m_sections.cbegin(); it != m_sections.cend(); ++it) {
-        text += "[" + it.key().toUtf8() + "]\r\n";
-        for (auto kv = it.value().cbegin(); kv != it.value().cend(); ++kv)
-            text += kv.key().toUtf8() + "=" + kv.value().toUtf8() + "\r\n";
+    for (const auto& [name, values] : m_sections) {
+        text += "[" + name.toUtf8() + "]\r\n";
+        for (const auto& [k, v] : values)
+            text += k.toUtf8() + "=" + v.toUtf8() + "\r\n";
     }
     SetFile(m_path, text);
 }
@@ -349,7 +309,7 @@ std::vector<uint8_t> Pattern(uint32_t nOffset, uint32_t nLength)
     std::vector<uint8_t> bytes(nLength);
     for (uint32_t i = 0; i < nLength; ++i) {
         const uint32_t n = nOffset + i;
-        uint8_t b = static_cast<uint8_t>((n * 7u) ^ (n >> 8) ^ (n >> 12));
+        const auto b = static_cast<uint8_t>((n * 7u) ^ (n >> 8) ^ (n >> 12));
         bytes[i] = b == 0xAA ? 0x5A : b;
     }
     return bytes;
@@ -411,10 +371,8 @@ void DfuTest::LoadImage(int32_t nSize, int32_t nFlagAt)
 {
     std::free(dlg->m_pImageData);
     std::vector<uint8_t> bytes = Pattern(0, static_cast<uint32_t>(nSize));
-    if (nFlagAt >= 0 && nFlagAt + 1 < nSize) {
-        bytes[static_cast<size_t>(nFlagAt)] = 0xAA;
-        bytes[static_cast<size_t>(nFlagAt) + 1] = 0xAA;
-    }
+    if (nFlagAt >= 0 && nFlagAt + 1 < nSize)
+        bytes[static_cast<size_t>(nFlagAt)] = bytes[static_cast<size_t>(nFlagAt) + 1] = 0xAA;
     auto* pData = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(nSize) + 2, 1));
     std::memcpy(pData, bytes.data(), bytes.size());
     dlg->m_pImageData = pData;
@@ -442,7 +400,7 @@ void DfuTest::RunWorker()
     OperationThreadProc(dlg.get());
 }
 
-CGate& DfuTest::NewGate()
+size_t DfuTest::CountLog(const std::string& entry)
 {
-    return gates.emplace_back();
+    return static_cast<size_t>(std::count(backend.log.begin(), backend.log.end(), entry));
 }

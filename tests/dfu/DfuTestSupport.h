@@ -11,40 +11,40 @@
 
 #include <gtest/gtest.h>
 
-#include <QMap>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-// Keeps every control in memory and records each operation, from either thread, as one line:
-// "trace:<text>", "box:<text>", "enable:<id>=<0|1>", "menu:<command>=<0|1>", "settimer:<id>,<ms>",
-// "killtimer:<id>", "pos:<n>", "combo-delete:<i>", "combo-insert:<i>:<text>", "combo-add:<text>",
-// "combo-sel:<i>", "combo-reset", "open-dialog", "save-dialog", "end:<result>".
+// Keeps the controls in memory (one drop-down list) and records, from either thread, one line per
+// operation: "trace:<text>", "box:<text>", "enable:<id>=<0|1>", "settimer:<id>,<ms>", "killtimer:<id>",
+// "combo-delete:<i>", "combo-insert:<i>:<text>", "combo-add:<text>", "combo-sel:<i>", "combo-reset",
+// "open-dialog", "save-dialog", "end:<result>".
 class CRecordingHost : public IDialogHost {
 public:
-    CRecordingHost();
+    CRecordingHost() : m_uiThread(std::this_thread::get_id()) {}
 
     // Answers of the file dialogs, taken in order; none left: cancelled.
     std::deque<std::pair<bool, QString>> openAnswers, saveAnswers;
     std::vector<FileDialogRequest> saveRequests;
     // Called (outside the host's lock) when a message box is shown, on the thread that shows it.
     std::function<void(const QString&)> onMessageBox;
+    bool bTimerRunning = false;
 
     std::vector<std::string> Events();
     std::vector<std::string> EventsWith(const std::string& prefix);   // the lines after the prefix
+    size_t Count(const std::string& event);
+    size_t IndexOf(const std::string& event);
     std::vector<std::string> Traces() { return EventsWith("trace:"); }
     std::vector<std::string> Boxes() { return EventsWith("box:"); }
     void ClearEvents();
-    QString TraceText();
-
     // Lists the device as the list's last entry and selects it.
-    int AddDevice(CZelUsbDevice* pDevice, const QString& text);
-    std::vector<CZelUsbDevice*> ListedDevices();
+    void AddDevice(CZelUsbDevice* pDevice, const QString& text);
 
     void SetDlgItemText(int nId, const QString& text) override;
     QString GetDlgItemText(int nId) override;
@@ -52,34 +52,32 @@ public:
     bool IsDlgItemEnabled(int nId) override;
     int GetCheck(int nId) override;
     void SetCheck(int nId, int nCheck) override;
-    int ComboGetCount(int nId) override;
-    int ComboAddString(int nId, const QString& text) override;
-    int ComboInsertString(int nId, int nIndex, const QString& text) override;
-    void ComboDeleteString(int nId, int nIndex) override;
-    void ComboResetContent(int nId) override;
-    void ComboSetItemData(int nId, int nIndex, void* pData) override;
-    void* ComboGetItemData(int nId, int nIndex) override;
-    QString ComboGetText(int nId, int nIndex) override;
-    int ComboGetCurSel(int nId) override;
-    void ComboSetCurSel(int nId, int nIndex) override;
-    void EditAppendText(int nId, const QString& text) override;
-    void ProgressSetRange(int nId, int nLower, int nUpper) override;
-    void ProgressSetPos(int nId, int nPos) override;
-    int ProgressGetPos(int nId) override;
+    int ComboGetCount(int) override;
+    int ComboAddString(int, const QString& text) override;
+    int ComboInsertString(int, int nIndex, const QString& text) override;
+    void ComboDeleteString(int, int nIndex) override;
+    void ComboResetContent(int) override;
+    void ComboSetItemData(int, int nIndex, void* pData) override;
+    void* ComboGetItemData(int, int nIndex) override;
+    QString ComboGetText(int, int nIndex) override;
+    int ComboGetCurSel(int) override;
+    void ComboSetCurSel(int, int nIndex) override;
+    void EditAppendText(int, const QString& text) override;
+    void ProgressSetRange(int, int, int) override {}
+    void ProgressSetPos(int, int nPos) override;
+    int ProgressGetPos(int) override;
     void EnableMenuItem(int nCommand, bool bEnable) override;
     bool IsMenuItemEnabled(int nCommand) override;
     uint32_t SetTimer(uint32_t nIdEvent, uint32_t nElapseMs) override;
     void KillTimer(uint32_t nIdEvent) override;
-    void SetIcon(int nIconId, bool bBig) override;
+    void SetIcon(int, bool) override {}
     void MessageBox(const QString& text) override;
     bool GetOpenFileName(const FileDialogRequest& request, QString& path) override;
     bool GetSaveFileName(const FileDialogRequest& request, QString& path) override;
-    int RunModalChild(CDialog& dialog) override;
-    void EndDialog(int nResult) override;
-    void PostMessage(const Message& msg) override;
-    bool IsUiThread() override;
-
-    bool bTimerRunning = false;
+    int RunModalChild(CDialog&) override { return IDCANCEL; }
+    void EndDialog(int nResult) override { Log("end:" + std::to_string(nResult)); }
+    void PostMessage(const Message&) override {}
+    bool IsUiThread() override { return std::this_thread::get_id() == m_uiThread; }
 
 private:
     struct Entry {
@@ -87,18 +85,18 @@ private:
         void* pData = nullptr;
     };
     void Log(const std::string& line);
+    bool Answer(std::deque<std::pair<bool, QString>>& answers, QString& path);
+    bool Valid(int nIndex) const { return nIndex >= 0 && nIndex < static_cast<int>(m_entries.size()); }
 
     std::recursive_mutex m_mutex;
     std::thread::id m_uiThread;
     std::vector<std::string> m_events;
-    QMap<int, QString> m_texts;
-    QMap<int, bool> m_enabled;
-    QMap<int, int> m_checks;
-    QMap<int, bool> m_menu;
+    std::map<int, QString> m_texts;
+    std::map<int, bool> m_enabled, m_menu;
+    std::map<int, int> m_checks;
     std::vector<Entry> m_entries;
     int m_nCurSel = -1;
     int m_nProgressPos = 0;
-    QString m_trace;
 };
 
 // Quillon.ini in memory, on the same reader rules as the file on disk.
@@ -111,7 +109,7 @@ public:
 
 private:
     QString m_path;
-    QMap<QString, QMap<QString, QString>> m_sections;
+    std::map<QString, std::map<QString, QString>> m_sections;
 };
 
 // Holds a thread at a point until the test lets it go; Arrive blocks the arriving thread.
@@ -140,6 +138,12 @@ public:
     }
 };
 
+// Records the progress reports.
+struct CRecordingProgress : IProgressObserver {
+    std::vector<std::pair<uint64_t, uint64_t>> calls;
+    void OnProgress(uint64_t nDone, uint64_t nTotal) override { calls.emplace_back(nDone, nTotal); }
+};
+
 // A main window on the recording host, with scripted devices, the in-memory profile and the fake clock.
 class DfuTest : public ::testing::Test {
 protected:
@@ -156,7 +160,8 @@ protected:
     // Runs the worker's whole procedure on this thread.
     void RunWorker();
     // A gate that TearDown opens before it waits for the worker, so a failed check never hangs a test.
-    CGate& NewGate();
+    CGate& NewGate() { return gates.emplace_back(); }
+    size_t CountLog(const std::string& entry);
 
     CFakeZelHidBackend backend;
     CGatedClock clock;

@@ -4,9 +4,11 @@
 
 #include <gmock/gmock.h>
 
-#include <algorithm>
+#include <cstdlib>
+#include <functional>
 
 using ::testing::Contains;
+using ::testing::ElementsAreArray;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -30,16 +32,6 @@ protected:
         pDevice->nDefaultSerialAddr = 0x4000;
         LoadImage(0x5800, 0x3000);
         return pDevice;
-    }
-    size_t CountEvents(const std::string& event)
-    {
-        auto events = host.Events();
-        return static_cast<size_t>(std::count(events.begin(), events.end(), event));
-    }
-    size_t IndexOf(const std::string& event)
-    {
-        auto events = host.Events();
-        return static_cast<size_t>(std::find(events.begin(), events.end(), event) - events.begin());
     }
     // The flag word's first write starts every attempt of the flag protocol.
     static size_t Attempts(const CFakeZelUsbDevice* pDevice)
@@ -74,14 +66,15 @@ TEST_F(DownloadFlowTest, SuccessOnFirstAttempt)
     EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 1u);
 
     // Locked before the first trace line, the timer running in between, unlocked once after the last.
-    EXPECT_LT(IndexOf("enable:1016=0"), IndexOf(std::string("trace:") + kWaitDfu));
-    EXPECT_LT(IndexOf("settimer:1,1000"), IndexOf(std::string("trace:") + kWaitDfu));
-    EXPECT_GT(IndexOf("enable:1016=1"), IndexOf(std::string("trace:") + kInNormal));
-    EXPECT_EQ(CountEvents("settimer:1,1000"), 1u);
-    EXPECT_EQ(CountEvents("killtimer:1"), 1u);
+    EXPECT_LT(host.IndexOf("enable:1016=0"), host.IndexOf(std::string("trace:") + kWaitDfu));
+    EXPECT_LT(host.IndexOf("settimer:1,1000"), host.IndexOf(std::string("trace:") + kWaitDfu));
+    EXPECT_GT(host.IndexOf("enable:1016=1"), host.IndexOf(std::string("trace:") + kInNormal));
+    EXPECT_EQ(host.Count("settimer:1,1000"), 1u);
+    EXPECT_EQ(host.Count("killtimer:1"), 1u);
     EXPECT_EQ(host.ProgressGetPos(IDC_PROGRESS), 0);
     EXPECT_EQ(dlg->m_nTimerId.load(), 0u);
     EXPECT_EQ(dlg->m_nProgressPos.load(), 0);
+    EXPECT_EQ(CountLog("Enumerate"), 0u);
 }
 
 TEST_F(DownloadFlowTest, TwoFailuresThenSuccess)
@@ -101,20 +94,11 @@ TEST_F(DownloadFlowTest, TwoFailuresThenSuccess)
     EXPECT_THAT(host.Boxes(), IsEmpty());
 }
 
-TEST_F(DownloadFlowTest, RedetectOfferedButNoFlashTable)
-{
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
-    pDevice->qWrite = {false};
-    pDevice->bDefaultRedetect = true;
-    RunWorker();
-    EXPECT_EQ(pDevice->CountCalls("IsFlashRedetectNeeded"), 1u);
-    EXPECT_EQ(pDevice->CountCalls("DetectFlash"), 0u);
-}
-
 TEST_F(DownloadFlowTest, AllTenAttemptsFail)
 {
     CFakeZelUsbDevice* pDevice = ReadyDevice();
     pDevice->qWrite = std::deque<bool>(10, false);
+    pDevice->bDefaultRedetect = true;
     uint64_t nPausedAtBox = 0;
     size_t nNormalRequestsAtBox = 99;
     host.onMessageBox = [&](const QString&) {
@@ -126,6 +110,7 @@ TEST_F(DownloadFlowTest, AllTenAttemptsFail)
 
     EXPECT_EQ(Attempts(pDevice), 10u);
     EXPECT_EQ(pDevice->CountCalls("IsFlashRedetectNeeded"), 10u);
+    EXPECT_EQ(pDevice->CountCalls("DetectFlash"), 0u);   // offered, but the library has no flash table
     std::vector<uint32_t> pauses = clock.Sleeps();
     ASSERT_EQ(pauses.size(), 11u);
     EXPECT_EQ(pauses.back(), 500u);
@@ -159,7 +144,7 @@ TEST_F(DownloadFlowTest, UnplugDuringAttemptThreeEndsAtAttemptFour)
     EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upgrade failed"));
     EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted));
     EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 0u);
-    EXPECT_EQ(CountEvents("killtimer:1"), 1u);
+    EXPECT_EQ(host.Count("killtimer:1"), 1u);
     // The entry is gone and the device released.
     EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 0);
     EXPECT_THAT(backend.log, Contains("ReleaseObject(/dev/hidraw0)"));
@@ -181,23 +166,6 @@ TEST_F(DownloadFlowTest, ListEntryRefreshedWithCurrentProductString)
     EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 2);
 }
 
-TEST_F(DownloadFlowTest, NoImageAndOpenCancelled)
-{
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    pDevice->strProduct = u"Fresh Name";
-    ASSERT_EQ(dlg->m_pImageData, nullptr);
-
-    RunWorker();
-
-    EXPECT_THAT(host.Traces(), IsEmpty());
-    EXPECT_THAT(host.Boxes(), IsEmpty());
-    EXPECT_THAT(host.EventsWith("open-dialog"), ElementsAre(""));
-    EXPECT_THAT(host.EventsWith("enable:"), Not(Contains("1016=0")));
-    EXPECT_THAT(host.EventsWith("combo-"), ElementsAre("delete:0", "insert:0:Fresh Name", "sel:0"));
-    EXPECT_THAT(clock.Sleeps(), ElementsAre(500u));
-    EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 0u);
-}
-
 TEST_F(DownloadFlowTest, EmptyMaskRefusedBeforeAnythingIsLocked)
 {
     CFakeZelUsbDevice* pDevice = ReadyDevice();
@@ -210,59 +178,66 @@ TEST_F(DownloadFlowTest, EmptyMaskRefusedBeforeAnythingIsLocked)
     EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upgrade is not permitted for this device!\r\n"));
     EXPECT_THAT(host.Traces(), IsEmpty());
     EXPECT_THAT(host.EventsWith("enable:"), Not(Contains("1016=0")));
-    EXPECT_EQ(CountEvents("settimer:1,1000"), 0u);
+    EXPECT_EQ(host.Count("settimer:1,1000"), 0u);
     EXPECT_EQ(pDevice->Writes().size(), 0u);
     EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 0u);
     EXPECT_THAT(host.EventsWith("combo-"), ElementsAre("delete:0", "insert:0:USB Audio Device", "sel:0"));
 }
 
-TEST_F(DownloadFlowTest, AdmissionRefusalEndsBeforeTheDevice)
+struct EndingRow {
+    const char* pszName;
+    std::function<void(CQuillonDlg&, CFakeZelUsbDevice&)> arrange;
+    std::vector<std::string> traces, boxes;
+    bool bNormalModeAsked;
+};
+
+class DownloadEndingTest : public DownloadFlowTest, public ::testing::WithParamInterface<EndingRow> {};
+
+TEST_P(DownloadEndingTest, TracesAndBoxes)
 {
+    const EndingRow& row = GetParam();
     CFakeZelUsbDevice* pDevice = ReadyDevice();
-    dlg->m_nMatchPolicy = 0x1;
-    dlg->m_ImageInfo.wVendorId = 0x1234;
+    row.arrange(*dlg, *pDevice);
 
     RunWorker();
 
-    EXPECT_THAT(host.Boxes(), ElementsAre("Vendor ID of firmware doesn't match device vendor ID!"));
-    EXPECT_THAT(host.Traces(), IsEmpty());
-    EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 0u);
+    EXPECT_THAT(host.Traces(), ElementsAreArray(row.traces));
+    EXPECT_THAT(host.Boxes(), ElementsAreArray(row.boxes));
+    EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), row.bNormalModeAsked ? 1u : 0u);
+    EXPECT_EQ(host.Count("settimer:1,1000"), row.traces.empty() ? 0u : 1u);
+    EXPECT_FALSE(host.bTimerRunning);
+    EXPECT_TRUE(host.IsDlgItemEnabled(IDC_START));
     EXPECT_FALSE(dlg->m_bBusy.load());
+    EXPECT_THAT(host.EventsWith("combo-"), ElementsAre("delete:0", "insert:0:USB Audio Device", "sel:0"));
 }
 
-TEST_F(DownloadFlowTest, DfuEntryFailure)
-{
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
-    pDevice->qSwitchToDfu = {false};
-
-    RunWorker();
-
-    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu));
-    EXPECT_THAT(host.Boxes(), ElementsAre("Switching to DFU mode failed!"));
-    EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 0u);
-    EXPECT_EQ(pDevice->Writes().size(), 0u);
-    EXPECT_EQ(CountEvents("killtimer:1"), 1u);
-    EXPECT_EQ(CountEvents("enable:1016=1"), 1u);
-}
-
-TEST_F(DownloadFlowTest, NormalModeRefused)
-{
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
-    pDevice->qSwitchToNormal = {false};
-
-    RunWorker();
-
-    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal));
-    EXPECT_THAT(host.Boxes(), ElementsAre("Device switching to normal mode failed!\r\n"));
-    EXPECT_EQ(CountEvents("killtimer:1"), 1u);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DownloadEndingTest,
+    ::testing::Values(
+        EndingRow{"NoImageAndOpenCancelled",
+                  [](CQuillonDlg& dlg, CFakeZelUsbDevice&) {
+                      std::free(dlg.m_pImageData);
+                      dlg.m_pImageData = nullptr;
+                  },
+                  {}, {}, false},
+        EndingRow{"AdmissionRefused",
+                  [](CQuillonDlg& dlg, CFakeZelUsbDevice&) {
+                      dlg.m_nMatchPolicy = 0x1;
+                      dlg.m_ImageInfo.wVendorId = 0x1234;
+                  },
+                  {}, {"Vendor ID of firmware doesn't match device vendor ID!"}, false},
+        EndingRow{"DfuEntryFailed", [](CQuillonDlg&, CFakeZelUsbDevice& d) { d.qSwitchToDfu = {false}; }, {kWaitDfu},
+                  {"Switching to DFU mode failed!"}, false},
+        EndingRow{"NormalModeRefused", [](CQuillonDlg&, CFakeZelUsbDevice& d) { d.qSwitchToNormal = {false}; },
+                  {kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal},
+                  {"Device switching to normal mode failed!\r\n"}, true}),
+    [](const auto& info) { return std::string(info.param.pszName); });
 
 TEST_F(DownloadFlowTest, NoDeviceSelected)
 {
     RunWorker();
     EXPECT_THAT(host.Events(), ElementsAre("box:Please choose a DFU device!"));
     EXPECT_THAT(clock.Sleeps(), IsEmpty());
-    EXPECT_FALSE(dlg->IsWorkerRunning());
 }
 
 TEST_F(DownloadFlowTest, NoticesWhileBusyLeadToOneEnumeration)
@@ -276,58 +251,38 @@ TEST_F(DownloadFlowTest, NoticesWhileBusyLeadToOneEnumeration)
 
     RunWorker();
 
-    EXPECT_EQ(std::count(backend.log.begin(), backend.log.end(), "Enumerate"), 1);
+    EXPECT_EQ(CountLog("Enumerate"), 1u);
     EXPECT_FALSE(dlg->m_bDeviceListStale.load());
     EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 2);
     // The re-enumeration comes after the entry's own refresh and before the final pause.
-    EXPECT_LT(IndexOf("combo-sel:0"), IndexOf("combo-reset"));
+    EXPECT_LT(host.IndexOf("combo-sel:0"), host.IndexOf("combo-reset"));
 }
 
-TEST_F(DownloadFlowTest, NoStaleNoEnumeration)
+// The lock leaves the trace usable; "Update All" comes back only for an available boot-loader device.
+TEST_F(DfuTest, OperationUiLockAndUnlock)
 {
-    ReadyDevice();
-    RunWorker();
-    EXPECT_EQ(std::count(backend.log.begin(), backend.log.end(), "Enumerate"), 0);
-}
-
-class OperationUiTest : public DfuTest {};
-
-TEST_F(OperationUiTest, LockAndUnlock)
-{
-    CFakeZelUsbDevice* pDevice = AddListedDevice();
-    const int kControls[] = {IDC_DEVICE_COMBO, IDC_DOWNLOAD, IDC_UPLOAD, IDC_START, IDC_PROGRESS, IDC_UPDATE_ALL};
+    const int kControls[] = {IDC_DEVICE_COMBO, IDC_DOWNLOAD, IDC_UPLOAD, IDC_START, IDC_PROGRESS};
     const int kCommands[] = {ID_FILE_OPEN_IMAGE, ID_APP_EXIT, ID_CONFIG_OPTIONS, ID_HELP_ABOUT};
-
-    SetOperationUiEnabled(dlg.get(), false, pDevice);
-    for (int nId : kControls)
-        EXPECT_FALSE(host.IsDlgItemEnabled(nId)) << nId;
-    for (int nCommand : kCommands)
-        EXPECT_FALSE(host.IsMenuItemEnabled(nCommand)) << nCommand;
-    EXPECT_TRUE(host.IsDlgItemEnabled(IDC_CLEAR_TRACE));
-    EXPECT_TRUE(host.IsDlgItemEnabled(IDC_TRACE));
-    EXPECT_EQ(pDevice->CountCalls("IsDeviceAvailable"), 0u);
-
-    SetOperationUiEnabled(dlg.get(), true, pDevice);
-    for (int nId : kControls)
-        EXPECT_TRUE(host.IsDlgItemEnabled(nId)) << nId;
-    for (int nCommand : kCommands)
-        EXPECT_TRUE(host.IsMenuItemEnabled(nCommand)) << nCommand;
-}
-
-TEST_F(OperationUiTest, UpdateAllNeedsAnAvailableBootLoaderDevice)
-{
-    SetOperationUiEnabled(dlg.get(), true, nullptr);
-    EXPECT_FALSE(host.IsDlgItemEnabled(IDC_UPDATE_ALL));
-
-    CFakeZelUsbDevice* pGone = AddListedDevice();
+    CFakeZelUsbDevice* pLoader = AddListedDevice();
+    CFakeZelUsbDevice* pGone = AddListedDevice(u"/dev/hidraw1");
     pGone->bAvailable = false;
-    SetOperationUiEnabled(dlg.get(), true, pGone);
-    EXPECT_FALSE(host.IsDlgItemEnabled(IDC_UPDATE_ALL));
-    EXPECT_THAT(pGone->CallNames(), ElementsAre("IsDeviceAvailable"));
-
-    CFakeZelUsbDevice* pNoLoader = AddListedDevice(u"/dev/hidraw1");
+    CFakeZelUsbDevice* pNoLoader = AddListedDevice(u"/dev/hidraw2");
     pNoLoader->bBootLoader = false;
-    SetOperationUiEnabled(dlg.get(), true, pNoLoader);
-    EXPECT_FALSE(host.IsDlgItemEnabled(IDC_UPDATE_ALL));
-    EXPECT_TRUE(host.IsDlgItemEnabled(IDC_START));
+    for (bool bEnable : {false, true}) {
+        SetOperationUiEnabled(dlg.get(), bEnable, pLoader);
+        for (int nId : kControls)
+            EXPECT_EQ(host.IsDlgItemEnabled(nId), bEnable) << nId;
+        for (int nCommand : kCommands)
+            EXPECT_EQ(host.IsMenuItemEnabled(nCommand), bEnable) << nCommand;
+        EXPECT_EQ(host.IsDlgItemEnabled(IDC_UPDATE_ALL), bEnable);
+        EXPECT_TRUE(host.IsDlgItemEnabled(IDC_CLEAR_TRACE));
+        EXPECT_TRUE(host.IsDlgItemEnabled(IDC_TRACE));
+    }
+    EXPECT_EQ(pLoader->CountCalls("IsDeviceAvailable"), 1u);   // asked on unlock only
+    for (CFakeZelUsbDevice* pDevice : {static_cast<CFakeZelUsbDevice*>(nullptr), pGone, pNoLoader}) {
+        SetOperationUiEnabled(dlg.get(), true, pDevice);
+        EXPECT_FALSE(host.IsDlgItemEnabled(IDC_UPDATE_ALL));
+        EXPECT_TRUE(host.IsDlgItemEnabled(IDC_START));
+    }
+    EXPECT_THAT(pGone->CallNames(), ElementsAre("IsDeviceAvailable"));
 }

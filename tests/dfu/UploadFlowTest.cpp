@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 
-#include <QDir>
 #include <QFile>
 #include <algorithm>
 
@@ -69,11 +68,6 @@ protected:
         host.saveAnswers.push_back({true, QString::fromStdString(m_path)});
         return pDevice;
     }
-    size_t CountEvents(const std::string& event)
-    {
-        auto events = host.Events();
-        return static_cast<size_t>(std::count(events.begin(), events.end(), event));
-    }
     std::string m_path;
 };
 
@@ -84,6 +78,8 @@ TEST_F(UploadFlowTest, SuccessWritesTheDeliveredBytes)
     for (uint32_t nBytes : {65536u, 32768u, 0u}) {
         SCOPED_TRACE(nBytes);
         host.ClearEvents();
+        CRecordingProgress progress;
+        env.pProgress = &progress;
         CFakeZelUsbDevice* pDevice = ReadyDevice(nBytes);
 
         RunWorker();
@@ -92,8 +88,12 @@ TEST_F(UploadFlowTest, SuccessWritesTheDeliveredBytes)
         EXPECT_THAT(host.Boxes(), IsEmpty());
         EXPECT_EQ(ReadFileBytes(m_path), Pattern(0, nBytes));
         EXPECT_EQ(FirstCall(pDevice, "ReadFlash"), "ReadFlash(0x0,65536)");
-        EXPECT_EQ(CountEvents("killtimer:1"), 1u);
+        EXPECT_EQ(host.Count("killtimer:1"), 1u);
         EXPECT_FALSE(dlg->m_bBusy.load());
+        EXPECT_EQ(progress.calls.back(), std::make_pair(uint64_t{nBytes}, uint64_t{65536}));
+        // The device is still there: the list is left alone.
+        EXPECT_THAT(host.EventsWith("combo-"), IsEmpty());
+        env.pProgress = nullptr;
     }
     const FileDialogRequest& request = host.saveRequests.front();
     EXPECT_EQ(request.strFilter, "BIN Files (*.bin)|*.bin|All Files (*.*)|*.*||");
@@ -149,7 +149,7 @@ TEST_F(UploadFlowTest, FileThatCannotBeOpened)
     EXPECT_TRUE(host.IsDlgItemEnabled(IDC_START));
     EXPECT_FALSE(host.bTimerRunning);
     EXPECT_EQ(host.ProgressGetPos(IDC_PROGRESS), 0);
-    EXPECT_EQ(CountEvents("killtimer:1"), 1u);
+    EXPECT_EQ(host.Count("killtimer:1"), 1u);
 }
 
 TEST_F(UploadFlowTest, FailedFileWriteIsNotSuccess)
@@ -168,34 +168,35 @@ TEST_F(UploadFlowTest, FailedFileWriteIsNotSuccess)
     EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 1u);
 }
 
-TEST_F(UploadFlowTest, AllTenAttemptsFailLeaveAnEmptyFile)
+// A failed upload leaves an existing file, confirmed for overwriting, empty.
+TEST_F(UploadFlowTest, FailureLeavesAnEmptyFile)
 {
-    WriteFileBytes(m_path, Pattern(0, 100));   // an existing file, confirmed for overwriting
-    CFakeZelUsbDevice* pDevice = ReadyDevice(100);
-    pDevice->qRead = std::deque<bool>(10, false);
+    for (bool bEntryFails : {false, true}) {
+        SCOPED_TRACE(bEntryFails);
+        host.ClearEvents();
+        WriteFileBytes(m_path, Pattern(0, 100));
+        CFakeZelUsbDevice* pDevice = ReadyDevice(100);
+        if (bEntryFails)
+            pDevice->qSwitchToDfu = {false};
+        else
+            pDevice->qRead = std::deque<bool>(10, false);
+        const uint64_t nSleptBefore = clock.TotalSleptMs();
 
-    RunWorker();
+        RunWorker();
 
-    EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 10u);
-    EXPECT_EQ(clock.TotalSleptMs(), 225000u + 500u);
-    EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upload failed!"));
-    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
-    EXPECT_TRUE(QFile::exists(QString::fromStdString(m_path)));
-    EXPECT_THAT(ReadFileBytes(m_path), IsEmpty());
-}
-
-TEST_F(UploadFlowTest, DfuEntryFailureLeavesFileEmpty)
-{
-    WriteFileBytes(m_path, Pattern(0, 100));
-    CFakeZelUsbDevice* pDevice = ReadyDevice(100);
-    pDevice->qSwitchToDfu = {false};
-
-    RunWorker();
-
-    EXPECT_THAT(host.Boxes(), ElementsAre("Switching to DFU mode failed!"));
-    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu));
-    EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 0u);
-    EXPECT_THAT(ReadFileBytes(m_path), IsEmpty());
+        if (bEntryFails) {
+            EXPECT_THAT(host.Boxes(), ElementsAre("Switching to DFU mode failed!"));
+            EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu));
+        } else {
+            EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 10u);
+            EXPECT_EQ(clock.TotalSleptMs() - nSleptBefore, 225000u + 500u);
+            EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upload failed!"));
+            EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
+        }
+        EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), bEntryFails ? 0u : 1u);
+        EXPECT_TRUE(QFile::exists(QString::fromStdString(m_path)));
+        EXPECT_THAT(ReadFileBytes(m_path), IsEmpty());
+    }
 }
 
 TEST_F(UploadFlowTest, UnplugInDfuModeStillAsksForNormalMode)
@@ -215,31 +216,4 @@ TEST_F(UploadFlowTest, UnplugInDfuModeStillAsksForNormalMode)
     // The list fix-up removes the entry and releases the device.
     EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 0);
     EXPECT_THAT(backend.log, ::testing::Contains("ReleaseObject(/dev/hidraw0)"));
-}
-
-TEST_F(UploadFlowTest, DevicePresentAfterwardsLeavesTheListAlone)
-{
-    CFakeZelUsbDevice* pDevice = ReadyDevice(100);
-    pDevice->bBootLoader = false;
-
-    RunWorker();
-
-    EXPECT_THAT(host.EventsWith("combo-"), IsEmpty());
-    EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
-    // Without a boot loader "Update All" stays disabled after the unlock.
-    EXPECT_FALSE(host.IsDlgItemEnabled(IDC_UPDATE_ALL));
-}
-
-TEST_F(UploadFlowTest, ReportsBytesRead)
-{
-    struct Progress : IProgressObserver {
-        std::vector<std::pair<uint64_t, uint64_t>> calls;
-        void OnProgress(uint64_t nDone, uint64_t nTotal) override { calls.emplace_back(nDone, nTotal); }
-    } progress;
-    env.pProgress = &progress;
-    ReadyDevice(32768);
-    RunWorker();
-    using P = std::pair<uint64_t, uint64_t>;
-    EXPECT_THAT(progress.calls, ElementsAre(P{0, 65536}, P{32768, 65536}));
-    env.pProgress = nullptr;
 }
