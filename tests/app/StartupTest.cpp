@@ -3,7 +3,6 @@
 #include "app/Resource.h"
 
 #include <QStringList>
-#include <cstring>
 
 namespace {
 
@@ -33,8 +32,17 @@ public:
 
 }  // namespace
 
-TEST_F(MainWindowTest, NoDevicesGiveOneCensusLineAndEmptyIdentity)
+// No device at all, only devices without HID DFU support, or no answer from the library: an empty list.
+class EmptyCensusTest : public MainWindowTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EmptyCensusTest, OneCensusLineAndEmptyIdentity)
 {
+    if (GetParam() == 1) {
+        backend.Plug(u"/dev/hidraw0")->bHidDfu = false;
+        backend.Plug(u"/dev/hidraw1")->bHidDfu = false;
+    } else if (GetParam() == 2) {
+        backend.bEnumerateNull = true;
+    }
     Open();
     EXPECT_EQ(Lines(TraceText()), QStringList{QStringLiteral("Total 0 devices found!")});
     EXPECT_EQ(Host().ComboGetCount(IDC_DEVICE_COMBO), 0);
@@ -43,15 +51,12 @@ TEST_F(MainWindowTest, NoDevicesGiveOneCensusLineAndEmptyIdentity)
         EXPECT_EQ(Text(nId), QString()) << nId;
     EXPECT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 1);
     EXPECT_FALSE(Host().IsDlgItemEnabled(IDC_UPDATE_ALL));
-    EXPECT_EQ(Dlg().m_bUpdateAll, 1);
     EXPECT_EQ(Host().GetCheck(IDC_DOWNLOAD), 1);
-    EXPECT_EQ(Host().GetCheck(IDC_UPLOAD), 0);
     EXPECT_EQ(Host().ProgressRange(IDC_PROGRESS), std::make_pair(0, 100));
-    EXPECT_EQ(Host().Icon(true), IDR_MAINFRAME);
-    EXPECT_EQ(Host().Icon(false), IDR_MAINFRAME);
     EXPECT_EQ(notifier.nRegistrations, 1);
-    EXPECT_TRUE(Dlg().m_hDevNotify);
 }
+
+INSTANTIATE_TEST_SUITE_P(NoneNoDfuOrNull, EmptyCensusTest, ::testing::Values(0, 1, 2));
 
 TEST_F(MainWindowTest, CensusCountsListedDevicesOnlyAndNumbersFromZero)
 {
@@ -78,23 +83,6 @@ TEST_F(MainWindowTest, CensusCountsListedDevicesOnlyAndNumbersFromZero)
     EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 0);
 }
 
-TEST_F(MainWindowTest, AllDevicesWithoutHidDfuGiveAnEmptyList)
-{
-    backend.Plug(u"/dev/hidraw0")->bHidDfu = false;
-    backend.Plug(u"/dev/hidraw1")->bHidDfu = false;
-    Open();
-    EXPECT_EQ(Lines(TraceText()), QStringList{QStringLiteral("Total 0 devices found!")});
-    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), -1);
-    EXPECT_EQ(Text(IDC_DEV_VID), QString());
-}
-
-TEST_F(MainWindowTest, NullEnumerationIsAnEmptyList)
-{
-    backend.bEnumerateNull = true;
-    Open();
-    EXPECT_EQ(Lines(TraceText()), QStringList{QStringLiteral("Total 0 devices found!")});
-}
-
 TEST_F(MainWindowTest, LibraryTablesAreInPlaceBeforeTheFirstEnumeration)
 {
     CWatchingBackend watching;   // takes over from the fixture's backend
@@ -111,35 +99,21 @@ TEST_F(MainWindowTest, LibraryTablesAreInPlaceBeforeTheFirstEnumeration)
     EXPECT_EQ(Dlg().m_strIniPath, QStringLiteral("/opt/quillon/Quillon.ini"));
 }
 
-TEST_F(MainWindowTest, WithoutConfigurationStartUpCompletesWithNullTables)
+TEST_F(MainWindowTest, IdentityFieldsAreZeroPaddedLowerCaseHexAndTheChipsetIsConfigured)
 {
-    PlugZa1200(backend, u"/dev/hidraw0");
-    Open();
-    EXPECT_EQ(g_pKnownIDs_NormalMode, nullptr);
-    EXPECT_EQ(g_pKnownDfuPatchInfos, nullptr);
-    EXPECT_EQ(Host().ComboGetCount(IDC_DEVICE_COMBO), 1);
-}
-
-TEST_F(MainWindowTest, IdentityFieldsAreZeroPaddedLowerCaseHex)
-{
-    CFakeZelUsbDevice* pDevice = backend.Plug(u"/dev/hidraw0");
+    UseExampleIni();
+    CFakeZelUsbDevice* pDevice = PlugZa1200(backend, u"/dev/hidraw0");
     pDevice->nVendorId = 0x40D;
-    pDevice->nProductId = 0xBEEF;
     pDevice->nVersion = 0x0A;
     pDevice->nSubVersion = 0x10;
     Open();
     EXPECT_EQ(Text(IDC_DEV_VID), QStringLiteral("0x040d"));
-    EXPECT_EQ(Text(IDC_DEV_PID), QStringLiteral("0xbeef"));
+    EXPECT_EQ(Text(IDC_DEV_PID), QStringLiteral("0x1200"));
     EXPECT_EQ(Text(IDC_DEV_VERSION), QStringLiteral("0x000a"));
     EXPECT_EQ(Text(IDC_DEV_SUBVERSION), QStringLiteral("0x00000010"));
-}
-
-TEST_F(MainWindowTest, ChipsetNameComesFromTheConfiguration)
-{
-    UseExampleIni();
-    PlugZa1200(backend, u"/dev/hidraw0");
-    Open();
     EXPECT_EQ(Text(IDC_DEV_CHIPSET), QStringLiteral("ZA1200+ZH880"));
+    EXPECT_EQ(Lines(TraceText()),
+              (QStringList{QStringLiteral("Total 1 devices found!"), QStringLiteral("No.0: /dev/hidraw0")}));
 }
 
 // The configured BootLoaderMask overrides the device's flag in both directions.
@@ -179,79 +153,44 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateAllCase{"OtherKeyIgnored", false, "CHIP_0101_SUBV_00002000=0x3", 1, false}),
     [](const auto& info) { return std::string(info.param.pszName); });
 
-TEST_F(MainWindowTest, SelectionChangeShowsTheChosenDevice)
-{
-    backend.Plug(u"/dev/hidraw0");
-    CFakeZelUsbDevice* pSecond = backend.Plug(u"/dev/hidraw1");
-    pSecond->nVendorId = 0x1234;
-    pSecond->bBootLoader = false;
-    Open();
-    ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, 1));
-    EXPECT_EQ(Text(IDC_DEV_VID), QStringLiteral("0x1234"));
-    EXPECT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 1);
-    EXPECT_FALSE(Host().IsDlgItemEnabled(IDC_UPDATE_ALL));
-}
-
-TEST_F(MainWindowTest, StoredPreferencesAreReadAtStartUp)
+TEST_F(MainWindowTest, StoredPreferencesAreReadAtStartUpAndMalformedOnesAsZero)
 {
     prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x10F);
     prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("AutoVerify"), 5);
     Open();
     EXPECT_EQ(Dlg().m_nMatchPolicy, 0x10Fu);
     EXPECT_TRUE(Dlg().m_bAutoVerify);
-}
-
-TEST_F(MainWindowTest, MissingOrMalformedPreferencesReadAsZero)
-{
+    Close();
     prefs.SetRawValue(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), QStringLiteral("lots"));
     Open();
     EXPECT_EQ(Dlg().m_nMatchPolicy, 0u);
-    EXPECT_FALSE(Dlg().m_bAutoVerify);
 }
 
-TEST_F(MainWindowTest, ShutdownUnregistersThenReleasesEveryDevice)
+// Shutdown unregisters only a registration that succeeded, then releases every device.
+class ShutdownTest : public MainWindowTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ShutdownTest, UnregistersThenReleasesEveryDevice)
 {
     std::vector<std::string> order;
     notifier.pLog = &order;
+    notifier.bRefuse = GetParam();
     PlugZa1200(backend, u"/dev/hidraw0");
     Open();
+    EXPECT_EQ(static_cast<bool>(Dlg().m_hDevNotify), !GetParam());
     backend.log.clear();
     Close();
-    EXPECT_EQ(notifier.nUnregistrations, 1);
-    ASSERT_EQ(backend.log, std::vector<std::string>{"ReleaseAll"});
-    EXPECT_EQ(order, (std::vector<std::string>{"Register", "Unregister"}));
+    EXPECT_EQ(notifier.nUnregistrations, GetParam() ? 0 : 1);
+    EXPECT_EQ(backend.log, std::vector<std::string>{"ReleaseAll"});
+    const std::vector<std::string> expected =
+        GetParam() ? std::vector<std::string>{"Register"} : std::vector<std::string>{"Register", "Unregister"};
+    EXPECT_EQ(order, expected);
 }
 
-TEST_F(MainWindowTest, FailedRegistrationMeansNoUnregistration)
-{
-    notifier.bRefuse = true;
-    Open();
-    EXPECT_FALSE(Dlg().m_hDevNotify);
-    Close();
-    EXPECT_EQ(notifier.nUnregistrations, 0);
-    EXPECT_EQ(backend.log.back(), "ReleaseAll");
-}
+INSTANTIATE_TEST_SUITE_P(RegisteredOrRefused, ShutdownTest, ::testing::Bool());
 
 TEST_F(MainWindowTest, NoNotifierStillStarts)
 {
     env.pNotifier = nullptr;
     Open();
     EXPECT_FALSE(Dlg().m_hDevNotify);
-}
-
-TEST_F(MainWindowTest, ConstructorDefaults)
-{
-    CQuillonDlg dlg(env);
-    EXPECT_FALSE(dlg.m_bBusy);
-    EXPECT_FALSE(dlg.m_bDeviceListStale);
-    EXPECT_EQ(dlg.m_nTimerId, 0u);
-    EXPECT_EQ(dlg.m_nProgressPos, 0);
-    EXPECT_EQ(dlg.m_hIcon, IDR_MAINFRAME);
-    EXPECT_EQ(dlg.m_pImageData, nullptr);
-    EXPECT_EQ(dlg.m_nMatchPolicy, 0u);
-    EXPECT_EQ(dlg.m_nOperation, 0);
-    EXPECT_EQ(dlg.m_bUpdateAll, 1);
-    EXPECT_TRUE(dlg.m_strModuleDir.isEmpty());
-    const _ZEL_USB_DEV_INFO zero{};
-    EXPECT_EQ(std::memcmp(&dlg.m_ImageInfo, &zero, sizeof zero), 0);
 }

@@ -83,20 +83,6 @@ TEST_F(MainWindowTest, StopFromTheWorkerWinsOverConcurrentTicks)
     }
 }
 
-TEST_F(MainWindowTest, MessageLoopEndsWhenAnotherThreadPostsClose)
-{
-    Open();
-    std::thread other([&] {
-        Message close;
-        close.kind = MessageKind::Close;
-        Host().PostMessage(close);
-    });
-    Host().RunMessageLoop();
-    other.join();
-    EXPECT_TRUE(Host().IsEnded());
-    EXPECT_EQ(Host().Result(), IDCANCEL);
-}
-
 namespace {
 
 // Holds the thread that arrives until the test opens it.
