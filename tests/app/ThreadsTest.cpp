@@ -6,9 +6,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <chrono>
+#include <semaphore>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -83,37 +82,15 @@ TEST_F(MainWindowTest, StopFromTheWorkerWinsOverConcurrentTicks)
     }
 }
 
-namespace {
-
 // Holds the thread that arrives until the test opens it.
-class CHold {
-public:
+struct CHold {
     void Arrive()
     {
-        std::unique_lock lock(m_mutex);
-        m_bArrived = true;
-        m_cv.notify_all();
-        m_cv.wait(lock, [this] { return m_bOpen; });
+        arrived.release();
+        open.acquire();
     }
-    void WaitForArrival()
-    {
-        std::unique_lock lock(m_mutex);
-        m_cv.wait(lock, [this] { return m_bArrived; });
-    }
-    void Open()
-    {
-        std::lock_guard lock(m_mutex);
-        m_bOpen = true;
-        m_cv.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_bArrived = false, m_bOpen = false;
+    std::binary_semaphore arrived{0}, open{0};
 };
-
-}  // namespace
 
 // A real worker on the headless host: the window cannot be ended and notices are deferred from Start on,
 // in the preparing phase (the worker waits in the file dialog) and while busy (it waits in the device).
@@ -135,22 +112,22 @@ TEST_F(MainWindowTest, WindowStaysWhileARealWorkerPreparesAndRuns)
     ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, 0));
     ASSERT_TRUE(Host().Click(IDC_START));
 
-    preparing.WaitForArrival();
+    preparing.arrived.acquire();
     EXPECT_TRUE(Dlg().IsWorkerRunning());
     EXPECT_FALSE(Dlg().m_bBusy);
     Host().RequestClose();
     Remove(u"/dev/hidraw9");
     EXPECT_FALSE(Host().IsEnded());
     EXPECT_TRUE(Dlg().m_bDeviceListStale);
-    preparing.Open();
+    preparing.open.release();
 
-    busy.WaitForArrival();
+    busy.arrived.acquire();
     EXPECT_TRUE(Dlg().m_bBusy);
     Host().PressEscape();
     EXPECT_FALSE(Host().ChooseMenuItem(ID_APP_EXIT)) << "greyed during the operation";
     EXPECT_FALSE(Host().IsEnded());
     const size_t nEnumerationsBefore = std::count(backend.log.begin(), backend.log.end(), "Enumerate");
-    busy.Open();
+    busy.open.release();
 
     Dlg().m_hWorkerThread.join();
     EXPECT_FALSE(Dlg().IsWorkerRunning());

@@ -3,12 +3,10 @@
 // started from the window's widgets.
 #include "gui/QtTestSupport.h"
 
-#include "app/QuillonDlg.h"
+#include "app/MainWindowFixture.h"
 #include "app/Resource.h"
 #include "device/zelhid/ZelHidBackend.h"
-#include "platform/MemoryPreferenceStore.h"
 #include "platform/ProfileReader.h"
-#include "support/FakeClock.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -24,7 +22,7 @@
 
 namespace {
 
-class EmulatorGuiTest : public ::testing::Test {
+class EmulatorGuiTest : public MainWindowTest {
 protected:
     EmulatorGuiTest() : factory(QStringLiteral("Quillon"))
     {
@@ -38,21 +36,12 @@ protected:
         pProfile = CreateFileProfileReader();
 
         env.strExecutablePath = QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon");
-        env.strAppTitle = QStringLiteral("Quillon");
         env.pProfile = pProfile.get();
-        env.pPrefs = &prefs;
-        env.pClock = &clock;
         env.pNotifier = pNotifier.get();
         factory.SetMessageBoxObserver([this](const QString&, const QString& text) { boxes.push_back(text); });
     }
 
-    ~EmulatorGuiTest() override
-    {
-        SetZelHidBackend(pPrevious);
-        g_pFlashInfo = nullptr;
-        g_pKnownIDs_NormalMode = nullptr;
-        g_pKnownDfuPatchInfos = nullptr;
-    }
+    ~EmulatorGuiTest() override { SetZelHidBackend(pPrevious); }
 
     static QString Trace(CQtDialogHost& host)
     {
@@ -65,9 +54,6 @@ protected:
     std::unique_ptr<IDeviceNotifier> pNotifier;
     IZelHidBackend* pPrevious = nullptr;
     std::unique_ptr<IProfileReader> pProfile;
-    CMemoryPreferenceStore prefs;
-    CFakeClock clock;
-    CQuillonEnv env;
     CQtHostFactory factory;
     std::vector<QString> boxes;
 };

@@ -65,14 +65,6 @@ void WhenModalOpens(CQtHostFactory& factory, std::function<void(CQtDialogHost&)>
     });
 }
 
-bool CRecordingDialog::OnInitDialog()
-{
-    CDialog::OnInitDialog();
-    if (onInit)
-        onInit();
-    return true;
-}
-
 intptr_t CRecordingDialog::DefWindowProc(const Message& msg)
 {
     {

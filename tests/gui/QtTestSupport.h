@@ -50,11 +50,9 @@ public:
         std::thread::id thread;
     };
 
-    std::function<void()> onInit;                      // runs at the end of OnInitDialog
     std::function<bool(const Message&)> onMessage;     // true: handled, no default handling
     bool bDefaultHandling = true;                      // Close, OK and Cancel end the dialog
 
-    bool OnInitDialog() override;
     intptr_t DefWindowProc(const Message& msg) override;
 
     std::vector<Received> Messages() const;
