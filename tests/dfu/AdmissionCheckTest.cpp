@@ -59,11 +59,11 @@ TEST_P(CheckImageMatchTest, AdmitsOrNamesTheFirstDifference)
 
     EXPECT_EQ(CheckImageMatch(dlg.get(), pDevice), row.pszMessage == nullptr);
     if (row.pszMessage == nullptr)
-        EXPECT_TRUE(host.Boxes().empty());
+        EXPECT_TRUE(Boxes().empty());
     else
-        EXPECT_THAT(host.Boxes(), ElementsAre(row.pszMessage));
+        EXPECT_THAT(Boxes(), ElementsAre(row.pszMessage));
     EXPECT_THAT(pDevice->CallNames(), ElementsAreArray(row.expectedAsks));
-    EXPECT_TRUE(host.Traces().empty());
+    EXPECT_TRUE(Traces().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -62,9 +62,9 @@ TEST_P(SelectBlocksTest, MaskAndFlagOffset)
     EXPECT_EQ(nMask, row.nExpectedMask);
     EXPECT_EQ(nFlag, row.nExpectedFlag);
     if (row.nExpectedMask == 0)
-        EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upgrade is not permitted for this device!\r\n"));
+        EXPECT_THAT(Boxes(), ElementsAre("Firmware upgrade is not permitted for this device!\r\n"));
     else
-        EXPECT_TRUE(host.Boxes().empty());
+        EXPECT_TRUE(Boxes().empty());
     // Selecting blocks never talks to the device beyond asking about it.
     EXPECT_EQ(pDevice->CountCalls("WriteFlash") + pDevice->CountCalls("SwitchToDfuMode"), 0u);
 }

@@ -13,258 +13,15 @@
 
 namespace {
 
-// The host keeps its own copies: a text shared with the caller's thread would be released by Qt's
-// uninstrumented code, which the thread checker cannot see.
-QString Own(const QString& text)
-{
-    return QString(text.constData(), text.size());
-}
-
-}  // namespace
-
-using Lock = std::lock_guard<std::recursive_mutex>;
-
-void CRecordingHost::Log(const std::string& line)
-{
-    Lock lock(m_mutex);
-    m_events.push_back(line);
-}
-
-std::vector<std::string> CRecordingHost::Events()
-{
-    Lock lock(m_mutex);
-    return m_events;
-}
-
-std::vector<std::string> CRecordingHost::EventsWith(const std::string& prefix)
+std::vector<std::string> From(const std::vector<QString>& texts, size_t nBase)
 {
     std::vector<std::string> out;
-    for (const std::string& e : Events()) {
-        if (e.compare(0, prefix.size(), prefix) == 0)
-            out.push_back(e.substr(prefix.size()));
-    }
+    for (size_t i = nBase; i < texts.size(); ++i)
+        out.push_back(texts[i].toStdString());
     return out;
 }
 
-size_t CRecordingHost::Count(const std::string& event)
-{
-    const auto events = Events();
-    return static_cast<size_t>(std::count(events.begin(), events.end(), event));
-}
-
-size_t CRecordingHost::IndexOf(const std::string& event)
-{
-    const auto events = Events();
-    return static_cast<size_t>(std::find(events.begin(), events.end(), event) - events.begin());
-}
-
-void CRecordingHost::ClearEvents()
-{
-    Lock lock(m_mutex);
-    m_events.clear();
-}
-
-void CRecordingHost::AddDevice(CZelUsbDevice* pDevice, const QString& text)
-{
-    Lock lock(m_mutex);
-    m_entries.push_back({Own(text), pDevice});
-    m_nCurSel = static_cast<int>(m_entries.size()) - 1;
-}
-
-void CRecordingHost::SetDlgItemText(int nId, const QString& text)
-{
-    Lock lock(m_mutex);
-    m_texts[nId] = Own(text);
-}
-
-QString CRecordingHost::GetDlgItemText(int nId)
-{
-    Lock lock(m_mutex);
-    return Own(m_texts[nId]);
-}
-
-void CRecordingHost::EnableDlgItem(int nId, bool bEnable)
-{
-    Lock lock(m_mutex);
-    m_enabled[nId] = bEnable;
-    Log("enable:" + std::to_string(nId) + "=" + (bEnable ? "1" : "0"));
-}
-
-bool CRecordingHost::IsDlgItemEnabled(int nId)
-{
-    Lock lock(m_mutex);
-    return !m_enabled.count(nId) || m_enabled[nId];
-}
-
-int CRecordingHost::GetCheck(int nId)
-{
-    Lock lock(m_mutex);
-    return m_checks[nId];
-}
-
-void CRecordingHost::SetCheck(int nId, int nCheck)
-{
-    Lock lock(m_mutex);
-    m_checks[nId] = nCheck;
-}
-
-int CRecordingHost::ComboGetCount(int)
-{
-    Lock lock(m_mutex);
-    return static_cast<int>(m_entries.size());
-}
-
-int CRecordingHost::ComboAddString(int nId, const QString& text)
-{
-    return ComboInsertString(nId, -1, text);
-}
-
-int CRecordingHost::ComboInsertString(int, int nIndex, const QString& text)
-{
-    Lock lock(m_mutex);
-    if (nIndex < 0) {
-        Log("combo-add:" + text.toStdString());
-        nIndex = static_cast<int>(m_entries.size());
-    } else {
-        Log("combo-insert:" + std::to_string(nIndex) + ":" + text.toStdString());
-        nIndex = std::min(nIndex, static_cast<int>(m_entries.size()));
-    }
-    m_entries.insert(m_entries.begin() + nIndex, Entry{Own(text), nullptr});
-    if (m_nCurSel >= nIndex)
-        ++m_nCurSel;
-    return nIndex;
-}
-
-void CRecordingHost::ComboDeleteString(int, int nIndex)
-{
-    Lock lock(m_mutex);
-    Log("combo-delete:" + std::to_string(nIndex));
-    if (!Valid(nIndex))
-        return;
-    m_entries.erase(m_entries.begin() + nIndex);
-    m_nCurSel = m_nCurSel == nIndex ? -1 : m_nCurSel - (m_nCurSel > nIndex);
-}
-
-void CRecordingHost::ComboResetContent(int)
-{
-    Lock lock(m_mutex);
-    m_entries.clear();
-    m_nCurSel = -1;
-    Log("combo-reset");
-}
-
-void CRecordingHost::ComboSetItemData(int, int nIndex, void* pData)
-{
-    Lock lock(m_mutex);
-    if (Valid(nIndex))
-        m_entries[static_cast<size_t>(nIndex)].pData = pData;
-}
-
-void* CRecordingHost::ComboGetItemData(int, int nIndex)
-{
-    Lock lock(m_mutex);
-    return Valid(nIndex) ? m_entries[static_cast<size_t>(nIndex)].pData : nullptr;
-}
-
-QString CRecordingHost::ComboGetText(int, int nIndex)
-{
-    Lock lock(m_mutex);
-    return Valid(nIndex) ? Own(m_entries[static_cast<size_t>(nIndex)].text) : QString();
-}
-
-int CRecordingHost::ComboGetCurSel(int)
-{
-    Lock lock(m_mutex);
-    return m_nCurSel;
-}
-
-void CRecordingHost::ComboSetCurSel(int, int nIndex)
-{
-    Lock lock(m_mutex);
-    m_nCurSel = Valid(nIndex) ? nIndex : -1;
-    Log("combo-sel:" + std::to_string(nIndex));
-}
-
-void CRecordingHost::EditAppendText(int, const QString& text)
-{
-    Log("trace:" + text.toStdString());
-}
-
-void CRecordingHost::ProgressSetPos(int, int nPos)
-{
-    Lock lock(m_mutex);
-    m_nProgressPos = nPos;
-}
-
-int CRecordingHost::ProgressGetPos(int)
-{
-    Lock lock(m_mutex);
-    return m_nProgressPos;
-}
-
-void CRecordingHost::EnableMenuItem(int nCommand, bool bEnable)
-{
-    Lock lock(m_mutex);
-    m_menu[nCommand] = bEnable;
-}
-
-bool CRecordingHost::IsMenuItemEnabled(int nCommand)
-{
-    Lock lock(m_mutex);
-    return !m_menu.count(nCommand) || m_menu[nCommand];
-}
-
-uint32_t CRecordingHost::SetTimer(uint32_t nIdEvent, uint32_t nElapseMs)
-{
-    Lock lock(m_mutex);
-    bTimerRunning = true;
-    Log("settimer:" + std::to_string(nIdEvent) + "," + std::to_string(nElapseMs));
-    return nIdEvent;
-}
-
-void CRecordingHost::KillTimer(uint32_t nIdEvent)
-{
-    Lock lock(m_mutex);
-    bTimerRunning = false;
-    Log("killtimer:" + std::to_string(nIdEvent));
-}
-
-void CRecordingHost::MessageBox(const QString& text)
-{
-    Log("box:" + text.toStdString());
-    std::function<void(const QString&)> hook;
-    {
-        Lock lock(m_mutex);
-        hook = onMessageBox;
-    }
-    if (hook)
-        hook(text);
-}
-
-bool CRecordingHost::Answer(std::deque<std::pair<bool, QString>>& answers, QString& path)
-{
-    if (answers.empty())
-        return false;
-    path = answers.front().second;
-    const bool bAccepted = answers.front().first;
-    answers.pop_front();
-    return bAccepted;
-}
-
-bool CRecordingHost::GetOpenFileName(const FileDialogRequest&, QString& path)
-{
-    Lock lock(m_mutex);
-    Log("open-dialog");
-    return Answer(openAnswers, path);
-}
-
-bool CRecordingHost::GetSaveFileName(const FileDialogRequest& request, QString& path)
-{
-    Lock lock(m_mutex);
-    Log("save-dialog");
-    saveRequests.push_back(request);
-    return Answer(saveAnswers, path);
-}
+}  // namespace
 
 void CIniProfile::Set(const QString& section, const QString& key, const QString& value)
 {
@@ -336,14 +93,17 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 
 void DfuTest::SetUp()
 {
+    env.strExecutablePath = QStringLiteral("/nonexistent/Quillon");   // beside the profile
     env.strAppTitle = QStringLiteral("Quillon");
     env.pProfile = &profile;
     env.pClock = &clock;
     dlg = std::make_unique<CQuillonDlg>(env);
-    dlg->AttachHost(&host);
-    dlg->m_strIniPath = profile.Path();
-    host.SetCheck(IDC_DOWNLOAD, 1);
-    host.SetCheck(IDC_UPDATE_ALL, 1);
+    host = std::make_unique<CConsoleHost>(session, *dlg);
+    host->Create();
+    ForgetRecords();
+    backend.log.clear();   // the window's own first enumeration
+    host->SetCheck(IDC_DOWNLOAD, 1);
+    host->SetCheck(IDC_UPDATE_ALL, 1);
 }
 
 void DfuTest::TearDown()
@@ -356,15 +116,52 @@ void DfuTest::TearDown()
     dlg->m_pImageData = nullptr;
     dlg->m_pFlashInfo = nullptr;
     g_pFlashInfo = nullptr;
-    dlg->AttachHost(nullptr);
+    host.reset();
     dlg.reset();
 }
 
 CFakeZelUsbDevice* DfuTest::AddListedDevice(const std::u16string& path)
 {
     CFakeZelUsbDevice* pDevice = backend.Plug(path);
-    host.AddDevice(pDevice, QString::fromStdU16String(pDevice->strProduct));
+    ListDevice(pDevice, QString::fromStdU16String(pDevice->strProduct));
     return pDevice;
+}
+
+void DfuTest::ListDevice(CZelUsbDevice* pDevice, const QString& text)
+{
+    const int nIndex = host->ComboAddString(IDC_DEVICE_COMBO, text);
+    host->ComboSetItemData(IDC_DEVICE_COMBO, nIndex, pDevice);
+    host->ComboSetCurSel(IDC_DEVICE_COMBO, nIndex);
+}
+
+std::vector<std::string> DfuTest::ListTexts()
+{
+    std::vector<std::string> out;
+    for (const auto& item : host->ComboItems(IDC_DEVICE_COMBO))
+        out.push_back(item.text.toStdString());
+    return out;
+}
+
+std::vector<std::string> DfuTest::Traces()
+{
+    return From(session.TraceTexts(), m_nTraceBase);
+}
+
+std::vector<std::string> DfuTest::Boxes()
+{
+    return From(session.MessageBoxes(), m_nBoxBase);
+}
+
+size_t DfuTest::CountBoxes(const std::string& text)
+{
+    const auto boxes = Boxes();
+    return static_cast<size_t>(std::count(boxes.begin(), boxes.end(), text));
+}
+
+void DfuTest::ForgetRecords()
+{
+    m_nTraceBase = session.TraceTexts().size();
+    m_nBoxBase = session.MessageBoxes().size();
 }
 
 void DfuTest::LoadImage(int32_t nSize, int32_t nFlagAt)

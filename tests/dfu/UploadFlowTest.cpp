@@ -65,7 +65,7 @@ protected:
     {
         CFakeZelUsbDevice* pDevice = AddListedDevice();
         pDevice->readData = Pattern(0, nBytes);
-        host.saveAnswers.push_back({true, QString::fromStdString(m_path)});
+        session.QueueSaveFileAnswer(QString::fromStdString(m_path));
         return pDevice;
     }
     std::string m_path;
@@ -77,25 +77,26 @@ TEST_F(UploadFlowTest, SuccessWritesTheDeliveredBytes)
 {
     for (uint32_t nBytes : {65536u, 32768u, 0u}) {
         SCOPED_TRACE(nBytes);
-        host.ClearEvents();
+        ForgetRecords();
         CRecordingProgress progress;
         env.pProgress = &progress;
         CFakeZelUsbDevice* pDevice = ReadyDevice(nBytes);
+        pDevice->strProduct = u"Renamed";
 
         RunWorker();
 
-        EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal, kInNormal));
-        EXPECT_THAT(host.Boxes(), IsEmpty());
+        EXPECT_THAT(Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal, kInNormal));
+        EXPECT_THAT(Boxes(), IsEmpty());
         EXPECT_EQ(ReadFileBytes(m_path), Pattern(0, nBytes));
         EXPECT_EQ(FirstCall(pDevice, "ReadFlash"), "ReadFlash(0x0,65536)");
-        EXPECT_EQ(host.Count("killtimer:1"), 1u);
+        EXPECT_TRUE(host->ActiveTimers().empty());
         EXPECT_FALSE(dlg->m_bBusy.load());
         EXPECT_EQ(progress.calls.back(), std::make_pair(uint64_t{nBytes}, uint64_t{65536}));
         // The device is still there: the list is left alone.
-        EXPECT_THAT(host.EventsWith("combo-"), IsEmpty());
+        EXPECT_EQ(host->ComboGetText(IDC_DEVICE_COMBO, host->ComboGetCurSel(IDC_DEVICE_COMBO)), "USB Audio Device");
         env.pProgress = nullptr;
     }
-    const FileDialogRequest& request = host.saveRequests.front();
+    const FileDialogRequest request = session.FileDialogs().front().request;
     EXPECT_EQ(request.strFilter, "BIN Files (*.bin)|*.bin|All Files (*.*)|*.*||");
     EXPECT_EQ(request.strDefaultExt, "bin");
     EXPECT_TRUE(request.bOverwritePrompt);
@@ -108,14 +109,14 @@ TEST_F(UploadFlowTest, OverReportedLengthIsCutToTheBuffer)
     pDevice->bReadOverReport = true;
     RunWorker();
     EXPECT_EQ(ReadFileBytes(m_path), Pattern(0, 65536));
-    EXPECT_THAT(host.Traces()[3], kSucceeded);
+    EXPECT_THAT(Traces()[3], kSucceeded);
 }
 
 TEST_F(UploadFlowTest, SecondAttemptStartsFromZeroedBuffer)
 {
     auto device = std::make_unique<CScribblingDevice>(u"/dev/hidraw3");
-    host.AddDevice(device.get(), "Scribbler");
-    host.saveAnswers.push_back({true, QString::fromStdString(m_path)});
+    ListDevice(device.get(), "Scribbler");
+    session.QueueSaveFileAnswer(QString::fromStdString(m_path));
 
     RunWorker();
 
@@ -131,7 +132,8 @@ TEST_F(UploadFlowTest, CancelledDialogTouchesNothing)
 {
     CFakeZelUsbDevice* pDevice = AddListedDevice();
     RunWorker();
-    EXPECT_THAT(host.Events(), ElementsAre("save-dialog"));
+    EXPECT_EQ(session.FileDialogs().size(), 1u);
+    EXPECT_TRUE(Traces().empty() && Boxes().empty());
     EXPECT_THAT(pDevice->CallNames(), ElementsAre("IsDeviceAvailable"));
     EXPECT_THAT(clock.Sleeps(), ElementsAre(500u));
 }
@@ -139,17 +141,16 @@ TEST_F(UploadFlowTest, CancelledDialogTouchesNothing)
 TEST_F(UploadFlowTest, FileThatCannotBeOpened)
 {
     CFakeZelUsbDevice* pDevice = AddListedDevice();
-    host.saveAnswers.push_back({true, QString::fromStdString(TempPath("no-such-dir") + "/out.bin")});
+    session.QueueSaveFileAnswer(QString::fromStdString(TempPath("no-such-dir") + "/out.bin"));
 
     RunWorker();
 
-    EXPECT_THAT(host.Boxes(), ElementsAre("Open file failed!"));
-    EXPECT_THAT(host.Traces(), IsEmpty());
+    EXPECT_THAT(Boxes(), ElementsAre("Open file failed!"));
+    EXPECT_THAT(Traces(), IsEmpty());
     EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 0u);
-    EXPECT_TRUE(host.IsDlgItemEnabled(IDC_START));
-    EXPECT_FALSE(host.bTimerRunning);
-    EXPECT_EQ(host.ProgressGetPos(IDC_PROGRESS), 0);
-    EXPECT_EQ(host.Count("killtimer:1"), 1u);
+    EXPECT_TRUE(host->IsDlgItemEnabled(IDC_START));
+    EXPECT_TRUE(host->ActiveTimers().empty());
+    EXPECT_EQ(host->ProgressGetPos(IDC_PROGRESS), 0);
 }
 
 TEST_F(UploadFlowTest, FailedFileWriteIsNotSuccess)
@@ -158,12 +159,12 @@ TEST_F(UploadFlowTest, FailedFileWriteIsNotSuccess)
         GTEST_SKIP() << "no /dev/full";
     CFakeZelUsbDevice* pDevice = AddListedDevice();
     pDevice->readData = Pattern(0, 4096);
-    host.saveAnswers.push_back({true, "/dev/full"});
+    session.QueueSaveFileAnswer(QStringLiteral("/dev/full"));
 
     RunWorker();
 
-    EXPECT_THAT(host.Boxes(), ElementsAre("Write file failed!"));
-    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
+    EXPECT_THAT(Boxes(), ElementsAre("Write file failed!"));
+    EXPECT_THAT(Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
     EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 1u);
     EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 1u);
 }
@@ -173,7 +174,7 @@ TEST_F(UploadFlowTest, FailureLeavesAnEmptyFile)
 {
     for (bool bEntryFails : {false, true}) {
         SCOPED_TRACE(bEntryFails);
-        host.ClearEvents();
+        ForgetRecords();
         WriteFileBytes(m_path, Pattern(0, 100));
         CFakeZelUsbDevice* pDevice = ReadyDevice(100);
         if (bEntryFails)
@@ -185,13 +186,13 @@ TEST_F(UploadFlowTest, FailureLeavesAnEmptyFile)
         RunWorker();
 
         if (bEntryFails) {
-            EXPECT_THAT(host.Boxes(), ElementsAre("Switching to DFU mode failed!"));
-            EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu));
+            EXPECT_THAT(Boxes(), ElementsAre("Switching to DFU mode failed!"));
+            EXPECT_THAT(Traces(), ElementsAre(kWaitDfu));
         } else {
             EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 10u);
             EXPECT_EQ(clock.TotalSleptMs() - nSleptBefore, 225000u + 500u);
-            EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upload failed!"));
-            EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
+            EXPECT_THAT(Boxes(), ElementsAre("Firmware upload failed!"));
+            EXPECT_THAT(Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
         }
         EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), bEntryFails ? 0u : 1u);
         EXPECT_TRUE(QFile::exists(QString::fromStdString(m_path)));
@@ -210,10 +211,10 @@ TEST_F(UploadFlowTest, UnplugInDfuModeStillAsksForNormalMode)
 
     RunWorker();
 
-    EXPECT_THAT(host.Boxes(), ElementsAre("Firmware upload failed!", "Device switching to normal mode failed!\r\n"));
-    EXPECT_THAT(host.Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal));
+    EXPECT_THAT(Boxes(), ElementsAre("Firmware upload failed!", "Device switching to normal mode failed!\r\n"));
+    EXPECT_THAT(Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal));
     EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 0u);
     // The list fix-up removes the entry and releases the device.
-    EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 0);
+    EXPECT_EQ(host->ComboGetCount(IDC_DEVICE_COMBO), 0);
     EXPECT_THAT(backend.log, ::testing::Contains("ReleaseObject(/dev/hidraw0)"));
 }

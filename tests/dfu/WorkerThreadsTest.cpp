@@ -57,7 +57,7 @@ TEST_F(WorkerThreadsTest, StartDuringFinishingStartsNoSecondWorker)
 
 TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
 {
-    ReadyDevice();
+    CFakeZelUsbDevice* pDevice = ReadyDevice();
     Message close;
     close.kind = MessageKind::Close;
 
@@ -65,8 +65,8 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
     dlg->m_nMatchPolicy = 0x1;
     dlg->m_ImageInfo.wVendorId = 0x1234;
     CGate& preparing = NewGate();
-    host.onMessageBox = [&](const QString& text) {
-        if (text.startsWith("Vendor"))
+    pDevice->onCall = [&](const std::string& name) {
+        if (name == "GetVendorID")
             preparing.Arrive();
     };
     dlg->OnStart();
@@ -78,10 +78,10 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
     dlg->OnWndMsg(close);
     dlg->OnOK();
     dlg->OnCancel();
-    EXPECT_THAT(host.EventsWith("end:"), ::testing::IsEmpty());
+    EXPECT_FALSE(host->IsEnded());
     preparing.Open();
     dlg->m_hWorkerThread.join();
-    EXPECT_EQ(host.Count("box:Vendor ID of firmware doesn't match device vendor ID!"), 1u);
+    EXPECT_EQ(CountBoxes("Vendor ID of firmware doesn't match device vendor ID!"), 1u);
 
     // Finishing: busy, with the controls enabled again.
     dlg->m_nMatchPolicy = 0;
@@ -90,17 +90,18 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
     dlg->OnStart();
     finishing.WaitArrived();
     ASSERT_TRUE(dlg->m_bBusy.load());
-    ASSERT_TRUE(host.IsDlgItemEnabled(IDC_START));
+    ASSERT_TRUE(host->IsDlgItemEnabled(IDC_START));
     dlg->OnWndMsg(close);
     dlg->OnCancel();
-    EXPECT_THAT(host.EventsWith("end:"), ::testing::IsEmpty());
-    EXPECT_THAT(host.Boxes(), Contains("Do NOT exit while DFU is running!"));
+    EXPECT_FALSE(host->IsEnded());
+    EXPECT_THAT(Boxes(), Contains("Do NOT exit while DFU is running!"));
     finishing.Open();
     dlg->m_hWorkerThread.join();
 
     // Once the worker has ended the window ends at once.
     dlg->OnWndMsg(close);
-    EXPECT_THAT(host.EventsWith("end:"), ElementsAre(std::to_string(IDCANCEL)));
+    EXPECT_TRUE(host->IsEnded());
+    EXPECT_EQ(host->Result(), IDCANCEL);
 }
 
 TEST_F(WorkerThreadsTest, ThousandOperationsInARow)
@@ -121,10 +122,10 @@ TEST_F(WorkerThreadsTest, ThousandOperationsInARow)
     dlg->m_hWorkerThread.join();
     EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), static_cast<size_t>(kCycles));
     EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), static_cast<size_t>(kCycles));
-    EXPECT_EQ(host.Traces().size(), static_cast<size_t>(6 * kCycles));
-    EXPECT_THAT(host.Boxes(), ::testing::IsEmpty());
+    EXPECT_EQ(Traces().size(), static_cast<size_t>(6 * kCycles));
+    EXPECT_THAT(Boxes(), ::testing::IsEmpty());
     EXPECT_EQ(clock.TotalSleptMs(), 500u * kCycles);
-    EXPECT_EQ(host.ComboGetItemData(IDC_DEVICE_COMBO, 0), pDevice);
+    EXPECT_EQ(host->ComboGetItemData(IDC_DEVICE_COMBO, 0), pDevice);
 }
 
 TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
@@ -146,7 +147,7 @@ TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
 
     // Nothing happened yet: no trace, no list change, the worker's device not released.
     EXPECT_TRUE(dlg->m_bDeviceListStale.load());
-    EXPECT_THAT(host.Traces(), Not(Contains(::testing::HasSubstr("plugged in"))));
+    EXPECT_THAT(Traces(), Not(Contains(::testing::HasSubstr("plugged in"))));
     EXPECT_EQ(CountLog("Add(/dev/hidraw7)"), 0u);
     EXPECT_FALSE(pDevice->bReleased);
     writing.Open();
@@ -155,7 +156,7 @@ TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
     // One re-enumeration after the operation answers them all.
     EXPECT_EQ(CountLog("Enumerate"), 1u);
     EXPECT_FALSE(dlg->m_bDeviceListStale.load());
-    EXPECT_THAT(host.Traces(), Not(Contains(::testing::HasSubstr("removed"))));
+    EXPECT_THAT(Traces(), Not(Contains(::testing::HasSubstr("removed"))));
     EXPECT_EQ(pDevice->Writes().size(), 2u);
 }
 
@@ -165,19 +166,21 @@ TEST_F(WorkerThreadsTest, RemovalWhilePreparingKeepsTheWorkersDevice)
     dlg->m_nMatchPolicy = 0x1;
     dlg->m_ImageInfo.wVendorId = 0x1234;
     CGate& box = NewGate();
-    host.onMessageBox = [&](const QString&) { box.Arrive(); };
+    pDevice->onCall = [&](const std::string& name) {
+        if (name == "GetVendorID")
+            box.Arrive();
+    };
 
     dlg->OnStart();
     box.WaitArrived();
     ASSERT_FALSE(dlg->m_bBusy.load());
     dlg->OnDeviceChange(Notice(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0"));
     EXPECT_FALSE(pDevice->bReleased);
-    EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
+    EXPECT_EQ(host->ComboGetCount(IDC_DEVICE_COMBO), 1);
     box.Open();
     dlg->m_hWorkerThread.join();
 
-    // The worker's own fix-up ran on its entry, then the list was rebuilt once.
-    EXPECT_THAT(host.EventsWith("combo-"), ElementsAre("delete:0", "insert:0:USB Audio Device", "sel:0", "reset",
-                                                       "add:USB Audio Device", "sel:0"));
+    // The list was rebuilt once, after the worker's own fix-up.
+    EXPECT_THAT(ListTexts(), ElementsAre("USB Audio Device"));
     EXPECT_EQ(CountLog("Enumerate"), 1u);
 }
