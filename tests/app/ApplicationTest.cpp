@@ -39,41 +39,22 @@ TEST_F(MainWindowTest, ModuleDirectoryKeepsItsTrailingSeparatorAndIsEmptyWhenUnr
     EXPECT_EQ(Dlg().m_strIniPath, QStringLiteral("Quillon.ini"));
 }
 
-TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceAndReturnsFalse)
-{
-    PlugZa1200(backend, u"/dev/hidraw0");
-    env.strAppTitle.clear();
-    env.strExecutablePath = QStringLiteral("/opt/quillon/Quillon");
-    CConsoleHostFactory factory(session);
-    int nRuns = 0;
-    factory.onCreated = [&](CConsoleHost& host) {
-        ++nRuns;
-        EXPECT_EQ(host.Dialog().Template().nId, IDD_QUILLON_DIALOG);
-        EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
-        Message close;
-        close.kind = MessageKind::Close;
-        host.PostMessage(close);
-    };
-    CQuillonApp app;
-    EXPECT_FALSE(app.InitInstance(factory, env));
-    EXPECT_EQ(nRuns, 1);
-    EXPECT_EQ(env.strAppTitle, QStringLiteral("Quillon"));
-    EXPECT_EQ(notifier.nUnregistrations, 1);
-    EXPECT_EQ(backend.log.back(), "ReleaseAll");
-}
-
-// Without a store of the caller's, the application keeps the preferences under its title, and a value
-// written by OK is read back at the next start.
-TEST_F(MainWindowTest, PreferencesLiveUnderTheApplicationTitleAcrossRuns)
+// The application runs the window once per start and returns false. Without a store of the caller's it
+// keeps the preferences under its title, and a value written by OK is read back at the next start.
+TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceWithPreferencesUnderTheTitleAcrossRuns)
 {
     // A title of this run's own, so that earlier runs have stored nothing under it.
     const QString title = QStringLiteral("QuillonPrefsRun%1").arg(::getpid());
+    PlugZa1200(backend, u"/dev/hidraw0");
     env.pPrefs = nullptr;
     env.strAppTitle.clear();
     env.strExecutablePath = QStringLiteral("/opt/quillon/%1.exe").arg(title);
     CConsoleHostFactory factory(session);
+    int nRuns = 0;
     bool bVerifyAtStart = true;
     factory.onCreated = [&](CConsoleHost& host) {
+        ++nRuns;
+        EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
         auto& dlg = static_cast<CQuillonDlg&>(host.Dialog());
         bVerifyAtStart = dlg.m_bAutoVerify;
         if (!bVerifyAtStart) {
@@ -86,12 +67,14 @@ TEST_F(MainWindowTest, PreferencesLiveUnderTheApplicationTitleAcrossRuns)
         host.RequestClose();
     };
     CQuillonApp app;
-    app.InitInstance(factory, env);
+    EXPECT_FALSE(app.InitInstance(factory, env));
+    EXPECT_EQ(nRuns, 1);
     EXPECT_FALSE(bVerifyAtStart) << "first start: nothing stored";
     EXPECT_EQ(env.strAppTitle, title);
     EXPECT_EQ(env.pPrefs, nullptr) << "the application's own store does not outlive it";
+    EXPECT_EQ(notifier.nUnregistrations, 1);
+    EXPECT_EQ(backend.log.back(), "ReleaseAll");
 
-    env.pPrefs = nullptr;
     app.InitInstance(factory, env);
     EXPECT_TRUE(bVerifyAtStart);
     EXPECT_EQ(CreateSettingsPreferenceStore(title)->GetProfileInt(QStringLiteral("Options"),
