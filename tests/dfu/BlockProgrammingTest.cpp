@@ -24,16 +24,6 @@ std::vector<std::string> WriteList(const CFakeZelUsbDevice* pDevice)
 
 }  // namespace
 
-TEST(SerialNumberMaskTest, WholeBlockAddressesInUnitsOf1024)
-{
-    const std::pair<uint32_t, uint32_t> rows[] = {
-        {0x4000, 0x10}, {0x3000, 0x0C}, {0x1000, 0x04}, {0x2000, 0x08},
-        {0x8000, 0x20}, {0x3800, 0},    {0, 0},         {0x3001, 0},
-    };
-    for (const auto& [nAddr, nMask] : rows)
-        EXPECT_EQ(SerialNumberMask(nAddr), nMask) << std::hex << nAddr;
-}
-
 struct SelectRow {
     const char* pszName;
     bool bBootLoader;
@@ -73,9 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, SelectBlocksTest,
     ::testing::Values(
         SelectRow{"NoKeysNoBootLoaderUpdateAll", false, 0, 1, {}, 0xFFFFFFFF, 0x3000},
-        SelectRow{"NoKeysNoBootLoaderUpdateAllClear", false, 0, 0, {}, 0xFFFFFFFF, 0x3000},
-        SelectRow{"BootLoaderSerial4000Clear", true, 0x4000, 0, {}, 0xFFFFFFEE, 0x3000},
-        SelectRow{"BootLoaderSerial4000Set", true, 0x4000, 1, {}, 0xFFFFFFEF, 0x3000},
         SelectRow{"Serial3000ExcludesBlocks2And3", false, 0x3000, 1, {}, 0xFFFFFFF3, 0x3000},
         SelectRow{"Serial1000ExcludesBlock2Only", false, 0x1000, 1, {}, 0xFFFFFFFB, 0x3000},
         SelectRow{"Serial3001ExcludesNothing", false, 0x3001, 1, {}, 0xFFFFFFFF, 0x3000},
@@ -239,13 +226,4 @@ TEST_F(ProgramBlocksTest, FailedFlagWritesRestoreFlagWord)
         EXPECT_EQ(pDevice->Writes().size(), bClosing ? 8u : 1u);
         EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
     }
-}
-
-TEST(SelectedByteCountTest, FollowsTheWriteLoop)
-{
-    EXPECT_EQ(SelectedByteCount(0xFFFFFFFF, 300000), 131072u);
-    EXPECT_EQ(SelectedByteCount(0xFFFFFFFF, 0x3003), 0x3003u);
-    EXPECT_EQ(SelectedByteCount(0x6, 65536), 8192u);
-    EXPECT_EQ(SelectedByteCount(0x8, 0x2000), 0u);
-    EXPECT_EQ(SelectedByteCount(0, 65536), 0u);
 }

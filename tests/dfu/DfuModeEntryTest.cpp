@@ -10,8 +10,6 @@ using ::testing::ElementsAreArray;
 
 namespace {
 
-const _FLASH_INFO kFlashTable[2] = {};
-
 class DfuModeEntryTest : public DfuTest {
 protected:
     void SetUp() override

@@ -102,6 +102,13 @@ private:
     size_t m_nTraceBase = 0, m_nBoxBase = 0;
 };
 
+// The trace lines around every operation, and an empty flash table for the library.
+inline constexpr const char* kWaitDfu = "Waiting until device is switched to DFU mode!\r\n";
+inline constexpr const char* kInDfu = "Device is switched to DFU mode successfully!\r\n";
+inline constexpr const char* kWaitNormal = "Waiting until device is switched to normal mode....\r\n";
+inline constexpr const char* kInNormal = "Device is switched to normal mode successfully!\r\n";
+inline const _FLASH_INFO kFlashTable[2] = {};
+
 std::vector<uint8_t> Pattern(uint32_t nOffset, uint32_t nLength);
 std::string TempPath(const std::string& name);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);

@@ -8,20 +8,14 @@
 #include <functional>
 
 using ::testing::Contains;
-using ::testing::ElementsAreArray;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
 namespace {
 
-const char* const kWaitDfu = "Waiting until device is switched to DFU mode!\r\n";
-const char* const kInDfu = "Device is switched to DFU mode successfully!\r\n";
 const char* const kStarted = "Firmware upgrade started....\r\n";
 const char* const kSucceeded = "Firmware upgrade succeeded....\r\n";
-const char* const kWaitNormal = "Waiting until device is switched to normal mode....\r\n";
-const char* const kInNormal = "Device is switched to normal mode successfully!\r\n";
-
-const _FLASH_INFO kFlashTable[2] = {};
 
 class DownloadFlowTest : public DfuTest {
 protected:
