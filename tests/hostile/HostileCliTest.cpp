@@ -216,14 +216,17 @@ namespace {
 
 class HostileCliDataTest : public ::testing::Test {
 protected:
-    // A copy of quillon-cli in a folder of its own, so that the data files beside it are the test's.
+    // quillon-cli in a folder of its own, with copies of its data files, so that the test can replace them.
     std::string PrivateCli()
     {
         const std::string program = m_dir.Path("bin/quillon-cli");
         fs::create_directories(m_dir.Path("bin"));
-        fs::copy_file(BuiltCli(), program);
-        for (const char* patch : {"ZA1200.bin", "ZA2400.bin", "ZA3600.bin", "ZA4800.bin"})
-            fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + patch, m_dir.Path("bin/") + patch);
+        std::error_code ec;
+        fs::create_hard_link(BuiltCli(), program, ec);   // the program finds its folder by the path it ran from
+        if (ec)
+            fs::copy_file(BuiltCli(), program);
+        for (const char* data : {"Quillon.ini", "zel.dat", "ZA1200.bin", "ZA2400.bin", "ZA3600.bin", "ZA4800.bin"})
+            fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + data, m_dir.Path("bin/") + data);
         fs::copy(QUILLON_SOURCE_DIR "/examples/sim", m_dir.Path("sim"), fs::copy_options::recursive);
         return program;
     }
@@ -258,7 +261,33 @@ TEST_F(HostileCliDataTest, ProgramStartsBesideHostileDataFiles)
     EXPECT_TRUE(download.nExit == 0 || download.nExit == 1 || download.nExit == 3) << download;
 }
 
-// A damaged identity record, and a record of a future format version, are no identity to quillon-cli.
+// The DFU patch beside the program is hostile: the ZA4800, which has no boot loader, does not enter DFU
+// mode ("Switching to DFU mode failed!") and its flash stays as it was.
+class HostilePatchTest : public HostileCliDataTest, public ::testing::WithParamInterface<HostileKind> {};
+
+TEST_P(HostilePatchTest, DeviceWithoutBootLoaderStaysUntouched)
+{
+    const std::string program = PrivateCli();
+    m_dir.Make(GetParam(), "bin/ZA4800.bin");
+    const CliResult listed = RunCli(program, {"--sim", m_dir.Path("sim"), "list"}, m_dir.Dir());
+    ASSERT_EQ(listed.nExit, 0) << listed;
+    const std::vector<uint8_t> before = ReadBytes(m_dir.Path("sim/za4800.flash"));
+
+    const CliResult run = RunCli(program,
+                                 {"--sim", m_dir.Path("sim"), "--match-policy", "0", "download",
+                                  QUILLON_SOURCE_DIR "/examples/images/za4800-fw-0101.bin", "--device",
+                                  m_dir.Path("sim/za4800.json")},
+                                 m_dir.Dir());
+    ASSERT_TRUE(run.bExited) << run;
+    EXPECT_EQ(run.nExit, 1) << run;
+    EXPECT_TRUE(Contains(run.strErr, "Switching to DFU mode failed!")) << run;
+    EXPECT_TRUE(ReadBytes(m_dir.Path("sim/za4800.flash")) == before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostilePatchTest, ::testing::ValuesIn(AllHostileKinds()),
+                         [](const ::testing::TestParamInfo<HostileKind>& info) { return HostileKindName(info.param); });
+
+// A damaged identity record is no identity to quillon-cli.
 TEST_F(HostileCliDataTest, DamagedImageRecordIsNoIdentity)
 {
     std::vector<uint8_t> image = ReadBytes(QUILLON_SOURCE_DIR "/examples/images/za2400-fw-0211.bin");
