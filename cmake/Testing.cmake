@@ -1,5 +1,8 @@
 include(GoogleTest)
 
+# Every test executable that carries the "threads" label: what the tsan preset builds and runs.
+add_custom_target(quillon_thread_tests)
+
 # quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [ENV VAR=value ...] [GUI] [TIMEOUT seconds])
 # One GoogleTest executable, its cases registered with ctest when the tests run (not at build time).
 # Every case runs with a fixed locale, a private home and configuration folder, and no display unless
@@ -32,6 +35,9 @@ function(quillon_add_gtest)
   # Several labels survive the three list expansions inside gtest_discover_tests only with their
   # separators escaped three times over; unescaped, every label after the first was lost.
   string(REPLACE ";" "\\\\\\\\\\\\\\;" _labels "${T_LABELS}")
+  if("threads" IN_LIST T_LABELS)
+    add_dependencies(quillon_thread_tests ${T_NAME})
+  endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${_labels}" TIMEOUT ${T_TIMEOUT})
 endfunction()

@@ -114,8 +114,9 @@ TEST_F(ProgramBlocksTest, WorkedExample)
         const auto writes = pDevice->Writes();
         const size_t k = nUpdateAll ? 1 : 0;
         EXPECT_THAT(writes[0].data, ElementsAre(0xFF, 0xFF));
-        if (nUpdateAll)
+        if (nUpdateAll) {
             EXPECT_EQ(writes[1].data, Pattern(0, 4096));
+        }
         EXPECT_EQ(writes[k + 1].data, Pattern(0x1000, 4096));
         EXPECT_EQ(writes[k + 2].data, Pattern(0x2000, 4096));
         // The flag's own block goes out with the flag word cleared.
