@@ -470,6 +470,16 @@ void CEmulatedDevice::AbortTransaction(int64_t t)
     m_lastIn = std::min(m_lastIn, t);
 }
 
+CEmulatedDevice::Work CEmulatedDevice::ChipWork(WorkKind kind, const CommandHeader& h, int64_t t) const
+{
+    Work w;
+    w.kind = kind;
+    w.nReady = t;
+    w.bNeedsChip = true;
+    w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
+    return w;
+}
+
 void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInline, int64_t t)
 {
     const uint32_t switchUs = m_desc.timing.nModeSwitchUs;
@@ -492,12 +502,8 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             return Respond(h, ST_REFUSED, t);
         if (StepReached("enterDfu", m_nDfuEntries))
             m_unplugAt = std::min<int64_t>(m_unplugAt, t + switchUs / 2);
-        Work w;
-        w.kind = WorkKind::Switch;
-        w.nReady = t;
-        w.bNeedsChip = true;
+        Work w = ChipWork(WorkKind::Switch, h, t);
         w.nTarget = MODE_DFU_BOOTLOADER;
-        w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
         Push(std::move(w));
         return;
     }
@@ -522,12 +528,8 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             return Respond(h, ST_REFUSED, t);
         if (StepReached("leaveDfu", m_nLeaves))
             m_unplugAt = std::min<int64_t>(m_unplugAt, t + switchUs / 2);
-        Work w;
-        w.kind = WorkKind::Switch;
-        w.nReady = t;
-        w.bNeedsChip = true;
+        Work w = ChipWork(WorkKind::Switch, h, t);
         w.nTarget = MODE_NORMAL;
-        w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
         Push(std::move(w));
         return;
     }
@@ -536,12 +538,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             return Respond(h, ST_WRONG_MODE, t);
         if (StepReached("flashId", m_nFlashIds))
             m_unplugAt = std::min(m_unplugAt, t);
-        Work w;
-        w.kind = WorkKind::FlashId;
-        w.nReady = t;
-        w.bNeedsChip = true;
-        w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
-        Push(std::move(w));
+        Push(ChipWork(WorkKind::FlashId, h, t));
         return;
     }
     case CMD_FLASH_CONFIG: {
@@ -554,11 +551,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             (cfg.nAddressBytes != 3 && cfg.nAddressBytes != 4) || !cfg.opcodes[OP_WREN] || !cfg.opcodes[OP_RDSR] ||
             !cfg.opcodes[OP_READ] || !cfg.opcodes[OP_PP] || !cfg.opcodes[OP_SE] || !cfg.opcodes[OP_RDID])
             return Respond(h, ST_BAD_PARAMETER, t);
-        Work w;
-        w.kind = WorkKind::FlashConfig;
-        w.nReady = t;
-        w.bNeedsChip = true;
-        w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
+        Work w = ChipWork(WorkKind::FlashConfig, h, t);
         std::memcpy(w.inlineData, pInline, kFlashConfigSize);
         Push(std::move(w));
         return;
