@@ -126,7 +126,10 @@ TEST_P(ProfileRulesTest, IntegerReading)
     } cases[] = {
         {"10", 10u},
         {"0x1F", 0x1Fu},
-        {"0X1f", 0x1Fu},
+        {"0X1f", 0u},                // only a lower-case prefix counts
+        {"0b101", 5u},
+        {"0o17", 15u},
+        {"\" -0x10\"", 0xFFFFFFF0u},   // blanks inside quotes are skipped
         {"-1", 0xFFFFFFFFu},
         {"+5", 5u},
         {"-0x10", 0xFFFFFFF0u},
@@ -197,8 +200,8 @@ TEST_P(ProfileRulesTest, Encodings)
     SetText(utf16);                    // UTF-16LE with byte order mark
     EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
 
-    SetText("[S]\r\nName=caf\xE9\r\n");   // not UTF-8: taken as Latin-1, nothing lost
-    EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9"));
+    SetText("[S]\r\nName=caf\xE9 \x80\r\n");   // not UTF-8: taken as Windows-1252
+    EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9 \u20ac"));
 }
 
 TEST_P(ProfileRulesTest, LineEndsOfEveryKind)
