@@ -5,6 +5,7 @@
 //                            loaders use (string capacity 256, empty default), one line each:
 //                            the query's first four fields TAB the value
 // WinProfileProbe.exe answers the same queries through the platform's API, in the same form.
+#include "config/ProfileAccess.h"
 #include "platform/ProfileReader.h"
 
 #include <QByteArray>
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kCapacity = 256;   // what the configuration loaders pass
 
 struct Query {
     char cKind;   // 'I' integer, 'S' string
@@ -88,6 +87,7 @@ std::vector<Case> EdgeCases()
         IntCase("int-quoted-tab-sign", "\"\t-7\""),
         IntCase("int-quoted-blanks-only", "\"  \""),
         IntCase("int-blanks-around", "  7  "),
+        IntCase("int-control-before", "\"\x1B\x01" "5\""),
         IntCase("int-inner-blank", "1 2"),
         IntCase("int-blank-after-sign", "- 5"),
         IntCase("int-two-signs", "+-5"),
@@ -126,6 +126,7 @@ std::vector<Case> EdgeCases()
         StrCase("str-eof-byte", "ZA1200\x1A"),
         StrCase("str-eof-byte-after-quote", "\"ZA \"\x1A"),
         StrCase("str-no-break-space", "\xC2\xA0ZA\xC2\xA0", true),
+        StrCase("str-controls-around", "\x1C\x01ZA\x1F"),
         StrCase("str-empty", ""),
         {"str-no-equals", "[ChipsetInfo]\r\nControllerName0\r\n", {kControllerName}},
         // Encodings.
@@ -215,7 +216,7 @@ bool ReadCases(const QDir& dir)
             answer = QByteArray::number(pReader->GetPrivateProfileInt(
                 section, key, fields.size() > 4 ? fields[4].toInt() : 0, path));
         else
-            answer = Escaped(pReader->GetPrivateProfileString(section, key, QString(), kCapacity, path));
+            answer = Escaped(pReader->GetPrivateProfileString(section, key, QString(), kProfileStringCapacity, path));
         const QByteArray out = fields.mid(0, 4).join('\t') + '\t' + answer + '\n';
         std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
     }
