@@ -103,7 +103,8 @@ TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
             "Equals=a=b\n"
             "Empty=\n"
             "NoEquals\n"
-            "Semicolon=a;b\n");
+            "Semicolon=a;b\n"
+            "EndOfFile=\"x \"\x1A\n");   // the DOS end-of-file byte is a blank
     EXPECT_EQ(Str("Section", "Key"), "padded value");
     EXPECT_EQ(Str("Section", ";Key"), "<default>");
     EXPECT_EQ(Str("Section", "Double"), "  quoted  ");
@@ -115,6 +116,7 @@ TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
     EXPECT_EQ(Str("Section", "Empty"), "");
     EXPECT_EQ(Str("Section", "NoEquals"), "");
     EXPECT_EQ(Str("Section", "Semicolon"), "a;b");
+    EXPECT_EQ(Str("Section", "EndOfFile"), "x ");
     EXPECT_EQ(Str("", "orphan"), "<default>");
 }
 
@@ -193,11 +195,14 @@ TEST_P(ProfileRulesTest, Encodings)
 
     QString utf16Text = QString::fromUtf8(body);
     QByteArray utf16("\xFF\xFE");
+    QByteArray utf16Big("\xFE\xFF");
     for (QChar c : utf16Text) {
-        utf16.append(static_cast<char>(c.unicode() & 0xFF));
-        utf16.append(static_cast<char>(c.unicode() >> 8));
+        utf16.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
+        utf16Big.append(static_cast<char>(c.unicode() >> 8)).append(static_cast<char>(c.unicode() & 0xFF));
     }
     SetText(utf16);                    // UTF-16LE with byte order mark
+    EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
+    SetText(utf16Big);                 // UTF-16BE with byte order mark
     EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
 
     SetText("[S]\r\nName=caf\xE9 \x80\r\n");   // not UTF-8: taken as Windows-1252
