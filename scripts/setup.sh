@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth dpkg-dev fakeroot file
+  wine64 gcc-mingw-w64-x86-64
 )
 
 missing=()

@@ -8,8 +8,8 @@
 class IProfileReader {
 public:
     virtual ~IProfileReader() = default;
-    // The key's integer: optional sign, then decimal digits or hex digits after "0x"/"0X", up to the
-    // first other character, wrapped to 32 bits. A missing file, section or key gives nDefault.
+    // The key's integer (ProfileTextToInt: blanks, a sign, decimal or "0x"/"0o"/"0b" digits, wrapped to
+    // 32 bits). A missing file, section or key, or an empty value, gives nDefault.
     virtual uint32_t GetPrivateProfileInt(const QString& section, const QString& key, int32_t nDefault,
                                           const QString& path) = 0;
     // The key's text, trimmed and unquoted, cut to nCapacity - 1 characters (never inside a

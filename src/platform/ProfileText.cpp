@@ -7,9 +7,10 @@
 
 namespace {
 
+// 0x1A ends a file in old DOS text; Windows takes it for a blank wherever it stands.
 bool IsBlank(char c)
 {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A';
 }
 
 QByteArrayView Trim(QByteArrayView text)
@@ -23,20 +24,25 @@ QByteArrayView Trim(QByteArrayView text)
     return text.sliced(begin, end - begin);
 }
 
+// A value ends at a zero character, as the platform's zero-terminated text does; quotes count only
+// when the closing one comes before it.
 QByteArrayView Unquote(QByteArrayView text)
 {
+    if (const qsizetype nul = text.indexOf('\0'); nul >= 0)
+        text = text.first(nul);
     if (text.size() >= 2 && text.front() == text.back() && (text.front() == '"' || text.front() == '\''))
         return text.sliced(1, text.size() - 2);
     return text;
 }
 
-int HexDigit(char c)
+// The value of a digit in any base up to 36; -1 for anything else.
+int DigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    if (c >= 'a' && c <= 'f')
+    if (c >= 'a' && c <= 'z')
         return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
+    if (c >= 'A' && c <= 'Z')
         return c - 'A' + 10;
     return -1;
 }
@@ -69,16 +75,36 @@ bool IsUtf8(QByteArrayView bytes)
     return true;
 }
 
+// Windows-1252, the Western code page: Latin-1 but for these characters at 0x80 to 0x9F (the five
+// it leaves undefined keep their own code).
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString FromCp1252(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    char16_t* p = reinterpret_cast<char16_t*>(text.data());
+    for (const char c : bytes) {
+        const auto b = static_cast<uint8_t>(c);
+        *p++ = b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b;
+    }
+    return text;
+}
+
 QByteArray ToUtf8Text(const QByteArray& bytes)
 {
-    if (bytes.startsWith("\xFF\xFE")) {
-        QStringDecoder decoder(QStringConverter::Utf16LE, QStringConverter::Flag::Default);
+    const bool bLittle = bytes.startsWith("\xFF\xFE");
+    if (bLittle || bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder decoder(bLittle ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+                               QStringConverter::Flag::Default);
         return QString(decoder.decode(QByteArrayView(bytes).sliced(2))).toUtf8();
     }
     QByteArray text = bytes.startsWith("\xEF\xBB\xBF") ? bytes.sliced(3) : bytes;
     if (IsUtf8(text))
         return text;
-    return QString::fromLatin1(text).toUtf8();
+    return FromCp1252(text).toUtf8();
 }
 
 // Lower-cases ASCII in place; false (nothing changed) when the name holds other characters.
@@ -95,6 +121,19 @@ bool FoldAsciiInPlace(char* p, qsizetype n)
     return true;
 }
 
+// Letter case folded one character at a time, as the platform compares names: a sharp s stays one
+// letter and so does not match "SS".
+QByteArray FoldCharacters(const QString& name)
+{
+    QString folded;
+    folded.reserve(name.size());
+    for (const char32_t c : name.toUcs4()) {
+        const char32_t f = QChar::toCaseFolded(c);
+        folded += QString::fromUcs4(&f, 1);
+    }
+    return folded.toUtf8();
+}
+
 // A requested name in the folded form the index holds.
 using NameBuffer = QVarLengthArray<char, 256>;
 
@@ -104,7 +143,7 @@ QByteArrayView FoldRequested(const QString& name, NameBuffer& buffer)
     const char16_t* p = reinterpret_cast<const char16_t*>(name.utf16());
     for (qsizetype i = 0; i < name.size(); ++i) {
         if (p[i] >= 0x80) {
-            const QByteArray folded = name.toCaseFolded().toUtf8();
+            const QByteArray folded = FoldCharacters(name);
             buffer.resize(folded.size());
             std::memcpy(buffer.data(), folded.constData(), static_cast<size_t>(folded.size()));
             return QByteArrayView(buffer.data(), buffer.size());
@@ -160,7 +199,7 @@ ProfileData::ProfileData(const QByteArray& bytes) : m_text(ToUtf8Text(bytes))
         char* p = const_cast<char*>(name.data());
         if (FoldAsciiInPlace(p, name.size()))
             return name;
-        m_foldedNames.push_back(QString::fromUtf8(name).toCaseFolded().toUtf8());
+        m_foldedNames.push_back(FoldCharacters(QString::fromUtf8(name)));
         return QByteArrayView(m_foldedNames.back());
     };
 
@@ -242,16 +281,25 @@ uint32_t ProfileTextToInt(QByteArrayView text, int32_t nDefault)
         return static_cast<uint32_t>(nDefault);
     qsizetype i = 0;
     const qsizetype n = text.size();
+    // Blanks and control characters (a quoted value may begin with them), one sign, a prefix.
+    while (i < n && static_cast<uint8_t>(text[i]) <= ' ')
+        ++i;
     bool bNegative = false;
-    if (text[i] == '-' || text[i] == '+')
+    if (i < n && (text[i] == '-' || text[i] == '+'))
         bNegative = text[i++] == '-';
+    uint32_t nBase = 10;
+    if (i + 1 < n && text[i] == '0') {
+        const char prefix = text[i + 1];
+        nBase = prefix == 'x' ? 16 : prefix == 'o' ? 8 : prefix == 'b' ? 2 : 10;
+        if (nBase != 10)
+            i += 2;
+    }
     uint32_t nValue = 0;
-    if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        for (i += 2; i < n && HexDigit(text[i]) >= 0; ++i)
-            nValue = nValue * 16u + static_cast<uint32_t>(HexDigit(text[i]));
-    } else {
-        for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i)
-            nValue = nValue * 10u + static_cast<uint32_t>(text[i] - '0');
+    for (; i < n; ++i) {
+        const int nDigit = DigitValue(text[i]);
+        if (nDigit < 0 || static_cast<uint32_t>(nDigit) >= nBase)
+            break;
+        nValue = nValue * nBase + static_cast<uint32_t>(nDigit);
     }
     return bNegative ? 0u - nValue : nValue;
 }

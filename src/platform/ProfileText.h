@@ -14,8 +14,8 @@
 // that parsing allocates nothing per entry and a lookup allocates nothing at all.
 class ProfileData {
 public:
-    // Parses UTF-8 (with or without byte order mark) or UTF-16LE text with its byte order mark. Bytes
-    // that are not valid UTF-8 are taken as Latin-1, so that nothing is lost.
+    // Parses UTF-8 (with or without byte order mark) or UTF-16 text with its byte order mark (either
+    // byte order). Unmarked bytes that are not valid UTF-8 are taken as Windows-1252.
     explicit ProfileData(const QByteArray& bytes);
     ProfileData(const ProfileData&) = delete;
     ProfileData& operator=(const ProfileData&) = delete;
@@ -59,8 +59,9 @@ private:
 bool operator==(const ProfileData::EntryKey& a, const ProfileData::EntryKey& b);
 size_t qHash(const ProfileData::EntryKey& key, size_t seed = 0);
 
-// The integer a value denotes: optional sign, then decimal digits or hexadecimal digits after "0x" or
-// "0X", up to the first other character, wrapped to 32 bits. Empty text gives nDefault.
+// The integer a value denotes, as Windows converts a profile value: leading blanks, an optional sign,
+// then decimal digits, or hexadecimal after "0x", octal after "0o", binary after "0b" (lower-case
+// prefixes only), up to the first other character, wrapped to 32 bits. Empty text gives nDefault.
 uint32_t ProfileTextToInt(QByteArrayView text, int32_t nDefault);
 
 // The text cut to nCapacity - 1 UTF-16 units, never splitting a surrogate pair; empty when the capacity

@@ -103,7 +103,8 @@ TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
             "Equals=a=b\n"
             "Empty=\n"
             "NoEquals\n"
-            "Semicolon=a;b\n");
+            "Semicolon=a;b\n"
+            "EndOfFile=\"x \"\x1A\n");   // the DOS end-of-file byte is a blank
     EXPECT_EQ(Str("Section", "Key"), "padded value");
     EXPECT_EQ(Str("Section", ";Key"), "<default>");
     EXPECT_EQ(Str("Section", "Double"), "  quoted  ");
@@ -115,6 +116,7 @@ TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
     EXPECT_EQ(Str("Section", "Empty"), "");
     EXPECT_EQ(Str("Section", "NoEquals"), "");
     EXPECT_EQ(Str("Section", "Semicolon"), "a;b");
+    EXPECT_EQ(Str("Section", "EndOfFile"), "x ");
     EXPECT_EQ(Str("", "orphan"), "<default>");
 }
 
@@ -126,7 +128,10 @@ TEST_P(ProfileRulesTest, IntegerReading)
     } cases[] = {
         {"10", 10u},
         {"0x1F", 0x1Fu},
-        {"0X1f", 0x1Fu},
+        {"0X1f", 0u},                // only a lower-case prefix counts
+        {"0b101", 5u},
+        {"0o17", 15u},
+        {"\" -0x10\"", 0xFFFFFFF0u},   // blanks inside quotes are skipped
         {"-1", 0xFFFFFFFFu},
         {"+5", 5u},
         {"-0x10", 0xFFFFFFF0u},
@@ -190,15 +195,18 @@ TEST_P(ProfileRulesTest, Encodings)
 
     QString utf16Text = QString::fromUtf8(body);
     QByteArray utf16("\xFF\xFE");
+    QByteArray utf16Big("\xFE\xFF");
     for (QChar c : utf16Text) {
-        utf16.append(static_cast<char>(c.unicode() & 0xFF));
-        utf16.append(static_cast<char>(c.unicode() >> 8));
+        utf16.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
+        utf16Big.append(static_cast<char>(c.unicode() >> 8)).append(static_cast<char>(c.unicode() & 0xFF));
     }
     SetText(utf16);                    // UTF-16LE with byte order mark
     EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
+    SetText(utf16Big);                 // UTF-16BE with byte order mark
+    EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
 
-    SetText("[S]\r\nName=caf\xE9\r\n");   // not UTF-8: taken as Latin-1, nothing lost
-    EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9"));
+    SetText("[S]\r\nName=caf\xE9 \x80\r\n");   // not UTF-8: taken as Windows-1252
+    EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9 \u20ac"));
 }
 
 TEST_P(ProfileRulesTest, LineEndsOfEveryKind)
