@@ -2,7 +2,7 @@
 // and anything that is not a regular file (a directory, a pipe, a device) yield nothing.
 #include "platform/FileIo.h"
 
-#include <QFile>
+#include "platform/NativePath.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -34,7 +34,7 @@ int32_t ReadWholeFile(const QString& path, uint8_t*& pBuffer)
 {
     pBuffer = nullptr;
     // Non-blocking, so that opening a pipe never waits for a writer; the type check below refuses it.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(PathToNative(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return 0;
     struct stat st {};

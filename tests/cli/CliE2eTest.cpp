@@ -168,7 +168,7 @@ TEST_F(CliE2e, InfoSelectsByIndexOrPathAndRefusesUnknownDevices)
     EXPECT_EQ(emptyList.strOut, "No device found.\n");
     const CliRun noFolder = scratch.Run({"--sim", scratch.Path("nowhere"), "list"});
     EXPECT_EQ(noFolder.nExit, 3);
-    EXPECT_EQ(noFolder.strErr, "quillon-cli: no such emulator folder: " + scratch.Path("nowhere") + "\n");
+    EXPECT_EQ(noFolder.strErr, "quillon-cli: the emulator folder " + scratch.Path("nowhere") + " (--sim) does not exist\n");
 }
 
 TEST_F(CliE2e, DownloadPrintsTheWindowsTraceAndSucceeds)
