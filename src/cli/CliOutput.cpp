@@ -1,5 +1,6 @@
 #include "cli/CliOutput.h"
 
+#include "platform/FileIo.h"
 #include "platform/NativePath.h"
 
 #include <QDateTime>
@@ -15,20 +16,6 @@ namespace {
 std::string Json(const QString& text)
 {
     return PrintableText(text);
-}
-
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t nDone = 0;
-    while (nDone < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + nDone, text.size() - nDone);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        nDone += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -81,7 +68,8 @@ void CCliOutput::Log(const char* pszKind, const QString& text)
     if (m_nLogFd < 0 || m_bLogLost)
         return;
     const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-    if (!WriteAll(m_nLogFd, stamp.toStdString() + ' ' + pszKind + ' ' + TerminalLine(text))) {
+    const std::string line = stamp.toStdString() + ' ' + pszKind + ' ' + TerminalLine(text);
+    if (!WriteFully(m_nLogFd, line.data(), line.size())) {
         m_bLogLost = true;
         m_strLost += std::string(m_strLost.empty() ? "" : "; ") + "the log file: " + std::strerror(errno);
     }

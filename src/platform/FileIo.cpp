@@ -30,6 +30,24 @@ bool ReadFully(int fd, uint8_t* pBuffer, size_t nLength)
 
 }  // namespace
 
+bool WriteFully(int fd, const void* pData, size_t nLength)
+{
+    const auto* p = static_cast<const uint8_t*>(pData);
+    while (nLength > 0) {
+        const ssize_t n = ::write(fd, p, nLength);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        nLength -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 int32_t ReadWholeFile(const QString& path, uint8_t*& pBuffer)
 {
     pBuffer = nullptr;

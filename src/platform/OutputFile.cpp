@@ -1,5 +1,6 @@
 #include "platform/OutputFile.h"
 
+#include "platform/FileIo.h"
 #include "platform/NativePath.h"
 
 #include <atomic>
@@ -103,17 +104,7 @@ bool COutputFile::Write(const void* pData, size_t nLength)
 {
     if (m_fd < 0)
         return Fail(ErrnoText(EBADF));
-    const auto* p = static_cast<const char*>(pData);
-    while (nLength > 0) {
-        const ssize_t n = ::write(m_fd, p, nLength);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return Fail(ErrnoText(n < 0 ? errno : ENOSPC));
-        p += n;
-        nLength -= static_cast<size_t>(n);
-    }
-    return true;
+    return WriteFully(m_fd, pData, nLength) || Fail(ErrnoText(errno));
 }
 
 bool COutputFile::Commit()

@@ -511,7 +511,8 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
 
     const CliRun noLog = scratch.RunSim({"--log", scratch.Path("no/such/folder.log"), "list"});
     EXPECT_EQ(noLog.nExit, 3);
-    EXPECT_EQ(noLog.strErr, "quillon-cli: cannot open the log file " + scratch.Path("no/such/folder.log") + "\n");
+    EXPECT_EQ(noLog.strErr, "quillon-cli: cannot open the log file " + scratch.Path("no/such/folder.log") +
+                                ": No such file or directory\n");
 
     // Appended, not replaced.
     scratch.RunSim({"--log", log, "--quiet", "upload", scratch.Path("x.bin")});
