@@ -16,11 +16,11 @@
 #include "platform/console/ConsoleHost.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <sys/stat.h>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
