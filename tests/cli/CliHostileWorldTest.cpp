@@ -50,8 +50,14 @@ bool Contains(const std::string& text, const std::string& part)
 // fork/exec, so that the arguments reach the program as the bytes they are.
 Outcome RunCli(const CCliScratch& scratch, const std::vector<std::string>& args, const RunSetup& setup = {})
 {
-    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin", "HOME=" + scratch.Dir(),
-                                    "XDG_CONFIG_HOME=" + scratch.Path("config")};
+    // The test's environment (sanitizer options included), with a store, a locale and devices of our own.
+    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "HOME=" + scratch.Dir(), "XDG_CONFIG_HOME=" + scratch.Path("config")};
+    for (char** p = environ; *p != nullptr; ++p) {
+        const std::string entry = *p;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name != "LC_ALL" && name != "HOME" && name != "XDG_CONFIG_HOME" && name.rfind("QUILLON_SIM", 0) != 0)
+            env.push_back(entry);
+    }
     env.insert(env.end(), setup.env.begin(), setup.env.end());
     std::vector<char*> argv, envp;
     const std::string program = CCliScratch::Program();
