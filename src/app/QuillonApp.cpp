@@ -2,9 +2,11 @@
 
 #include "app/QuillonDlg.h"
 #include "platform/DialogHost.h"
+#include "platform/NativePath.h"
 #include "platform/PreferenceStore.h"
 
 #include <QFileInfo>
+#include <filesystem>
 #include <memory>
 
 bool CQuillonApp::InitInstance(IHostFactory& factory, CQuillonEnv& env)
@@ -36,8 +38,9 @@ bool CQuillonApp::InitInstance(IHostFactory& factory, CQuillonEnv& env)
 // lib/quillon/Quillon) leads to the directory that holds the data files.
 QString ReadExecutablePath()
 {
-    const QString path = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    return path;
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::canonical("/proc/self/exe", ec);
+    return ec ? QString() : PathFromNative(path.string());
 }
 
 QString ApplicationTitleFromPath(const QString& executablePath)

@@ -24,4 +24,7 @@ struct CQuillonEnv {
     IClock* pClock = nullptr;
     IDeviceNotifier* pNotifier = nullptr;    // null: no hot-plug notices
     IProgressObserver* pProgress = nullptr;  // null: nobody watches
+    // An existing file chosen in a save dialog may be replaced (its overwrite question was answered);
+    // false for an operator who never replaces a file (quillon-cli without --force).
+    bool bReplaceConfirmed = true;
 };

@@ -19,5 +19,8 @@ int RunFlashTableShow(const CliOptions& options, CCliOutput& output);
 int RunConfigCheck(const CliOptions& options, CCliOutput& output);
 int RunDoctor(const CliOptions& options, CCliOutput& output);
 
+// Whether the path (bytes as typed, links followed) names a regular file.
+bool IsRegularFile(const std::string& path);
+
 // The folder of the running program, where it looks for its data files (ending in '/').
 std::string ProgramDataDir();

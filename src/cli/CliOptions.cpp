@@ -86,7 +86,7 @@ bool ParseChipBytes(const std::string& text, uint8_t abyChip[2])
 int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out, std::ostream& err)
 {
     CLI::App app{"quillon-cli: firmware download and upload for HID DFU audio controllers, without a window.\n"
-                 "Exit status: 0 success, 1 refused or failed, 2 usage error, 3 no such device or file.",
+                 "Exit status: 0 success, 1 refused or failed, 2 usage error, 3 no such device or file, 4 output lost.",
                  "quillon-cli"};
     app.set_version_flag("--version", kVersionText);
     app.require_subcommand(1);
@@ -159,6 +159,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     });
     pStamp->add_flag("--append", options.bAppend,
                      "Add the record after the image when it has none and its last bytes are not erased");
+    pStamp->add_flag("--force", options.bForce, "Replace OUT if it exists");
     pStamp->callback([&] { options.command = CliCommand::ImageStamp; });
 
     CLI::App* pFlash = app.add_subcommand("flash-table", "Flash chip table (zel.dat) tools");
@@ -166,10 +167,12 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     CLI::App* pEncrypt = pFlash->add_subcommand("encrypt", "Encrypt a plain table text into zel.dat form");
     pEncrypt->add_option("IN", options.strIn, "Plain table text")->required();
     pEncrypt->add_option("OUT", options.strOut, "Encrypted table to write")->required();
+    pEncrypt->add_flag("--force", options.bForce, "Replace OUT if it exists");
     pEncrypt->callback([&] { options.command = CliCommand::FlashTableEncrypt; });
     CLI::App* pDecrypt = pFlash->add_subcommand("decrypt", "Decrypt zel.dat into its plain table text");
     pDecrypt->add_option("IN", options.strIn, "Encrypted table")->required();
     pDecrypt->add_option("OUT", options.strOut, "Plain table text to write")->required();
+    pDecrypt->add_flag("--force", options.bForce, "Replace OUT if it exists");
     pDecrypt->callback([&] { options.command = CliCommand::FlashTableDecrypt; });
     CLI::App* pShow = pFlash->add_subcommand("show", "Show the chips of an encrypted table as the program loads it");
     pShow->add_option("FILE", options.strIn, "Encrypted table (default: the program's zel.dat)");

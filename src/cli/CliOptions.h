@@ -27,6 +27,7 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;      // refused or failed: a message was shown
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_NOT_FOUND = 3;   // no such device or file
+constexpr int EXIT_OUTPUT_LOST = 4; // the command ran to its end, but its output could not all be written
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
@@ -51,7 +52,6 @@ struct CliOptions {
 
     // upload
     std::string strFile;
-    bool bForce = false;
 
     // image stamp, flash-table encrypt/decrypt: input and output files; image info, flash-table show
     // use strIn alone (show: empty means the configured zel.dat).
@@ -63,6 +63,7 @@ struct CliOptions {
     uint32_t nSubVersion = 0;
     uint8_t abyChip[2] = {0, 0};
     bool bAppend = false;                  // image stamp: add the record after the image if need be
+    bool bForce = false;                   // upload FILE, image stamp / flash-table OUT may be replaced
 
     // config check: the folder holding Quillon.ini and zel.dat; empty: the program's own.
     std::string strDir;

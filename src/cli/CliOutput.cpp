@@ -1,10 +1,28 @@
 #include "cli/CliOutput.h"
 
+#include "platform/FileIo.h"
+#include "platform/NativePath.h"
+
 #include <QDateTime>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string Json(const QString& text)
+{
+    return PrintableText(text);
+}
+
+}  // namespace
 
 std::string TerminalLine(const QString& text)
 {
-    std::string line = text.toStdString();
+    std::string line = PrintableText(text);
     if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
         line.erase(line.size() - 2, 1);
     else
@@ -17,25 +35,69 @@ CCliOutput::CCliOutput(std::ostream& out, std::ostream& err, bool bJson, bool bQ
 {
 }
 
-bool CCliOutput::OpenLog(const std::string& path)
+CCliOutput::~CCliOutput()
 {
-    m_log.open(path, std::ios::out | std::ios::app | std::ios::binary);
-    return m_log.is_open();
+    if (m_nLogFd >= 0)
+        ::close(m_nLogFd);
+}
+
+bool CCliOutput::OpenLog(const std::string& path, std::string& strReason)
+{
+    struct stat st {};
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // A pipe without a reader refuses a non-blocking open (ENXIO): say what it is.
+        const int nError = errno;
+        const bool bSpecial = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+        strReason = bSpecial ? "not a regular file" : std::strerror(nError);
+        return false;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        strReason = "not a regular file";
+        ::close(fd);
+        return false;
+    }
+    const int nFlags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK);
+    m_nLogFd = fd;
+    return true;
 }
 
 void CCliOutput::Log(const char* pszKind, const QString& text)
 {
-    if (!m_log.is_open())
+    if (m_nLogFd < 0 || m_bLogLost)
         return;
     const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-    m_log << stamp.toStdString() << ' ' << pszKind << ' ' << TerminalLine(text);
-    m_log.flush();
+    const std::string line = stamp.toStdString() + ' ' + pszKind + ' ' + TerminalLine(text);
+    if (!WriteFully(m_nLogFd, line.data(), line.size())) {
+        m_bLogLost = true;
+        m_strLost += std::string(m_strLost.empty() ? "" : "; ") + "the log file: " + std::strerror(errno);
+    }
+}
+
+void CCliOutput::CheckLocked(std::ostream& stream, const char* pszName)
+{
+    if (stream.good())
+        return;
+    const int nError = errno;
+    bool& bLost = &stream == &m_out ? m_bOutLost : m_bErrLost;
+    if (!bLost) {
+        bLost = true;
+        m_strLost += std::string(m_strLost.empty() ? "" : "; ") + pszName + ": " + std::strerror(nError);
+    }
+}
+
+std::string CCliOutput::Lost()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_strLost;
 }
 
 void CCliOutput::ClearBarLocked()
 {
     if (m_bBarShown) {
         m_err << "\r\033[K" << std::flush;
+        CheckLocked(m_err, "stderr");
         m_bBarShown = false;
         m_nLastPercent = -1;
     }
@@ -44,6 +106,7 @@ void CCliOutput::ClearBarLocked()
 void CCliOutput::WriteJsonLocked(const nlohmann::json& object)
 {
     m_out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n' << std::flush;
+    CheckLocked(m_out, "stdout");
 }
 
 void CCliOutput::Trace(const QString& text)
@@ -56,13 +119,14 @@ void CCliOutput::Trace(const QString& text)
     if (!m_bTraceShown)
         return;
     if (m_bJson) {
-        WriteJsonLocked({{"event", "trace"}, {"text", text.toStdString()}});
+        WriteJsonLocked({{"event", "trace"}, {"text", Json(text)}});
         return;
     }
     if (m_bQuiet)
         return;
     ClearBarLocked();
     m_out << TerminalLine(text) << std::flush;
+    CheckLocked(m_out, "stdout");
 }
 
 void CCliOutput::Message(const QString& text)
@@ -73,12 +137,14 @@ void CCliOutput::Message(const QString& text)
         return;
     Log("message", text);
     if (m_bJson) {
-        WriteJsonLocked({{"event", "message"}, {"text", text.toStdString()}});
+        WriteJsonLocked({{"event", "message"}, {"text", Json(text)}});
         return;
     }
     ClearBarLocked();
     m_out << std::flush;
+    CheckLocked(m_out, "stdout");
     m_err << TerminalLine(text) << std::flush;
+    CheckLocked(m_err, "stderr");
 }
 
 void CCliOutput::Result(const nlohmann::json& object, const std::string& text)
@@ -92,6 +158,7 @@ void CCliOutput::Result(const nlohmann::json& object, const std::string& text)
     }
     ClearBarLocked();
     m_out << text << std::flush;
+    CheckLocked(m_out, "stdout");
 }
 
 void CCliOutput::Event(const nlohmann::json& object, const std::string& text)
@@ -103,6 +170,7 @@ void CCliOutput::Event(const nlohmann::json& object, const std::string& text)
     }
     ClearBarLocked();
     m_out << text << std::flush;
+    CheckLocked(m_out, "stdout");
 }
 
 void CCliOutput::Error(const std::string& text)
@@ -115,6 +183,15 @@ void CCliOutput::Error(const std::string& text)
     }
     ClearBarLocked();
     m_out << std::flush;
+    CheckLocked(m_out, "stdout");
+    m_err << "quillon-cli: " << text << '\n' << std::flush;
+    CheckLocked(m_err, "stderr");
+}
+
+void CCliOutput::ReportLost(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Log("error", QString::fromStdString(text));
     m_err << "quillon-cli: " << text << '\n' << std::flush;
 }
 
@@ -137,6 +214,7 @@ void CCliOutput::OnProgress(uint64_t nDone, uint64_t nTotal)
     const int nFilled = nPercent * kWidth / 100;
     m_err << "\r[" << std::string(nFilled, '#') << std::string(kWidth - nFilled, ' ') << "] " << nPercent << "% "
           << nDone << "/" << nTotal << " bytes\033[K" << std::flush;
+    CheckLocked(m_err, "stderr");
     m_bBarShown = true;
 }
 

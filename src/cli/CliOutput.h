@@ -1,6 +1,7 @@
 // Where quillon-cli's words go: trace lines to stdout, message-box texts to stderr, or one JSON object
 // per line with --json; every trace line and message also to the --log file, timestamped; a progress
-// bar on a terminal.
+// bar on a terminal. Output that cannot be written (a closed pipe, a terminal that went away, a full
+// disk) never stops the command: the loss is remembered and reported at the end.
 #pragma once
 
 #include "app/QuillonEnv.h"
@@ -9,7 +10,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <fstream>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -18,8 +18,15 @@ class CCliOutput : public IProgressObserver {
 public:
     CCliOutput(std::ostream& out, std::ostream& err, bool bJson, bool bQuiet, bool bProgressBar);
 
-    // Opens the log for appending; false (and nothing logged) when it cannot be opened.
-    bool OpenLog(const std::string& path);
+    // Opens the log for appending, without waiting (a pipe there) and only if it is a regular file;
+    // false with the reason (and nothing logged) otherwise.
+    bool OpenLog(const std::string& path, std::string& strReason);
+    ~CCliOutput() override;
+
+    // What could not be written ("stdout: Broken pipe; ..."), "" when everything was.
+    std::string Lost();
+    // Says so on stderr, even with --json (stdout may be what was lost), and in the log.
+    void ReportLost(const std::string& text);
 
     // A trace line of the window, exactly as the logic wrote it.
     void Trace(const QString& text);
@@ -54,6 +61,8 @@ private:
     void Log(const char* pszKind, const QString& text);
     void ClearBarLocked();
     void WriteJsonLocked(const nlohmann::json& object);
+    // Notes a stream whose write failed, once per stream.
+    void CheckLocked(std::ostream& stream, const char* pszName);
 
     std::mutex m_mutex;
     std::ostream& m_out;
@@ -65,9 +74,14 @@ private:
     bool m_bCapture = false;
     bool m_bBarShown = false;
     int m_nLastPercent = -1;
-    std::ofstream m_log;
+    int m_nLogFd = -1;
+    std::string m_strLost;
+    bool m_bOutLost = false;
+    bool m_bErrLost = false;
+    bool m_bLogLost = false;
     Seen m_seen;
 };
 
 // The text as a terminal line: a trailing "\r\n" becomes "\n"; a text without a line end gets one.
+// Bytes of a file name that are not UTF-8 are written "\xNN".
 std::string TerminalLine(const QString& text);

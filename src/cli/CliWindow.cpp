@@ -7,11 +7,13 @@
 #include "cli/Interrupts.h"
 #include "cli/OverridePreferenceStore.h"
 #include "device/zelhid/ZelHidBackend.h"
+#include "emulator/SimFolder.h"
 #include "platform/Clock.h"
+#include "platform/NativePath.h"
+#include "platform/PreferenceStore.h"
 #include "platform/ProfileReader.h"
 #include "platform/console/ConsoleHost.h"
 
-#include <QFileInfo>
 #include <chrono>
 
 namespace {
@@ -78,7 +80,7 @@ int CCliWindow::FindDevice(const std::string& selector)
         const int nIndex = std::stoi(selector);
         return nIndex < nCount ? nIndex : -1;
     }
-    return FindDeviceByPath(QString::fromStdString(selector));
+    return FindDeviceByPath(PathFromNative(selector));
 }
 
 bool CCliWindow::Select(int nIndex)
@@ -159,6 +161,13 @@ int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensu
                   const std::function<int(CCliWindow&)>& body)
 {
     const std::string simDir = EffectiveSimDir(options);
+    if (const std::string problem = simDir.empty() ? std::string() : CheckSimFolder(simDir, !options.strSimDir.empty());
+        !problem.empty()) {
+        output.Error(problem);
+        return kSimFolderExitStatus;
+    }
+    if (const QString problem = SettingsStoreProblem(QString::fromLatin1(kAppTitle)); !problem.isEmpty())
+        output.Error(PrintableText(problem) + "; the stored preferences are not used");
     std::unique_ptr<IZelHidBackend> pBackend;
     std::unique_ptr<IDeviceNotifier> pNotifier;
     if (!simDir.empty()) {
@@ -182,6 +191,8 @@ int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensu
     env.pClock = &SystemClock();
     env.pNotifier = pNotifier.get();
     env.pProgress = &output;
+    // Without --force an existing file is never replaced, even one that appears while the device is read.
+    env.bReplaceConfirmed = options.command == CliCommand::Upload && options.bForce;
 
     CConsoleSession session;
     session.SetCaption(env.strAppTitle);

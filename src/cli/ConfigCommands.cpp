@@ -8,16 +8,17 @@
 #include "config/Configuration.h"
 #include "config/FlashTable.h"
 #include "platform/FileIo.h"
+#include "platform/NativePath.h"
 #include "platform/ProfileReader.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -145,7 +146,7 @@ void CheckNames(IProfileReader& profile, const QString& ini, const char* pszCate
 void CheckFlashLines(const std::string& path, ConfigReport& report)
 {
     uint8_t* pData = nullptr;
-    const int32_t nLength = ReadWholeFile(QString::fromStdString(path), pData);
+    const int32_t nLength = ReadWholeFile(PathFromNative(path), pData);
     std::unique_ptr<uint8_t, decltype(&std::free)> data(pData, &std::free);
     if (nLength == 0 || !DecryptFlashTable(pData, nLength))
         return;
@@ -188,7 +189,7 @@ void CheckFlashLines(const std::string& path, ConfigReport& report)
 int CountFlashChips(const std::string& path)
 {
     uint8_t* pData = nullptr;
-    const int32_t nLength = ReadWholeFile(QString::fromStdString(path), pData);
+    const int32_t nLength = ReadWholeFile(PathFromNative(path), pData);
     std::unique_ptr<uint8_t, decltype(&std::free)> data(pData, &std::free);
     if (nLength == 0 || !DecryptFlashTable(pData, nLength))
         return 0;
@@ -200,10 +201,11 @@ int CountFlashChips(const std::string& path)
 
 std::string ZelDatAbsentReason(const std::string& path)
 {
-    if (!QFileInfo::exists(QString::fromStdString(path)))
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
         return "file missing";
     uint8_t* pData = nullptr;
-    const int32_t nLength = ReadWholeFile(QString::fromStdString(path), pData);
+    const int32_t nLength = ReadWholeFile(PathFromNative(path), pData);
     std::unique_ptr<uint8_t, decltype(&std::free)> data(pData, &std::free);
     if (nLength == 0)
         return "file empty or unreadable";
@@ -220,13 +222,13 @@ ConfigReport CheckConfiguration(const std::string& dir, std::vector<uint16_t>* p
     CQuillonEnv env;
     env.pProfile = pProfile.get();
     CQuillonDlg dlg(env);
-    dlg.m_strModuleDir = QString::fromStdString(dir);
+    dlg.m_strModuleDir = PathFromNative(dir);
     LoadConfiguration(&dlg);
 
     ConfigReport report;
-    report.strIniPath = dlg.m_strIniPath.toStdString();
+    report.strIniPath = PathToNative(dlg.m_strIniPath).toStdString();
     report.strZelPath = dir + "zel.dat";
-    report.bIniExists = QFileInfo(dlg.m_strIniPath).isFile();
+    report.bIniExists = IsRegularFile(report.strIniPath);
     if (!report.bIniExists)
         report.findings.push_back({"Quillon.ini", "file missing: " + report.strIniPath, {}});
 
@@ -299,8 +301,9 @@ std::string WithSlash(std::string dir)
 int RunConfigCheck(const CliOptions& options, CCliOutput& output)
 {
     std::string dir = options.strDir.empty() ? ProgramDataDir() : WithSlash(options.strDir);
-    if (!options.strDir.empty() && !QFileInfo(QString::fromStdString(options.strDir)).isDir()) {
-        output.Error("no such folder: " + options.strDir);
+    struct stat st {};
+    if (!options.strDir.empty() && (::stat(options.strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+        output.Error("no such folder: " + PrintablePath(options.strDir));
         return EXIT_NOT_FOUND;
     }
     const ConfigReport report = CheckConfiguration(dir);
@@ -346,7 +349,7 @@ int RunDoctor(const CliOptions&, CCliOutput& output)
             findings.push_back({table.strName, "table absent (`quillon-cli config check` tells why)", dataFix});
 
     for (const std::string& path : patchFiles)
-        if (!QFileInfo(QString::fromStdString(path)).isFile())
+        if (!IsRegularFile(path))
             findings.push_back({path, "DFU patch file missing: devices of this controller without a boot loader "
                                       "cannot enter DFU mode",
                                 "sudo install -m 644 <the maker's patch file> " + path});

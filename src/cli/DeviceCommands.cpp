@@ -11,13 +11,16 @@
 #include "cli/Interrupts.h"
 #include "dfu/AdmissionCheck.h"
 #include "dfu/BlockProgramming.h"
+#include "platform/NativePath.h"
+#include "platform/OutputFile.h"
 #include "platform/console/ConsoleHost.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,17 +70,25 @@ bool Succeeded(const CCliOutput::Seen& seen, const char* pszSuccess)
     return seen.trace.contains(QString::fromLatin1(pszSuccess));
 }
 
+// The path as typed, made absolute, its bytes kept.
 QString AbsolutePath(const std::string& path)
 {
-    return QFileInfo(QString::fromStdString(path)).absoluteFilePath();
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return PathFromNative(ec ? path : absolute.lexically_normal().string());
 }
 
+// The window's messages ("Open file failed!", "Write file failed!") are followed by why.
 bool UploadOne(CCliWindow& window, int nIndex, const std::string& file)
 {
     window.Select(nIndex);
     window.Session().QueueSaveFileAnswer(AbsolutePath(file));
     window.StartOperation(true, std::nullopt);
-    return Succeeded(window.Output().TakeSeen(), kUploadSucceeded);
+    const CCliOutput::Seen seen = window.Output().TakeSeen();
+    for (const char* pszFileMessage : {"Open file failed!", "Write file failed!"})
+        if (seen.messages.contains(QLatin1String(pszFileMessage)))
+            window.Output().Error(PrintablePath(file) + ": " + LastOutputFileError());
+    return Succeeded(seen, kUploadSucceeded);
 }
 
 bool DownloadOne(CCliWindow& window, int nIndex, const std::string& image, std::optional<bool> bUpdateAll)
@@ -230,11 +241,14 @@ bool CheckUpdateAll(CCliWindow& window, const std::vector<int>& indexes, const C
     return true;
 }
 
+// Early, before the device is touched; the upload flow itself never replaces a file that appears later.
+// A link counts as existing, even one that leads nowhere.
 bool RefuseExisting(CCliOutput& output, const std::string& path, const char* pszHow)
 {
-    if (!QFileInfo::exists(QString::fromStdString(path)))
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
         return false;
-    output.Error(path + " exists; " + pszHow);
+    output.Error(PrintablePath(path) + " exists; " + pszHow);
     return true;
 }
 
@@ -270,8 +284,8 @@ int RunInfo(const CliOptions& options, CCliOutput& output)
 
 int RunDownload(const CliOptions& options, CCliOutput& output)
 {
-    if (!QFileInfo(QString::fromStdString(options.strImage)).isFile()) {
-        output.Error("no such file: " + options.strImage);
+    if (!IsRegularFile(options.strImage)) {
+        output.Error("no such file: " + PrintablePath(options.strImage));
         return EXIT_NOT_FOUND;
     }
     if (!options.strBackup.empty() && RefuseExisting(output, options.strBackup, "a backup never replaces a file"))
@@ -303,8 +317,8 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
 
         if (!options.strBackup.empty()) {
             const bool bSaved = UploadOne(window, indexes.front(), options.strBackup);
-            output.Event({{"event", "backup"}, {"path", options.strBackup}, {"ok", bSaved}},
-                         bSaved ? "" : "Backup into " + options.strBackup + " failed; nothing was downloaded.\n");
+            output.Event({{"event", "backup"}, {"path", PrintablePath(options.strBackup)}, {"ok", bSaved}},
+                         bSaved ? "" : "Backup into " + PrintablePath(options.strBackup) + " failed; nothing was downloaded.\n");
             if (!bSaved || WasInterrupted()) {
                 output.Result({{"command", "download"}, {"ok", false}, {"backup", bSaved}}, "");
                 return EXIT_FAILED;
@@ -365,7 +379,7 @@ int RunUpload(const CliOptions& options, CCliOutput& output)
         const QString path = window.DevicePath(nIndex);
         const bool bOk = UploadOne(window, nIndex, options.strFile);
         output.Result({{"command", "upload"}, {"ok", bOk}, {"index", nIndex}, {"path", path.toStdString()},
-                       {"file", options.strFile}},
+                       {"file", PrintablePath(options.strFile)}},
                       "");
         return bOk ? EXIT_OK : EXIT_FAILED;
     });

@@ -6,13 +6,15 @@
 #include "config/FlashTable.h"
 #include "image/ZelFirmwareApi.h"
 #include "platform/FileIo.h"
+#include "platform/NativePath.h"
+#include "platform/OutputFile.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace {
 
@@ -28,37 +30,32 @@ std::string Hex(uint32_t nValue, int nDigits)
     return sz;
 }
 
-QString Q(const std::string& text)
-{
-    return QString::fromStdString(text);
-}
-
 // The whole file, or an error (3 when it is missing, 1 when it is empty or unreadable) in nExit.
 Buffer ReadInput(CCliOutput& output, const std::string& path, int32_t& nLength, int& nExit)
 {
-    if (!QFileInfo(Q(path)).isFile()) {
-        output.Error("no such file: " + path);
+    if (!IsRegularFile(path)) {
+        output.Error("no such file: " + PrintablePath(path));
         nExit = EXIT_NOT_FOUND;
         return nullptr;
     }
     uint8_t* pData = nullptr;
-    nLength = ReadWholeFile(Q(path), pData);
+    nLength = ReadWholeFile(PathFromNative(path), pData);
     if (nLength == 0) {
-        output.Error("cannot read " + path + " (empty, unreadable or 2 GiB or more)");
+        output.Error("cannot read " + PrintablePath(path) + " (empty, unreadable or 2 GiB or more)");
         nExit = EXIT_FAILED;
         return nullptr;
     }
     return Buffer(pData);
 }
 
-bool WriteOutput(CCliOutput& output, const std::string& path, const uint8_t* pData, size_t nLength)
+// OUT whole or not at all, never through a link; an existing OUT only with --force.
+bool WriteOutput(CCliOutput& output, const CliOptions& options, const uint8_t* pData, size_t nLength)
 {
-    QSaveFile file(Q(path));
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(reinterpret_cast<const char*>(pData), static_cast<qint64>(nLength)) == static_cast<qint64>(nLength) &&
-        file.commit())
+    std::string reason;
+    if (WriteWholeFile(PathFromNative(options.strOut), pData, nLength, options.bForce, reason))
         return true;
-    output.Error("cannot write " + path);
+    output.Error(reason == "exists" ? PrintablePath(options.strOut) + " exists; add --force to replace it"
+                                    : "cannot write " + PrintablePath(options.strOut) + ": " + reason);
     return false;
 }
 
@@ -104,7 +101,13 @@ int CountChips(const uint8_t* pText)
 std::string ProgramDataDir()
 {
     const QString exe = ReadExecutablePath();
-    return exe.isEmpty() ? std::string() : (QFileInfo(exe).absolutePath() + QLatin1Char('/')).toStdString();
+    return exe.isEmpty() ? std::string() : PathToNative(QFileInfo(exe).absolutePath() + QLatin1Char('/')).toStdString();
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int RunImageInfo(const CliOptions& options, CCliOutput& output)
@@ -117,16 +120,16 @@ int RunImageInfo(const CliOptions& options, CCliOutput& output)
     _ZEL_USB_DEV_INFO info{};
     CZelFirmwareImage image(std::filesystem::path(options.strIn));
     if (!image.ParseImageInfo(&info)) {
-        output.Error(options.strIn + " holds no intact identity record");
+        output.Error(PrintablePath(options.strIn) + " holds no intact identity record");
         return EXIT_FAILED;
     }
     size_t nOffset = 0;
     _ZEL_USB_DEV_INFO found{};
     FindImageRecord(data.get(), static_cast<size_t>(nLength), found, &nOffset);
-    nlohmann::json result = {{"command", "image info"}, {"file", options.strIn}, {"size", nLength},
+    nlohmann::json result = {{"command", "image info"}, {"file", PrintablePath(options.strIn)}, {"size", nLength},
                              {"record_offset", nOffset}};
     result.update(IdentityJson(info));
-    output.Result(result, "File:        " + options.strIn + "\nSize:        " + std::to_string(nLength) +
+    output.Result(result, "File:        " + PrintablePath(options.strIn) + "\nSize:        " + std::to_string(nLength) +
                               " bytes\n" + IdentityText(info) + "Record at:   " +
                               Hex(static_cast<uint32_t>(nOffset), 1) + "\n");
     return EXIT_OK;
@@ -160,19 +163,19 @@ int RunImageStamp(const CliOptions& options, CCliOutput& output)
         pszHow = "appended";
         break;
     case StampResult::NoRoom:
-        output.Error(options.strIn + " has no identity record and its last " + std::to_string(kImageRecordSize) +
+        output.Error(PrintablePath(options.strIn) + " has no identity record and its last " + std::to_string(kImageRecordSize) +
                      " bytes are not erased (0xff); nothing was written (--append adds the record after the image)");
         return EXIT_FAILED;
     }
-    if (!WriteOutput(output, options.strOut, image.data(), image.size()))
+    if (!WriteOutput(output, options, image.data(), image.size()))
         return EXIT_FAILED;
-    nlohmann::json result = {{"command", "image stamp"}, {"file", options.strOut}, {"size", image.size()},
+    nlohmann::json result = {{"command", "image stamp"}, {"file", PrintablePath(options.strOut)}, {"size", image.size()},
                              {"record", pszHow}};
     result.update(IdentityJson(info));
     const std::string how = std::string(pszHow) == "replaced"   ? "the identity record was replaced"
                             : std::string(pszHow) == "trailer" ? "the identity record took the erased last bytes"
                                                                : "the identity record was appended";
-    output.Result(result, options.strOut + ": " + how + " (" + std::to_string(image.size()) + " bytes)\n" +
+    output.Result(result, PrintablePath(options.strOut) + ": " + how + " (" + std::to_string(image.size()) + " bytes)\n" +
                               IdentityText(info));
     return EXIT_OK;
 }
@@ -186,16 +189,16 @@ int RunFlashTableEncrypt(const CliOptions& options, CCliOutput& output)
         return nExit;
     const int nChips = CountChips(data.get());
     if (nChips <= 0) {
-        output.Error(options.strIn + " is not a flash chip table: it must start with \"Chip\", then hold chip "
+        output.Error(PrintablePath(options.strIn) + " is not a flash chip table: it must start with \"Chip\", then hold chip "
                                      "lines after the header line");
         return EXIT_FAILED;
     }
     if (!EncryptFlashTable(data.get(), nLength) ||
-        !WriteOutput(output, options.strOut, data.get(), static_cast<size_t>(nLength)))
+        !WriteOutput(output, options, data.get(), static_cast<size_t>(nLength)))
         return EXIT_FAILED;
-    output.Result({{"command", "flash-table encrypt"}, {"file", options.strOut}, {"chips", nChips},
+    output.Result({{"command", "flash-table encrypt"}, {"file", PrintablePath(options.strOut)}, {"chips", nChips},
                    {"size", nLength}},
-                  options.strOut + ": " + std::to_string(nChips) + " flash chips, " + std::to_string(nLength) +
+                  PrintablePath(options.strOut) + ": " + std::to_string(nChips) + " flash chips, " + std::to_string(nLength) +
                       " bytes\n");
     return EXIT_OK;
 }
@@ -208,13 +211,13 @@ int RunFlashTableDecrypt(const CliOptions& options, CCliOutput& output)
     if (!data)
         return nExit;
     if (!DecryptFlashTable(data.get(), nLength) || CountChips(data.get()) < 0) {
-        output.Error(options.strIn + " does not decrypt to a flash chip table (no \"Chip\" header)");
+        output.Error(PrintablePath(options.strIn) + " does not decrypt to a flash chip table (no \"Chip\" header)");
         return EXIT_FAILED;
     }
-    if (!WriteOutput(output, options.strOut, data.get(), static_cast<size_t>(nLength)))
+    if (!WriteOutput(output, options, data.get(), static_cast<size_t>(nLength)))
         return EXIT_FAILED;
-    output.Result({{"command", "flash-table decrypt"}, {"file", options.strOut}, {"size", nLength}},
-                  options.strOut + ": " + std::to_string(nLength) + " bytes of plain table text\n");
+    output.Result({{"command", "flash-table decrypt"}, {"file", PrintablePath(options.strOut)}, {"size", nLength}},
+                  PrintablePath(options.strOut) + ": " + std::to_string(nLength) + " bytes of plain table text\n");
     return EXIT_OK;
 }
 
@@ -231,14 +234,14 @@ int RunFlashTableShow(const CliOptions& options, CCliOutput& output)
     if (DecryptFlashTable(data.get(), nLength))
         table.reset(reinterpret_cast<uint8_t*>(ParseFlashTableText(reinterpret_cast<const char*>(data.get()), nParsed)));
     if (!table) {
-        output.Error(path + " does not decrypt to a flash chip table (no \"Chip\" header, or no line end)");
+        output.Error(PrintablePath(path) + " does not decrypt to a flash chip table (no \"Chip\" header, or no line end)");
         return EXIT_FAILED;
     }
 
     const auto* pChips = reinterpret_cast<const _FLASH_INFO*>(table.get());
     nlohmann::json chips = nlohmann::json::array();
     std::ostringstream text;
-    text << path << ": " << nParsed << " flash chips\n";
+    text << PrintablePath(path) << ": " << nParsed << " flash chips\n";
     for (int i = 0; i < nParsed; ++i) {
         const _FLASH_INFO& chip = pChips[i];
         nlohmann::json opcodes = nlohmann::json::array();
@@ -262,6 +265,6 @@ int RunFlashTableShow(const CliOptions& options, CCliOutput& output)
              << nSector << " bytes, " << static_cast<int>(chip.byAddressBytes) << " address bytes, opcodes"
              << opcodeText << "\n";
     }
-    output.Result({{"command", "flash-table show"}, {"file", path}, {"chips", chips}}, text.str());
+    output.Result({{"command", "flash-table show"}, {"file", PrintablePath(path)}, {"chips", chips}}, text.str());
     return nParsed > 0 ? EXIT_OK : EXIT_FAILED;
 }

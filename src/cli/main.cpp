@@ -3,7 +3,10 @@
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
 
+#include "platform/NativePath.h"
+
 #include <QCoreApplication>
+#include <csignal>
 #include <iostream>
 #include <unistd.h>
 
@@ -44,6 +47,9 @@ int Dispatch(const CliOptions& options, CCliOutput& output)
 
 int main(int argc, char** argv)
 {
+    // A reader that goes away (`| head`, a closed terminal under `| tee`) must not end an operation
+    // half-way: a failed write is remembered instead, and reported at the end.
+    std::signal(SIGPIPE, SIG_IGN);
     CliOptions options;
     const int nParsed = ParseCommandLine(argc, argv, options, std::cout, std::cerr);
     if (nParsed >= 0)
@@ -51,13 +57,15 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     CCliOutput output(std::cout, std::cerr, options.bJson, options.bQuiet, isatty(STDERR_FILENO) != 0);
-    if (!options.strLogFile.empty() && !output.OpenLog(options.strLogFile)) {
-        output.Error("cannot open the log file " + options.strLogFile);
+    std::string strReason;
+    if (!options.strLogFile.empty() && !output.OpenLog(options.strLogFile, strReason)) {
+        output.Error("cannot open the log file " + PrintablePath(options.strLogFile) + ": " + strReason);
         return EXIT_NOT_FOUND;
     }
-    if (!options.strSimDir.empty() && access(options.strSimDir.c_str(), F_OK) != 0) {
-        output.Error("no such emulator folder: " + options.strSimDir);
-        return EXIT_NOT_FOUND;
-    }
-    return Dispatch(options, output);
+    const int nExit = Dispatch(options, output);
+    const std::string lost = output.Lost();
+    if (lost.empty())
+        return nExit;
+    output.ReportLost("output lost (" + lost + "); the command ran to its end with status " + std::to_string(nExit));
+    return EXIT_OUTPUT_LOST;
 }

@@ -5,11 +5,9 @@
 #include "dfu/DfuModeEntry.h"
 #include "dfu/OperationWorker.h"
 #include "dfu/RetrySchedule.h"
+#include "platform/OutputFile.h"
 
-#include <QFile>
 #include <algorithm>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -32,33 +30,15 @@ void ReportProgress(CQuillonDlg* pDlg, uint64_t nDone)
         pProgress->OnProgress(nDone, kUploadBufferSize);
 }
 
-// Exactly the delivered bytes, and never more than the buffer holds, whatever the device reports.
-bool WriteDelivered(QFile& file, uint32_t nDelivered)
+// Exactly the delivered bytes, and never more than the buffer holds, whatever the device reports. The
+// file takes its name only once every byte is on the disk.
+bool WriteDelivered(COutputFile& file, uint32_t nDelivered)
 {
-    const qint64 nLength = std::min(nDelivered, kUploadBufferSize);
-    return file.write(reinterpret_cast<const char*>(s_uploadBuffer), nLength) == nLength && file.flush();
-}
-
-// Creates or truncates the chosen file for writing. The open never waits: a named pipe that nobody
-// reads fails at once (it would hold the worker, and so the window, forever); one that is being read
-// is written in the ordinary, waiting way.
-bool OpenOutput(QFile& file, const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC,
-                          0666);
-    if (fd < 0)
-        return false;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
-        !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
+    return file.Write(s_uploadBuffer, std::min(nDelivered, kUploadBufferSize)) && file.Commit();
 }
 
 // Attempts on the retry schedule; a device that has gone ends them at once.
-void RunAttempts(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, QFile& file)
+void RunAttempts(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, COutputFile& file)
 {
     for (int nAttempt = 1;; ++nAttempt) {
         if (!pDevice->IsDeviceAvailable()) {
@@ -99,8 +79,10 @@ void UploadFirmware(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
         return;
 
     BeginOperation(pDlg, pDevice);
-    QFile file;
-    if (!OpenOutput(file, path)) {
+    // A file that is there when the dialog answers was confirmed by its overwrite question. The open
+    // never waits and never follows a link: a pipe, a folder or a link is refused at once.
+    COutputFile file;
+    if (!file.Create(path, pDlg->Env().bReplaceConfirmed)) {
         ShowMessage(pDlg, "Open file failed!");
         EndOperation(pDlg, pDevice);
         return;
@@ -121,6 +103,6 @@ void UploadFirmware(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
         else
             ShowMessage(pDlg, "Device switching to normal mode failed!\r\n");
     }
-    file.close();
+    file.Discard();
     EndOperation(pDlg, pDevice);
 }

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -31,6 +33,19 @@ std::string SimDevicePath(const std::string& strFolderPath, const std::string& s
 bool IsSimDeviceFileName(const std::string& name)
 {
     return name.size() > 5 && name[0] != '.' && name.compare(name.size() - 5, 5, ".json") == 0;
+}
+
+std::string CheckSimFolder(const std::string& strDir, bool bFromOption)
+{
+    struct stat st;
+    std::string problem;
+    if (::stat(strDir.c_str(), &st) != 0)
+        problem = errno == ENOENT ? "does not exist" : std::string("cannot be reached: ") + std::strerror(errno);
+    else if (!S_ISDIR(st.st_mode))
+        problem = "is not a directory";
+    else
+        return {};
+    return "the emulator folder " + strDir + (bFromOption ? " (--sim) " : " (QUILLON_SIM_DIR) ") + problem;
 }
 
 CSimFolder::CSimFolder(const std::string& strDir) : m_strDir(SimFolderPath(strDir)) {}

@@ -20,6 +20,13 @@ std::string SimFolderPath(const std::string& strDir);
 std::string SimDevicePath(const std::string& strFolderPath, const std::string& strFileName);
 bool IsSimDeviceFileName(const std::string& strFileName);
 
+// Both programs refuse an emulator folder that does not exist or is not a folder, named by --sim or
+// QUILLON_SIM_DIR alike (bFromOption: --sim), before anything runs: "" when strDir can serve, else the
+// error to show ("the emulator folder DIR (--sim) does not exist"), ending the program with
+// kSimFolderExitStatus.
+std::string CheckSimFolder(const std::string& strDir, bool bFromOption);
+constexpr int kSimFolderExitStatus = 3;
+
 class CSimFolder {
 public:
     explicit CSimFolder(const std::string& strDir);

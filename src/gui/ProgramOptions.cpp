@@ -1,9 +1,9 @@
 #include "gui/ProgramOptions.h"
 
 #include "device/zelhid/ZelHidBackend.h"
+#include "emulator/SimFolder.h"
 
 #include <CLI/CLI.hpp>
-#include <filesystem>
 #include <iostream>
 
 #ifndef QUILLON_VERSION
@@ -46,12 +46,11 @@ ProgramOptions ParseProgramOptions(int argc, char** argv, const std::string& tit
     if (!bFromOption)
         options.strSimDir = SimDirFromEnvironment();
     if (!options.strSimDir.empty()) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(options.strSimDir, ec)) {
-            std::cerr << title << ": the emulator folder " << options.strSimDir
-                      << (bFromOption ? " (--sim)" : " (QUILLON_SIM_DIR)") << " is not a directory\n";
+        const std::string problem = CheckSimFolder(options.strSimDir, bFromOption);
+        if (!problem.empty()) {
+            std::cerr << title << ": " << problem << "\n";
             options.bExit = true;
-            options.nExitCode = 2;
+            options.nExitCode = kSimFolderExitStatus;
         }
     }
     return options;

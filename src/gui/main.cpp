@@ -5,12 +5,14 @@
 #include "device/zelhid/ZelHidBackend.h"
 #include "gui/ProgramOptions.h"
 #include "platform/Clock.h"
+#include "platform/NativePath.h"
 #include "platform/PreferenceStore.h"
 #include "platform/ProfileReader.h"
 #include "platform/qt/QtHostFactory.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <iostream>
 #include <memory>
 
 namespace {
@@ -37,6 +39,8 @@ int main(int argc, char** argv)
     const ProgramOptions options = ParseProgramOptions(argc, argv, title.toStdString());
     if (options.bExit)
         return options.nExitCode;
+    if (const QString problem = SettingsStoreProblem(title); !problem.isEmpty())
+        std::cerr << title.toStdString() << ": " << PrintableText(problem) << "; the stored preferences are not used\n";
 
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("ZEL"));

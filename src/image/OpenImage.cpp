@@ -3,6 +3,7 @@
 #include "app/Trace.h"
 #include "image/ZelFirmwareApi.h"
 #include "platform/FileIo.h"
+#include "platform/NativePath.h"
 
 #include <cstdlib>
 
@@ -33,7 +34,7 @@ void CQuillonDlg::OnOpenImage()
     if (!pHost->GetOpenFileName(request, path))
         return;
 
-    CZelFirmwareImage image(path.toStdU16String().c_str());
+    CZelFirmwareImage image(std::filesystem::path(PathToNative(path).toStdString()));
     _ZEL_USB_DEV_INFO info{};
     const bool bIdentified = image.ParseImageInfo(&info);
     if (!bIdentified && m_nMatchPolicy != 0) {

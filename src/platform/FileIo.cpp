@@ -2,7 +2,7 @@
 // and anything that is not a regular file (a directory, a pipe, a device) yield nothing.
 #include "platform/FileIo.h"
 
-#include <QFile>
+#include "platform/NativePath.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -30,11 +30,29 @@ bool ReadFully(int fd, uint8_t* pBuffer, size_t nLength)
 
 }  // namespace
 
+bool WriteFully(int fd, const void* pData, size_t nLength)
+{
+    const auto* p = static_cast<const uint8_t*>(pData);
+    while (nLength > 0) {
+        const ssize_t n = ::write(fd, p, nLength);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        nLength -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 int32_t ReadWholeFile(const QString& path, uint8_t*& pBuffer)
 {
     pBuffer = nullptr;
     // Non-blocking, so that opening a pipe never waits for a writer; the type check below refuses it.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(PathToNative(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return 0;
     struct stat st {};

@@ -1,6 +1,7 @@
 // The profile reader over files on disk: one parsed copy per path, parsed again when the file changes.
 #include "platform/ProfileReader.h"
 #include "platform/ProfileText.h"
+#include "platform/NativePath.h"
 
 #include <QFile>
 
@@ -97,7 +98,7 @@ private:
     {
         if (path != m_lastPath) {
             m_lastPath = path;
-            m_lastNativePath = QFile::encodeName(path);
+            m_lastNativePath = PathToNative(path);
         }
         const QByteArray& nativePath = m_lastNativePath;
         struct stat st {};

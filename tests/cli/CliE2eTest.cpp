@@ -168,7 +168,7 @@ TEST_F(CliE2e, InfoSelectsByIndexOrPathAndRefusesUnknownDevices)
     EXPECT_EQ(emptyList.strOut, "No device found.\n");
     const CliRun noFolder = scratch.Run({"--sim", scratch.Path("nowhere"), "list"});
     EXPECT_EQ(noFolder.nExit, 3);
-    EXPECT_EQ(noFolder.strErr, "quillon-cli: no such emulator folder: " + scratch.Path("nowhere") + "\n");
+    EXPECT_EQ(noFolder.strErr, "quillon-cli: the emulator folder " + scratch.Path("nowhere") + " (--sim) does not exist\n");
 }
 
 TEST_F(CliE2e, DownloadPrintsTheWindowsTraceAndSucceeds)
@@ -511,7 +511,8 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
 
     const CliRun noLog = scratch.RunSim({"--log", scratch.Path("no/such/folder.log"), "list"});
     EXPECT_EQ(noLog.nExit, 3);
-    EXPECT_EQ(noLog.strErr, "quillon-cli: cannot open the log file " + scratch.Path("no/such/folder.log") + "\n");
+    EXPECT_EQ(noLog.strErr, "quillon-cli: cannot open the log file " + scratch.Path("no/such/folder.log") +
+                                ": No such file or directory\n");
 
     // Appended, not replaced.
     scratch.RunSim({"--log", log, "--quiet", "upload", scratch.Path("x.bin")});

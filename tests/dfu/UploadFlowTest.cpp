@@ -6,6 +6,8 @@
 
 #include <QFile>
 #include <algorithm>
+#include <csignal>
+#include <sys/resource.h>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -143,24 +145,32 @@ TEST_F(UploadFlowTest, FileThatCannotBeOpened)
     EXPECT_EQ(host->ProgressGetPos(IDC_PROGRESS), 0);
 }
 
+// A disk that fills up under the write (a file size limit, past which a write fails): no success, and
+// no file under the chosen name.
 TEST_F(UploadFlowTest, FailedFileWriteIsNotSuccess)
 {
-    if (!QFile::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
     CFakeZelUsbDevice* pDevice = AddListedDevice();
     pDevice->readData = Pattern(0, 4096);
-    session.QueueSaveFileAnswer(QStringLiteral("/dev/full"));
+    session.QueueSaveFileAnswer(QString::fromStdString(m_path));
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1024, previous.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
 
     RunWorker();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_THAT(Boxes(), ElementsAre("Write file failed!"));
     EXPECT_THAT(Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
     EXPECT_EQ(pDevice->CountCalls("ReadFlash"), 1u);
     EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), 1u);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(m_path)));
 }
 
-// A failed upload leaves an existing file, confirmed for overwriting, empty.
-TEST_F(UploadFlowTest, FailureLeavesAnEmptyFile)
+// A failed upload leaves an existing file, confirmed for overwriting, as it was.
+TEST_F(UploadFlowTest, FailureKeepsTheExistingFile)
 {
     for (bool bEntryFails : {false, true}) {
         SCOPED_TRACE(bEntryFails);
@@ -185,8 +195,7 @@ TEST_F(UploadFlowTest, FailureLeavesAnEmptyFile)
             EXPECT_THAT(Traces(), ElementsAre(kWaitDfu, kInDfu, kStarted, kWaitNormal, kInNormal));
         }
         EXPECT_EQ(pDevice->CountCalls("SwitchToNormalMode"), bEntryFails ? 0u : 1u);
-        EXPECT_TRUE(QFile::exists(QString::fromStdString(m_path)));
-        EXPECT_THAT(ReadFileBytes(m_path), IsEmpty());
+        EXPECT_EQ(ReadFileBytes(m_path), Pattern(0, 100));
     }
 }
 

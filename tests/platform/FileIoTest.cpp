@@ -1,8 +1,11 @@
-// ReadWholeFile: a regular file read in full, or nothing.
+// ReadWholeFile: a regular file read in full, or nothing. Names as bytes; output files whole or not at all.
 #include "platform/FileIo.h"
+#include "platform/NativePath.h"
+#include "platform/OutputFile.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -83,3 +86,73 @@ TEST_F(ReadWholeFileTest, AShortReadFails)
 }
 
 }  // namespace
+
+// Names are bytes: every byte sequence survives the way through a QString, and what is not UTF-8 is
+// printed "\xNN".
+TEST(NativePathTest, BytesSurviveAndPrintEscaped)
+{
+    struct Case {
+        QByteArray bytes;
+        const char* pszPrinted;
+    };
+    const Case cases[] = {
+        {"plain.bin", "plain.bin"},
+        {"up\xff\xfe.bin", "up\\xff\\xfe.bin"},
+        {"caf\xc3\xa9", "caf\xc3\xa9"},            // valid UTF-8 stays text
+        {"\xc3(", "\\xc3("},                       // a cut sequence
+        {"\xed\xb2\x80", "\\xed\\xb2\\x80"},       // an encoded surrogate is no UTF-8
+        {"\xf0\x9f\x98\x80\x80", "\xf0\x9f\x98\x80\\x80"},
+    };
+    for (const Case& c : cases) {
+        const QString path = PathFromNative(c.bytes);
+        EXPECT_EQ(PathToNative(path), c.bytes) << c.pszPrinted;
+        EXPECT_EQ(PrintableText(path), c.pszPrinted);
+    }
+}
+
+// An output file takes its name whole or not at all, and never over something it was not allowed to
+// replace, even something that appears while it is written.
+TEST(OutputFileTest, NameTakenWholeOrNotAtAll)
+{
+    QTemporaryDir dir;
+    const std::string target = dir.filePath("out.bin").toStdString();
+    const QString path = PathFromNative(target);
+    auto put = [&](const char* pszText) {
+        ::unlink(target.c_str());
+        if (pszText != nullptr) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(pszText);
+        }
+    };
+    struct Case {
+        const char* pszBefore;     // null: no file
+        bool bReplace;
+        const char* pszAppears;    // written by someone else before the commit
+        bool bCommitted;
+        const char* pszAfter;
+    };
+    const Case cases[] = {
+        {nullptr, false, nullptr, true, "new"},
+        {"old", true, nullptr, true, "new"},
+        {nullptr, false, "theirs", false, "theirs"},
+        {nullptr, true, "theirs", false, "theirs"},   // nothing was there to replace when it was asked
+    };
+    for (const Case& c : cases) {
+        put(c.pszBefore);
+        COutputFile file;
+        ASSERT_TRUE(file.Create(path, c.bReplace)) << file.Error();
+        ASSERT_TRUE(file.Write("new", 3));
+        if (c.pszAppears != nullptr)
+            put(c.pszAppears);
+        EXPECT_EQ(file.Commit(), c.bCommitted) << file.Error();
+        QFile result(path);
+        ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+        EXPECT_EQ(result.readAll(), QByteArray(c.pszAfter));
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);   // no temporary file left
+    }
+    put("old");
+    COutputFile refused;
+    EXPECT_FALSE(refused.Create(path, false));
+    EXPECT_EQ(refused.Error(), "exists");
+}

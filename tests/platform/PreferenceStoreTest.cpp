@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +67,26 @@ TEST(SettingsPreferenceStoreTest, ValuesThatAreNotThirtyTwoBitIntegersReadAsTheD
     EXPECT_EQ(store->GetProfileInt("Options", "List", 3), 3u);
     EXPECT_EQ(store->GetProfileInt("Options", "Decimal", 3), 261u);
     EXPECT_EQ(store->GetProfileInt("Options", "MinusOne", 3), 0xFFFFFFFFu);
+}
+
+// A pipe where the store's file is would hold the program for ever: it is never opened, the values
+// read as their defaults and nothing is written, until a regular file is back.
+TEST(SettingsPreferenceStoreTest, PipeAtTheStoresPathIsNeverOpened)
+{
+    const QString title = QStringLiteral("QuillonPrefPipe");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/ZEL";
+    const QByteArray fifo = QFile::encodeName(folder + "/" + title + ".conf");
+    QDir().mkpath(folder);
+    QFile::remove(QString::fromUtf8(fifo));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    auto store = CreateSettingsPreferenceStore(title);
+    EXPECT_EQ(store->GetProfileInt("Options", "MatchPolicy", 7), 7u);
+    EXPECT_FALSE(store->WriteProfileInt("Options", "MatchPolicy", 0x10F));
+    EXPECT_EQ(SettingsStoreProblem(title), QString::fromUtf8(fifo) + " is not a regular file");
+    ::unlink(fifo.constData());
+    EXPECT_EQ(SettingsStoreProblem(title), QString());
+    EXPECT_TRUE(store->WriteProfileInt("Options", "MatchPolicy", 0x10F));
+    ClearStore(title);
 }
 
 TEST(MemoryPreferenceStoreTest, SameReadingRuleAsTheSettingsStore)

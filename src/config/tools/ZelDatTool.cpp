@@ -5,8 +5,10 @@
 #include "device/ZelHidApi.h"
 #include "platform/FileIo.h"
 
+#include "platform/NativePath.h"
+#include "platform/OutputFile.h"
+
 #include <CLI/CLI.hpp>
-#include <QSaveFile>
 #include <QString>
 
 #include <cstdio>
@@ -21,18 +23,20 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
+// The build rewrites its outputs: an existing regular file is replaced, whole or not at all.
 bool WriteFileAtomically(const std::string& path, const uint8_t* pData, int32_t nLength)
 {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(reinterpret_cast<const char*>(pData), nLength) != nLength)
-        return false;
-    return file.commit();
+    std::string reason;
+    const bool bOk = WriteWholeFile(PathFromNative(path), pData, static_cast<size_t>(nLength), true, reason);
+    if (!bOk)
+        std::fprintf(stderr, "quillon-zeldat: cannot write %s: %s\n", path.c_str(), reason.c_str());
+    return bOk;
 }
 
 Buffer ReadInput(const std::string& path, int32_t& nLength)
 {
     uint8_t* pData = nullptr;
-    nLength = ReadWholeFile(QString::fromStdString(path), pData);
+    nLength = ReadWholeFile(PathFromNative(path), pData);
     if (nLength == 0)
         std::fprintf(stderr, "quillon-zeldat: cannot read %s (missing, empty, not a regular file or 2 GiB or more)\n",
                      path.c_str());
@@ -63,10 +67,12 @@ int Encrypt(const std::string& input, const std::string& output)
         return 1;
     if (std::memchr(data.get(), 0, static_cast<size_t>(nLength)))
         std::fprintf(stderr, "quillon-zeldat: warning: %s holds a zero byte; the table ends there\n", input.c_str());
-    if (!EncryptFlashTable(data.get(), nLength) || !WriteFileAtomically(output, data.get(), nLength)) {
-        std::fprintf(stderr, "quillon-zeldat: cannot write %s\n", output.c_str());
+    if (!EncryptFlashTable(data.get(), nLength)) {
+        std::fprintf(stderr, "quillon-zeldat: cannot encrypt %s\n", input.c_str());
         return 1;
     }
+    if (!WriteFileAtomically(output, data.get(), nLength))
+        return 1;
     std::printf("%s: %d flash chips, %d bytes\n", output.c_str(), nChips, nLength);
     return 0;
 }
@@ -81,10 +87,8 @@ int Decrypt(const std::string& input, const std::string& output)
         return 1;
     if (CheckTable(data.get(), input) < 0)
         return 1;
-    if (!WriteFileAtomically(output, data.get(), nLength)) {
-        std::fprintf(stderr, "quillon-zeldat: cannot write %s\n", output.c_str());
+    if (!WriteFileAtomically(output, data.get(), nLength))
         return 1;
-    }
     return 0;
 }
 
