@@ -118,9 +118,8 @@ protected:
         QRadioButton::focusInEvent(pEvent);
         if (QButtonGroup* pGroup = group()) {
             for (QAbstractButton* pButton : pGroup->buttons()) {
-                auto* pRadio = dynamic_cast<CGroupRadioButton*>(pButton);
-                if (pRadio != nullptr && pRadio->m_bTabStop)
-                    pRadio->setFocusPolicy(Qt::StrongFocus);
+                if (auto* pRadio = dynamic_cast<CGroupRadioButton*>(pButton))
+                    pRadio->setFocusPolicy(pRadio->m_bTabStop ? Qt::StrongFocus : Qt::ClickFocus);
             }
         }
     }
