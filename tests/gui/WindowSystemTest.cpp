@@ -1,7 +1,7 @@
 // The windows on a real X server (Xvfb, the xcb platform): F1, the Tab order of every dialog, Escape
 // after a menu, the DFU File field and the greyed check boxes. Keys enter where the window system
-// delivers them (the window with the keyboard), so Qt routes them to an open menu or the focused
-// control as it does for a real key.
+// delivers them (the dialog's window), so Qt routes them to an open menu or the focused control as it
+// does for a real key.
 #include "gui/QtTestSupport.h"
 
 #include "app/AboutDlg.h"
@@ -24,11 +24,9 @@
 
 namespace {
 
-void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+void Press(QWidget* pWindow, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
-    QWindow* pWindow = QGuiApplication::focusWindow();
-    ASSERT_NE(pWindow, nullptr) << "no window has the keyboard";
-    QTest::keyClick(pWindow, key, modifiers);
+    QTest::keyClick(pWindow->windowHandle(), key, modifiers);
 }
 
 void Activate(QWidget* pWindow)
@@ -37,9 +35,10 @@ void Activate(QWidget* pWindow)
     ASSERT_TRUE(QTest::qWaitForWindowActive(pWindow));
 }
 
-std::string FocusName()
+// The control that has the window's focus, whether or not the window system keeps the window active.
+std::string FocusName(QWidget* pWindow)
 {
-    QWidget* pFocus = QApplication::focusWidget();
+    QWidget* pFocus = pWindow->focusWidget();
     return pFocus != nullptr ? pFocus->objectName().toStdString() : "(none)";
 }
 
@@ -79,11 +78,11 @@ TEST_F(WindowSystemTest, F1ShowsTheAboutBoxOnBothHosts)
             EXPECT_EQ(about.Dialog().Template().nId, IDD_ABOUTBOX);
             EXPECT_EQ(about.Window()->parentWidget(), host.Window());
             Activate(about.Window());
-            Press(Qt::Key_F1);   // the About box has no Help of its own
+            Press(about.Window(), Qt::Key_F1);   // the About box has no Help of its own
             EXPECT_EQ(factory.OpenHosts().size(), 2u);
-            Press(Qt::Key_Escape);
+            Press(about.Window(), Qt::Key_Escape);
         });
-        Press(Qt::Key_F1);
+        Press(host.Window(), Qt::Key_F1);
         EXPECT_EQ(factory.TopHost(), &host);
     });
     EXPECT_EQ(nAboutBoxes, 1);
@@ -117,15 +116,15 @@ TEST_F(WindowSystemTest, TabVisitsTheTabStopsOfEveryDialogInTemplateOrder)
                 if ((control.nStyle & CS_TABSTOP) && pControl != nullptr && pControl->isEnabled())
                     fromTemplate.push_back(pControl->objectName().toStdString());
             }
-            std::vector<std::string> forward{FocusName()};
+            std::vector<std::string> forward{FocusName(host.Window())};
             for (size_t i = 0; i < c.expected.size(); ++i) {
-                Press(Qt::Key_Tab);
-                forward.push_back(FocusName());
+                Press(host.Window(), Qt::Key_Tab);
+                forward.push_back(FocusName(host.Window()));
             }
-            std::vector<std::string> backward{FocusName()};
+            std::vector<std::string> backward{FocusName(host.Window())};
             for (size_t i = 0; i < c.expected.size(); ++i) {
-                Press(Qt::Key_Backtab, Qt::ShiftModifier);
-                backward.push_back(FocusName());
+                Press(host.Window(), Qt::Key_Backtab, Qt::ShiftModifier);
+                backward.push_back(FocusName(host.Window()));
             }
             std::vector<std::string> round = c.expected;
             round.push_back(c.expected.front());
@@ -135,8 +134,8 @@ TEST_F(WindowSystemTest, TabVisitsTheTabStopsOfEveryDialogInTemplateOrder)
             if (c.pDialog == &mainDlg) {
                 // The arrow keys stay within the radio group and check the button they reach.
                 host.Control(IDC_DOWNLOAD)->setFocus(Qt::TabFocusReason);
-                Press(Qt::Key_Down);
-                EXPECT_EQ(FocusName(), "1015");
+                Press(host.Window(), Qt::Key_Down);
+                EXPECT_EQ(FocusName(host.Window()), "1015");
                 EXPECT_EQ(host.GetCheck(IDC_UPLOAD), 1);
                 EXPECT_EQ(host.GetCheck(IDC_DOWNLOAD), 0);
             }
@@ -158,12 +157,13 @@ TEST_F(WindowSystemTest, EscapeAfterAClosedMenuIsTheDialogs)
             if (bByMouse)
                 QTest::mouseClick(pBar, Qt::LeftButton, {}, pBar->actionGeometry(pBar->actions().front()).center());
             else
-                Press(Qt::Key_F, Qt::AltModifier);
+                Press(host.Window(), Qt::Key_F, Qt::AltModifier);
             ASSERT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget() != nullptr; }));
-            Press(Qt::Key_Escape);
+            Press(host.Window(), Qt::Key_Escape);
             EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
-            EXPECT_TRUE(QTest::qWaitFor([pStart] { return pStart->hasFocus(); })) << FocusName();
-            Press(Qt::Key_Escape);
+            QWidget* pWindow = host.Window();
+            EXPECT_TRUE(QTest::qWaitFor([=] { return pWindow->focusWidget() == pStart; })) << FocusName(pWindow);
+            Press(pWindow, Qt::Key_Escape);
         });
         EXPECT_EQ(nResult, IDCANCEL);
     }

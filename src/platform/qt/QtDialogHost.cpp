@@ -430,7 +430,7 @@ void CQtDialogHost::BuildMenu()
 // next Escape is the dialog's.
 void CQtDialogHost::LeaveMenuBar()
 {
-    if (m_pMenuBar == nullptr || !m_pMenuBar->hasFocus() || QApplication::activePopupWidget() != nullptr)
+    if (m_pMenuBar == nullptr || m_pWindow->focusWidget() != m_pMenuBar || QApplication::activePopupWidget() != nullptr)
         return;
     if (m_pFocusBeforeMenu != nullptr && m_pFocusBeforeMenu->window() == m_pWindow.get())
         m_pFocusBeforeMenu->setFocus(Qt::OtherFocusReason);
