@@ -3,12 +3,13 @@ include(GoogleTest)
 # Every test executable that carries the "threads" label: what the tsan preset builds and runs.
 add_custom_target(quillon_thread_tests)
 
-# quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [ENV VAR=value ...] [GUI] [TIMEOUT seconds])
+# quillon_add_gtest(NAME name SOURCES ... LIBS ... [LABELS ...] [ENV VAR=value ...] [GUI | XVFB] [TIMEOUT seconds])
 # One GoogleTest executable, its cases registered with ctest when the tests run (not at build time).
 # Every case runs with a fixed locale, a private home and configuration folder, and no display unless
-# it is a GUI test (offscreen platform).
+# it is a GUI test (offscreen platform) or an XVFB test: each case on its own Xvfb server (xvfb-run
+# picks a free display) through Qt's X11 platform plugin, without its OpenGL integration.
 function(quillon_add_gtest)
-  cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
+  cmake_parse_arguments(T "GUI;XVFB" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS;ENV" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)   # seconds per case
   endif()
@@ -23,7 +24,12 @@ function(quillon_add_gtest)
   # It is the runtime directory too, which Qt wants private to its owner.
   file(CHMOD ${_home} DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
   set(_env "LC_ALL=C.UTF-8;LANG=C.UTF-8;HOME=${_home};XDG_CONFIG_HOME=${_home}/.config;XDG_RUNTIME_DIR=${_home};QUILLON_SIM_DIR=")
-  if(T_GUI)
+  set(_runner "")
+  if(T_XVFB)
+    find_program(QUILLON_XVFB_RUN xvfb-run REQUIRED)
+    set(_runner ${QUILLON_XVFB_RUN} --auto-servernum "--server-args=-screen 0 1280x1024x24 -nolisten tcp")
+    list(APPEND _env "QT_QPA_PLATFORM=xcb" "QT_XCB_GL_INTEGRATION=none")
+  elseif(T_GUI)
     list(APPEND _env "QT_QPA_PLATFORM=offscreen")
   else()
     list(APPEND _env "QT_QPA_PLATFORM=minimal")
@@ -31,7 +37,7 @@ function(quillon_add_gtest)
   list(APPEND _env ${T_ENV})
   # The environment goes in front of the command (discovery included): a list given as the ENVIRONMENT
   # property does not survive gtest_discover_tests, which keeps only its first entry.
-  set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env ${_env})
+  set_property(TARGET ${T_NAME} PROPERTY CROSSCOMPILING_EMULATOR ${_runner} ${CMAKE_COMMAND} -E env ${_env})
   # Several labels survive the three list expansions inside gtest_discover_tests only with their
   # separators escaped three times over; unescaped, every label after the first was lost.
   string(REPLACE ";" "\\\\\\\\\\\\\\;" _labels "${T_LABELS}")

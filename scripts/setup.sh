@@ -12,6 +12,9 @@ packages=(
   xvfb xauth dpkg-dev fakeroot file
   wine64 gcc-mingw-w64-x86-64
 )
+# xvfb and xauth serve the GUI tests on a real X server (xvfb-run); Qt's X11 platform plugin (xcb) and
+# the X libraries it needs come with qt6-base-dev (libqt6gui6 and its dependencies).
+
 
 missing=()
 for p in "${packages[@]}"; do

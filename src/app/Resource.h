@@ -39,7 +39,6 @@ constexpr int ID_FILE_OPEN_IMAGE = 32771;
 constexpr int ID_HELP_ABOUT = 32774;
 constexpr int ID_CONFIG_OPTIONS = 32775;
 constexpr int ID_APP_EXIT = 57665;
-constexpr int ID_HELP = 57670;
 
 constexpr unsigned PROGRESS_TIMER_ID = 1;
 constexpr unsigned PROGRESS_TIMER_PERIOD_MS = 1000;

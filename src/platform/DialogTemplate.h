@@ -74,3 +74,4 @@ struct DialogTemplate {
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
+constexpr int ID_HELP = 57670;   // the Help command, which both hosts send for F1

@@ -425,6 +425,15 @@ void CConsoleHost::PressEscape()
     Send(msg);
 }
 
+void CConsoleHost::PressF1()
+{
+    Message msg;
+    msg.kind = MessageKind::Command;
+    msg.nId = ID_HELP;
+    msg.nCode = BN_CLICKED;
+    Send(msg);
+}
+
 void CConsoleHost::SetEditSelection(int nId, int nStart, int nEnd)
 {
     std::lock_guard lock(m_mutex);

@@ -132,6 +132,7 @@ public:
     int Focus() const;
     void PressEnter();
     void PressEscape();
+    void PressF1();                                     // the Help command
     // Places the caret or selection of a multi-line edit, as the operator's mouse would.
     void SetEditSelection(int nId, int nStart, int nEnd);
     std::pair<int, int> EditSelection(int nId) const;

@@ -76,6 +76,58 @@ void UseWindowBackground(QWidget* pWidget)
     pWidget->setPalette(palette);
 }
 
+// A greyed check box still shows the state it holds (the Options dialog's stored match policy): its
+// tick is drawn in a mid grey that reads on the box, instead of the faint greyed-text colour. Its label
+// stays greyed.
+void KeepTickLegibleWhenGreyed(QWidget* pWidget)
+{
+    QPalette palette = pWidget->palette();
+    const QColor ink = palette.color(QPalette::Active, QPalette::Text);
+    const QColor paper = palette.color(QPalette::Disabled, QPalette::Base);
+    constexpr int kInkPercent = 65;
+    auto mix = [](int nInk, int nPaper) { return (nInk * kInkPercent + nPaper * (100 - kInkPercent)) / 100; };
+    palette.setColor(QPalette::Disabled, QPalette::Text,
+                     QColor(mix(ink.red(), paper.red()), mix(ink.green(), paper.green()), mix(ink.blue(), paper.blue())));
+    pWidget->setPalette(palette);
+}
+
+// An identity field shows the end of a text too long for it (the part of an image path that names the
+// file) and offers the whole text as tooltip; a text that fits shows as it is, without tooltip.
+void ShowIdentityText(QLineEdit* pEdit, const QString& text)
+{
+    pEdit->setText(text);
+    pEdit->setCursorPosition(static_cast<int>(text.size()));
+    constexpr int kLineEditMargins = 2 * 2;   // QLineEdit's own margin on either side of the text
+    const bool bFits = pEdit->fontMetrics().horizontalAdvance(text) + kLineEditMargins <= pEdit->contentsRect().width();
+    pEdit->setToolTip(bFits ? QString() : text);
+}
+
+// A radio button of a template group. Qt takes the Tab stop from a group's other buttons whenever one of
+// them gets the focus (only the arrow keys would reach them then); here every button keeps the Tab stop
+// of its template.
+class CGroupRadioButton final : public QRadioButton {
+public:
+    CGroupRadioButton(const QString& text, QWidget* pParent, bool bTabStop)
+        : QRadioButton(text, pParent), m_bTabStop(bTabStop)
+    {
+    }
+
+protected:
+    void focusInEvent(QFocusEvent* pEvent) override
+    {
+        QRadioButton::focusInEvent(pEvent);
+        if (QButtonGroup* pGroup = group()) {
+            for (QAbstractButton* pButton : pGroup->buttons()) {
+                if (auto* pRadio = dynamic_cast<CGroupRadioButton*>(pButton))
+                    pRadio->setFocusPolicy(pRadio->m_bTabStop ? Qt::StrongFocus : Qt::ClickFocus);
+            }
+        }
+    }
+
+private:
+    bool m_bTabStop;
+};
+
 }  // namespace
 
 CQtDialogHost::CQtDialogHost(CQtHostFactory& factory, CDialog& dialog, CQtDialogHost* pOwner)
@@ -151,6 +203,7 @@ void CQtDialogHost::Build()
         Deliver(msg);
     };
     handlers.onEscape = [this] { DeliverCommand(IDCANCEL, BN_CLICKED); };
+    handlers.onHelp = [this] { DeliverCommand(ID_HELP, BN_CLICKED); };
     handlers.onEnter = [this] {
         const int nDefId = DefaultCommandId();
         QWidget* pDefault = Control(nDefId);
@@ -257,10 +310,12 @@ QWidget* CQtDialogHost::CreateControl(const ControlTemplate& control, int nIndex
     case ControlKind::RadioButton:
     case ControlKind::CheckBox: {
         QAbstractButton* pButton = nullptr;
-        if (control.kind == ControlKind::RadioButton)
-            pButton = new QRadioButton(text, m_pClient);
-        else
+        if (control.kind == ControlKind::RadioButton) {
+            pButton = new CGroupRadioButton(text, m_pClient, control.nStyle & CS_TABSTOP);
+        } else {
             pButton = new QCheckBox(text, m_pClient);
+            KeepTickLegibleWhenGreyed(pButton);
+        }
         QObject::connect(pButton, &QAbstractButton::clicked, &m_context,
                          [this, nId] { DeliverCommand(nId, BN_CLICKED); });
         pWidget = pButton;
@@ -345,6 +400,15 @@ void CQtDialogHost::BuildMenu()
     m_pMenuBar->setObjectName(QStringLiteral("menu%1").arg(tpl.nMenuId));
     for (const MenuTemplate& menuTemplate : tpl.menu) {
         QMenu* pMenu = m_pMenuBar->addMenu(FromUtf8(menuTemplate.pszTitle));
+        QObject::connect(pMenu, &QMenu::aboutToShow, &m_context, [this] {
+            QWidget* pFocus = QApplication::focusWidget();
+            if (pFocus != nullptr && pFocus != m_pMenuBar)
+                m_pFocusBeforeMenu = pFocus;
+        });
+        // Once the event that closed the menu is done with.
+        QObject::connect(pMenu, &QMenu::aboutToHide, &m_context, [this] {
+            QMetaObject::invokeMethod(&m_context, [this] { LeaveMenuBar(); }, Qt::QueuedConnection);
+        });
         for (const MenuItemTemplate& item : menuTemplate.items) {
             if (item.pszText == nullptr) {
                 pMenu->addSeparator();
@@ -359,6 +423,19 @@ void CQtDialogHost::BuildMenu()
             m_menuActions.emplace(item.nCommand, pAction);
         }
     }
+}
+
+// A menu closed with Escape leaves Qt's menu bar holding the keyboard, so that the next Escape would
+// only release it. As in a native dialog, the keyboard goes back to the control that had it, and the
+// next Escape is the dialog's.
+void CQtDialogHost::LeaveMenuBar()
+{
+    if (m_pMenuBar == nullptr || m_pWindow->focusWidget() != m_pMenuBar || QApplication::activePopupWidget() != nullptr)
+        return;
+    if (m_pFocusBeforeMenu != nullptr && m_pFocusBeforeMenu->window() == m_pWindow.get())
+        m_pFocusBeforeMenu->setFocus(Qt::OtherFocusReason);
+    else
+        m_pMenuBar->clearFocus();
 }
 
 void CQtDialogHost::SetTabOrder()
@@ -482,8 +559,7 @@ void CQtDialogHost::SetDlgItemText(int nId, const QString& text)
     OnUiThread([&] {
         QWidget* pWidget = Control(nId);
         if (auto* pLine = qobject_cast<QLineEdit*>(pWidget)) {
-            pLine->setText(text);
-            pLine->setCursorPosition(0);
+            ShowIdentityText(pLine, text);
         } else if (auto* pPlain = qobject_cast<QPlainTextEdit*>(pWidget)) {
             pPlain->setPlainText(text);
         } else if (auto* pButton = qobject_cast<QAbstractButton*>(pWidget)) {

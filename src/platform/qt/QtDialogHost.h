@@ -94,6 +94,7 @@ private:
     void Build();
     QWidget* CreateControl(const ControlTemplate& control, int nIndex);
     void BuildMenu();
+    void LeaveMenuBar();
     void SetTabOrder();
     void PlaceWindow();
     void Deliver(const Message& msg);
@@ -111,6 +112,7 @@ private:
     std::unique_ptr<CQtDialogWindow> m_pWindow;
     QWidget* m_pClient = nullptr;            // the client area: every control sits on it, placed absolutely
     QMenuBar* m_pMenuBar = nullptr;
+    QPointer<QWidget> m_pFocusBeforeMenu;    // the control that had the keyboard when a menu opened
     DialogBaseUnits m_units;
     std::map<int, QWidget*> m_controls;      // by identifier
     std::vector<QWidget*> m_ordered;         // template order

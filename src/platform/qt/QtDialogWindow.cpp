@@ -45,6 +45,14 @@ void CQtDialogWindow::keyPressEvent(QKeyEvent* pEvent)
             return;
         }
         break;
+    case Qt::Key_F1:
+        if (bPlain) {
+            pEvent->accept();
+            if (m_handlers.onHelp)
+                m_handlers.onHelp();
+            return;
+        }
+        break;
     default:
         break;
     }
