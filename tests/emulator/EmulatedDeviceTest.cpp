@@ -242,7 +242,7 @@ TEST(EmulatedDevice, BootRuleReadsTheFlagWord)
 TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
 {
     DeviceDescription desc = Description();
-    desc.faults.strUnplugStep = "erase";
+    desc.faults.unplugStep = UnplugStep::Erase;
     CEmulatedDevice device(desc, "");
     bool bNotified = false;
     device.SetUnplugHandler([&] { bNotified = true; });

@@ -1,0 +1,68 @@
+#include "emulator/DeviceFaults.h"
+
+void CDeviceFaults::Reset(const FaultPlan& plan)
+{
+    m_plan = plan;
+    m_steps.fill(0);
+    m_nReports = m_nWrites = m_nReads = m_nResponses = m_nFlashOps = 0;
+    m_nRefuseDfu = plan.nRefuseDfu;
+    m_nRefuseNormal = plan.nRefuseNormal;
+    m_nFlashIdFails = plan.nFlashIdFails;
+}
+
+bool CDeviceFaults::StepReached(UnplugStep step)
+{
+    if (step == UnplugStep::None || step != m_plan.unplugStep)
+        return false;
+    return ++m_steps[static_cast<size_t>(step)] == m_plan.nUnplugStepCount;
+}
+
+bool CDeviceFaults::CountReport()
+{
+    ++m_nReports;
+    return m_plan.nUnplugAfterReports && m_nReports == m_plan.nUnplugAfterReports;
+}
+
+bool CDeviceFaults::TakeRefusal(int& nCounter)
+{
+    if (nCounter < 0)
+        return true;   // every request
+    if (nCounter == 0)
+        return false;
+    --nCounter;
+    return true;
+}
+
+CDeviceFaults::TransferFaults CDeviceFaults::NextWrite()
+{
+    const uint32_t n = static_cast<uint32_t>(++m_nWrites);
+    TransferFaults f;
+    f.bFail = m_plan.failWrites.count(n) > 0;
+    f.bCorrupt = m_plan.corruptWrites.count(n) > 0;
+    f.bTimeout = m_plan.timeoutWrites.count(n) > 0;
+    f.bUnplugHalfway = StepReached(UnplugStep::Write);
+    return f;
+}
+
+CDeviceFaults::TransferFaults CDeviceFaults::NextRead()
+{
+    const uint32_t n = static_cast<uint32_t>(++m_nReads);
+    TransferFaults f;
+    f.bFail = m_plan.failReads.count(n) > 0;
+    f.bCorrupt = m_plan.corruptReads.count(n) > 0;
+    f.bTimeout = m_plan.timeoutReads.count(n) > 0;
+    f.bUnplugHalfway = StepReached(UnplugStep::Read);
+    return f;
+}
+
+CDeviceFaults::ResponseFaults CDeviceFaults::NextResponse()
+{
+    const uint32_t n = static_cast<uint32_t>(++m_nResponses);
+    ResponseFaults f;
+    f.bDrop = m_plan.dropResponses.count(n) > 0;
+    f.bDuplicate = m_plan.duplicateResponses.count(n) > 0;
+    f.bStale = m_plan.staleResponses.count(n) > 0;
+    if (const auto flip = m_plan.flipResponses.find(n); flip != m_plan.flipResponses.end())
+        f.nFlipBit = static_cast<int>(flip->second);
+    return f;
+}
