@@ -3,12 +3,18 @@
 #include "device/zelhid/Protocol.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -49,10 +55,68 @@ bool ReadFlashFile(const std::string& strPath, std::vector<uint8_t>& contents)
     return true;
 }
 
+bool FlashFileInsideFolder(const std::string& strFolder, const std::string& strFile)
+{
+    const fs::path file = fs::path(strFile).lexically_normal();
+    if (file.is_absolute() || file.empty() || *file.begin() == ".." || file == ".")
+        return false;
+    std::error_code ec;
+    const fs::path folder = fs::weakly_canonical(strFolder, ec);
+    const fs::path resolved = ec ? fs::path() : fs::weakly_canonical(folder / file, ec);
+    if (ec)
+        return false;
+    const fs::path rel = resolved.lexically_relative(folder);
+    return !rel.empty() && *rel.begin() != ".." && rel != ".";
+}
+
+bool CheckFlashFile(const std::string& strPath, uint64_t nChipBytes, std::string& strError)
+{
+    struct stat st;
+    if (::lstat(strPath.c_str(), &st) != 0)
+        return true;
+    if (!S_ISREG(st.st_mode)) {
+        strError = "\"file\": not a regular file: " + strPath;
+        return false;
+    }
+    if (static_cast<uint64_t>(st.st_size) != nChipBytes) {
+        strError = "\"file\": " + strPath + " holds " + std::to_string(st.st_size) + " bytes, not the chip's " +
+                   std::to_string(nChipBytes) + ": not this device's flash (remove it to start afresh)";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+bool WriteAll(int fd, const uint8_t* p, size_t n)
+{
+    while (n > 0) {
+        const ssize_t done = ::write(fd, p, n);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        p += done;
+        n -= static_cast<size_t>(done);
+    }
+    return true;
+}
+
+}  // namespace
+
 void CreateFlashFile(const std::string& strPath, const std::vector<uint8_t>& contents)
 {
-    std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
+    std::string temp = strPath + ".new-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    bool ok = fd >= 0 && ::fchmod(fd, 0644) == 0 && WriteAll(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), strPath.c_str()) == 0;
+    if (!ok) {
+        std::fprintf(stderr, "quillon emulator: cannot write %s: %s\n", strPath.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            ::unlink(temp.c_str());
+    }
 }
 
 void WriteFlashSectors(const std::string& strPath, const std::vector<uint8_t>& contents,
