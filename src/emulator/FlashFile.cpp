@@ -72,7 +72,7 @@ bool FlashFileInsideFolder(const std::string& strFolder, const std::string& strF
 bool CheckFlashFile(const std::string& strPath, uint64_t nChipBytes, std::string& strError)
 {
     struct stat st;
-    if (::lstat(strPath.c_str(), &st) != 0)
+    if (::stat(strPath.c_str(), &st) != 0)
         return true;
     if (!S_ISREG(st.st_mode)) {
         strError = "\"file\": not a regular file: " + strPath;
