@@ -52,6 +52,14 @@ void CEmulatedDevice::Respond(const CommandHeader& h, uint8_t status, int64_t t,
 
 void CEmulatedDevice::HandleOut(const uint8_t* pReport, int64_t t)
 {
+    uint8_t flipped[kReportSize];
+    if (pReport[0] == kReportIdCommand) {
+        if (const int bit = m_faults.NextCommandFlip(); bit >= 0) {
+            std::memcpy(flipped, pReport, kReportSize);
+            flipped[bit / 8 % kReportSize] ^= static_cast<uint8_t>(1u << (bit % 8));
+            pReport = flipped;
+        }
+    }
     if (pReport[0] == kReportIdData) {
         // Bulk data belongs to the running transfer; anything else is a leftover and is dropped.
         if (m_xfer.bActive && m_xfer.nSeq == DataSeq(pReport)) {
@@ -62,7 +70,7 @@ void CEmulatedDevice::HandleOut(const uint8_t* pReport, int64_t t)
     }
     CommandHeader h;
     if (!DecodeCommand(pReport, h))
-        return;
+        return;   // not a command, or one whose check fails: noise, never answered
     ++m_stats.nCommands;
     AbortTransaction(t);
     if (h.nVersion != kProtocolVersion) {

@@ -4,7 +4,7 @@ void CDeviceFaults::Reset(const FaultPlan& plan)
 {
     m_plan = plan;
     m_steps.fill(0);
-    m_nReports = m_nWrites = m_nReads = m_nResponses = m_nFlashOps = 0;
+    m_nReports = m_nWrites = m_nReads = m_nResponses = m_nCommands = m_nFlashOps = 0;
     m_nRefuseDfu = plan.nRefuseDfu;
     m_nRefuseNormal = plan.nRefuseNormal;
     m_nFlashIdFails = plan.nFlashIdFails;
@@ -53,6 +53,12 @@ CDeviceFaults::TransferFaults CDeviceFaults::NextRead()
     f.bTimeout = m_plan.timeoutReads.count(n) > 0;
     f.bUnplugHalfway = StepReached(UnplugStep::Read);
     return f;
+}
+
+int CDeviceFaults::NextCommandFlip()
+{
+    const auto flip = m_plan.flipCommands.find(static_cast<uint32_t>(++m_nCommands));
+    return flip == m_plan.flipCommands.end() ? -1 : static_cast<int>(flip->second);
 }
 
 CDeviceFaults::ResponseFaults CDeviceFaults::NextResponse()

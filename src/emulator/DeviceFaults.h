@@ -36,6 +36,8 @@ public:
         int nFlipBit = -1;   // the bit of the 64-byte report to flip, or -1
     };
     ResponseFaults NextResponse();
+    // Counts a command report from the host; the bit of it to flip on the way, or -1.
+    int NextCommandFlip();
 
     // Counts the flash operation about to start; true when the power goes at it (in the plan's phase).
     bool NextFlashOpCut() { return ++m_nFlashOps == m_plan.nUnplugAtFlashOp; }
@@ -46,6 +48,6 @@ private:
 
     FaultPlan m_plan;
     std::array<uint64_t, kUnplugSteps> m_steps{};
-    uint64_t m_nReports = 0, m_nWrites = 0, m_nReads = 0, m_nResponses = 0, m_nFlashOps = 0;
+    uint64_t m_nReports = 0, m_nWrites = 0, m_nReads = 0, m_nResponses = 0, m_nCommands = 0, m_nFlashOps = 0;
     int m_nRefuseDfu = 0, m_nRefuseNormal = 0, m_nFlashIdFails = 0;
 };

@@ -171,13 +171,13 @@ bool ReadStep(const json& obj, UnplugStep& field, std::string& err)
 }
 
 // A list of [response ordinal, bit index] pairs.
-bool ReadFlips(const json& obj, std::map<uint32_t, uint32_t>& out, std::string& err)
+bool ReadFlips(const json& obj, const char* key, std::map<uint32_t, uint32_t>& out, std::string& err)
 {
-    const char* key = "flipResponses";
     if (!obj.contains(key))
         return true;
     const json& v = obj[key];
-    const std::string expected = "\"flipResponses\": expected a list of [count, bit] pairs, counts from 1, bits 0 to 511";
+    const std::string expected =
+        std::string("\"") + key + "\": expected a list of [count, bit] pairs, counts from 1, bits 0 to 511";
     if (!v.is_array()) {
         err = expected;
         return false;
@@ -199,7 +199,7 @@ bool ParseFaults(const json& f, FaultPlan& out, std::string& err)
     if (!CheckKeys(f, {"failWrites", "corruptWrites", "timeoutWrites", "failReads", "corruptReads", "timeoutReads",
                        "unplugAfterReports", "unplugAtStep", "unplugAtStepCount", "refuseDfu", "refuseNormal",
                        "flashIdFails", "unplugAtFlashOp", "unplugFlashOpPhase", "dropResponses", "duplicateResponses",
-                       "staleResponses", "flipResponses"},
+                       "staleResponses", "flipResponses", "flipCommands"},
                    "\"faults\"", err))
         return false;
     if (!ReadOrdinals(f, "failWrites", out.failWrites, err) || !ReadOrdinals(f, "corruptWrites", out.corruptWrites, err) ||
@@ -212,7 +212,8 @@ bool ParseFaults(const json& f, FaultPlan& out, std::string& err)
         !ReadInto(f, "unplugAtFlashOp", out.nUnplugAtFlashOp, err) || !ReadCutPhase(f, out.unplugFlashOpPhase, err) ||
         !ReadOrdinals(f, "dropResponses", out.dropResponses, err) ||
         !ReadOrdinals(f, "duplicateResponses", out.duplicateResponses, err) ||
-        !ReadOrdinals(f, "staleResponses", out.staleResponses, err) || !ReadFlips(f, out.flipResponses, err))
+        !ReadOrdinals(f, "staleResponses", out.staleResponses, err) || !ReadFlips(f, "flipResponses", out.flipResponses, err) ||
+        !ReadFlips(f, "flipCommands", out.flipCommands, err))
         return false;
     if (out.nUnplugStepCount == 0) {
         err = "\"unplugAtStepCount\": counts start at 1";

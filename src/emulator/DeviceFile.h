@@ -36,6 +36,9 @@ struct FaultPlan {
     // or sent with one bit flipped (ordinal -> bit index 0..511 of the 64-byte report).
     std::set<uint32_t> dropResponses, duplicateResponses, staleResponses;
     std::map<uint32_t, uint32_t> flipResponses;
+    // Ordinals of the host's command reports (data reports not counted): the Nth arrives with one bit
+    // flipped (ordinal -> bit index 0..511).
+    std::map<uint32_t, uint32_t> flipCommands;
 };
 
 struct TimingModel {
