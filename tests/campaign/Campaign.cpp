@@ -239,14 +239,17 @@ void Totals::Add(const RunResult& result)
     nFaults += result.nFaults;
     nViolations += result.violations.size();
     nSimulatedMs += result.nSimulatedMs;
+    nPatchRuns += result.bPatchEntry ? 1 : 0;
+    nWrapped += result.nWrapped;
 }
 
 std::string Totals::Line() const
 {
     std::ostringstream out;
     out << "runs " << nRuns << ", downloads " << nDownloads << " (" << nSucceeded << " succeeded), power cuts " << nCuts
-        << ", other faults " << nFaults << ", simulated time " << nSimulatedMs / 1000 << " s, violations "
-        << nViolations;
+        << ", other faults " << nFaults << ", runs through the patch " << nPatchRuns
+        << ", downloads across a sequence wrap " << nWrapped << ", simulated time " << nSimulatedMs / 1000
+        << " s, violations " << nViolations;
     return out.str();
 }
 
@@ -387,6 +390,7 @@ RunResult CCampaign::Run(const RunPlan& plan, Planted planted)
 RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCensus)
 {
     RunResult result;
+    result.bPatchEntry = plan.bPatchEntry;
     std::mt19937_64 rng(plan.nSeed ^ 0x9e3779b97f4a7c15ull);
     const std::u16string path16(kDevicePath);
     const std::string path(path16.begin(), path16.end());
@@ -584,6 +588,9 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         const uint64_t nPausesMs = clock.NowMs() - nClockBefore;
         const uint64_t nDeviceMs = static_cast<uint64_t>(device->NowUs() - nDeviceBefore) / 1000;
         result.nSimulatedMs += nPausesMs + nDeviceMs;
+        if (plan.sessions.size() > i && plan.sessions[i].nProbesBefore > 0 &&
+            device->GetStats().nCommands - statsAtPlug.nCommands > 255)
+            ++result.nWrapped;
         if (nPausesMs > kPauseBoundMs || nDeviceMs > kDeviceBoundMs)
             violation(i, "I4: the download took " + std::to_string(nPausesMs) + " ms of pauses and " +
                              std::to_string(nDeviceMs) + " ms of device time");

@@ -61,6 +61,8 @@ struct RunResult {
     uint32_t nDownloads = 0;
     uint32_t nSucceeded = 0;
     uint64_t nSimulatedMs = 0;   // pauses and device time of the whole run
+    uint32_t nWrapped = 0;       // downloads during which the device's commands since its plug-in passed 255
+    bool bPatchEntry = false;
 };
 
 // What a clean download from a fresh plug-in costs the device: the ranges that plans draw from.
@@ -109,7 +111,7 @@ private:
 // Totals over many runs, as the campaign program prints them.
 struct Totals {
     uint64_t nRuns = 0, nDownloads = 0, nSucceeded = 0, nCuts = 0, nFaults = 0, nViolations = 0;
-    uint64_t nSimulatedMs = 0;
+    uint64_t nSimulatedMs = 0, nPatchRuns = 0, nWrapped = 0;
     void Add(const RunResult& result);
     std::string Line() const;
 };
