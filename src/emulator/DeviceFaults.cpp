@@ -33,25 +33,16 @@ bool CDeviceFaults::TakeRefusal(int& nCounter)
     return true;
 }
 
-CDeviceFaults::TransferFaults CDeviceFaults::NextWrite()
+CDeviceFaults::TransferFaults CDeviceFaults::NextTransfer(uint64_t& nCounter, const std::set<uint32_t>& fail,
+                                                          const std::set<uint32_t>& corrupt,
+                                                          const std::set<uint32_t>& timeout, UnplugStep step)
 {
-    const uint32_t n = static_cast<uint32_t>(++m_nWrites);
+    const uint32_t n = static_cast<uint32_t>(++nCounter);
     TransferFaults f;
-    f.bFail = m_plan.failWrites.count(n) > 0;
-    f.bCorrupt = m_plan.corruptWrites.count(n) > 0;
-    f.bTimeout = m_plan.timeoutWrites.count(n) > 0;
-    f.bUnplugHalfway = StepReached(UnplugStep::Write);
-    return f;
-}
-
-CDeviceFaults::TransferFaults CDeviceFaults::NextRead()
-{
-    const uint32_t n = static_cast<uint32_t>(++m_nReads);
-    TransferFaults f;
-    f.bFail = m_plan.failReads.count(n) > 0;
-    f.bCorrupt = m_plan.corruptReads.count(n) > 0;
-    f.bTimeout = m_plan.timeoutReads.count(n) > 0;
-    f.bUnplugHalfway = StepReached(UnplugStep::Read);
+    f.bFail = fail.count(n) > 0;
+    f.bCorrupt = corrupt.count(n) > 0;
+    f.bTimeout = timeout.count(n) > 0;
+    f.bUnplugHalfway = StepReached(step);
     return f;
 }
 

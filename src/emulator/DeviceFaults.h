@@ -27,8 +27,14 @@ public:
     struct TransferFaults {
         bool bFail = false, bCorrupt = false, bTimeout = false, bUnplugHalfway = false;
     };
-    TransferFaults NextWrite();
-    TransferFaults NextRead();
+    TransferFaults NextWrite()
+    {
+        return NextTransfer(m_nWrites, m_plan.failWrites, m_plan.corruptWrites, m_plan.timeoutWrites, UnplugStep::Write);
+    }
+    TransferFaults NextRead()
+    {
+        return NextTransfer(m_nReads, m_plan.failReads, m_plan.corruptReads, m_plan.timeoutReads, UnplugStep::Read);
+    }
 
     // What befalls the next response (command report sent by the device).
     struct ResponseFaults {
@@ -45,6 +51,8 @@ public:
 
 private:
     static bool TakeRefusal(int& nCounter);
+    TransferFaults NextTransfer(uint64_t& nCounter, const std::set<uint32_t>& fail, const std::set<uint32_t>& corrupt,
+                                const std::set<uint32_t>& timeout, UnplugStep step);
 
     FaultPlan m_plan;
     std::array<uint64_t, kUnplugSteps> m_steps{};
