@@ -4,6 +4,7 @@
 #include "emulator/EmulatedDevice.h"
 
 #include <cstdlib>
+#include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 {
@@ -23,7 +24,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         std::abort();
     };
     for (size_t nPos = 1; nSize - nPos >= fuzzdev::kCommandRecordSize; nPos += fuzzdev::kCommandRecordSize) {
-        if (device.Write(nLink, pData + nPos + 1) < 0)
+        uint8_t report[zelproto::kReportSize];
+        std::memcpy(report, pData + nPos + 1, zelproto::kReportSize);
+        if (pData[nPos] & fuzzdev::kSealCommand)
+            zelproto::SealCommand(report);
+        if (device.Write(nLink, report) < 0)
             break;   // unplugged
         switch (pData[nPos] & 3) {
         case fuzzdev::kAfterPoll: device.Read(nLink, answer, 0); break;

@@ -26,6 +26,9 @@ enum AfterWrite : uint8_t {
     kAfterAwait = 2,   // one read with the answer timeout
     kAfterDrain = 3,   // reads until nothing more comes
 };
+// Bit 2 of the record's first byte: the report's check is set before it is sent, so that mutated
+// commands reach the device's decoder instead of failing their check.
+constexpr uint8_t kSealCommand = 4;
 
 // Device choice bits: 0-1 chip, 2 boot loader, 3-4 initial flash, 5 HID DFU, 6 faults, 7 unplug.
 inline DeviceDescription DeviceVariant(uint8_t nChoice)

@@ -6,13 +6,6 @@
 
 using nlohmann::json;
 
-const std::set<std::string>& UnplugSteps()
-{
-    static const std::set<std::string> steps = {"enterDfu", "patch", "leaveDfu", "flashId",
-                                                "erase",    "program", "write",  "read"};
-    return steps;
-}
-
 namespace {
 
 // Integers are JSON numbers or strings, decimal or hexadecimal after "0x".
@@ -139,32 +132,52 @@ bool ReadCount(const json& obj, const char* key, int& field, std::string& err)
     return true;
 }
 
-bool ReadCutPhase(const json& obj, FlashCutPhase& field, std::string& err)
+// A name from a fixed set; unknown(name) says what is wrong with any other.
+template <typename E, typename Unknown>
+bool ReadNamed(const json& obj, const char* key, const std::map<std::string, E>& names, E& field, std::string& err,
+               Unknown unknown)
 {
-    static const std::map<std::string, FlashCutPhase> phases = {
-        {"before", FlashCutPhase::Before}, {"during", FlashCutPhase::During}, {"after", FlashCutPhase::After}};
     std::string name;
-    if (!ReadString(obj, "unplugFlashOpPhase", name, err))
+    if (!ReadString(obj, key, name, err))
         return false;
     if (name.empty())
         return true;
-    const auto it = phases.find(name);
-    if (it == phases.end()) {
-        err = "\"unplugFlashOpPhase\": expected \"before\", \"during\" or \"after\"";
+    const auto it = names.find(name);
+    if (it == names.end()) {
+        err = unknown(name);
         return false;
     }
     field = it->second;
     return true;
 }
 
-// A list of [response ordinal, bit index] pairs.
-bool ReadFlips(const json& obj, std::map<uint32_t, uint32_t>& out, std::string& err)
+bool ReadCutPhase(const json& obj, FlashCutPhase& field, std::string& err)
 {
-    const char* key = "flipResponses";
+    static const std::map<std::string, FlashCutPhase> phases = {
+        {"before", FlashCutPhase::Before}, {"during", FlashCutPhase::During}, {"after", FlashCutPhase::After}};
+    return ReadNamed(obj, "unplugFlashOpPhase", phases, field, err, [](const std::string&) {
+        return std::string("\"unplugFlashOpPhase\": expected \"before\", \"during\" or \"after\"");
+    });
+}
+
+bool ReadStep(const json& obj, UnplugStep& field, std::string& err)
+{
+    static const std::map<std::string, UnplugStep> steps = {
+        {"enterDfu", UnplugStep::EnterDfu}, {"patch", UnplugStep::Patch}, {"leaveDfu", UnplugStep::LeaveDfu},
+        {"flashId", UnplugStep::FlashId},   {"erase", UnplugStep::Erase}, {"program", UnplugStep::Program},
+        {"write", UnplugStep::Write},       {"read", UnplugStep::Read}};
+    return ReadNamed(obj, "unplugAtStep", steps, field, err,
+                     [](const std::string& name) { return "\"unplugAtStep\": unknown step \"" + name + "\""; });
+}
+
+// A list of [response ordinal, bit index] pairs.
+bool ReadFlips(const json& obj, const char* key, std::map<uint32_t, uint32_t>& out, std::string& err)
+{
     if (!obj.contains(key))
         return true;
     const json& v = obj[key];
-    const std::string expected = "\"flipResponses\": expected a list of [count, bit] pairs, counts from 1, bits 0 to 511";
+    const std::string expected =
+        std::string("\"") + key + "\": expected a list of [count, bit] pairs, counts from 1, bits 0 to 511";
     if (!v.is_array()) {
         err = expected;
         return false;
@@ -186,25 +199,22 @@ bool ParseFaults(const json& f, FaultPlan& out, std::string& err)
     if (!CheckKeys(f, {"failWrites", "corruptWrites", "timeoutWrites", "failReads", "corruptReads", "timeoutReads",
                        "unplugAfterReports", "unplugAtStep", "unplugAtStepCount", "refuseDfu", "refuseNormal",
                        "flashIdFails", "unplugAtFlashOp", "unplugFlashOpPhase", "dropResponses", "duplicateResponses",
-                       "staleResponses", "flipResponses"},
+                       "staleResponses", "flipResponses", "flipCommands"},
                    "\"faults\"", err))
         return false;
     if (!ReadOrdinals(f, "failWrites", out.failWrites, err) || !ReadOrdinals(f, "corruptWrites", out.corruptWrites, err) ||
         !ReadOrdinals(f, "timeoutWrites", out.timeoutWrites, err) || !ReadOrdinals(f, "failReads", out.failReads, err) ||
         !ReadOrdinals(f, "corruptReads", out.corruptReads, err) || !ReadOrdinals(f, "timeoutReads", out.timeoutReads, err) ||
         !ReadInto(f, "unplugAfterReports", out.nUnplugAfterReports, err) ||
-        !ReadString(f, "unplugAtStep", out.strUnplugStep, err) ||
+        !ReadStep(f, out.unplugStep, err) ||
         !ReadInto(f, "unplugAtStepCount", out.nUnplugStepCount, err) || !ReadCount(f, "refuseDfu", out.nRefuseDfu, err) ||
         !ReadCount(f, "refuseNormal", out.nRefuseNormal, err) || !ReadCount(f, "flashIdFails", out.nFlashIdFails, err) ||
         !ReadInto(f, "unplugAtFlashOp", out.nUnplugAtFlashOp, err) || !ReadCutPhase(f, out.unplugFlashOpPhase, err) ||
         !ReadOrdinals(f, "dropResponses", out.dropResponses, err) ||
         !ReadOrdinals(f, "duplicateResponses", out.duplicateResponses, err) ||
-        !ReadOrdinals(f, "staleResponses", out.staleResponses, err) || !ReadFlips(f, out.flipResponses, err))
+        !ReadOrdinals(f, "staleResponses", out.staleResponses, err) || !ReadFlips(f, "flipResponses", out.flipResponses, err) ||
+        !ReadFlips(f, "flipCommands", out.flipCommands, err))
         return false;
-    if (!out.strUnplugStep.empty() && !UnplugSteps().count(out.strUnplugStep)) {
-        err = "\"unplugAtStep\": unknown step \"" + out.strUnplugStep + "\"";
-        return false;
-    }
     if (out.nUnplugStepCount == 0) {
         err = "\"unplugAtStepCount\": counts start at 1";
         return false;

@@ -13,13 +13,17 @@
 // it was), halfway through it (the range is torn), or the moment it completes (nothing after it runs).
 enum class FlashCutPhase { Before, During, After };
 
+// The steps at which a device can be pulled out (device file key "unplugAtStep").
+enum class UnplugStep { None, EnterDfu, Patch, LeaveDfu, FlashId, Erase, Program, Write, Read };
+constexpr int kUnplugSteps = 9;
+
 struct FaultPlan {
     // Ordinals, counted from 1 since the device was plugged in: the Nth flash write / read transfer
     // fails with a device error, arrives corrupted, or gets no answer.
     std::set<uint32_t> failWrites, corruptWrites, timeoutWrites;
     std::set<uint32_t> failReads, corruptReads, timeoutReads;
     uint64_t nUnplugAfterReports = 0;   // 0: never; reports of both directions count
-    std::string strUnplugStep;          // "", or one of UnplugSteps()
+    UnplugStep unplugStep = UnplugStep::None;
     uint32_t nUnplugStepCount = 1;      // at the Nth occurrence of that step
     int nRefuseDfu = 0;                 // requests into DFU mode refused: the first N, or -1: all
     int nRefuseNormal = 0;              // requests back to normal mode refused
@@ -32,10 +36,10 @@ struct FaultPlan {
     // or sent with one bit flipped (ordinal -> bit index 0..511 of the 64-byte report).
     std::set<uint32_t> dropResponses, duplicateResponses, staleResponses;
     std::map<uint32_t, uint32_t> flipResponses;
+    // Ordinals of the host's command reports (data reports not counted): the Nth arrives with one bit
+    // flipped (ordinal -> bit index 0..511).
+    std::map<uint32_t, uint32_t> flipCommands;
 };
-
-// Names of the steps at which a device can be unplugged.
-const std::set<std::string>& UnplugSteps();
 
 struct TimingModel {
     uint32_t nReportIntervalUs = 1000;   // one 64-byte report per interval and direction

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "device/zelhid/Protocol.h"
+#include "emulator/DeviceFaults.h"
 #include "emulator/DeviceFile.h"
 #include "emulator/SpiFlash.h"
 
@@ -66,6 +67,8 @@ public:
     Stats GetStats();
 
 private:
+    static constexpr int64_t kNever = INT64_MAX;
+
     struct InReport {
         uint8_t data[zelproto::kReportSize];
         int64_t nDeliver;
@@ -79,6 +82,7 @@ private:
         uint32_t nLength = 0;
         uint32_t nSource = 0;    // offset into the program source
         bool bFromTransfer = false;
+        CDeviceFaults::TransferFaults faults;   // ReadFlash: what befalls the read
         uint8_t nTarget = 0;     // Switch: target mode
         zelproto::ResponseHeader resp;
         uint8_t inlineData[zelproto::kInlineSize] = {};
@@ -94,8 +98,7 @@ private:
         uint32_t nReceived = 0;
         uint32_t nPagesQueued = 0;
         bool bWholeSector = false;
-        bool bFail = false, bTimeout = false, bCorrupt = false;
-        bool bUnplugHalfway = false;
+        CDeviceFaults::TransferFaults faults;
         bool bFlashError = false;   // an erase or program was not accepted by the chip
         std::vector<uint8_t> data;
     };
@@ -107,7 +110,7 @@ private:
         uint8_t opcodes[zelproto::OP_COUNT] = {};
     };
 
-    // Timeline.
+    // The link and the clock (DeviceLink.cpp).
     int64_t Grid(int64_t t) const;
     int64_t NextWorkStart();
     void RunWorkBefore(int64_t t);
@@ -121,7 +124,7 @@ private:
     bool FlashOpCut(int64_t s);
     void CutFlashOp(int64_t s);
 
-    // Protocol.
+    // Command handling (DeviceCommands.cpp).
     void HandleOut(const uint8_t* pReport, int64_t t);
     void HandleCommand(const zelproto::CommandHeader& h, const uint8_t* pInline, int64_t t);
     void AbortTransaction(int64_t t);
@@ -132,12 +135,10 @@ private:
     Work ChipWork(WorkKind kind, const zelproto::CommandHeader& h, int64_t t) const;
     void AppendTransferData(const uint8_t* p, uint32_t n, int64_t t);
     void CompleteTransfer(int64_t t);
-    bool TakeRefusal(int& nCounter);
-    bool StepReached(const char* pszStep, uint64_t& nCounter);
     zelproto::ResponseHeader ResponseFor(uint8_t nSeq, uint8_t nCommand, uint8_t status) const;
     zelproto::Identity CurrentIdentity() const;
 
-    // Device work.
+    // Chip work (DeviceChipWork.cpp).
     void DoErase(const Work& w, int64_t s);
     void DoProgram(const Work& w, int64_t s);
     void DoModifySector(const Work& w, int64_t s);
@@ -151,6 +152,7 @@ private:
     bool DefaultSetup(uint32_t nJedecId);
     int64_t SpiReadUs(uint32_t nBytes) const;
     uint8_t Opcode(int index, uint8_t fallback) const;
+    // Persistence (EmulatedDevice.cpp, FlashFile.h).
     void Persist();
 
     std::mutex m_mutex;
@@ -182,11 +184,7 @@ private:
     uint8_t m_lastResponse[zelproto::kReportSize] = {};
     bool m_bHaveLastResponse = false;
 
-    // Counters since the device was plugged in.
-    uint64_t m_nReports = 0, m_nWrites = 0, m_nReads = 0, m_nErases = 0, m_nPrograms = 0;
-    uint64_t m_nDfuEntries = 0, m_nPatches = 0, m_nLeaves = 0, m_nFlashIds = 0, m_nWriteSteps = 0, m_nReadSteps = 0;
-    uint64_t m_nFlashOps = 0, m_nResponses = 0;
-    bool m_bCutThisOp = false;
-    int m_nRefuseDfu = 0, m_nRefuseNormal = 0, m_nFlashIdFails = 0;
+    CDeviceFaults m_faults;      // the plan and its counters since the device was plugged in
+    bool m_bCutThisOp = false;   // the running flash operation is the one the power goes at
     Stats m_stats;
 };

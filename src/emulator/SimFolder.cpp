@@ -1,5 +1,7 @@
 #include "emulator/SimFolder.h"
 
+#include "emulator/FlashFile.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -103,16 +105,15 @@ std::shared_ptr<CEmulatedDevice> CSimFolder::Plug(const std::string& strPath, st
             return nullptr;
         }
     }
-    const std::string flashPath = desc.strFlashFile.empty() ? std::string() : resolve(desc.strFlashFile);
-    // The flash contents are read and written whole: a pipe there would hold the program forever.
-    if (!flashPath.empty()) {
-        std::error_code ec;
-        const fs::file_status status = fs::status(flashPath, ec);
-        if (fs::exists(status) && !fs::is_regular_file(status)) {
-            strError = "\"file\": not a regular file: " + flashPath;
-            return nullptr;
-        }
+    if (!desc.strFlashFile.empty() && !FlashFileInsideFolder(folder.string(), desc.strFlashFile)) {
+        strError = "\"file\": outside the device folder: " + desc.strFlashFile;
+        return nullptr;
     }
+    const std::string flashPath = desc.strFlashFile.empty() ? std::string() : resolve(desc.strFlashFile);
+    // The flash contents are read and written whole: a pipe there would hold the program forever, and a
+    // file of another size is not the chip's.
+    if (!flashPath.empty() && !CheckFlashFile(flashPath, desc.pChip->nCapacity, strError))
+        return nullptr;
     auto device = std::make_shared<CEmulatedDevice>(desc, flashPath);
     // A fault that pulls the device out takes its file away, as a hand would.
     device->SetUnplugHandler([strPath] {

@@ -14,6 +14,15 @@
 #include <cstdint>
 #include <vector>
 
+// True when every byte is 0xFF: a page that programming would leave as it is.
+inline bool AllErased(const uint8_t* p, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i)
+        if (p[i] != 0xFF)
+            return false;
+    return true;
+}
+
 class CSpiFlash {
 public:
     // Standard opcodes the chips decode.

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <type_traits>
 
 namespace campaign {
 
@@ -29,7 +30,8 @@ constexpr uint32_t kImageSize = kImageBlocks * kBlock;
 constexpr uint32_t kFlagOffset = 0x3000;
 constexpr uint32_t kEarlierSize = 64 * 1024;
 // Quillon.ini below: image blocks 0-8, boot loader block 0, serial number block 4; with "Update All"
-// the download writes blocks 0-3 and 5-8.
+// the download writes blocks 0-3 and 5-8. The device without a boot loader enters DFU mode through
+// ZA1200.bin beside the program.
 constexpr uint32_t kSelected = 0x1EF;
 const char16_t kDevicePath[] = u"/campaign/za1200.json";
 
@@ -39,7 +41,8 @@ const char kIni[] = "[KnownIDs]\r\nNum=1\r\nID0=0x2fe3, 0x1200, 0xff000001\r\n"
                     "[ImageMask]\r\nCHIP_0001_SUBV_12000100=0x000001ff\r\n"
                     "[BootLoaderMask]\r\nCHIP_0001_SUBV_12000100=0x00000001\r\n"
                     "[SerialNumberAddr]\r\nCHIP_0001_SUBV_12000100=0x4000\r\n"
-                    "[FlagOffset]\r\nCHIP_0001_SUBV_12000100=0x3000\r\n";
+                    "[FlagOffset]\r\nCHIP_0001_SUBV_12000100=0x3000\r\n"
+                    "[DfuPatchInfos]\r\nNum=1\r\nInfo0=0x2fe3, 0x1200, 0x0100, 0x12000100, 0x00, 0x01\r\n";
 
 // Bounds of one download in simulated time: the retry pauses and the finishing pause, and for the
 // device every exchange of ten attempts at most taking its full timeout (nine transfers and the
@@ -104,6 +107,8 @@ std::string DescribeFaults(const FaultPlan& f)
             out << " " << name << " " << Ordinals(*set) << ";";
     for (const auto& [n, bit] : f.flipResponses)
         out << " response " << n << " bit " << bit << " flipped;";
+    for (const auto& [n, bit] : f.flipCommands)
+        out << " command " << n << " bit " << bit << " flipped;";
     return out.str();
 }
 
@@ -111,7 +116,33 @@ uint32_t FaultCount(const FaultPlan& f)
 {
     return static_cast<uint32_t>(f.failWrites.size() + f.timeoutWrites.size() + f.corruptWrites.size() +
                                  f.dropResponses.size() + f.duplicateResponses.size() + f.staleResponses.size() +
-                                 f.flipResponses.size());
+                                 f.flipResponses.size() + f.flipCommands.size());
+}
+
+// The plan of a clean download's counts with nProbes availability probes (a command and its response
+// each) made between the device's identification and the download: what comes after the
+// identification moves past the probes.
+FaultPlan AfterProbes(FaultPlan f, uint32_t nProbes, const Census& census)
+{
+    auto shift = [&](auto& ordinals) {
+        std::remove_reference_t<decltype(ordinals)> moved;
+        for (const auto& entry : ordinals) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(entry)>, uint32_t>)
+                moved.insert(entry > census.nArrivalResponses ? entry + nProbes : entry);
+            else
+                moved.emplace(entry.first > census.nArrivalResponses ? entry.first + nProbes : entry.first,
+                              entry.second);
+        }
+        ordinals = std::move(moved);
+    };
+    if (f.nUnplugAfterReports > census.nArrivalReports)
+        f.nUnplugAfterReports += 2ull * nProbes;
+    shift(f.dropResponses);
+    shift(f.duplicateResponses);
+    shift(f.staleResponses);
+    shift(f.flipResponses);
+    shift(f.flipCommands);
+    return f;
 }
 
 bool SelectedMatch(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& image)
@@ -186,11 +217,14 @@ bool ParsePlanted(const std::string& name, Planted& planted)
 std::string RunPlan::Describe() const
 {
     std::ostringstream out;
-    out << "seed " << nSeed << ", start: " << StartStateName(start) << ", verify " << (bAutoVerify ? "on" : "off");
+    out << "seed " << nSeed << ", start: " << StartStateName(start) << ", DFU mode through the "
+        << (bPatchEntry ? "patch" : "boot loader") << ", verify " << (bAutoVerify ? "on" : "off");
     for (size_t i = 0; i < sessions.size(); ++i) {
         out << "\n  session " << i + 1 << ":" << DescribeFaults(sessions[i].faults);
         if (sessions[i].bReplugInPause)
             out << " unplug and replug in the first retry pause;";
+        if (sessions[i].nProbesBefore)
+            out << " " << sessions[i].nProbesBefore << " availability probes before the download;";
     }
     out << "\n  then a fault-free download";
     return out.str();
@@ -205,14 +239,17 @@ void Totals::Add(const RunResult& result)
     nFaults += result.nFaults;
     nViolations += result.violations.size();
     nSimulatedMs += result.nSimulatedMs;
+    nPatchRuns += result.bPatchEntry ? 1 : 0;
+    nWrapped += result.nWrapped;
 }
 
 std::string Totals::Line() const
 {
     std::ostringstream out;
     out << "runs " << nRuns << ", downloads " << nDownloads << " (" << nSucceeded << " succeeded), power cuts " << nCuts
-        << ", other faults " << nFaults << ", simulated time " << nSimulatedMs / 1000 << " s, violations "
-        << nViolations;
+        << ", other faults " << nFaults << ", runs through the patch " << nPatchRuns
+        << ", downloads across a sequence wrap " << nWrapped << ", simulated time " << nSimulatedMs / 1000
+        << " s, violations " << nViolations;
     return out.str();
 }
 
@@ -244,16 +281,18 @@ CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strD
     m_desc.faults = FaultPlan{};
     m_desc.timing.bRealTime = false;
 
-    for (int s = 0; s < kStartStates; ++s) {
-        RunPlan clean;
-        clean.start = static_cast<StartState>(s);
-        const RunResult result = Execute(clean, Planted::None, &m_census[s]);
-        if (!result.violations.empty() || result.nSucceeded != 1) {
-            std::fprintf(stderr, "campaign: a clean download does not succeed: %s\n",
-                         result.violations.empty() ? "" : result.violations.front().c_str());
-            std::abort();
+    for (int entry = 0; entry < 2; ++entry)
+        for (int s = 0; s < kStartStates; ++s) {
+            RunPlan clean;
+            clean.start = static_cast<StartState>(s);
+            clean.bPatchEntry = entry == 1;
+            const RunResult result = Execute(clean, Planted::None, &m_census[entry][s]);
+            if (!result.violations.empty() || result.nSucceeded != 1) {
+                std::fprintf(stderr, "campaign: a clean download does not succeed: %s\n",
+                             result.violations.empty() ? "" : result.violations.front().c_str());
+                std::abort();
+            }
         }
-    }
 }
 
 uint32_t CCampaign::SelectedBlocks() const
@@ -268,8 +307,9 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
     plan.nSeed = nSeed;
     plan.start = static_cast<StartState>(Draw(rng, 0, kStartStates - 1));
     plan.bAutoVerify = Chance(rng, 0.25);
+    plan.bPatchEntry = Chance(rng, 0.25);
     const uint64_t nCuts = Draw(rng, 1, 5);
-    const Census& census = CleanCensus(plan.start);
+    const Census& census = CleanCensus(plan.start, plan.bPatchEntry);
     // Ranges a little past the clean download's, so that some cuts fall after its end.
     const uint64_t nReports = census.nReports * 11 / 10;
     const uint64_t nFlashOps = census.nFlashOps * 11 / 10;
@@ -288,34 +328,42 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
         for (uint64_t k = 0; k < nOthers; ++k) {
             const uint32_t nWrite = static_cast<uint32_t>(Draw(rng, 1, nWrites));
             const uint32_t nResponse = static_cast<uint32_t>(Draw(rng, 1, nResponses));
-            switch (Draw(rng, 0, 6)) {
+            switch (Draw(rng, 0, 7)) {
             case 0: f.failWrites.insert(nWrite); break;
             case 1: f.timeoutWrites.insert(nWrite); break;
             case 2: f.corruptWrites.insert(nWrite); break;
             case 3: f.dropResponses.insert(nResponse); break;
             case 4: f.duplicateResponses.insert(nResponse); break;
             case 5: f.staleResponses.insert(nResponse); break;
-            default:
+            case 6:
                 // Half of the flips land in the header, where a single bit changes what it says.
                 f.flipResponses[nResponse] = static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
+                break;
+            default:
+                // The host's commands likewise (their ordinals are those of the responses).
+                f.flipCommands[nResponse] = static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
                 break;
             }
         }
         session.bReplugInPause = Chance(rng, 0.15);
+        // One session in five: enough exchanges first that the sequence numbers wrap during the download.
+        if (Chance(rng, 0.2))
+            session.nProbesBefore = static_cast<uint32_t>(Draw(rng, 200, 254));
         plan.sessions.push_back(session);
     }
     return plan;
 }
 
-std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start) const
+std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start, bool bPatchEntry) const
 {
     std::vector<RunPlan> plans;
-    const Census& census = CleanCensus(start);
+    const Census& census = CleanCensus(start, bPatchEntry);
     auto add = [&](const FaultPlan& faults) {
         RunPlan plan;
         plan.nSeed = plans.size();
         plan.start = start;
-        plan.sessions.push_back(SessionPlan{faults, false});
+        plan.bPatchEntry = bPatchEntry;
+        plan.sessions.push_back(SessionPlan{faults, false, 0});
         plans.push_back(plan);
     };
     // One past the last report: the cut that comes when the download is over.
@@ -342,12 +390,15 @@ RunResult CCampaign::Run(const RunPlan& plan, Planted planted)
 RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCensus)
 {
     RunResult result;
+    result.bPatchEntry = plan.bPatchEntry;
     std::mt19937_64 rng(plan.nSeed ^ 0x9e3779b97f4a7c15ull);
     const std::u16string path16(kDevicePath);
     const std::string path(path16.begin(), path16.end());
 
     // The device, holding its starting contents, plugged in with the first session's faults.
-    auto device = std::make_shared<CEmulatedDevice>(m_desc, std::string());
+    DeviceDescription desc = m_desc;
+    desc.bBootLoader = !plan.bPatchEntry;
+    auto device = std::make_shared<CEmulatedDevice>(desc, std::string());
     std::vector<uint8_t> start = plan.start == StartState::Garbage ? RandomBytes(rng, kEarlierSize) : m_earlier;
     if (plan.start == StartState::FlagCleared)
         start[kFlagOffset] = start[kFlagOffset + 1] = 0xFF;
@@ -414,7 +465,11 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
     env.pNotifier = &notifier;
 
     const size_t nSessions = plan.sessions.size() + 1;
-    auto faultsOf = [&](size_t i) { return i < plan.sessions.size() ? plan.sessions[i].faults : FaultPlan{}; };
+    auto faultsOf = [&](size_t i) {
+        return i < plan.sessions.size() ? AfterProbes(plan.sessions[i].faults, plan.sessions[i].nProbesBefore,
+                                                      CleanCensus(plan.start, plan.bPatchEntry))
+                                        : FaultPlan{};
+    };
     CEmulatedDevice::Stats statsAtPlug = device->GetStats();
     device->Replug(faultsOf(0));
 
@@ -462,6 +517,20 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         host.SelectComboItem(IDC_DEVICE_COMBO, nIndex);
         if (host.GetCheck(IDC_UPDATE_ALL) == 0)
             host.Click(IDC_UPDATE_ALL);
+        if (pCensus != nullptr) {
+            const CEmulatedDevice::Stats arrived = device->GetStats();
+            pCensus->nArrivalReports =
+                arrived.nReportsOut + arrived.nReportsIn - statsAtPlug.nReportsOut - statsAtPlug.nReportsIn;
+            pCensus->nArrivalResponses = arrived.nCommands - statsAtPlug.nCommands;
+        }
+        auto* pListed = static_cast<CZelUsbDevice*>(host.ComboGetItemData(IDC_DEVICE_COMBO, nIndex));
+        for (uint32_t k = 0; !bFinal && k < plan.sessions[i].nProbesBefore; ++k)
+            if (!pListed->IsDeviceAvailable()) {
+                // Only a cut during the identification ends them: the session's faults come after.
+                if (device->IsPlugged())
+                    violation(i, "an availability probe before the download failed");
+                break;
+            }
 
         bool bPulled = false;
         std::atomic<bool> bFinishing{false};
@@ -519,6 +588,9 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         const uint64_t nPausesMs = clock.NowMs() - nClockBefore;
         const uint64_t nDeviceMs = static_cast<uint64_t>(device->NowUs() - nDeviceBefore) / 1000;
         result.nSimulatedMs += nPausesMs + nDeviceMs;
+        if (plan.sessions.size() > i && plan.sessions[i].nProbesBefore > 0 &&
+            device->GetStats().nCommands - statsAtPlug.nCommands > 255)
+            ++result.nWrapped;
         if (nPausesMs > kPauseBoundMs || nDeviceMs > kDeviceBoundMs)
             violation(i, "I4: the download took " + std::to_string(nPausesMs) + " ms of pauses and " +
                              std::to_string(nDeviceMs) + " ms of device time");

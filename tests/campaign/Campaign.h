@@ -1,6 +1,8 @@
 // The power-cut and fault campaign: real downloads through the main window on the headless host, the
 // device library and an emulated device on its virtual clock, with power cuts, failed, timed-out,
-// duplicated, stale and bit-flipped responses and unplug/replug, and the invariants checked after each:
+// duplicated, stale and bit-flipped responses, bit-flipped commands, unplug/replug, sequence numbers
+// that wrap during a download, and devices that enter DFU mode through their patch; the invariants
+// checked after each:
 //
 //   I1  the device's flag word reads 0xAA 0xAA only if every selected block matches the image byte
 //       for byte (or the device still holds, untouched, the earlier image it started with);
@@ -37,11 +39,16 @@ struct SessionPlan {
     FaultPlan faults;
     // During the first retry pause the cable is pulled (if the device is still there) and put back.
     bool bReplugInPause = false;
+    // Availability probes made through the listed device before the download, so that its sequence
+    // numbers (1 to 255) wrap during it. The faults' report and response counts are those of a clean
+    // download: the run moves those after the device's identification past the probes.
+    uint32_t nProbesBefore = 0;
 };
 
 struct RunPlan {
     uint64_t nSeed = 0;
     StartState start = StartState::EarlierImage;
+    bool bPatchEntry = false;   // the device has no boot loader: it enters DFU mode through its patch
     bool bAutoVerify = false;
     std::vector<SessionPlan> sessions;   // a fault-free session always follows them
     std::string Describe() const;
@@ -54,6 +61,8 @@ struct RunResult {
     uint32_t nDownloads = 0;
     uint32_t nSucceeded = 0;
     uint64_t nSimulatedMs = 0;   // pauses and device time of the whole run
+    uint32_t nWrapped = 0;       // downloads during which the device's commands since its plug-in passed 255
+    bool bPatchEntry = false;
 };
 
 // What a clean download from a fresh plug-in costs the device: the ranges that plans draw from.
@@ -62,6 +71,9 @@ struct Census {
     uint64_t nFlashOps = 0;
     uint64_t nWrites = 0;
     uint64_t nResponses = 0;
+    // Of these, what the window's identification of the arriving device takes.
+    uint64_t nArrivalReports = 0;
+    uint64_t nArrivalResponses = 0;
 };
 
 // The run's fixed material: the image, the earlier image, the device, the configuration.
@@ -71,17 +83,18 @@ public:
     // strScratchDir: a writable folder for the image files.
     CCampaign(std::string strDataDir, std::string strScratchDir);
 
-    // A clean download from this starting state (the device skips the flag write that changes nothing).
-    const Census& CleanCensus(StartState start = StartState::EarlierImage) const
+    // A clean download from this starting state (the device skips the flag write that changes nothing),
+    // into DFU mode through the boot loader or the patch.
+    const Census& CleanCensus(StartState start = StartState::EarlierImage, bool bPatchEntry = false) const
     {
-        return m_census[static_cast<int>(start)];
+        return m_census[bPatchEntry ? 1 : 0][static_cast<int>(start)];
     }
     uint32_t SelectedBlocks() const;
 
     RunPlan RandomPlan(uint64_t nSeed) const;
     // Single cuts of a download, in turn: after every report, and before, during and after every flash
     // operation.
-    std::vector<RunPlan> ExhaustiveSingleCuts(StartState start) const;
+    std::vector<RunPlan> ExhaustiveSingleCuts(StartState start, bool bPatchEntry = false) const;
     RunResult Run(const RunPlan& plan, Planted planted = Planted::None);
 
 private:
@@ -92,13 +105,13 @@ private:
     std::vector<uint8_t> m_image;
     std::vector<uint8_t> m_earlier;
     DeviceDescription m_desc;
-    Census m_census[kStartStates];
+    Census m_census[2][kStartStates];
 };
 
 // Totals over many runs, as the campaign program prints them.
 struct Totals {
     uint64_t nRuns = 0, nDownloads = 0, nSucceeded = 0, nCuts = 0, nFaults = 0, nViolations = 0;
-    uint64_t nSimulatedMs = 0;
+    uint64_t nSimulatedMs = 0, nPatchRuns = 0, nWrapped = 0;
     void Add(const RunResult& result);
     std::string Line() const;
 };

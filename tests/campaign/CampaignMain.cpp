@@ -3,7 +3,8 @@
 //   campaign [--seed S] [--runs N] [--exhaustive] [--plant NAME] [--quiet]
 //
 // Random run i uses seed S + i, so a failing run replays alone with --seed <its seed> --runs 1.
-// --exhaustive runs every single cut of a download from each starting state instead.
+// --exhaustive runs every single cut of a download from each starting state instead, into DFU mode
+// through the boot loader and through the patch.
 // --plant puts a faulty programmer in front of the device library (skip-flag-clear, flag-first,
 // own-flag-in-block): the campaign must then find violations.
 // Exit status: 0 when no invariant was violated, 1 otherwise, 2 for a bad command line.
@@ -80,13 +81,15 @@ int main(int argc, char** argv)
             std::printf("  %s\n", v.c_str());
     };
     if (bExhaustive) {
-        for (int s = 0; s < campaign::kStartStates; ++s) {
-            const auto start = static_cast<campaign::StartState>(s);
-            for (const campaign::RunPlan& plan : campaign.ExhaustiveSingleCuts(start))
-                report(plan, campaign.Run(plan, planted));
-            if (!bQuiet)
-                std::printf("%s: %s\n", campaign::StartStateName(start), totals.Line().c_str());
-        }
+        for (bool bPatchEntry : {false, true})
+            for (int s = 0; s < campaign::kStartStates; ++s) {
+                const auto start = static_cast<campaign::StartState>(s);
+                for (const campaign::RunPlan& plan : campaign.ExhaustiveSingleCuts(start, bPatchEntry))
+                    report(plan, campaign.Run(plan, planted));
+                if (!bQuiet)
+                    std::printf("%s, through the %s: %s\n", campaign::StartStateName(start),
+                                bPatchEntry ? "patch" : "boot loader", totals.Line().c_str());
+            }
     } else {
         for (uint64_t i = 0; i < nRuns; ++i) {
             const campaign::RunPlan plan = campaign.RandomPlan(nSeed + i);

@@ -164,3 +164,46 @@ TEST(Campaign, CorruptedBlockWhoseErrorAnswerReadsAsOkNeverPasses)
         }
     EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
 }
+
+// A device without a boot loader enters DFU mode through its patch: every single cut of such a
+// download, from a device running its firmware (the campaign program runs every starting state).
+TEST(Campaign, NoCutBreaksAnInvariantOnTheWayThroughThePatch)
+{
+    CCampaign& c = Shared();
+    EXPECT_GT(c.CleanCensus(StartState::EarlierImage, true).nReports, c.CleanCensus().nReports + 2096 / 62)
+        << "the patch crosses the link";
+    Totals totals;
+    for (const RunPlan& plan : c.ExhaustiveSingleCuts(StartState::EarlierImage, true)) {
+        const RunResult result = c.Run(plan);
+        totals.Add(result);
+        EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
+    }
+    EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
+}
+
+// One bit of a command flipped on its way to the device, for every command after the device's
+// identification: bits that would change what it asks (the version, the sequence number, the command
+// code, the offset by a block, the length, the program-only flag), the check, and the inline bytes.
+// Every run first makes enough exchanges that the sequence numbers wrap during the download.
+TEST(Campaign, FlippedCommandBitsNeverPassAcrossTheSequenceWrap)
+{
+    CCampaign& c = Shared();
+    const uint32_t kBits[] = {1 * 8 + 1, 2 * 8, 3 * 8 + 1, 5 * 8 + 4, 9 * 8 + 4, 16 * 8 + 1, 18 * 8 + 3, 30 * 8};
+    Totals totals;
+    const Census& census = c.CleanCensus();
+    for (uint32_t n = static_cast<uint32_t>(census.nArrivalResponses) + 1; n <= census.nResponses + 2; ++n)
+        for (uint32_t bit : kBits) {
+            RunPlan plan;
+            plan.nSeed = n * 1000 + bit;
+            SessionPlan session;
+            session.faults.flipCommands[n] = bit;
+            session.nProbesBefore = 240;
+            plan.sessions.push_back(session);
+            const RunResult result = c.Run(plan);
+            totals.Add(result);
+            EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
+        }
+    EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
+    // A flip before the programming fails the entry into DFU mode, which ends the download early.
+    EXPECT_GT(totals.nWrapped, totals.nRuns * 3 / 4) << "downloads that went on crossed the wrap";
+}

@@ -125,7 +125,8 @@ TEST(EmulatorFlashOpCut, LeavesTheRangeAsThePhaseSays)
 }
 
 // Response 1 answers the identification; the two availability probes get responses 2 and 3. A response
-// with any bit flipped fails its check and counts as no answer at all.
+// with any bit flipped fails its check and counts as no answer at all; so does a command whose bit
+// flipped on the way to the device: the device drops it unanswered.
 TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
 {
     struct Case {
@@ -133,7 +134,7 @@ TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
         FaultPlan faults;
         bool bFirst, bSecond;
     };
-    FaultPlan drop, duplicate, stale, flipSeq, flipStatus, flipPayload, flipCheck;
+    FaultPlan drop, duplicate, stale, flipSeq, flipStatus, flipPayload, flipCheck, flipCommand, flipCommandCheck;
     drop.dropResponses = {2};
     duplicate.duplicateResponses = {2};
     stale.staleResponses = {3};
@@ -141,6 +142,8 @@ TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
     flipStatus.flipResponses[2] = 4 * 8 + 1;   // OK would read as "bad parameter"
     flipPayload.flipResponses[2] = 40 * 8;     // a byte the probe does not read
     flipCheck.flipResponses[2] = 7 * 8 + 7;    // the check itself
+    flipCommand.flipCommands[2] = 40 * 8;      // a byte STATUS does not read
+    flipCommandCheck.flipCommands[2] = 19 * 8;
     const Case cases[] = {
         {"dropped", drop, false, true},
         {"duplicated", duplicate, true, true},
@@ -149,6 +152,8 @@ TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
         {"status flipped", flipStatus, false, true},
         {"unread byte flipped", flipPayload, false, true},
         {"check flipped", flipCheck, false, true},
+        {"unread command byte flipped", flipCommand, false, true},
+        {"command check flipped", flipCommandCheck, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -170,7 +175,7 @@ TEST(EmulatorFaultFile, ReadsTheCampaignFaults)
     std::string error;
     ASSERT_TRUE(ParseDeviceFile(base + R"({"unplugAtFlashOp": 7, "unplugFlashOpPhase": "after",
         "dropResponses": [3], "duplicateResponses": [4, 5], "staleResponses": [6],
-        "flipResponses": [[9, 37], [10, 511]]}})",
+        "flipResponses": [[9, 37], [10, 511]], "flipCommands": [[2, 40]]}})",
                                 "p", desc, error))
         << error;
     EXPECT_EQ(desc.faults.nUnplugAtFlashOp, 7u);
@@ -179,10 +184,11 @@ TEST(EmulatorFaultFile, ReadsTheCampaignFaults)
     EXPECT_EQ(desc.faults.duplicateResponses, (std::set<uint32_t>{4, 5}));
     EXPECT_EQ(desc.faults.staleResponses, std::set<uint32_t>{6});
     EXPECT_EQ(desc.faults.flipResponses, (std::map<uint32_t, uint32_t>{{9, 37}, {10, 511}}));
+    EXPECT_EQ(desc.faults.flipCommands, (std::map<uint32_t, uint32_t>{{2, 40}}));
 
     for (const char* bad : {R"({"unplugFlashOpPhase": "halfway"}})", R"({"flipResponses": [[9, 512]]}})",
                             R"({"flipResponses": [[0, 3]]}})", R"({"flipResponses": [9]}})",
-                            R"({"dropResponses": [0]}})"}) {
+                            R"({"dropResponses": [0]}})", R"({"flipCommands": [[1, 512]]}})"}) {
         DeviceDescription other;
         EXPECT_FALSE(ParseDeviceFile(base + bad, "p", other, error)) << bad;
         EXPECT_FALSE(error.empty());

@@ -10,10 +10,12 @@ namespace {
 
 class FaultTest : public LibraryTest {
 protected:
-    // A ZA1200 (or ZA4800) with the faults given, as the file dev.json.
+    // A ZA1200 (or ZA4800) with the faults given, as the file dev.json; each chip keeps its own flash
+    // file (one of another chip's size is refused).
     CZelUsbDevice* Faulty(const nlohmann::json& faults, const char* example = "za1200.json")
     {
-        dir.WriteVariant(example, "dev.json", {{"faults", faults}});
+        const std::string flash = "dev-" + std::string(example).substr(0, 6) + ".flash";
+        dir.WriteVariant(example, "dev.json", {{"faults", faults}, {"flash", {{"file", flash}}}});
         return Device("dev.json");
     }
     bool Parked() const { return !dir.Exists("dev.json") && dir.Exists("dev.json.unplugged"); }

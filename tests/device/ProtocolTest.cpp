@@ -47,10 +47,33 @@ TEST(Protocol, CommandAndResponseRoundTrip)
     EXPECT_EQ(rb.nStatus, ST_VERIFY_FAILED);
     EXPECT_EQ(rb.nMode, MODE_DFU_PATCH);
     EXPECT_EQ(rb.val1, 0xFFFFFFFFu);
-    report[1] = 2;
+    report[1] = kProtocolVersion + 1;
     EXPECT_FALSE(DecodeResponse(report, rb)) << "another protocol version";
     report[0] = kReportIdData;
     EXPECT_FALSE(DecodeCommand(report, back));
+}
+
+// One bit flipped anywhere in a command on its way to the device must never read as another command
+// of this version: a flipped offset would write a block elsewhere. A flipped version byte still decodes,
+// for the device to refuse it as another version.
+TEST(Protocol, NoSingleBitFlipPassesAsAnotherCommand)
+{
+    CommandHeader c;
+    c.nSeq = 200;
+    c.nCommand = CMD_FLASH_WRITE;
+    c.arg0 = 0x3000;
+    c.arg1 = 4096;
+    c.arg2 = 0xCAFEBABE;
+    c.arg3 = kWriteVerify;
+    const uint8_t payload[kInlineSize] = {0xAA, 0xAA, 0x55};
+    uint8_t sent[kReportSize], report[kReportSize];
+    EncodeCommand(sent, c, payload, sizeof payload);
+    for (size_t bit = 0; bit < 8 * kReportSize; ++bit) {
+        std::memcpy(report, sent, kReportSize);
+        report[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        CommandHeader back;
+        EXPECT_FALSE(DecodeCommand(report, back) && back.nVersion == kProtocolVersion) << "bit " << bit;
+    }
 }
 
 TEST(Protocol, BulkReportsCarrySixtyTwoBytes)

@@ -53,7 +53,7 @@ TEST(DeviceFile, ReadsEveryField)
     EXPECT_EQ(s.initialFlash, InitialFlash::Interrupted);
     EXPECT_EQ(s.faults.failWrites, (std::set<uint32_t>{1, 2}));
     EXPECT_EQ(s.faults.timeoutReads, (std::set<uint32_t>{3}));
-    EXPECT_EQ(s.faults.strUnplugStep, "erase");
+    EXPECT_EQ(s.faults.unplugStep, UnplugStep::Erase);
     EXPECT_EQ(s.faults.nUnplugStepCount, 2u);
     EXPECT_EQ(s.faults.nRefuseDfu, -1);
     EXPECT_EQ(s.faults.nRefuseNormal, 2);

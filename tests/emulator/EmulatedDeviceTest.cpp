@@ -103,8 +103,8 @@ TEST(EmulatedDevice, IdentifiesItselfAndRefusesOtherProtocolVersions)
     EXPECT_EQ(id.nCapabilities, kCapHidDfu | kCapBootLoader);
     EXPECT_EQ(id.nMode, MODE_NORMAL);
 
-    host.Send(CMD_IDENTIFY, 0, 0, 0, 0, nullptr, 0, 2);
-    EXPECT_EQ(host.Status(), ST_VERSION_UNSUPPORTED);
+    host.Send(CMD_IDENTIFY, 0, 0, 0, 0, nullptr, 0, 1);
+    EXPECT_EQ(host.Status(), ST_VERSION_UNSUPPORTED) << "version 1: commands without a check";
     host.Send(0x7E);
     EXPECT_EQ(host.Status(), ST_UNKNOWN_COMMAND);
 }
@@ -242,7 +242,7 @@ TEST(EmulatedDevice, BootRuleReadsTheFlagWord)
 TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
 {
     DeviceDescription desc = Description();
-    desc.faults.strUnplugStep = "erase";
+    desc.faults.unplugStep = UnplugStep::Erase;
     CEmulatedDevice device(desc, "");
     bool bNotified = false;
     device.SetUnplugHandler([&] { bNotified = true; });

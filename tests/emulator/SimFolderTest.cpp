@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -50,6 +51,59 @@ TEST(SimFolder, FlashFileIsMadeOnceAndReadAfterwards)
     auto device = folder.Find(dir.File("za1200.json"));
     ASSERT_TRUE(device);
     EXPECT_EQ(device->FlashContents(), contents);
+}
+
+// A flash file that cannot be the chip's contents (what a kill during its first creation left) or that
+// lies outside the folder is refused with the reason; the device is not plugged in.
+TEST(SimFolder, FlashFileThatIsNotTheChipsIsRefused)
+{
+    struct Case {
+        const char* pszFile;   // "flash.file"
+        int64_t nExisting;     // bytes of a file already there, or -1
+        bool bLinkOut;         // the file is a symbolic link out of the folder
+        const char* pszReason;
+    };
+    const Case cases[] = {
+        {"dev.flash", 0, false, "holds 0 bytes"},
+        {"dev.flash", 512 * 1024, false, "holds 524288 bytes"},
+        {"dev.flash", 1024 * 1024 + 1, false, "holds 1048577 bytes"},
+        {"../dev.flash", -1, false, "outside the device folder"},
+        {"/tmp/dev.flash", -1, false, "outside the device folder"},
+        {"sub/../../dev.flash", -1, false, "outside the device folder"},
+        {"dev.flash", -1, true, "outside the device folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pszFile) + " " + std::to_string(c.nExisting));
+        simtest::CTempSimDir dir(false);
+        if (c.nExisting >= 0)
+            dir.Write(c.pszFile, std::string(static_cast<size_t>(c.nExisting), '\xff'));
+        if (c.bLinkOut)
+            std::filesystem::create_symlink("/dev/null", dir.File(c.pszFile));
+        dir.WriteVariant("za1200.json", "dev.json", {{"flash", {{"file", c.pszFile}}}});
+        CSimFolder folder(dir.Path());
+        EXPECT_TRUE(folder.Scan().empty());
+        const auto problems = folder.Problems();
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_NE(problems.begin()->second.find(c.pszReason), std::string::npos) << problems.begin()->second;
+        if (c.nExisting >= 0) {
+            EXPECT_EQ(std::filesystem::file_size(dir.File(c.pszFile)), static_cast<uintmax_t>(c.nExisting)) << "kept";
+        }
+    }
+}
+
+// The flash file is made whole beside its name and renamed into place: nothing else is left behind.
+TEST(SimFolder, FlashFileIsMadeWhole)
+{
+    simtest::CTempSimDir dir(false);
+    dir.WriteVariant("za1200.json", "dev.json", nlohmann::json::object());
+    CSimFolder folder(dir.Path());
+    ASSERT_TRUE(folder.Find(dir.File("dev.json")));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dev.flash", "dev.json"}));
+    EXPECT_EQ(std::filesystem::file_size(dir.File("dev.flash")), 1024u * 1024);
 }
 
 TEST(SimFolder, BadDeviceFileIsReportedAndSkipped)

@@ -39,6 +39,33 @@ void PutInline(uint8_t* pReport, const uint8_t* pInline, size_t nInline)
 }
 }  // namespace
 
+namespace {
+
+constexpr size_t kCommandCheckAt = 18;
+constexpr size_t kResponseCheckAt = 6;
+
+// CRC-16/CCITT-FALSE of a report with its two check bytes (at nAt) taken as 0. Unlike the transfers'
+// CRC32, it covers the header too: one flipped bit must never turn an error status into OK, nor move a
+// write to another offset.
+uint16_t ReportCheck(const uint8_t* r, size_t nAt)
+{
+    uint16_t crc = 0xFFFF;
+    for (size_t i = 0; i < kReportSize; ++i) {
+        const uint8_t byte = i == nAt || i == nAt + 1 ? 0 : r[i];
+        crc ^= static_cast<uint16_t>(byte << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    return crc;
+}
+
+}  // namespace
+
+void SealCommand(uint8_t* r)
+{
+    PutLe16(r + kCommandCheckAt, ReportCheck(r, kCommandCheckAt));
+}
+
 void EncodeCommand(uint8_t* r, const CommandHeader& h, const uint8_t* pInline, size_t nInline)
 {
     std::memset(r, 0, kReportSize);
@@ -49,29 +76,10 @@ void EncodeCommand(uint8_t* r, const CommandHeader& h, const uint8_t* pInline, s
     PutLe32(r + 4, h.arg0);
     PutLe32(r + 8, h.arg1);
     PutLe32(r + 12, h.arg2);
-    PutLe32(r + 16, h.arg3);
+    PutLe16(r + 16, h.arg3);
     PutInline(r, pInline, nInline);
+    SealCommand(r);
 }
-
-namespace {
-
-constexpr size_t kResponseCheckAt = 6;
-
-// CRC-16/CCITT-FALSE of the response with its two check bytes taken as 0. Unlike the transfers' CRC32,
-// it covers the header too: one flipped bit must never turn an error status into OK.
-uint16_t ResponseCheck(const uint8_t* r)
-{
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < kReportSize; ++i) {
-        const uint8_t byte = i == kResponseCheckAt || i == kResponseCheckAt + 1 ? 0 : r[i];
-        crc ^= static_cast<uint16_t>(byte << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-    return crc;
-}
-
-}  // namespace
 
 void EncodeResponse(uint8_t* r, const ResponseHeader& h, const uint8_t* pInline, size_t nInline)
 {
@@ -86,7 +94,7 @@ void EncodeResponse(uint8_t* r, const ResponseHeader& h, const uint8_t* pInline,
     PutLe32(r + 12, h.val1);
     PutLe32(r + 16, h.val2);
     PutInline(r, pInline, nInline);
-    PutLe16(r + kResponseCheckAt, ResponseCheck(r));
+    PutLe16(r + kResponseCheckAt, ReportCheck(r, kResponseCheckAt));
 }
 
 void EncodeData(uint8_t* r, uint8_t nSeq, const uint8_t* pPayload, size_t nPayload)
@@ -101,7 +109,8 @@ void EncodeData(uint8_t* r, uint8_t nSeq, const uint8_t* pPayload, size_t nPaylo
 
 bool DecodeCommand(const uint8_t* r, CommandHeader& h)
 {
-    if (r[0] != kReportIdCommand)
+    if (r[0] != kReportIdCommand ||
+        (r[1] == kProtocolVersion && GetLe16(r + kCommandCheckAt) != ReportCheck(r, kCommandCheckAt)))
         return false;
     h.nVersion = r[1];
     h.nSeq = r[2];
@@ -109,13 +118,13 @@ bool DecodeCommand(const uint8_t* r, CommandHeader& h)
     h.arg0 = GetLe32(r + 4);
     h.arg1 = GetLe32(r + 8);
     h.arg2 = GetLe32(r + 12);
-    h.arg3 = GetLe32(r + 16);
+    h.arg3 = GetLe16(r + 16);
     return true;
 }
 
 bool DecodeResponse(const uint8_t* r, ResponseHeader& h)
 {
-    if (r[0] != kReportIdCommand || r[1] != kProtocolVersion || GetLe16(r + kResponseCheckAt) != ResponseCheck(r))
+    if (r[0] != kReportIdCommand || r[1] != kProtocolVersion || GetLe16(r + kResponseCheckAt) != ReportCheck(r, kResponseCheckAt))
         return false;
     h.nVersion = r[1];
     h.nSeq = r[2];

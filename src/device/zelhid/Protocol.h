@@ -1,5 +1,6 @@
 // The HID report protocol between the device library and a device (docs/protocol.md): 64-byte reports,
-// a command header with a sequence number, status codes, CRC32 per transfer.
+// a command header with a sequence number, a CRC-16 over every command and response report, status
+// codes, CRC32 per transfer.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +8,7 @@
 
 namespace zelproto {
 
-constexpr uint8_t kProtocolVersion = 1;
+constexpr uint8_t kProtocolVersion = 2;   // 2: commands carry a check
 constexpr size_t kReportSize = 64;           // report ID included
 
 constexpr uint8_t kReportIdCommand = 0x01;   // command (host to device) and response (device to host)
@@ -79,7 +80,7 @@ struct CommandHeader {
     uint32_t arg0 = 0;   // offset
     uint32_t arg1 = 0;   // length
     uint32_t arg2 = 0;   // CRC32 of the transfer's OUT bytes
-    uint32_t arg3 = 0;   // flags
+    uint16_t arg3 = 0;   // flags
 };
 
 // Response report (ID 1, device to host).
@@ -98,10 +99,13 @@ struct ResponseHeader {
 void EncodeCommand(uint8_t* pReport, const CommandHeader& hdr, const uint8_t* pInline, size_t nInline);
 void EncodeResponse(uint8_t* pReport, const ResponseHeader& hdr, const uint8_t* pInline, size_t nInline);
 void EncodeData(uint8_t* pReport, uint8_t nSeq, const uint8_t* pPayload, size_t nPayload);
-// Decoders check the report ID and the version byte, and a response its check (bytes 6 and 7, a CRC-16
-// over the whole report); false for anything else.
+// Decoders check the report ID and the report's check (a CRC-16 over the whole report: bytes 18 and 19
+// of a command, 6 and 7 of a response); false for anything else. A response must be of this protocol
+// version; a command of another version decodes (its check unknown) so that the device can refuse it.
 bool DecodeCommand(const uint8_t* pReport, CommandHeader& hdr);
 bool DecodeResponse(const uint8_t* pReport, ResponseHeader& hdr);
+// Sets a command report's check over its bytes as they are (EncodeCommand does it).
+void SealCommand(uint8_t* pReport);
 inline const uint8_t* InlinePayload(const uint8_t* pReport) { return pReport + kHeaderSize; }
 inline uint8_t* InlinePayload(uint8_t* pReport) { return pReport + kHeaderSize; }
 inline bool IsDataReport(const uint8_t* pReport) { return pReport[0] == kReportIdData; }

@@ -71,7 +71,8 @@ public:
 private:
     struct Request {
         uint8_t nCommand = 0;
-        uint32_t arg0 = 0, arg1 = 0, arg3 = 0;
+        uint32_t arg0 = 0, arg1 = 0;
+        uint16_t arg3 = 0;   // flags
         const uint8_t* pOut = nullptr;   // OUT transfer bytes (CRC32 in arg2)
         uint32_t nOut = 0;
         const uint8_t* pInline = nullptr;   // command parameters when there is no OUT transfer
