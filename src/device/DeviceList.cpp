@@ -3,19 +3,19 @@
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
-#include "config/ChipsetNaming.h"
-#include "config/Configuration.h"
+#include "app/WindowConfig.h"
+#include "base/HexText.h"
 
 namespace {
 
 QString Hex4(uint32_t nValue)
 {
-    return QStringLiteral("0x%1").arg(nValue & 0xFFFFu, 4, 16, QLatin1Char('0'));
+    return QString::fromStdString(HexText(nValue & 0xFFFFu, 4));
 }
 
 QString Hex8(uint32_t nValue)
 {
-    return QStringLiteral("0x%1").arg(nValue, 8, 16, QLatin1Char('0'));
+    return QString::fromStdString(HexText(nValue, 8));
 }
 
 }  // namespace
