@@ -4,7 +4,7 @@
 #include "app/Resource.h"
 #include "app/Resources.h"
 #include "app/WindowConfig.h"
-#include "device/DeviceList.h"
+#include "app/DeviceList.h"
 #include "platform/PreferenceStore.h"
 
 namespace {

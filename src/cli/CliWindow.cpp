@@ -6,9 +6,8 @@
 #include "cli/CliOutput.h"
 #include "cli/Interrupts.h"
 #include "cli/OverridePreferenceStore.h"
-#include "device/zelhid/ZelHidBackend.h"
-#include "platform/Clock.h"
-#include "platform/ProfileReader.h"
+#include "compose/ProgramServices.h"
+#include "emulator/hid/EmulatorBackend.h"
 #include "platform/console/ConsoleHost.h"
 
 #include <QFileInfo>
@@ -158,29 +157,10 @@ void CCliWindow::WaitForWorker()
 int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensus,
                   const std::function<int(CCliWindow&)>& body)
 {
-    const std::string simDir = EffectiveSimDir(options);
-    std::unique_ptr<IZelHidBackend> pBackend;
-    std::unique_ptr<IDeviceNotifier> pNotifier;
-    if (!simDir.empty()) {
-        pBackend = CreateEmulatorBackend(simDir);
-        pNotifier = CreateSimFolderNotifier(simDir);
-    } else {
-        pBackend = CreateHidapiBackend();
-        pNotifier = CreateUdevNotifier();
-    }
-    IZelHidBackend* pPrevious = SetZelHidBackend(pBackend.get());
-
-    std::unique_ptr<IProfileReader> pProfile = CreateFileProfileReader();
-    std::unique_ptr<IPreferenceStore> pStore = CreateSettingsPreferenceStore(QString::fromLatin1(kAppTitle));
-    COverridePreferenceStore prefs(*pStore, options.nMatchPolicy, options.bVerify);
-
-    CQuillonEnv env;
-    env.strExecutablePath = ReadExecutablePath();
-    env.strAppTitle = QString::fromLatin1(kAppTitle);
-    env.pProfile = pProfile.get();
+    CProgramServices services(EffectiveSimDir(options), QString::fromLatin1(kAppTitle));
+    COverridePreferenceStore prefs(services.Preferences(), options.nMatchPolicy, options.bVerify);
+    CQuillonEnv env = services.Env(ReadExecutablePath());
     env.pPrefs = &prefs;
-    env.pClock = &SystemClock();
-    env.pNotifier = pNotifier.get();
     env.pProgress = &output;
 
     CConsoleSession session;
@@ -201,7 +181,5 @@ int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensu
     };
     CQuillonApp app;
     app.InitInstance(factory, env);
-
-    SetZelHidBackend(pPrevious);
     return nExit;
 }

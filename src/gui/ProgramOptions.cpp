@@ -1,6 +1,6 @@
 #include "gui/ProgramOptions.h"
 
-#include "device/zelhid/ZelHidBackend.h"
+#include "emulator/hid/EmulatorBackend.h"
 
 #include <CLI/CLI.hpp>
 #include <filesystem>

@@ -1,24 +1,10 @@
-#include "device/DeviceList.h"
+#include "app/DeviceList.h"
 
+#include "app/IdentityText.h"
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
 #include "app/WindowConfig.h"
-#include "base/HexText.h"
-
-namespace {
-
-QString Hex4(uint32_t nValue)
-{
-    return QString::fromStdString(HexText(nValue & 0xFFFFu, 4));
-}
-
-QString Hex8(uint32_t nValue)
-{
-    return QString::fromStdString(HexText(nValue, 8));
-}
-
-}  // namespace
 
 // Emptying the list releases nothing: the device objects stay the library's.
 void RefreshDeviceList(CQuillonDlg* pDlg)

@@ -1,23 +1,9 @@
+#include "app/IdentityText.h"
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
-#include "base/HexText.h"
 #include "image/ZelFirmwareApi.h"
 #include "platform/FileIo.h"
-
-namespace {
-
-QString Hex4(uint32_t nValue)
-{
-    return QString::fromStdString(HexText(nValue & 0xFFFFu, 4));
-}
-
-QString Hex8(uint32_t nValue)
-{
-    return QString::fromStdString(HexText(nValue, 8));
-}
-
-}  // namespace
 
 // Runs on the window's thread (menu) or the worker's (a download without loaded bytes). A refused file
 // changes nothing; an accepted file whose bytes cannot be read keeps its identity but loads no bytes.
