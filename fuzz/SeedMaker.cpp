@@ -5,7 +5,7 @@
 #include "FuzzDevices.h"
 
 #include "config/FlashTable.h"
-#include "device/zelhid/EmulatorTransport.h"
+#include "emulator/hid/EmulatorTransport.h"
 #include "emulator/EmulatedDevice.h"
 
 #include <cstdio>

@@ -4,7 +4,7 @@
 //
 //   build/<dir>/bench/config/config_bench
 #include "app/QuillonDlg.h"
-#include "config/Configuration.h"
+#include "app/WindowConfig.h"
 #include "config/FlashTable.h"
 #include "platform/ProfileReader.h"
 

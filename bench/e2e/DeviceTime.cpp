@@ -2,7 +2,7 @@
 
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
-#include "device/zelhid/EmulatorTransport.h"
+#include "emulator/hid/EmulatorTransport.h"
 #include "device/zelhid/HidBackend.h"
 #include "platform/Clock.h"
 #include "platform/MemoryPreferenceStore.h"

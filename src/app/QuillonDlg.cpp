@@ -3,12 +3,9 @@
 #include "app/AboutDlg.h"
 #include "app/Resource.h"
 #include "app/Resources.h"
-#include "config/ChipsetNaming.h"
-#include "config/Configuration.h"
-#include "device/DeviceList.h"
+#include "app/WindowConfig.h"
+#include "app/DeviceList.h"
 #include "platform/PreferenceStore.h"
-
-#include <cstdlib>
 
 namespace {
 
@@ -70,21 +67,6 @@ const MessageMapEntry kMessageMap[] = {
     {MessageKind::Command, 0, 0, nullptr},
 };
 
-// Tables of the configuration are single heap blocks.
-template <typename T>
-void FreeBlock(T*& pBlock)
-{
-    std::free(pBlock);
-    pBlock = nullptr;
-}
-
-void FreeNames(NameList*& pList)
-{
-    if (pList != nullptr)
-        FreeNameList(pList);
-    pList = nullptr;
-}
-
 // Asks the operator's window to stay open; true when ending it now would leave a worker behind.
 bool RefuseEndWhileWorking(CQuillonDlg* pDlg)
 {
@@ -105,13 +87,6 @@ CQuillonDlg::~CQuillonDlg()
     // instructions, whose handle is released here.
     if (m_hWorkerThread.joinable())
         m_hWorkerThread.join();
-    FreeBlock(m_pKnownIds);
-    FreeBlock(m_pDfuPatchInfos);
-    FreeNames(m_pControllerNames);
-    FreeNames(m_pHdCodecNames);
-    FreeNames(m_pIisCodecNames);
-    FreeBlock(m_pFlashInfo);
-    FreeBlock(m_pImageData);
 }
 
 const MessageMapEntry* CQuillonDlg::GetMessageMap() const

@@ -3,15 +3,16 @@
 #pragma once
 
 #include "app/QuillonEnv.h"
+#include "base/HeapBlock.h"
+#include "config/ChipsetNaming.h"
 #include "device/ZelHidApi.h"
 #include "platform/Dialog.h"
 
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <thread>
-
-struct NameList;
 
 class CQuillonDlg : public CDialog {
 public:
@@ -40,6 +41,7 @@ public:
     void ClearTrace();
 
     CQuillonEnv& Env() { return m_env; }
+    const CQuillonEnv& Env() const { return m_env; }
     bool IsWorkerRunning() const { return m_bWorkerRunning.load(); }
 
     // The state record.
@@ -50,15 +52,16 @@ public:
     int m_hIcon;
     QString m_strModuleDir;
     QString m_strIniPath;
-    uint8_t* m_pImageData = nullptr;
+    // The image's bytes and the tables are heap blocks: the device library borrows the tables.
+    CHeapBlock<uint8_t> m_pImageData;
     int32_t m_nImageSize = 0;
     _ZEL_USB_DEV_INFO m_ImageInfo{};
-    _ZEL_USB_DEV_ID_INFO* m_pKnownIds = nullptr;
-    _ZEL_USB_DEV_INFO* m_pDfuPatchInfos = nullptr;
-    NameList* m_pControllerNames = nullptr;
-    NameList* m_pHdCodecNames = nullptr;
-    NameList* m_pIisCodecNames = nullptr;
-    _FLASH_INFO* m_pFlashInfo = nullptr;
+    CHeapBlock<_ZEL_USB_DEV_ID_INFO> m_pKnownIds;
+    CHeapBlock<_ZEL_USB_DEV_INFO> m_pDfuPatchInfos;
+    std::unique_ptr<NameList> m_pControllerNames;
+    std::unique_ptr<NameList> m_pHdCodecNames;
+    std::unique_ptr<NameList> m_pIisCodecNames;
+    CHeapBlock<_FLASH_INFO> m_pFlashInfo;
     uint32_t m_nMatchPolicy = 0;
     bool m_bAutoVerify = false;
     bool m_hDevNotify = false;          // a notice registration is held

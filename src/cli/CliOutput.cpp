@@ -113,8 +113,6 @@ void CCliOutput::Trace(const QString& text)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_seen.trace.append(text);
-    if (m_bCapture)
-        return;
     Log("trace", text);
     if (!m_bTraceShown)
         return;
@@ -133,8 +131,6 @@ void CCliOutput::Message(const QString& text)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_seen.messages.append(text);
-    if (m_bCapture)
-        return;
     Log("message", text);
     if (m_bJson) {
         WriteJsonLocked({{"event", "message"}, {"text", Json(text)}});
@@ -237,10 +233,4 @@ void CCliOutput::SetTraceShown(bool bShown)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bTraceShown = bShown;
-}
-
-void CCliOutput::SetCapture(bool bCapture)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bCapture = bCapture;
 }

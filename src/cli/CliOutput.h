@@ -53,9 +53,6 @@ public:
 
     // False: trace lines are logged and recorded but not printed (the start-up census of `list`).
     void SetTraceShown(bool bShown);
-    // True: trace lines and messages are only recorded (trial checks of a dry run), neither printed
-    // nor logged.
-    void SetCapture(bool bCapture);
 
 private:
     void Log(const char* pszKind, const QString& text);
@@ -71,7 +68,6 @@ private:
     bool m_bQuiet;
     bool m_bProgressBar;
     bool m_bTraceShown = true;
-    bool m_bCapture = false;
     bool m_bBarShown = false;
     int m_nLastPercent = -1;
     int m_nLogFd = -1;

@@ -6,12 +6,11 @@
 #include "cli/CliOutput.h"
 #include "cli/Interrupts.h"
 #include "cli/OverridePreferenceStore.h"
-#include "device/zelhid/ZelHidBackend.h"
+#include "compose/ProgramServices.h"
 #include "emulator/SimFolder.h"
-#include "platform/Clock.h"
+#include "emulator/hid/EmulatorBackend.h"
 #include "platform/NativePath.h"
 #include "platform/PreferenceStore.h"
-#include "platform/ProfileReader.h"
 #include "platform/console/ConsoleHost.h"
 
 #include <chrono>
@@ -168,28 +167,10 @@ int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensu
     }
     if (const QString problem = SettingsStoreProblem(QString::fromLatin1(kAppTitle)); !problem.isEmpty())
         output.Error(PrintableText(problem) + "; the stored preferences are not used");
-    std::unique_ptr<IZelHidBackend> pBackend;
-    std::unique_ptr<IDeviceNotifier> pNotifier;
-    if (!simDir.empty()) {
-        pBackend = CreateEmulatorBackend(simDir);
-        pNotifier = CreateSimFolderNotifier(simDir);
-    } else {
-        pBackend = CreateHidapiBackend();
-        pNotifier = CreateUdevNotifier();
-    }
-    IZelHidBackend* pPrevious = SetZelHidBackend(pBackend.get());
-
-    std::unique_ptr<IProfileReader> pProfile = CreateFileProfileReader();
-    std::unique_ptr<IPreferenceStore> pStore = CreateSettingsPreferenceStore(QString::fromLatin1(kAppTitle));
-    COverridePreferenceStore prefs(*pStore, options.nMatchPolicy, options.bVerify);
-
-    CQuillonEnv env;
-    env.strExecutablePath = ReadExecutablePath();
-    env.strAppTitle = QString::fromLatin1(kAppTitle);
-    env.pProfile = pProfile.get();
+    CProgramServices services(simDir, QString::fromLatin1(kAppTitle));
+    COverridePreferenceStore prefs(services.Preferences(), options.nMatchPolicy, options.bVerify);
+    CQuillonEnv env = services.Env(ReadExecutablePath());
     env.pPrefs = &prefs;
-    env.pClock = &SystemClock();
-    env.pNotifier = pNotifier.get();
     env.pProgress = &output;
     // Without --force an existing file is never replaced, even one that appears while the device is read.
     env.bReplaceConfirmed = options.command == CliCommand::Upload && options.bForce;
@@ -212,7 +193,5 @@ int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensu
     };
     CQuillonApp app;
     app.InitInstance(factory, env);
-
-    SetZelHidBackend(pPrevious);
     return nExit;
 }

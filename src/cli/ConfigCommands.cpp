@@ -1,6 +1,6 @@
 // config check and doctor: the configuration loaded by the program's own loaders, then looked at the
 // way a maker or an operator needs it looked at.
-#include "app/QuillonDlg.h"
+#include "base/HeapBlock.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
 #include "cli/SystemChecks.h"
@@ -121,7 +121,7 @@ void CheckNames(IProfileReader& profile, const QString& ini, const char* pszCate
     const QString section = QStringLiteral("ChipsetInfo");
     const QString category = QString::fromLatin1(pszCategory);
     const int32_t nCount = ReadCount(profile, section, category + QStringLiteral("Num"), ini, report);
-    report.tables.push_back({std::string(pszCategory) + " names", pList != nullptr, pList ? pList->nCount : 0});
+    report.tables.push_back({std::string(pszCategory) + " names", pList != nullptr, pList ? pList->Count() : 0});
     if (!pList) {
         report.findings.push_back({"[ChipsetInfo] " + category.toStdString() + "Num",
                                    "name list absent: the count is missing, zero or negative (" +
@@ -129,7 +129,7 @@ void CheckNames(IProfileReader& profile, const QString& ini, const char* pszCate
                                    {}});
         return;
     }
-    for (int32_t i = 0; i < pList->nCount; ++i) {
+    for (int32_t i = 0; i < pList->Count(); ++i) {
         const QString key = QStringLiteral("%1Name%2").arg(category).arg(i);
         const QString wide = ReadWide(profile, section, key, ini);
         const std::string where = "[ChipsetInfo] " + key.toStdString();
@@ -147,7 +147,7 @@ void CheckFlashLines(const std::string& path, ConfigReport& report)
 {
     uint8_t* pData = nullptr;
     const int32_t nLength = ReadWholeFile(PathFromNative(path), pData);
-    std::unique_ptr<uint8_t, decltype(&std::free)> data(pData, &std::free);
+    const CHeapBlock<uint8_t> data(pData);
     if (nLength == 0 || !DecryptFlashTable(pData, nLength))
         return;
     const char* pText = reinterpret_cast<const char*>(pData);
@@ -190,12 +190,11 @@ int CountFlashChips(const std::string& path)
 {
     uint8_t* pData = nullptr;
     const int32_t nLength = ReadWholeFile(PathFromNative(path), pData);
-    std::unique_ptr<uint8_t, decltype(&std::free)> data(pData, &std::free);
+    const CHeapBlock<uint8_t> data(pData);
     if (nLength == 0 || !DecryptFlashTable(pData, nLength))
         return 0;
     int nParsed = 0;
-    std::unique_ptr<_FLASH_INFO, decltype(&std::free)> table(
-        ParseFlashTableText(reinterpret_cast<const char*>(pData), nParsed), &std::free);
+    const CHeapBlock<_FLASH_INFO> table(ParseFlashTableText(reinterpret_cast<const char*>(pData), nParsed));
     return table ? nParsed : 0;
 }
 
@@ -206,7 +205,7 @@ std::string ZelDatAbsentReason(const std::string& path)
         return "file missing";
     uint8_t* pData = nullptr;
     const int32_t nLength = ReadWholeFile(PathFromNative(path), pData);
-    std::unique_ptr<uint8_t, decltype(&std::free)> data(pData, &std::free);
+    const CHeapBlock<uint8_t> data(pData);
     if (nLength == 0)
         return "file empty or unreadable";
     if (!DecryptFlashTable(pData, nLength) || nLength < 4 || std::memcmp(pData, "Chip", 4) != 0)
@@ -214,31 +213,36 @@ std::string ZelDatAbsentReason(const std::string& path)
     return "no chip lines after the header line";
 }
 
-// The configuration of dir, loaded by the program's loaders into a window that is never shown.
+// The configuration of dir, loaded by the program's own loaders.
 ConfigReport CheckConfiguration(const std::string& dir, std::vector<uint16_t>* pVendors = nullptr,
                                 std::vector<std::string>* pPatchFiles = nullptr)
 {
     std::unique_ptr<IProfileReader> pProfile = CreateFileProfileReader();
-    CQuillonEnv env;
-    env.pProfile = pProfile.get();
-    CQuillonDlg dlg(env);
-    dlg.m_strModuleDir = PathFromNative(dir);
-    LoadConfiguration(&dlg);
+    const ProfileSource profile{pProfile.get(), PathFromNative(dir) + QStringLiteral("Quillon.ini")};
+    CHeapBlock<_ZEL_USB_DEV_ID_INFO> knownIds;
+    CHeapBlock<_ZEL_USB_DEV_INFO> patchInfos;
+    LoadKnownIdTable(profile, knownIds);
+    LoadDfuPatchTable(profile, patchInfos);
+    const std::unique_ptr<NameList> pControllers = LoadNameList(profile, NAME_CONTROLLER);
+    const std::unique_ptr<NameList> pHdCodecs = LoadNameList(profile, NAME_HDCODEC);
+    const std::unique_ptr<NameList> pIisCodecs = LoadNameList(profile, NAME_IISCODEC);
+    CHeapBlock<_FLASH_INFO> flashInfo;
+    LoadFlashTableFile(PathFromNative(dir) + QStringLiteral("zel.dat"), flashInfo);
 
     ConfigReport report;
-    report.strIniPath = PathToNative(dlg.m_strIniPath).toStdString();
+    report.strIniPath = PathToNative(profile.strPath).toStdString();
     report.strZelPath = dir + "zel.dat";
     report.bIniExists = IsRegularFile(report.strIniPath);
     if (!report.bIniExists)
         report.findings.push_back({"Quillon.ini", "file missing: " + report.strIniPath, {}});
 
-    CheckEntries(*pProfile, dlg.m_strIniPath, {"KnownIDs", "ID%1", 3}, dlg.m_pKnownIds != nullptr, report);
-    CheckEntries(*pProfile, dlg.m_strIniPath, {"DfuPatchInfos", "Info%1", 6}, dlg.m_pDfuPatchInfos != nullptr, report);
-    CheckNames(*pProfile, dlg.m_strIniPath, "Controller", dlg.m_pControllerNames, report);
-    CheckNames(*pProfile, dlg.m_strIniPath, "HDCodec", dlg.m_pHdCodecNames, report);
-    CheckNames(*pProfile, dlg.m_strIniPath, "IISCodec", dlg.m_pIisCodecNames, report);
+    CheckEntries(*pProfile, profile.strPath, {"KnownIDs", "ID%1", 3}, knownIds != nullptr, report);
+    CheckEntries(*pProfile, profile.strPath, {"DfuPatchInfos", "Info%1", 6}, patchInfos != nullptr, report);
+    CheckNames(*pProfile, profile.strPath, "Controller", pControllers.get(), report);
+    CheckNames(*pProfile, profile.strPath, "HDCodec", pHdCodecs.get(), report);
+    CheckNames(*pProfile, profile.strPath, "IISCodec", pIisCodecs.get(), report);
 
-    const int nChips = dlg.m_pFlashInfo != nullptr ? CountFlashChips(report.strZelPath) : 0;
+    const int nChips = flashInfo != nullptr ? CountFlashChips(report.strZelPath) : 0;
     const bool bFlashLoaded = nChips > 0;
     report.tables.push_back({"zel.dat", bFlashLoaded, nChips});
     if (!bFlashLoaded)
@@ -247,16 +251,16 @@ ConfigReport CheckConfiguration(const std::string& dir, std::vector<uint16_t>* p
         CheckFlashLines(report.strZelPath, report);
 
     if (pVendors) {
-        for (const _ZEL_USB_DEV_ID_INFO* p = dlg.m_pKnownIds; p && p->wVendorId; ++p)
+        for (const _ZEL_USB_DEV_ID_INFO* p = knownIds.get(); p && p->wVendorId; ++p)
             pVendors->push_back(p->wVendorId);
-        for (const _ZEL_USB_DEV_INFO* p = dlg.m_pDfuPatchInfos; p && p->wVendorId; ++p)
+        for (const _ZEL_USB_DEV_INFO* p = patchInfos.get(); p && p->wVendorId; ++p)
             pVendors->push_back(p->wVendorId);
     }
     if (pPatchFiles) {
         // Devices without a boot loader enter DFU mode through the patch of their controller, named
         // after the controller's name; the DFU patch table names the controller in its first chip byte.
-        for (const _ZEL_USB_DEV_INFO* p = dlg.m_pDfuPatchInfos; p && p->wVendorId; ++p) {
-            const std::string path = dir + GetControllerName(&dlg, p->byChip[0]).toStdString() + ".bin";
+        for (const _ZEL_USB_DEV_INFO* p = patchInfos.get(); p && p->wVendorId; ++p) {
+            const std::string path = dir + ControllerName({pControllers.get(), pHdCodecs.get(), pIisCodecs.get()}, p->byChip[0]).toStdString() + ".bin";
             if (std::find(pPatchFiles->begin(), pPatchFiles->end(), path) == pPatchFiles->end())
                 pPatchFiles->push_back(path);
         }

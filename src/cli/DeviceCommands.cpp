@@ -5,6 +5,7 @@
 // message box (a message after it, "Device switching to normal mode failed!\r\n", leaves the device in
 // DFU mode and counts as a failure); an upload, likewise with "Firmware upload succeeded!\r\n".
 #include "app/QuillonDlg.h"
+#include "base/HexText.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
 #include "cli/CliWindow.h"
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -28,13 +30,6 @@ const char kDownloadSucceeded[] = "Firmware upgrade succeeded....\r\n";
 // The window's answer to a close request (a signal) while it works; it says nothing about the operation.
 const char kExitRefused[] = "Do NOT exit while DFU is running!";
 const char kUploadSucceeded[] = "Firmware upload succeeded!\r\n";
-
-std::string Hex(uint32_t nValue, int nDigits)
-{
-    char sz[16];
-    std::snprintf(sz, sizeof sz, "0x%0*x", nDigits, nValue);
-    return sz;
-}
 
 std::string DescribeText(const nlohmann::json& device)
 {
@@ -100,59 +95,36 @@ bool DownloadOne(CCliWindow& window, int nIndex, const std::string& image, std::
     return Succeeded(window.Output().TakeSeen(), kDownloadSucceeded);
 }
 
-struct MatchRow {
-    uint32_t nBit;
-    const char* pszName;
-};
-
-const MatchRow kMatchRows[] = {
-    {MATCH_VENDOR_ID, "Vendor ID"},
-    {MATCH_PRODUCT_ID, "Product ID"},
-    {MATCH_VERSION, "Version"},
-    {MATCH_SUBVERSION, "Subversion"},
-    {MATCH_CHIPSET, "Chipset Type"},
-};
-
-// Display only: the blocks ProgramBlocks visits for this mask (its loop, without the writes).
-nlohmann::json PlannedBlocks(const CQuillonDlg& dlg, uint32_t nBlockMask)
+nlohmann::json BlocksJson(const std::vector<PlannedBlock>& plan)
 {
     nlohmann::json blocks = nlohmann::json::array();
-    uint32_t nRemaining = nBlockMask;
-    int64_t nOffset = 0;
-    int64_t nLength = kBlockSize;
-    for (int nBlock = 0; nRemaining != 0 && nOffset < dlg.m_nImageSize; ++nBlock) {
-        if ((nRemaining & 1) != 0) {
-            nLength = std::min<int64_t>(nLength, dlg.m_nImageSize - nOffset);
-            blocks.push_back({{"block", nBlock}, {"offset", nOffset}, {"length", nLength}});
-        }
-        nRemaining >>= 1;
-        nOffset += nLength;
-    }
+    for (const PlannedBlock& block : plan)
+        blocks.push_back({{"block", block.nBlock}, {"offset", block.nOffset}, {"length", block.nLength}});
     return blocks;
 }
 
 // "1-3, 5-15 (14 blocks, 57344 bytes)", or "none".
-std::string BlockRanges(const nlohmann::json& blocks)
+std::string BlockRanges(const std::vector<PlannedBlock>& blocks)
 {
     if (blocks.empty())
         return "none";
     std::string text;
     int64_t nBytes = 0;
     for (size_t i = 0; i < blocks.size(); ++i) {
-        nBytes += blocks[i]["length"].get<int64_t>();
-        const int nFirst = blocks[i]["block"].get<int>();
+        nBytes += blocks[i].nLength;
+        const int nFirst = blocks[i].nBlock;
         size_t j = i;
-        while (j + 1 < blocks.size() && blocks[j + 1]["block"].get<int>() == blocks[j]["block"].get<int>() + 1)
-            nBytes += blocks[++j]["length"].get<int64_t>();
-        const int nLast = blocks[j]["block"].get<int>();
+        while (j + 1 < blocks.size() && blocks[j + 1].nBlock == blocks[j].nBlock + 1)
+            nBytes += blocks[++j].nLength;
+        const int nLast = blocks[j].nBlock;
         text += (text.empty() ? "" : ", ") + std::to_string(nFirst) + (nLast != nFirst ? "-" + std::to_string(nLast) : "");
         i = j;
     }
     return text + " (" + std::to_string(blocks.size()) + " blocks, " + std::to_string(nBytes) + " bytes)";
 }
 
-// The admission check row by row (each row alone, its message only recorded), then the check and the
-// block selection as the download runs them, with their messages. Nothing is sent to the device but
+// The admission check row by row (each row alone, its message only reported here), then the check and
+// the block selection as the download runs them, with their messages. Nothing is sent to the device but
 // the identity queries.
 bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
 {
@@ -168,25 +140,21 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
     text << "Device " << DeviceName(window, nIndex) << "\n";
     nlohmann::json checks = nlohmann::json::array();
     const uint32_t nPolicy = dlg.m_nMatchPolicy;
-    for (const MatchRow& row : kMatchRows) {
-        nlohmann::json check = {{"check", row.pszName}, {"bit", row.nBit}};
-        std::string verdict = "not checked";
-        if ((nPolicy & row.nBit) != 0) {
-            output.TakeSeen();
-            output.SetCapture(true);
-            dlg.m_nMatchPolicy = row.nBit;
-            const bool bPass = CheckImageMatch(&dlg, pDevice);
-            dlg.m_nMatchPolicy = nPolicy;
-            output.SetCapture(false);
-            const CCliOutput::Seen seen = output.TakeSeen();
-            verdict = bPass ? "pass" : "fail";
-            if (!seen.messages.isEmpty())
-                check["message"] = seen.messages.front().toStdString();
+    const std::vector<MatchVerdict> verdicts = MatchVerdicts(nPolicy, dlg.m_ImageInfo, [&](uint32_t nBit) {
+        return DeviceMatchValue(&dlg, pDevice, nBit);
+    });
+    const std::span<const MatchPolicyRow> rows = MatchRows();
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const MatchPolicyRow& row = rows[i];
+        const char* pszVerdict = verdicts[i] == MatchVerdict::NotChecked ? "not checked"
+                                 : verdicts[i] == MatchVerdict::Pass     ? "pass"
+                                                                         : "fail";
+        nlohmann::json check = {{"check", row.pszName}, {"bit", row.nBit}, {"verdict", pszVerdict}};
+        text << "  " << row.pszName << ": " << std::string(13 - std::strlen(row.pszName), ' ') << pszVerdict;
+        if (verdicts[i] == MatchVerdict::Fail) {
+            check["message"] = row.pszMessage;
+            text << " (" << row.pszMessage << ")";
         }
-        check["verdict"] = verdict;
-        text << "  " << row.pszName << ": " << std::string(13 - std::strlen(row.pszName), ' ') << verdict;
-        if (check.contains("message"))
-            text << " (" << check["message"].get<std::string>() << ")";
         text << "\n";
         checks.push_back(check);
     }
@@ -195,14 +163,14 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
     uint32_t nBlockMask = 0;
     int32_t nFlagOffset = 0;
     const bool bSelected = SelectBlocks(&dlg, pDevice, nBlockMask, nFlagOffset);
-    const nlohmann::json blocks = PlannedBlocks(dlg, nBlockMask);
+    const std::vector<PlannedBlock> blocks = PlanBlocks(nBlockMask, dlg.m_nImageSize);
     const bool bFlagWord = FlagProtocolApplies(&dlg, nFlagOffset);
     const bool bOk = bAdmitted && bSelected;
 
     text << "  Update All:    " << (dlg.m_bUpdateAll ? "yes" : "no") << "\n"
-         << "  Block mask:    " << Hex(nBlockMask, 8) << "\n"
+         << "  Block mask:    " << HexText(nBlockMask, 8) << "\n"
          << "  Blocks:        " << BlockRanges(blocks) << "\n";
-    text << "  Flag offset:   " << Hex(static_cast<uint32_t>(nFlagOffset), 4)
+    text << "  Flag offset:   " << HexText(static_cast<uint32_t>(nFlagOffset), 4)
          << (bFlagWord ? " (flag word 0xAA 0xAA: cleared first, set last)" : " (no flag word written)") << "\n"
          << "  Verdict:       " << (bOk ? "the download would be admitted" : "the download would be refused")
          << "\n";
@@ -215,7 +183,7 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
                   {"admitted", bAdmitted},
                   {"update_all", dlg.m_bUpdateAll != 0},
                   {"block_mask", nBlockMask},
-                  {"blocks", blocks},
+                  {"blocks", BlocksJson(blocks)},
                   {"bytes", SelectedByteCount(nBlockMask, dlg.m_nImageSize)},
                   {"flag_offset", nFlagOffset},
                   {"flag_word", bFlagWord},

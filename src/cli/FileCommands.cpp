@@ -3,6 +3,9 @@
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
 #include "app/QuillonApp.h"
+#include "base/ByteOrder.h"
+#include "base/HeapBlock.h"
+#include "base/HexText.h"
 #include "config/FlashTable.h"
 #include "image/ZelFirmwareApi.h"
 #include "platform/FileIo.h"
@@ -11,24 +14,12 @@
 
 #include <QFileInfo>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <sstream>
 #include <sys/stat.h>
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
-
-std::string Hex(uint32_t nValue, int nDigits)
-{
-    char sz[16];
-    std::snprintf(sz, sizeof sz, "0x%0*x", nDigits, nValue);
-    return sz;
-}
+using Buffer = CHeapBlock<uint8_t>;
 
 // The whole file, or an error (3 when it is missing, 1 when it is empty or unreadable) in nExit.
 Buffer ReadInput(CCliOutput& output, const std::string& path, int32_t& nLength, int& nExit)
@@ -36,14 +27,14 @@ Buffer ReadInput(CCliOutput& output, const std::string& path, int32_t& nLength, 
     if (!IsRegularFile(path)) {
         output.Error("no such file: " + PrintablePath(path));
         nExit = EXIT_NOT_FOUND;
-        return nullptr;
+        return Buffer();
     }
     uint8_t* pData = nullptr;
     nLength = ReadWholeFile(PathFromNative(path), pData);
     if (nLength == 0) {
         output.Error("cannot read " + PrintablePath(path) + " (empty, unreadable or 2 GiB or more)");
         nExit = EXIT_FAILED;
-        return nullptr;
+        return Buffer();
     }
     return Buffer(pData);
 }
@@ -59,32 +50,24 @@ bool WriteOutput(CCliOutput& output, const CliOptions& options, const uint8_t* p
     return false;
 }
 
-uint32_t BigEndian(const uint8_t* p, int nBytes)
-{
-    uint32_t nValue = 0;
-    for (int i = 0; i < nBytes; ++i)
-        nValue = (nValue << 8) | p[i];
-    return nValue;
-}
-
 nlohmann::json IdentityJson(const _ZEL_USB_DEV_INFO& info)
 {
-    return {{"vendor_id", Hex(info.wVendorId, 4)},
-            {"product_id", Hex(info.wProductId, 4)},
-            {"version", Hex(info.dwVersion & 0xFFFF, 4)},
-            {"version_field", Hex(info.dwVersion, 8)},
-            {"subversion", Hex(info.dwSubVersion, 8)},
+    return {{"vendor_id", HexText(info.wVendorId, 4)},
+            {"product_id", HexText(info.wProductId, 4)},
+            {"version", HexText(info.dwVersion & 0xFFFF, 4)},
+            {"version_field", HexText(info.dwVersion, 8)},
+            {"subversion", HexText(info.dwSubVersion, 8)},
             {"chip", {info.byChip[0], info.byChip[1]}}};
 }
 
 std::string IdentityText(const _ZEL_USB_DEV_INFO& info)
 {
     std::ostringstream text;
-    text << "Vendor ID:   " << Hex(info.wVendorId, 4) << "\n"
-         << "Product ID:  " << Hex(info.wProductId, 4) << "\n"
-         << "Version:     " << Hex(info.dwVersion & 0xFFFF, 4) << " (field " << Hex(info.dwVersion, 8) << ")\n"
-         << "Subversion:  " << Hex(info.dwSubVersion, 8) << "\n"
-         << "Chip bytes:  " << Hex(info.byChip[0], 2) << ", " << Hex(info.byChip[1], 2) << "\n";
+    text << "Vendor ID:   " << HexText(info.wVendorId, 4) << "\n"
+         << "Product ID:  " << HexText(info.wProductId, 4) << "\n"
+         << "Version:     " << HexText(info.dwVersion & 0xFFFF, 4) << " (field " << HexText(info.dwVersion, 8) << ")\n"
+         << "Subversion:  " << HexText(info.dwSubVersion, 8) << "\n"
+         << "Chip bytes:  " << HexText(info.byChip[0], 2) << ", " << HexText(info.byChip[1], 2) << "\n";
     return text.str();
 }
 
@@ -92,7 +75,7 @@ std::string IdentityText(const _ZEL_USB_DEV_INFO& info)
 int CountChips(const uint8_t* pText)
 {
     int nParsed = 0;
-    Buffer table(reinterpret_cast<uint8_t*>(ParseFlashTableText(reinterpret_cast<const char*>(pText), nParsed)));
+    const CHeapBlock<_FLASH_INFO> table(ParseFlashTableText(reinterpret_cast<const char*>(pText), nParsed));
     return table ? nParsed : -1;
 }
 
@@ -131,7 +114,7 @@ int RunImageInfo(const CliOptions& options, CCliOutput& output)
     result.update(IdentityJson(info));
     output.Result(result, "File:        " + PrintablePath(options.strIn) + "\nSize:        " + std::to_string(nLength) +
                               " bytes\n" + IdentityText(info) + "Record at:   " +
-                              Hex(static_cast<uint32_t>(nOffset), 1) + "\n");
+                              HexText(static_cast<uint32_t>(nOffset), 1) + "\n");
     return EXIT_OK;
 }
 
@@ -230,15 +213,15 @@ int RunFlashTableShow(const CliOptions& options, CCliOutput& output)
     if (!data)
         return nExit;
     int nParsed = 0;
-    Buffer table;
+    CHeapBlock<_FLASH_INFO> table;
     if (DecryptFlashTable(data.get(), nLength))
-        table.reset(reinterpret_cast<uint8_t*>(ParseFlashTableText(reinterpret_cast<const char*>(data.get()), nParsed)));
+        table.reset(ParseFlashTableText(reinterpret_cast<const char*>(data.get()), nParsed));
     if (!table) {
         output.Error(PrintablePath(path) + " does not decrypt to a flash chip table (no \"Chip\" header, or no line end)");
         return EXIT_FAILED;
     }
 
-    const auto* pChips = reinterpret_cast<const _FLASH_INFO*>(table.get());
+    const _FLASH_INFO* pChips = table;
     nlohmann::json chips = nlohmann::json::array();
     std::ostringstream text;
     text << PrintablePath(path) << ": " << nParsed << " flash chips\n";
@@ -252,16 +235,16 @@ int RunFlashTableShow(const CliOptions& options, CCliOutput& output)
             std::snprintf(sz, sizeof sz, " %02x", op);
             opcodeText += sz;
         }
-        const uint32_t nJedec = BigEndian(chip.byJedecId, 4);
-        const uint32_t nCapacity = BigEndian(chip.byCapacityKb, 2);
-        const uint32_t nSector = BigEndian(chip.bySectorSize, 2);
+        const uint32_t nJedec = GetBigEndian(chip.byJedecId, 4);
+        const uint32_t nCapacity = GetBigEndian(chip.byCapacityKb, 2);
+        const uint32_t nSector = GetBigEndian(chip.bySectorSize, 2);
         chips.push_back({{"name", std::string(chip.szName)},
-                         {"jedec_id", Hex(nJedec, 6)},
+                         {"jedec_id", HexText(nJedec, 6)},
                          {"capacity_kib", nCapacity},
                          {"sector_size", nSector},
                          {"address_bytes", chip.byAddressBytes},
                          {"opcodes", opcodes}});
-        text << "  " << i << ": " << chip.szName << "  JEDEC " << Hex(nJedec, 6) << ", " << nCapacity << " KiB, sector "
+        text << "  " << i << ": " << chip.szName << "  JEDEC " << HexText(nJedec, 6) << ", " << nCapacity << " KiB, sector "
              << nSector << " bytes, " << static_cast<int>(chip.byAddressBytes) << " address bytes, opcodes"
              << opcodeText << "\n";
     }

@@ -1,5 +1,7 @@
 #include "cli/SystemChecks.h"
 
+#include "base/HexText.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -52,9 +54,7 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysClassDir, const st
         if (!ParseHidId(text.str(), node.nVendorId, node.nProductId))
             continue;
         node.strDevNode = devDir + "/" + entry.path().filename().string();
-        char szId[16];
-        std::snprintf(szId, sizeof szId, "0x%04x:0x%04x", node.nVendorId, node.nProductId);
-        node.strId = szId;
+        node.strId = HexText(node.nVendorId, 4) + ":" + HexText(node.nProductId, 4);
         const int fd = ::open((root + node.strDevNode).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0)
             ::close(fd);

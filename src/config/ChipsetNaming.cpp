@@ -1,13 +1,7 @@
-// The three name lists of ChipsetInfo, the effective chipset type and its display text.
+// The three name lists of ChipsetInfo, the sub-version fallback and the display text of a chipset.
 #include "config/ChipsetNaming.h"
 
-#include "app/QuillonDlg.h"
-#include "config/ProfileAccess.h"
 #include "config/TableBlock.h"
-
-#include <cstddef>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -29,86 +23,60 @@ const char* CategoryWord(int nCategory)
 
 QString NameAt(const NameList* pList, int nIndex)
 {
-    if (!pList || nIndex < 0 || nIndex >= pList->nCount || !pList->apszNames[nIndex])
+    if (!pList || nIndex < 0 || nIndex >= pList->Count())
         return QString();
-    return QString::fromUtf16(pList->apszNames[nIndex]);
+    return pList->names[static_cast<size_t>(nIndex)];
 }
 
 }  // namespace
 
-NameList* LoadNameList(CQuillonDlg* pDlg, int nCategory)
+std::unique_ptr<NameList> LoadNameList(const ProfileSource& profile, int nCategory)
 {
     const char* pszWord = CategoryWord(nCategory);
     if (!pszWord)
         return nullptr;
     const QString word = QLatin1String(pszWord);
-    const int32_t nCount = static_cast<int32_t>(ReadIniInt(pDlg, kChipsetInfo, word + QStringLiteral("Num"), 0));
+    const int32_t nCount = static_cast<int32_t>(ReadIniInt(profile, kChipsetInfo, word + QStringLiteral("Num"), 0));
     if (nCount <= 0 || nCount > kMaxConfigEntries)
         return nullptr;
-
-    uint32_t nSlots = 0;
-    uint32_t nSize = 0;
-    if (__builtin_mul_overflow(static_cast<uint32_t>(nCount), static_cast<uint32_t>(sizeof(char16_t*)), &nSlots) ||
-        __builtin_add_overflow(nSlots, static_cast<uint32_t>(offsetof(NameList, apszNames)), &nSize))
-        return nullptr;
-    auto* pList = static_cast<NameList*>(std::calloc(nSize, 1));
-    if (!pList)
-        return nullptr;
-    pList->nCount = nCount;
-
+    auto pList = std::make_unique<NameList>();
+    pList->names.reserve(static_cast<size_t>(nCount));
     for (int32_t i = 0; i < nCount; ++i) {
-        const QString name = ReadIniString(pDlg, kChipsetInfo, word + QStringLiteral("Name") + QString::number(i));
-        const size_t nBytes = (static_cast<size_t>(name.size()) + 1) * sizeof(char16_t);
-        auto* pszName = static_cast<char16_t*>(std::malloc(nBytes));
-        if (!pszName) {
-            FreeNameList(pList);
-            return nullptr;
-        }
-        std::memcpy(pszName, name.utf16(), nBytes);
-        pList->apszNames[i] = pszName;
+        QString name = ReadIniString(profile, kChipsetInfo, word + QStringLiteral("Name") + QString::number(i));
+        // A name is zero-terminated text: it ends at its first NUL.
+        if (const qsizetype nNul = name.indexOf(QChar(u'\0')); nNul >= 0)
+            name.truncate(nNul);
+        pList->names.push_back(name);
     }
     return pList;
 }
 
-void FreeNameList(NameList* pList)
+uint16_t SubVersionChipsetType(uint32_t nSubVersion, const ProfileSource& profile)
 {
-    if (!pList)
-        return;
-    for (int32_t i = 0; i < pList->nCount; ++i)
-        std::free(pList->apszNames[i]);
-    std::free(pList);
+    const QString key = QStringLiteral("SUBV_%1").arg(nSubVersion & 0xFFFFFF00u, 8, 16, QLatin1Char('0'));
+    return static_cast<uint16_t>(ReadIniInt(profile, kChipsetInfo, key, 0));
 }
 
-uint16_t GetEffectiveChipsetType(CZelUsbDevice* pDevice, CQuillonDlg* pDlg)
+QString ControllerName(const ChipsetNames& names, uint8_t nController)
 {
-    const uint16_t nType = pDevice->GetChipsetType();
-    if (nType != 0)
-        return nType;
-    const QString key = QStringLiteral("SUBV_%1").arg(pDevice->GetSubVersion() & 0xFFFFFF00u, 8, 16, QLatin1Char('0'));
-    return static_cast<uint16_t>(ReadIniInt(pDlg, kChipsetInfo, key, 0));
-}
-
-QString GetControllerName(CQuillonDlg* pDlg, uint8_t nController)
-{
-    const NameList* pList = pDlg->m_pControllerNames;
-    if (pList && nController < pList->nCount)
-        return NameAt(pList, nController);
+    if (names.pControllers && nController < names.pControllers->Count())
+        return NameAt(names.pControllers, nController);
     return QStringLiteral("Unknown");
 }
 
-QString GetCodecName(CQuillonDlg* pDlg, uint8_t nCodec)
+QString CodecName(const ChipsetNames& names, uint8_t nCodec)
 {
     if (nCodec == 0)
         return QString();
     if (nCodec < 128)
-        return NameAt(pDlg->m_pHdCodecNames, nCodec);
-    return NameAt(pDlg->m_pIisCodecNames, nCodec - 128);
+        return NameAt(names.pHdCodecs, nCodec);
+    return NameAt(names.pIisCodecs, nCodec - 128);
 }
 
-QString FormatChipsetName(CQuillonDlg* pDlg, uint16_t nChipsetType)
+QString ChipsetDisplayName(const ChipsetNames& names, uint16_t nChipsetType)
 {
-    const QString controller = GetControllerName(pDlg, static_cast<uint8_t>(nChipsetType >> 8));
-    const QString codec = GetCodecName(pDlg, static_cast<uint8_t>(nChipsetType & 0xFF));
+    const QString controller = ControllerName(names, static_cast<uint8_t>(nChipsetType >> 8));
+    const QString codec = CodecName(names, static_cast<uint8_t>(nChipsetType & 0xFF));
     if (codec.isEmpty())
         return controller;
     return controller + u'+' + codec;

@@ -1,24 +1,38 @@
-// Chipset identification and naming: the three name lists, the effective chipset type and its text.
+// Chipset identification and naming: the three name lists, the chipset type a sub-version stands for
+// and the display text of a chipset type.
 #pragma once
+
+#include "config/ProfileAccess.h"
 
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
-class CQuillonDlg;
-class CZelUsbDevice;
-
-// A count and that many owned names (zero-terminated UTF-16, at most 255 characters), one heap block
-// for the slots; free with FreeNameList.
+// A category's names in index order (at most 255 characters each, possibly empty).
 struct NameList {
-    int32_t nCount;
-    char16_t* apszNames[1];   // nCount slots
+    std::vector<QString> names;
+    int32_t Count() const { return static_cast<int32_t>(names.size()); }
 };
 
 enum NameCategory { NAME_CONTROLLER = 0, NAME_HDCODEC = 1, NAME_IISCODEC = 2 };
 
-NameList* LoadNameList(CQuillonDlg* pDlg, int nCategory);
-void FreeNameList(NameList* pList);
-uint16_t GetEffectiveChipsetType(CZelUsbDevice* pDevice, CQuillonDlg* pDlg);
-QString GetControllerName(CQuillonDlg* pDlg, uint8_t nController);
-QString GetCodecName(CQuillonDlg* pDlg, uint8_t nCodec);
-QString FormatChipsetName(CQuillonDlg* pDlg, uint16_t nChipsetType);
+// The category's list from ChipsetInfo; null when the category is unknown or gives no list.
+std::unique_ptr<NameList> LoadNameList(const ProfileSource& profile, int nCategory);
+
+// The type ChipsetInfo gives a device that reports none: "SUBV_%08x", low 8 bits cleared; 0 when absent.
+uint16_t SubVersionChipsetType(uint32_t nSubVersion, const ProfileSource& profile);
+
+// The three lists a chipset type is named from; any may be null.
+struct ChipsetNames {
+    const NameList* pControllers = nullptr;
+    const NameList* pHdCodecs = nullptr;
+    const NameList* pIisCodecs = nullptr;
+};
+
+// "Unknown" when the index is outside the list.
+QString ControllerName(const ChipsetNames& names, uint8_t nController);
+// Empty for codec 0; 1 to 127 name HD codecs, 128 and up IIS codecs (index minus 128).
+QString CodecName(const ChipsetNames& names, uint8_t nCodec);
+// "controller" or "controller+codec".
+QString ChipsetDisplayName(const ChipsetNames& names, uint16_t nChipsetType);

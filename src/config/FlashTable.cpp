@@ -1,24 +1,17 @@
-// zel.dat beside the executable: read, decrypt, parse into the flash chip table.
+// zel.dat: read, decrypt, parse into the flash chip table.
 #include "config/FlashTable.h"
 
-#include "app/QuillonDlg.h"
 #include "platform/FileIo.h"
 
-#include <cstdlib>
-
-bool LoadFlashTable(CQuillonDlg* pDlg)
+bool LoadFlashTableFile(const QString& strPath, CHeapBlock<_FLASH_INFO>& table)
 {
-    uint8_t* pBuffer = nullptr;
-    const int32_t nLength = ReadWholeFile(pDlg->m_strModuleDir + QStringLiteral("zel.dat"), pBuffer);
-    if (nLength == 0)
+    uint8_t* pRead = nullptr;
+    const int32_t nLength = ReadWholeFile(strPath, pRead);
+    const CHeapBlock<uint8_t> buffer(pRead);
+    if (nLength == 0 || !DecryptFlashTable(buffer, nLength))
         return false;
-    if (!DecryptFlashTable(pBuffer, nLength)) {
-        std::free(pBuffer);
-        return false;
-    }
     // The two zero bytes after the file's end end the text at the latest.
     int nParsed = 0;
-    pDlg->m_pFlashInfo = ParseFlashTableText(reinterpret_cast<const char*>(pBuffer), nParsed);
-    std::free(pBuffer);
-    return pDlg->m_pFlashInfo != nullptr && nParsed > 0;
+    table.reset(ParseFlashTableText(reinterpret_cast<const char*>(buffer.get()), nParsed));
+    return table != nullptr && nParsed > 0;
 }

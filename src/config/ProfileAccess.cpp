@@ -1,20 +1,17 @@
 #include "config/ProfileAccess.h"
 
-#include "app/QuillonDlg.h"
 #include "platform/ProfileReader.h"
 
-uint32_t ReadIniInt(CQuillonDlg* pDlg, const QString& section, const QString& key, int32_t nDefault)
+uint32_t ReadIniInt(const ProfileSource& profile, const QString& section, const QString& key, int32_t nDefault)
 {
-    IProfileReader* pProfile = pDlg->Env().pProfile;
-    if (!pProfile)
+    if (!profile.pReader)
         return static_cast<uint32_t>(nDefault);
-    return pProfile->GetPrivateProfileInt(section, key, nDefault, pDlg->m_strIniPath);
+    return profile.pReader->GetPrivateProfileInt(section, key, nDefault, profile.strPath);
 }
 
-QString ReadIniString(CQuillonDlg* pDlg, const QString& section, const QString& key)
+QString ReadIniString(const ProfileSource& profile, const QString& section, const QString& key)
 {
-    IProfileReader* pProfile = pDlg->Env().pProfile;
-    if (!pProfile)
+    if (!profile.pReader)
         return QString();
-    return pProfile->GetPrivateProfileString(section, key, QString(), kProfileStringCapacity, pDlg->m_strIniPath);
+    return profile.pReader->GetPrivateProfileString(section, key, QString(), kProfileStringCapacity, profile.strPath);
 }

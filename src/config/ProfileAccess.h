@@ -1,13 +1,19 @@
-// Reads of Quillon.ini through the main window's profile reader, with the fixed buffer capacity.
+// Reads of Quillon.ini: the profile reader and the file's path, with the fixed buffer capacity.
 #pragma once
 
 #include <QString>
 #include <cstdint>
 
-class CQuillonDlg;
+class IProfileReader;
 
 constexpr int kProfileStringCapacity = 256;   // at most 255 characters
 
-uint32_t ReadIniInt(CQuillonDlg* pDlg, const QString& section, const QString& key, int32_t nDefault);
+// Where the settings come from. With no reader every read gives its default.
+struct ProfileSource {
+    IProfileReader* pReader = nullptr;
+    QString strPath;
+};
+
+uint32_t ReadIniInt(const ProfileSource& profile, const QString& section, const QString& key, int32_t nDefault);
 // The value, or the empty text when it is missing.
-QString ReadIniString(CQuillonDlg* pDlg, const QString& section, const QString& key);
+QString ReadIniString(const ProfileSource& profile, const QString& section, const QString& key);

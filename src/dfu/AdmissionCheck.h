@@ -1,17 +1,16 @@
 // Whether the loaded image may be written to a device, as far as the match policy asks.
 #pragma once
 
+#include "dfu/MatchPolicy.h"
+
 #include <cstdint>
 
 class CQuillonDlg;
 class CZelUsbDevice;
 
-// Bits of the match policy; each switches one comparison on.
-constexpr uint32_t MATCH_VENDOR_ID = 0x1;
-constexpr uint32_t MATCH_PRODUCT_ID = 0x2;
-constexpr uint32_t MATCH_VERSION = 0x4;
-constexpr uint32_t MATCH_SUBVERSION = 0x8;
-constexpr uint32_t MATCH_CHIPSET = 0x100;
+// The device's value for one row of the match policy, asked of the device (and, for the chipset, of
+// ChipsetInfo) when called.
+uint32_t DeviceMatchValue(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, uint32_t nBit);
 
 // True admits the download. False refuses it after the message naming the first difference was shown.
 bool CheckImageMatch(CQuillonDlg* pDlg, CZelUsbDevice* pDevice);

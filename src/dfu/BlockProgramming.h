@@ -2,20 +2,15 @@
 // protocol.
 #pragma once
 
+#include "dfu/BlockPlan.h"
+
 #include <cstdint>
 
 class CQuillonDlg;
 class CZelUsbDevice;
 
-constexpr uint32_t kBlockSize = 4096;
-constexpr int32_t kDefaultFlagOffset = 0x3000;
-
 // The device's serial-number address: the SerialNumberAddr setting, the device's own value by default.
 uint32_t GetSerialNumberAddr(CQuillonDlg* pDlg, CZelUsbDevice* pDevice);
-
-// The blocks that hold the serial number: the address in units of 1,024 when it is a nonzero multiple
-// of 4,096, else none.
-uint32_t SerialNumberMask(uint32_t nSerialAddr);
 
 // The block mask and flag offset for this device, from the per-chip settings and "Update All".
 // False (after the refusal was shown) when no block may be written.
@@ -24,9 +19,6 @@ bool SelectBlocks(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, uint32_t& nBlockMas
 // Whether ProgramBlocks brackets the blocks with the flag word: the offset is a positive multiple of
 // 4,096, the word lies inside the image with a byte after it, and the image holds 0xAA 0xAA there.
 bool FlagProtocolApplies(const CQuillonDlg* pDlg, int32_t nFlagOffset);
-
-// Bytes that ProgramBlocks writes for the mask, flag words aside.
-uint64_t SelectedByteCount(uint32_t nBlockMask, int32_t nImageSize);
 
 // One attempt: the flag word cleared, the selected blocks in ascending order, the flag word set.
 // True when every write succeeded. The image buffer is as before when it returns.

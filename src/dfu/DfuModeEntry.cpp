@@ -1,10 +1,9 @@
 #include "dfu/DfuModeEntry.h"
 
 #include "app/QuillonDlg.h"
-#include "config/ChipsetNaming.h"
+#include "app/WindowConfig.h"
+#include "base/HeapBlock.h"
 #include "platform/FileIo.h"
-
-#include <cstdlib>
 
 QString BuildDfuPatchPath(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
 {
@@ -17,14 +16,13 @@ namespace {
 // A missing, unreadable or empty patch file is not told apart from a refused patch.
 bool LoadPatchFile(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
 {
-    uint8_t* pPatch = nullptr;
-    const int32_t nLength = ReadWholeFile(BuildDfuPatchPath(pDlg, pDevice), pPatch);
+    uint8_t* pRead = nullptr;
+    const int32_t nLength = ReadWholeFile(BuildDfuPatchPath(pDlg, pDevice), pRead);
+    const CHeapBlock<uint8_t> patch(pRead);
     if (nLength <= 0)
         return false;
     // Exactly the file's bytes: the two zero bytes behind them are not part of the patch.
-    const bool bLoaded = pDevice->LoadDfuPatch(pPatch, static_cast<uint32_t>(nLength));
-    std::free(pPatch);
-    return bLoaded;
+    return pDevice->LoadDfuPatch(patch, static_cast<uint32_t>(nLength));
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
-#include "device/DeviceList.h"
+#include "app/DeviceList.h"
 #include "dfu/Download.h"
 #include "dfu/RetrySchedule.h"
 #include "dfu/Upload.h"

@@ -1,7 +1,7 @@
 #include "gui/ProgramOptions.h"
 
-#include "device/zelhid/ZelHidBackend.h"
 #include "emulator/SimFolder.h"
+#include "emulator/hid/EmulatorBackend.h"
 
 #include <CLI/CLI.hpp>
 #include <iostream>

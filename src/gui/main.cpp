@@ -2,18 +2,14 @@
 // platform services and runs the main window through the Qt host.
 #include "app/QuillonApp.h"
 #include "app/Resource.h"
-#include "device/zelhid/ZelHidBackend.h"
+#include "compose/ProgramServices.h"
 #include "gui/ProgramOptions.h"
-#include "platform/Clock.h"
 #include "platform/NativePath.h"
-#include "platform/PreferenceStore.h"
-#include "platform/ProfileReader.h"
 #include "platform/qt/QtHostFactory.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <iostream>
-#include <memory>
 
 namespace {
 
@@ -52,27 +48,8 @@ int main(int argc, char** argv)
     const QIcon icon = ApplicationIcon();
     QApplication::setWindowIcon(icon);
 
-    std::unique_ptr<IZelHidBackend> pBackend;
-    std::unique_ptr<IDeviceNotifier> pNotifier;
-    if (!options.strSimDir.empty()) {
-        pBackend = CreateEmulatorBackend(options.strSimDir);
-        pNotifier = CreateSimFolderNotifier(options.strSimDir);
-    } else {
-        pBackend = CreateHidapiBackend();
-        pNotifier = CreateUdevNotifier();
-    }
-    IZelHidBackend* pPrevious = SetZelHidBackend(pBackend.get());
-
-    std::unique_ptr<IProfileReader> pProfile = CreateFileProfileReader();
-    std::unique_ptr<IPreferenceStore> pPrefs = CreateSettingsPreferenceStore(title);
-
-    CQuillonEnv env;
-    env.strExecutablePath = executablePath;
-    env.strAppTitle = title;
-    env.pProfile = pProfile.get();
-    env.pPrefs = pPrefs.get();
-    env.pClock = &SystemClock();
-    env.pNotifier = pNotifier.get();
+    CProgramServices services(options.strSimDir, title);
+    CQuillonEnv env = services.Env(executablePath);
 
     CQtHostFactory factory(title);
     factory.RegisterIcon(IDR_MAINFRAME, QStringLiteral("IDR_MAINFRAME"), icon);
@@ -81,6 +58,5 @@ int main(int argc, char** argv)
     quillon.InitInstance(factory, env);
 
     // The window released every device when it ended; the notifier stopped with it.
-    SetZelHidBackend(pPrevious);
     return 0;
 }

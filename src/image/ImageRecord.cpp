@@ -1,5 +1,7 @@
 #include "image/ZelFirmwareApi.h"
 
+#include "base/ByteOrder.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -11,29 +13,6 @@ namespace {
 
 constexpr size_t kCrcOffset = 32;
 
-void Put16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-uint16_t Get16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Get32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
 uint32_t RecordCrc(const uint8_t* pRecord)
 {
     return static_cast<uint32_t>(crc32(crc32(0L, Z_NULL, 0), pRecord, static_cast<uInt>(kCrcOffset)));
@@ -44,17 +23,17 @@ uint32_t RecordCrc(const uint8_t* pRecord)
 void EncodeImageRecord(const _ZEL_USB_DEV_INFO& info, uint8_t rec[kImageRecordSize])
 {
     std::memcpy(rec, kImageRecordMagic, sizeof(kImageRecordMagic));
-    Put16(rec + 8, kImageRecordVersion);
-    Put16(rec + 10, static_cast<uint16_t>(kImageRecordSize));
+    PutLe16(rec + 8, kImageRecordVersion);
+    PutLe16(rec + 10, static_cast<uint16_t>(kImageRecordSize));
     uint8_t* p = rec + 12;
-    Put16(p + 0, info.wVendorId);
-    Put16(p + 2, info.wProductId);
-    Put32(p + 4, info.dwVersion);
-    Put32(p + 8, info.dwSubVersion);
+    PutLe16(p + 0, info.wVendorId);
+    PutLe16(p + 2, info.wProductId);
+    PutLe32(p + 4, info.dwVersion);
+    PutLe32(p + 8, info.dwSubVersion);
     p[12] = info.byChip[0];
     p[13] = info.byChip[1];
     std::memcpy(p + 14, info.byReserved, sizeof(info.byReserved));
-    Put32(rec + kCrcOffset, RecordCrc(rec));
+    PutLe32(rec + kCrcOffset, RecordCrc(rec));
 }
 
 bool DecodeImageRecord(const uint8_t* pRecord, size_t nAvailable, _ZEL_USB_DEV_INFO& info)
@@ -63,16 +42,16 @@ bool DecodeImageRecord(const uint8_t* pRecord, size_t nAvailable, _ZEL_USB_DEV_I
         return false;
     if (std::memcmp(pRecord, kImageRecordMagic, sizeof(kImageRecordMagic)) != 0)
         return false;
-    if (Get16(pRecord + 8) != kImageRecordVersion || Get16(pRecord + 10) != kImageRecordSize)
+    if (GetLe16(pRecord + 8) != kImageRecordVersion || GetLe16(pRecord + 10) != kImageRecordSize)
         return false;
-    if (Get32(pRecord + kCrcOffset) != RecordCrc(pRecord))
+    if (GetLe32(pRecord + kCrcOffset) != RecordCrc(pRecord))
         return false;
     const uint8_t* p = pRecord + 12;
     _ZEL_USB_DEV_INFO decoded{};
-    decoded.wVendorId = Get16(p + 0);
-    decoded.wProductId = Get16(p + 2);
-    decoded.dwVersion = Get32(p + 4);
-    decoded.dwSubVersion = Get32(p + 8);
+    decoded.wVendorId = GetLe16(p + 0);
+    decoded.wProductId = GetLe16(p + 2);
+    decoded.dwVersion = GetLe32(p + 4);
+    decoded.dwSubVersion = GetLe32(p + 8);
     decoded.byChip[0] = p[12];
     decoded.byChip[1] = p[13];
     std::memcpy(decoded.byReserved, p + 14, sizeof(decoded.byReserved));

@@ -1,6 +1,6 @@
 #include "CampaignRig.h"
 
-#include "device/zelhid/EmulatorTransport.h"
+#include "emulator/hid/EmulatorTransport.h"
 
 #include <cstring>
 

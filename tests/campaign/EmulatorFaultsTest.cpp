@@ -1,7 +1,7 @@
 // The emulator's faults that the campaign relies on, seen through the device library: a power cut
 // before, during or after a chosen flash operation, dropped, duplicated, stale and bit-flipped
 // responses, and a device plugged in again.
-#include "device/zelhid/EmulatorTransport.h"
+#include "emulator/hid/EmulatorTransport.h"
 #include "device/zelhid/ZelHidDevice.h"
 #include "emulator/EmulatedDevice.h"
 

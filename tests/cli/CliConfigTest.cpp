@@ -3,6 +3,7 @@
 #include "CliRunner.h"
 
 #include "app/QuillonDlg.h"
+#include "app/WindowConfig.h"
 #include "config/FlashTable.h"
 #include "platform/FileIo.h"
 #include "platform/MemoryPreferenceStore.h"
@@ -140,9 +141,7 @@ std::unique_ptr<_FLASH_INFO, FreeDeleter> LoadThroughProgram(const std::string& 
     CQuillonDlg dlg(env);
     dlg.m_strModuleDir = QString::fromStdString(dir + "/");
     bResult = LoadFlashTable(&dlg);
-    std::unique_ptr<_FLASH_INFO, FreeDeleter> table(dlg.m_pFlashInfo);
-    dlg.m_pFlashInfo = nullptr;
-    return table;
+    return std::unique_ptr<_FLASH_INFO, FreeDeleter>(dlg.m_pFlashInfo.release());
 }
 
 TEST_F(CliConfig, FlashTableRoundTripMatchesTheLoader)

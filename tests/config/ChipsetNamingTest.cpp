@@ -14,7 +14,7 @@ protected:
         Dlg()->m_pHdCodecNames = LoadNameList(Dlg(), NAME_HDCODEC);
         Dlg()->m_pIisCodecNames = LoadNameList(Dlg(), NAME_IISCODEC);
     }
-    QString Name(const NameList* pList, int i) { return QString::fromUtf16(pList->apszNames[i]); }
+    QString Name(const NameList* pList, int i) { return pList->names[static_cast<size_t>(i)]; }
 };
 
 TEST_F(ChipsetNamingTest, ListsHoldEveryIndexAndMissingNamesAreEmpty)
@@ -22,14 +22,14 @@ TEST_F(ChipsetNamingTest, ListsHoldEveryIndexAndMissingNamesAreEmpty)
     SetIni("[ChipsetInfo]\nControllerNum=3\nControllerName0=ZA1200\nControllerName2=\"  ZA3600 \"\n"
            "HDCodecNum=1\nHDCodecName0=" + QByteArray(300, 'h') + "\nIISCodecNum=0\n");
     LoadLists();
-    const NameList* pControllers = Dlg()->m_pControllerNames;
+    const NameList* pControllers = Dlg()->m_pControllerNames.get();
     ASSERT_NE(pControllers, nullptr);
-    ASSERT_EQ(pControllers->nCount, 3);
+    ASSERT_EQ(pControllers->Count(), 3);
     EXPECT_EQ(Name(pControllers, 0), "ZA1200");
     EXPECT_EQ(Name(pControllers, 1), "");
     EXPECT_EQ(Name(pControllers, 2), "  ZA3600 ");
     ASSERT_NE(Dlg()->m_pHdCodecNames, nullptr);
-    EXPECT_EQ(Name(Dlg()->m_pHdCodecNames, 0), QString(255, u'h'));
+    EXPECT_EQ(Name(Dlg()->m_pHdCodecNames.get(), 0), QString(255, u'h'));
     EXPECT_EQ(Dlg()->m_pIisCodecNames, nullptr);
     // The missing name is the controller's text, not "Unknown".
     EXPECT_EQ(FormatChipsetName(Dlg(), 0x0100), "");
@@ -108,3 +108,22 @@ TEST_F(ChipsetNamingTest, EffectiveChipsetTypeFallsBackBySubVersionKey)
 }
 
 }  // namespace
+
+// The naming on plain lists, as the command line's config check uses it: any list may be absent.
+TEST(ChipsetNames, DisplayTextFromPlainLists)
+{
+    const NameList controllers{{"C0", "C1"}};
+    const NameList hd{{"H0", "H1"}};
+    const struct {
+        ChipsetNames names;
+        uint16_t nType;
+        const char* pszText;
+    } cases[] = {
+        {{&controllers, &hd, nullptr}, 0x0101, "C1+H1"},
+        {{&controllers, &hd, nullptr}, 0x0181, "C1"},
+        {{&controllers, nullptr, nullptr}, 0x0201, "Unknown"},
+        {{nullptr, &hd, nullptr}, 0x0001, "Unknown+H1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ChipsetDisplayName(c.names, c.nType), c.pszText) << std::hex << c.nType;
+}

@@ -3,6 +3,7 @@
 
 #include "app/QuillonDlg.h"
 #include "app/QuillonEnv.h"
+#include "app/WindowConfig.h"
 #include "platform/MemoryProfileReader.h"
 
 #include <gtest/gtest.h>

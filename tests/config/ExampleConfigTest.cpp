@@ -3,7 +3,7 @@
 #include "support/FakeZelHid.h"
 #include "app/QuillonDlg.h"
 #include "config/ChipsetNaming.h"
-#include "config/Configuration.h"
+#include "app/WindowConfig.h"
 #include "platform/ProfileReader.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ TEST_F(ExampleConfigTest, EverythingLoads)
     EXPECT_EQ(m_dlg.m_pKnownIds[0].dwUsage, 0xff000001u);
     EXPECT_EQ(m_dlg.m_pKnownIds[3].wVendorId, 0x2fe4);
     EXPECT_EQ(m_dlg.m_pDfuPatchInfos[0].dwSubVersion, 0x48000000u);
-    EXPECT_EQ(m_dlg.m_pControllerNames->nCount, 4);
+    EXPECT_EQ(m_dlg.m_pControllerNames->Count(), 4);
 
     int nChips = 0;
     bool bFoundW25Q80 = false;

@@ -5,6 +5,7 @@
 #include "device/zelhid/HidBackend.h"
 #include "device/zelhid/Protocol.h"
 #include "device/zelhid/ZelHidBackend.h"
+#include "emulator/hid/EmulatorBackend.h"
 #include "emulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Notices from the emulator's folder: arrival and removal with the device's path.
-#include "device/zelhid/ZelHidBackend.h"
+#include "emulator/hid/EmulatorBackend.h"
 #include "emulator/SimFolder.h"
 #include "emulator/SimTestSupport.h"
 

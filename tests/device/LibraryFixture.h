@@ -3,7 +3,7 @@
 #pragma once
 
 #include "device/ZelHidApi.h"
-#include "device/zelhid/EmulatorTransport.h"
+#include "emulator/hid/EmulatorTransport.h"
 #include "device/zelhid/HidBackend.h"
 #include "emulator/SimTestSupport.h"
 

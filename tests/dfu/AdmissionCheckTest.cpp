@@ -116,3 +116,40 @@ TEST_F(DfuTest, ChipsetFallback)
     dlg->m_ImageInfo = Image(0, 0, 0, 0, 0x00, 0x02);
     EXPECT_TRUE(CheckImageMatch(dlg.get(), pDevice));
 }
+
+// The dry run's verdicts: every checked row is compared on its own, also after a failing one, and only
+// checked rows are asked of the device.
+TEST(MatchVerdicts, EveryRowOnItsOwn)
+{
+    using V = MatchVerdict;
+    struct Row {
+        uint32_t nPolicy;
+        _ZEL_USB_DEV_INFO image;
+        std::vector<V> expected;
+        uint32_t nFirstMismatch;   // 0: none
+    };
+    // The device: vendor 0x0d8c, product 1, version 0x100, sub-version 0x1000, controller 3.
+    const Row rows[] = {
+        {0, Image(1, 2, 3, 4, 5, 6), {V::NotChecked, V::NotChecked, V::NotChecked, V::NotChecked, V::NotChecked}, 0},
+        {0x10F, kMatching, {V::Pass, V::Pass, V::Pass, V::Pass, V::Pass}, 0},
+        {0x10F, Image(0x1111, 1, 0x00FF, 0x1000, 0, 4), {V::Fail, V::Pass, V::Fail, V::Pass, V::Fail}, MATCH_VENDOR_ID},
+        {0x10C, Image(0, 0, 0x0100, 0x12001000, 0, 3), {V::NotChecked, V::NotChecked, V::Pass, V::Fail, V::Pass},
+         MATCH_SUBVERSION},
+    };
+    const uint32_t device[] = {0x0d8c, 1, 0x100, 0x1000, 3};
+    for (const Row& row : rows) {
+        std::vector<uint32_t> asked;
+        auto query = [&](uint32_t nBit) {
+            asked.push_back(nBit);
+            for (size_t i = 0; i < MatchRows().size(); ++i)
+                if (MatchRows()[i].nBit == nBit)
+                    return device[i];
+            return 0u;
+        };
+        EXPECT_EQ(MatchVerdicts(row.nPolicy, row.image, query), row.expected) << row.nPolicy;
+        for (uint32_t nBit : asked)
+            EXPECT_NE(row.nPolicy & nBit, 0u) << "asked for an unchecked row";
+        const MatchPolicyRow* pFirst = FirstMismatch(row.nPolicy, row.image, query);
+        EXPECT_EQ(pFirst != nullptr ? pFirst->nBit : 0u, row.nFirstMismatch) << row.nPolicy;
+    }
+}

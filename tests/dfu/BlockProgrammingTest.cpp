@@ -2,6 +2,7 @@
 #include "dfu/DfuTestSupport.h"
 
 #include <gmock/gmock.h>
+#include <tuple>
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -227,4 +228,50 @@ TEST_F(ProgramBlocksTest, FailedFlagWritesRestoreFlagWord)
         EXPECT_EQ(pDevice->Writes().size(), bClosing ? 8u : 1u);
         EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
     }
+}
+
+// The walk of a mask over an image: the dry run shows it, the download writes it.
+TEST(BlockPlan, BlocksAndBytesOfAMask)
+{
+    struct Row {
+        uint32_t nMask;
+        int32_t nImageSize;
+        std::vector<std::tuple<int, int64_t, int64_t>> expected;   // block, offset, length
+    };
+    const Row rows[] = {
+        {0, 0x10000, {}},
+        {0x5, 0x2800, {{0, 0, 4096}, {2, 0x2000, 0x800}}},
+        {0x2, 0x1000, {}},                                  // the image ends before block 1
+        {0x2, 0x1001, {{1, 0x1000, 1}}},
+        {0x80000001, 0x20000, {{0, 0, 4096}, {31, 0x1F000, 4096}}},
+        {0xFFFFFFFF, 0x1800, {{0, 0, 4096}, {1, 0x1000, 0x800}}},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::tuple<int, int64_t, int64_t>> actual;
+        uint64_t nBytes = 0;
+        for (const PlannedBlock& block : PlanBlocks(row.nMask, row.nImageSize)) {
+            actual.emplace_back(block.nBlock, block.nOffset, block.nLength);
+            nBytes += static_cast<uint64_t>(block.nLength);
+        }
+        EXPECT_EQ(actual, row.expected) << std::hex << row.nMask << " over " << row.nImageSize;
+        EXPECT_EQ(SelectedByteCount(row.nMask, row.nImageSize), nBytes);
+    }
+}
+
+TEST(BlockPlan, MaskFromTheChipSettings)
+{
+    struct Row {
+        uint32_t nImage, nBoot, nSerial;
+        bool bUpdateAll;
+        uint32_t nExpected;
+    };
+    const Row rows[] = {
+        {0xFFFFFFFF, 0x1, 0x8, false, 0xFFFFFFF6},
+        {0xFFFFFFFF, 0x1, 0x8, true, 0xFFFFFFF7},
+        {0x0F, 0x3, 0x3, true, 0x0F},   // the boot loader even where the serial number is
+        {0x0F, 0x3, 0x3, false, 0x0C},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(ComposeBlockMask(row.nImage, row.nBoot, row.nSerial, row.bUpdateAll), row.nExpected)
+            << std::hex << row.nImage << " " << row.nBoot << " " << row.nSerial << " " << row.bUpdateAll;
 }

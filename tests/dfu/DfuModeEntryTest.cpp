@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 
 #include <QDir>
+#include <cstdlib>
 #include <deque>
 
 using ::testing::ElementsAreArray;
@@ -63,7 +64,7 @@ TEST_P(DfuModeEntryRowTest, Operations)
 {
     const EntryRow& row = GetParam();
     if (row.bFlashTable)
-        dlg->m_pFlashInfo = const_cast<_FLASH_INFO*>(kFlashTable);
+        dlg->m_pFlashInfo.reset(static_cast<_FLASH_INFO*>(std::calloc(1, sizeof kFlashTable)));
     CFakeZelUsbDevice* pDevice = PatchDevice();
     pDevice->bBootLoader = row.bBootLoader;
     if (row.bPatchFile)

@@ -1,7 +1,7 @@
 #include "dfu/DfuTestSupport.h"
 
 #include "app/Resource.h"
-#include "config/ChipsetNaming.h"
+#include "app/WindowConfig.h"
 #include "dfu/OperationWorker.h"
 
 #include <algorithm>
@@ -112,9 +112,6 @@ void DfuTest::TearDown()
         gate.Open();
     if (dlg->m_hWorkerThread.joinable())
         dlg->m_hWorkerThread.join();
-    std::free(dlg->m_pImageData);
-    dlg->m_pImageData = nullptr;
-    dlg->m_pFlashInfo = nullptr;
     g_pFlashInfo = nullptr;
     host.reset();
     dlg.reset();
@@ -166,13 +163,12 @@ void DfuTest::ForgetRecords()
 
 void DfuTest::LoadImage(int32_t nSize, int32_t nFlagAt)
 {
-    std::free(dlg->m_pImageData);
     std::vector<uint8_t> bytes = Pattern(0, static_cast<uint32_t>(nSize));
     if (nFlagAt >= 0 && nFlagAt + 1 < nSize)
         bytes[static_cast<size_t>(nFlagAt)] = bytes[static_cast<size_t>(nFlagAt) + 1] = 0xAA;
     auto* pData = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(nSize) + 2, 1));
     std::memcpy(pData, bytes.data(), bytes.size());
-    dlg->m_pImageData = pData;
+    dlg->m_pImageData.reset(pData);
     dlg->m_nImageSize = nSize;
 }
 
@@ -186,8 +182,6 @@ void DfuTest::SetControllerNames(const std::vector<QString>& names)
     profile.SetInt("ChipsetInfo", "ControllerNum", static_cast<int64_t>(names.size()));
     for (size_t i = 0; i < names.size(); ++i)
         profile.Set("ChipsetInfo", QString("ControllerName%1").arg(i), names[i]);
-    if (dlg->m_pControllerNames != nullptr)
-        FreeNameList(dlg->m_pControllerNames);
     dlg->m_pControllerNames = LoadNameList(dlg.get(), NAME_CONTROLLER);
 }
 

@@ -212,8 +212,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         EndingRow{"NoImageAndOpenCancelled",
                   [](CQuillonDlg& dlg, CFakeZelUsbDevice&) {
-                      std::free(dlg.m_pImageData);
-                      dlg.m_pImageData = nullptr;
+                      dlg.m_pImageData.reset();
                   },
                   {}, {}, false},
         EndingRow{"AdmissionRefused",

@@ -3,7 +3,7 @@
 // (Quillon.ini, zel.dat, DFU patches) beside the programs in the build tree.
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
-#include "device/zelhid/ZelHidBackend.h"
+#include "emulator/hid/EmulatorBackend.h"
 #include "platform/MemoryPreferenceStore.h"
 #include "platform/ProfileReader.h"
 #include "platform/console/ConsoleHost.h"

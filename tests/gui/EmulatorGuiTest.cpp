@@ -5,7 +5,7 @@
 
 #include "app/MainWindowFixture.h"
 #include "app/Resource.h"
-#include "device/zelhid/ZelHidBackend.h"
+#include "emulator/hid/EmulatorBackend.h"
 #include "platform/ProfileReader.h"
 
 #include <QAction>

@@ -1,6 +1,7 @@
 // quillon-zeldat: encrypts a plain flash chip table into zel.dat, or decrypts zel.dat for editing.
 // A plain table is checked before it is encrypted: it must start with "Chip" and hold at least one
 // chip line, as the program needs to load it.
+#include "base/HeapBlock.h"
 #include "config/FlashTable.h"
 #include "device/ZelHidApi.h"
 #include "platform/FileIo.h"
@@ -18,10 +19,7 @@
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
+using Buffer = CHeapBlock<uint8_t>;
 
 // The build rewrites its outputs: an existing regular file is replaced, whole or not at all.
 bool WriteFileAtomically(const std::string& path, const uint8_t* pData, int32_t nLength)
@@ -47,7 +45,7 @@ Buffer ReadInput(const std::string& path, int32_t& nLength)
 int CheckTable(const uint8_t* pText, const std::string& path)
 {
     int nParsed = 0;
-    Buffer table(reinterpret_cast<uint8_t*>(ParseFlashTableText(reinterpret_cast<const char*>(pText), nParsed)));
+    const CHeapBlock<_FLASH_INFO> table(ParseFlashTableText(reinterpret_cast<const char*>(pText), nParsed));
     if (!table || nParsed == 0) {
         std::fprintf(stderr, "quillon-zeldat: %s is not a flash chip table: it must start with \"Chip\", "
                              "then hold chip lines after the header line\n", path.c_str());

@@ -1,18 +1,14 @@
 #include "device/zelhid/Notifiers.h"
 
 #include "device/zelhid/Utf.h"
-#include "emulator/SimFolder.h"
 
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <vector>
 
 namespace {
 
@@ -23,7 +19,9 @@ void Wake(int fd)
         [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
 }
 
-DeviceNotice MakeNotice(unsigned nEvent, const std::string& strPath)
+}  // namespace
+
+DeviceNotice MakeInterfaceNotice(unsigned nEvent, const std::string& strPath)
 {
     DeviceNotice notice;
     notice.nEvent = nEvent;
@@ -33,9 +31,8 @@ DeviceNotice MakeNotice(unsigned nEvent, const std::string& strPath)
     return notice;
 }
 
-// Stops the notifier's thread. False when called by the sink on that very thread: delivery stops
-// there and the thread ends on its own when the sink returns; its descriptors stay until later.
-bool Stop(std::thread& thread, std::atomic<std::thread::id>& runner, std::atomic<bool>& bStop, int wakeFd)
+bool StopNotifierThread(std::thread& thread, std::atomic<std::thread::id>& runner, std::atomic<bool>& bStop,
+                        int wakeFd)
 {
     bStop = true;
     if (runner.load() == std::this_thread::get_id())
@@ -47,8 +44,6 @@ bool Stop(std::thread& thread, std::atomic<std::thread::id>& runner, std::atomic
     bStop = false;
     return true;
 }
-
-}  // namespace
 
 // ---- libudev ----------------------------------------------------------------------------------------
 
@@ -97,9 +92,9 @@ void CUdevNotifier::Run()
         const char* node = udev_device_get_devnode(dev);
         if (action && node && !m_bStop) {
             if (std::strcmp(action, "add") == 0)
-                m_sink(MakeNotice(DBT_DEVICEARRIVAL, node));
+                m_sink(MakeInterfaceNotice(DBT_DEVICEARRIVAL, node));
             else if (std::strcmp(action, "remove") == 0)
-                m_sink(MakeNotice(DBT_DEVICEREMOVECOMPLETE, node));
+                m_sink(MakeInterfaceNotice(DBT_DEVICEREMOVECOMPLETE, node));
         }
         udev_device_unref(dev);
     }
@@ -107,7 +102,7 @@ void CUdevNotifier::Run()
 
 void CUdevNotifier::Unregister()
 {
-    if (!Stop(m_thread, m_runner, m_bStop, m_wakeFd))
+    if (!StopNotifierThread(m_thread, m_runner, m_bStop, m_wakeFd))
         return;
     if (m_pMonitor)
         udev_monitor_unref(m_pMonitor);
@@ -117,103 +112,6 @@ void CUdevNotifier::Unregister()
         ::close(m_wakeFd);
     m_pMonitor = nullptr;
     m_pUdev = nullptr;
-    m_wakeFd = -1;
-    m_sink = nullptr;
-}
-
-// ---- The emulator's folder ------------------------------------------------------------------------
-
-CSimFolderNotifier::CSimFolderNotifier(const std::string& strSimDir) : m_strDir(SimFolderPath(strSimDir)) {}
-
-CSimFolderNotifier::~CSimFolderNotifier()
-{
-    Unregister();
-}
-
-bool CSimFolderNotifier::Register(std::function<void(const DeviceNotice&)> sink)
-{
-    struct stat st;
-    if (m_thread.joinable() || !sink || m_strDir.empty() || ::stat(m_strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (m_wakeFd < 0)
-        return false;
-    m_inotifyFd = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (m_inotifyFd >= 0 &&
-        ::inotify_add_watch(m_inotifyFd, m_strDir.c_str(),
-                            IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB) < 0) {
-        ::close(m_inotifyFd);
-        m_inotifyFd = -1;
-    }
-    m_known.clear();
-    Rescan(false);
-    m_sink = std::move(sink);
-    m_thread = std::thread(&CSimFolderNotifier::Run, this);
-    return true;
-}
-
-void CSimFolderNotifier::Run()
-{
-    m_runner = std::this_thread::get_id();
-    while (!m_bStop) {
-        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_inotifyFd, POLLIN, 0}};
-        const int n = ::poll(fds, m_inotifyFd >= 0 ? 2 : 1, m_inotifyFd >= 0 ? -1 : kPollMs);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (fds[0].revents || m_bStop)
-            return;
-        if (m_inotifyFd >= 0) {
-            // The events only say that something changed; the folder itself says what.
-            alignas(inotify_event) char buffer[4096];
-            while (::read(m_inotifyFd, buffer, sizeof buffer) > 0) {
-            }
-        }
-        Rescan(true);
-    }
-}
-
-void CSimFolderNotifier::Rescan(bool bNotify)
-{
-    std::map<std::string, std::string> now;
-    if (DIR* dir = ::opendir(m_strDir.c_str())) {
-        while (dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            struct stat st;
-            const std::string path = SimDevicePath(m_strDir, name);
-            if (!IsSimDeviceFileName(name) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-                continue;
-            now[name] = std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
-                        std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-        }
-        ::closedir(dir);
-    }
-    if (bNotify) {
-        for (const auto& [name, stamp] : m_known) {
-            auto it = now.find(name);
-            if ((it == now.end() || it->second != stamp) && !m_bStop)
-                m_sink(MakeNotice(DBT_DEVICEREMOVECOMPLETE, SimDevicePath(m_strDir, name)));
-        }
-        for (const auto& [name, stamp] : now) {
-            auto it = m_known.find(name);
-            if ((it == m_known.end() || it->second != stamp) && !m_bStop)
-                m_sink(MakeNotice(DBT_DEVICEARRIVAL, SimDevicePath(m_strDir, name)));
-        }
-    }
-    m_known = std::move(now);
-}
-
-void CSimFolderNotifier::Unregister()
-{
-    if (!Stop(m_thread, m_runner, m_bStop, m_wakeFd))
-        return;
-    if (m_inotifyFd >= 0)
-        ::close(m_inotifyFd);
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
-    m_inotifyFd = -1;
     m_wakeFd = -1;
     m_sink = nullptr;
 }

@@ -1,16 +1,24 @@
-// Hot-plug sources of the device library: hidraw interfaces through a libudev monitor, and device
-// files in the emulator's folder. Each runs a thread of its own that waits in poll() on its event
-// source and on a wake-up descriptor, so that Unregister returns promptly. Unregister called by the
-// sink itself only stops delivery; the thread ends when the sink returns.
+// Hot-plug sources: hidraw interfaces through a libudev monitor, and the thread handling every source
+// shares. Each source runs a thread of its own that waits in poll() on its event source and on a
+// wake-up descriptor, so that Unregister returns promptly. Unregister called by the sink itself only
+// stops delivery; the thread ends when the sink returns.
 #pragma once
 
 #include "platform/DeviceNotifier.h"
 
 #include <atomic>
 #include <functional>
-#include <map>
 #include <string>
 #include <thread>
+
+// An interface notice (arrival or removal) for the path.
+DeviceNotice MakeInterfaceNotice(unsigned nEvent, const std::string& strPath);
+
+// Stops a source's thread through its wake-up descriptor. False when called by the sink on that very
+// thread: delivery stops there and the thread ends on its own when the sink returns; its descriptors
+// stay until later.
+bool StopNotifierThread(std::thread& thread, std::atomic<std::thread::id>& runner, std::atomic<bool>& bStop,
+                        int wakeFd);
 
 class CUdevNotifier final : public IDeviceNotifier {
 public:
@@ -26,33 +34,6 @@ private:
     std::atomic<std::thread::id> m_runner{};   // the notifier's thread, once it runs
     struct udev* m_pUdev = nullptr;
     struct udev_monitor* m_pMonitor = nullptr;
-    int m_wakeFd = -1;
-    std::thread m_thread;
-};
-
-// Notices of device files ("*.json") that appear in, or leave, the folder. A file that is rewritten
-// is a device pulled out and plugged in again: a removal, then an arrival. Uses inotify, or looks at
-// the folder twice a second where inotify is not available.
-class CSimFolderNotifier final : public IDeviceNotifier {
-public:
-    explicit CSimFolderNotifier(const std::string& strSimDir);
-    ~CSimFolderNotifier() override;
-    bool Register(std::function<void(const DeviceNotice&)> sink) override;
-    void Unregister() override;
-
-    static constexpr int kPollMs = 500;
-
-private:
-    void Run();
-    // Compares the folder with what was last seen and tells the sink of every difference.
-    void Rescan(bool bNotify);
-
-    std::string m_strDir;
-    std::function<void(const DeviceNotice&)> m_sink;
-    std::atomic<bool> m_bStop{false};
-    std::atomic<std::thread::id> m_runner{};   // the notifier's thread, once it runs
-    std::map<std::string, std::string> m_known;   // file name -> identity (inode, size, mtime)
-    int m_inotifyFd = -1;
     int m_wakeFd = -1;
     std::thread m_thread;
 };

@@ -3,6 +3,8 @@
 // codes, CRC32 per transfer.
 #pragma once
 
+#include "base/ByteOrder.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -121,10 +123,10 @@ inline uint32_t DataReportCount(uint32_t nBytes)
 uint32_t Crc32(const uint8_t* pData, size_t nLength);
 uint32_t Crc32Update(uint32_t crc, const uint8_t* pData, size_t nLength);
 
-void PutLe16(uint8_t* p, uint16_t v);
-void PutLe32(uint8_t* p, uint32_t v);
-uint16_t GetLe16(const uint8_t* p);
-uint32_t GetLe32(const uint8_t* p);
+using ::GetLe16;
+using ::GetLe32;
+using ::PutLe16;
+using ::PutLe32;
 
 // IDENTIFY response payload (inline bytes of the response).
 struct Identity {

@@ -1,5 +1,7 @@
 #include "device/zelhid/TableMatch.h"
 
+#include "base/ByteOrder.h"
+
 #include <cstring>
 
 namespace {
@@ -11,14 +13,6 @@ bool IsAllZero(const void* p, size_t n)
         if (b[i])
             return false;
     return true;
-}
-
-uint32_t BigEndian(const uint8_t* p, size_t n)
-{
-    uint32_t v = 0;
-    for (size_t i = 0; i < n; ++i)
-        v = (v << 8) | p[i];
-    return v;
 }
 
 }  // namespace
@@ -59,7 +53,7 @@ const _FLASH_INFO* FindFlashInfo(const _FLASH_INFO* pTable, uint32_t nJedecId)
     if (!pTable)
         return nullptr;
     for (const _FLASH_INFO* r = pTable; !IsAllZero(r, sizeof *r); ++r) {
-        const uint32_t id = BigEndian(r->byJedecId, sizeof r->byJedecId);
+        const uint32_t id = GetBigEndian(r->byJedecId, sizeof r->byJedecId);
         if (id != 0 && id == nJedecId)
             return r;
     }
@@ -69,9 +63,9 @@ const _FLASH_INFO* FindFlashInfo(const _FLASH_INFO* pTable, uint32_t nJedecId)
 zelproto::FlashConfig FlashConfigOf(const _FLASH_INFO& info)
 {
     zelproto::FlashConfig cfg;
-    cfg.nJedecId = BigEndian(info.byJedecId, sizeof info.byJedecId);
-    cfg.nCapacityKb = BigEndian(info.byCapacityKb, sizeof info.byCapacityKb);
-    cfg.nSectorSize = BigEndian(info.bySectorSize, sizeof info.bySectorSize);
+    cfg.nJedecId = GetBigEndian(info.byJedecId, sizeof info.byJedecId);
+    cfg.nCapacityKb = GetBigEndian(info.byCapacityKb, sizeof info.byCapacityKb);
+    cfg.nSectorSize = GetBigEndian(info.bySectorSize, sizeof info.bySectorSize);
     cfg.nAddressBytes = info.byAddressBytes;
     static_assert(sizeof cfg.opcodes == sizeof info.byOpcodes);
     std::memcpy(cfg.opcodes, info.byOpcodes, sizeof cfg.opcodes);

@@ -1,25 +1,10 @@
+#include "app/IdentityText.h"
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
 #include "image/ZelFirmwareApi.h"
 #include "platform/FileIo.h"
 #include "platform/NativePath.h"
-
-#include <cstdlib>
-
-namespace {
-
-QString Hex4(uint32_t nValue)
-{
-    return QStringLiteral("0x%1").arg(nValue & 0xFFFFu, 4, 16, QLatin1Char('0'));
-}
-
-QString Hex8(uint32_t nValue)
-{
-    return QStringLiteral("0x%1").arg(nValue, 8, 16, QLatin1Char('0'));
-}
-
-}  // namespace
 
 // Runs on the window's thread (menu) or the worker's (a download without loaded bytes). A refused file
 // changes nothing; an accepted file whose bytes cannot be read keeps its identity but loads no bytes.
@@ -50,9 +35,10 @@ void CQuillonDlg::OnOpenImage()
     pHost->SetDlgItemText(IDC_IMG_SUBVERSION, Hex8(info.dwSubVersion));
     pHost->SetDlgItemText(IDC_IMG_CHIPSET, pHost->GetDlgItemText(IDC_DEV_CHIPSET));
 
-    std::free(m_pImageData);
-    m_pImageData = nullptr;
-    m_nImageSize = ReadWholeFile(path, m_pImageData);
+    m_pImageData.reset();
+    uint8_t* pData = nullptr;
+    m_nImageSize = ReadWholeFile(path, pData);
+    m_pImageData.reset(pData);
     if (m_nImageSize > 0)
         AppendTrace(this, QStringLiteral("Open DFU file %1 succeeded\r\n").arg(path));
     else

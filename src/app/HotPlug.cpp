@@ -1,7 +1,7 @@
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
-#include "device/DeviceList.h"
+#include "app/DeviceList.h"
 
 #include <string>
 

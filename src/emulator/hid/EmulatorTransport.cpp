@@ -1,4 +1,4 @@
-#include "device/zelhid/EmulatorTransport.h"
+#include "emulator/hid/EmulatorTransport.h"
 
 #include "device/zelhid/Utf.h"
 

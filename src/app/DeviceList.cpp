@@ -1,24 +1,10 @@
-#include "device/DeviceList.h"
+#include "app/DeviceList.h"
 
+#include "app/IdentityText.h"
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
-#include "config/ChipsetNaming.h"
-#include "config/Configuration.h"
-
-namespace {
-
-QString Hex4(uint32_t nValue)
-{
-    return QStringLiteral("0x%1").arg(nValue & 0xFFFFu, 4, 16, QLatin1Char('0'));
-}
-
-QString Hex8(uint32_t nValue)
-{
-    return QStringLiteral("0x%1").arg(nValue, 8, 16, QLatin1Char('0'));
-}
-
-}  // namespace
+#include "app/WindowConfig.h"
 
 // Emptying the list releases nothing: the device objects stay the library's.
 void RefreshDeviceList(CQuillonDlg* pDlg)
