@@ -5,6 +5,7 @@
 #include "compose/ProgramServices.h"
 #include "gui/ProgramOptions.h"
 #include "platform/NativePath.h"
+#include "platform/PreferenceStore.h"
 #include "platform/qt/QtHostFactory.h"
 
 #include <QApplication>
