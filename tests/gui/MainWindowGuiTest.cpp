@@ -159,6 +159,7 @@ TEST_F(MainWindowGuiTest, UploadRunsOnTheWorkerThroughTheWindow)
                 return false;
             EXPECT_EQ(pDialog->acceptMode(), QFileDialog::AcceptSave);
             EXPECT_EQ(pDialog->defaultSuffix(), QStringLiteral("bin"));
+            EXPECT_EQ(pDialog->nameFilters(), QStringList({QStringLiteral("BIN Files (*.bin)"), QStringLiteral("All Files (*)")}));
             EXPECT_EQ(pDialog->parentWidget(), pWindow);
             pDialog->selectFile(dir.filePath(QStringLiteral("readback")));
             QMetaObject::invokeMethod(pDialog, "accept");
