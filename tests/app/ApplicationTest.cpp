@@ -1,5 +1,5 @@
 // The application object: title, executable directory, preference store and the one modal run.
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/QuillonApp.h"
 #include "app/Resource.h"
 #include "platform/PreferenceStore.h"
@@ -22,14 +22,14 @@ TEST(ApplicationPaths, TitleIsTheFileNameWithoutExtensionAndTheExecutablePathIsR
 
 TEST_F(MainWindowTest, ModuleDirectoryKeepsItsTrailingSeparatorAndIsEmptyWhenUnreadable)
 {
-    CQuillonDlg dlg(env);
-    EXPECT_TRUE(ResolveModuleDirectory(&dlg));
-    EXPECT_EQ(dlg.m_strModuleDir, QStringLiteral("/opt/quillon/"));
+    CQuillonDlg window(env);
+    EXPECT_TRUE(ResolveModuleDirectory(&window));
+    EXPECT_EQ(window.m_strModuleDir, QStringLiteral("/opt/quillon/"));
 
     // A path far beyond the old 260-unit limit is taken whole.
     env.strExecutablePath = QStringLiteral("/") + QString(300, QLatin1Char('d')) + QStringLiteral("/Quillon");
-    EXPECT_TRUE(ResolveModuleDirectory(&dlg));
-    EXPECT_EQ(dlg.m_strModuleDir.size(), 302);
+    EXPECT_TRUE(ResolveModuleDirectory(&window));
+    EXPECT_EQ(window.m_strModuleDir.size(), 302);
 
     env.strExecutablePath.clear();
     CQuillonDlg unreadable(env);
@@ -45,26 +45,26 @@ TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceWithPreferencesUnderTheTitle
 {
     // A title of this run's own, so that earlier runs have stored nothing under it.
     const QString title = QStringLiteral("QuillonPrefsRun%1").arg(::getpid());
-    PlugZa1200(backend, u"/dev/hidraw0");
+    PlugExample(kZa1200, u"/dev/hidraw0");
     env.pPrefs = nullptr;
     env.strAppTitle.clear();
     env.strExecutablePath = QStringLiteral("/opt/quillon/%1.exe").arg(title);
     CConsoleHostFactory factory(session);
     int nRuns = 0;
     bool bVerifyAtStart = true;
-    factory.onCreated = [&](CConsoleHost& host) {
+    factory.onCreated = [&](CConsoleHost& appHost) {
         ++nRuns;
-        EXPECT_EQ(host.ComboGetCount(IDC_DEVICE_COMBO), 1);
-        auto& dlg = static_cast<CQuillonDlg&>(host.Dialog());
-        bVerifyAtStart = dlg.m_bAutoVerify;
+        EXPECT_EQ(appHost.ComboGetCount(IDC_DEVICE_COMBO), 1);
+        auto& window = static_cast<CQuillonDlg&>(appHost.Dialog());
+        bVerifyAtStart = window.m_bAutoVerify;
         if (!bVerifyAtStart) {
             session.QueueChildAnswer(IDD_OPTIONS, [](CConsoleHost& options) {
                 options.Click(IDC_AUTO_VERIFY);
                 return IDOK;
             });
-            host.ChooseMenuItem(ID_CONFIG_OPTIONS);
+            appHost.ChooseMenuItem(ID_CONFIG_OPTIONS);
         }
-        host.RequestClose();
+        appHost.RequestClose();
     };
     CQuillonApp app;
     EXPECT_FALSE(app.InitInstance(factory, env));

@@ -1,5 +1,5 @@
 // Arrivals and removals of HID interfaces while the window is idle or an operation runs.
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 
 namespace {
@@ -40,7 +40,7 @@ TEST_F(HotPlugTest, ServedArrivalIsTracedListedSelectedAndShown)
     Arrive(u"/dev/hidraw9");
     EXPECT_EQ(TraceText(), QStringLiteral("Device /dev/hidraw9 is plugged in\r\n"));
     EXPECT_EQ(Listed(), (std::vector<CZelUsbDevice*>{m_pA, m_pB, m_pC, pNew}));
-    EXPECT_EQ(ListedTexts().back(), QStringLiteral("New"));
+    EXPECT_EQ(ListTexts().back(), "New");
     EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 3);
     EXPECT_EQ(Text(IDC_DEV_VID), QStringLiteral("0x0999"));
     EXPECT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 1) << "recomputed for the new device";
@@ -76,7 +76,8 @@ TEST_P(RemoveSelectedTest, FirstRemainingEntryIsSelectedAndShown)
     EXPECT_EQ(backend.log, std::vector<std::string>{"Release(" + Utf8(pRemoved->strPath) + ")"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Positions, RemoveSelectedTest, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Positions, RemoveSelectedTest, ::testing::Values(0, 1, 2),
+                         [](const auto& info) { return "Entry" + std::to_string(info.param); });
 
 TEST_F(HotPlugTest, RemovingAnUnselectedEntryKeepsSelectionAndFields)
 {
@@ -167,7 +168,8 @@ TEST_P(DeferredTest, NoticesOnlyMarkTheListStale)
     EXPECT_FALSE(m_pA->bReleased);
 }
 
-INSTANTIATE_TEST_SUITE_P(BusyOrPreparing, DeferredTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Worker, DeferredTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Busy" : "Preparing"); });
 
 TEST_F(HotPlugTest, NoticesWithoutInterfaceRecordOrOtherEventsChangeNothing)
 {

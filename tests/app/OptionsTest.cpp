@@ -1,5 +1,5 @@
 // The Options dialog and the two stored preferences.
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 
 namespace {
@@ -18,16 +18,16 @@ protected:
     Shown RunOptions(int nButton, bool bToggleVerify)
     {
         Shown shown;
-        session.QueueChildAnswer(IDD_OPTIONS, [&](CConsoleHost& dlg) {
+        session.QueueChildAnswer(IDD_OPTIONS, [&](CConsoleHost& options) {
             for (int nId : {IDC_MATCH_VID, IDC_MATCH_PID, IDC_MATCH_VERSION, IDC_MATCH_SUBVERSION, IDC_MATCH_CHIPSET,
                             IDC_AUTO_VERIFY}) {
-                shown.checks[nId] = dlg.GetCheck(nId);
-                shown.enabled[nId] = dlg.IsDlgItemEnabled(nId);
+                shown.checks[nId] = options.GetCheck(nId);
+                shown.enabled[nId] = options.IsDlgItemEnabled(nId);
             }
             if (bToggleVerify) {
-                EXPECT_TRUE(dlg.Click(IDC_AUTO_VERIFY));
+                EXPECT_TRUE(options.Click(IDC_AUTO_VERIFY));
             }
-            EXPECT_FALSE(dlg.Click(IDC_MATCH_VID)) << "the match boxes cannot be switched";
+            EXPECT_FALSE(options.Click(IDC_MATCH_VID)) << "the match boxes cannot be switched";
             return nButton;
         });
         EXPECT_TRUE(Host().ChooseMenuItem(ID_CONFIG_OPTIONS));

@@ -1,5 +1,6 @@
 // Start-up order, the census, the identity display and the "Update All" rule; shutdown.
-#include "app/MainWindowFixture.h"
+#include "support/ParamNames.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 
 #include <QStringList>
@@ -56,11 +57,13 @@ TEST_P(EmptyCensusTest, OneCensusLineAndEmptyIdentity)
     EXPECT_EQ(notifier.nRegistrations, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(NoneNoDfuOrNull, EmptyCensusTest, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(Census, EmptyCensusTest, ::testing::Values(0, 1, 2), [](const auto& info) {
+    return std::string(info.param == 0 ? "NoDevice" : info.param == 1 ? "NoHidDfu" : "NoAnswer");
+});
 
 TEST_F(MainWindowTest, CensusCountsListedDevicesOnlyAndNumbersFromZero)
 {
-    PlugZa1200(backend, u"/dev/hidraw3");
+    PlugExample(kZa1200, u"/dev/hidraw3");
     CFakeZelUsbDevice* pNoDfu = backend.Plug(u"/dev/hidraw4");
     pNoDfu->bHidDfu = false;
     CFakeZelUsbDevice* pNoName = backend.Plug(u"/dev/hidraw5");
@@ -74,9 +77,7 @@ TEST_F(MainWindowTest, CensusCountsListedDevicesOnlyAndNumbersFromZero)
                                                QStringLiteral("No.0: /dev/hidraw3"),
                                                QStringLiteral("No.1: /dev/hidraw6"),
                                                QStringLiteral("No.2: /dev/hidraw7")}));
-    EXPECT_EQ(ListedTexts(), (std::vector<QString>{QStringLiteral("ZEL ZA1200 Audio"),
-                                                   QStringLiteral("ZEL ZA1200 Audio"),
-                                                   QStringLiteral("USB Audio Device")}));
+    EXPECT_EQ(ListTexts(), (std::vector<std::string>{"ZEL ZA1200 Audio", "ZEL ZA1200 Audio", "USB Audio Device"}));
     EXPECT_EQ(Listed()[1], pSecond);
     EXPECT_EQ(Listed()[2], pThird);
     EXPECT_FALSE(pNoDfu->bReleased) << "skipped devices are not released";
@@ -102,7 +103,7 @@ TEST_F(MainWindowTest, LibraryTablesAreInPlaceBeforeTheFirstEnumeration)
 TEST_F(MainWindowTest, IdentityFieldsAreZeroPaddedLowerCaseHexAndTheChipsetIsConfigured)
 {
     UseExampleIni();
-    CFakeZelUsbDevice* pDevice = PlugZa1200(backend, u"/dev/hidraw0");
+    CFakeZelUsbDevice* pDevice = PlugExample(kZa1200, u"/dev/hidraw0");
     pDevice->nVendorId = 0x40D;
     pDevice->nVersion = 0x0A;
     pDevice->nSubVersion = 0x10;
@@ -124,6 +125,10 @@ struct UpdateAllCase {
     int nCheck;
     bool bEnabled;
 };
+void PrintTo(const UpdateAllCase& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
 
 class UpdateAllTest : public MainWindowTest, public ::testing::WithParamInterface<UpdateAllCase> {};
 
@@ -151,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
                       UpdateAllCase{"ConfiguredZeroForcesOn", true, "CHIP_0101_SUBV_00001000=0", 1, false},
                       UpdateAllCase{"ConfiguredMaskMakesOptional", false, "CHIP_0101_SUBV_00001000=0x3", 0, true},
                       UpdateAllCase{"OtherKeyIgnored", false, "CHIP_0101_SUBV_00002000=0x3", 1, false}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    RowName());
 
 TEST_F(MainWindowTest, StoredPreferencesAreReadAtStartUpAndMalformedOnesAsZero)
 {
@@ -174,7 +179,7 @@ TEST_P(ShutdownTest, UnregistersThenReleasesEveryDevice)
     std::vector<std::string> order;
     notifier.pLog = &order;
     notifier.bRefuse = GetParam();
-    PlugZa1200(backend, u"/dev/hidraw0");
+    PlugExample(kZa1200, u"/dev/hidraw0");
     Open();
     EXPECT_EQ(static_cast<bool>(Dlg().m_hDevNotify), !GetParam());
     backend.log.clear();
@@ -186,7 +191,8 @@ TEST_P(ShutdownTest, UnregistersThenReleasesEveryDevice)
     EXPECT_EQ(order, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(RegisteredOrRefused, ShutdownTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Notifier, ShutdownTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "Refused" : "Registered"); });
 
 TEST_F(MainWindowTest, NoNotifierStillStarts)
 {

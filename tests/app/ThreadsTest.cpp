@@ -1,5 +1,5 @@
 // The window's state and host used from a second thread, as the worker and the notifier do.
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
 
@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <semaphore>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -80,65 +79,4 @@ TEST_F(MainWindowTest, StopFromTheWorkerWinsOverConcurrentTicks)
         ASSERT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0) << "round " << nRound;
         ASSERT_EQ(Dlg().m_nProgressPos, 0) << "round " << nRound;
     }
-}
-
-// Holds the thread that arrives until the test opens it.
-struct CHold {
-    void Arrive()
-    {
-        arrived.release();
-        open.acquire();
-    }
-    std::binary_semaphore arrived{0}, open{0};
-};
-
-// A real worker on the headless host: the window cannot be ended and notices are deferred from Start on,
-// in the preparing phase (the worker waits in the file dialog) and while busy (it waits in the device).
-TEST_F(MainWindowTest, WindowStaysWhileARealWorkerPreparesAndRuns)
-{
-    UseExampleIni();
-    CFakeZelUsbDevice* pDevice = PlugZa1200(backend, u"/dev/hidraw0");
-    CHold preparing, busy;
-    session.SetFileAnswerer([&](bool, const FileDialogRequest&, QString& path) {
-        preparing.Arrive();
-        path = QStringLiteral(QUILLON_SOURCE_DIR "/examples/images/za1200-fw-0106.bin");
-        return true;
-    });
-    pDevice->onCall = [&](const std::string& name) {
-        if (name == "SwitchToDfuMode")
-            busy.Arrive();
-    };
-    Open();
-    ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, 0));
-    ASSERT_TRUE(Host().Click(IDC_START));
-
-    preparing.arrived.acquire();
-    EXPECT_TRUE(Dlg().IsWorkerRunning());
-    EXPECT_FALSE(Dlg().m_bBusy);
-    Host().RequestClose();
-    Remove(u"/dev/hidraw9");
-    EXPECT_FALSE(Host().IsEnded());
-    EXPECT_TRUE(Dlg().m_bDeviceListStale);
-    preparing.open.release();
-
-    busy.arrived.acquire();
-    EXPECT_TRUE(Dlg().m_bBusy);
-    Host().PressEscape();
-    EXPECT_FALSE(Host().ChooseMenuItem(ID_APP_EXIT)) << "greyed during the operation";
-    EXPECT_FALSE(Host().IsEnded());
-    const size_t nEnumerationsBefore = std::count(backend.log.begin(), backend.log.end(), "Enumerate");
-    busy.open.release();
-
-    Dlg().m_hWorkerThread.join();
-    EXPECT_FALSE(Dlg().IsWorkerRunning());
-    EXPECT_FALSE(Dlg().m_bBusy);
-    EXPECT_EQ(std::count(backend.log.begin(), backend.log.end(), "Enumerate"), nEnumerationsBefore + 1)
-        << "the deferred notice is answered by one re-enumeration";
-    EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
-    const auto boxes = Boxes();
-    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), QStringLiteral("Do NOT exit while DFU is running!")), 2);
-
-    Host().PumpMessages();
-    Host().RequestClose();
-    EXPECT_TRUE(Host().IsEnded());
 }

@@ -1,5 +1,5 @@
 // The trace box and the activity indicator.
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
 

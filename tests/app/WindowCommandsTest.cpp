@@ -1,10 +1,10 @@
 // Ending the window, refusals while an operation runs, keys and the operation radio buttons.
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 
 namespace {
 
-const QString kRefused = QStringLiteral("Do NOT exit while DFU is running!");
+const char* const kRefused = "Do NOT exit while DFU is running!";
 
 }  // namespace
 
@@ -22,6 +22,10 @@ struct EndRequest {
     const char* pszName;
     void (*pfnRequest)(CConsoleHost& host);
 };
+void PrintTo(const EndRequest& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
 
 class EndRefusedTest : public MainWindowTest,
                        public ::testing::WithParamInterface<std::tuple<EndRequest, bool>> {};
@@ -36,7 +40,7 @@ TEST_P(EndRefusedTest, WhileAWorkerRuns)
         Dlg().m_bWorkerRunning = true;
     request.pfnRequest(Host());
     EXPECT_FALSE(Host().IsEnded());
-    EXPECT_EQ(Boxes(), std::vector<QString>{kRefused});
+    EXPECT_EQ(Boxes(), std::vector<std::string>{kRefused});
 
     // Once the operation is over the same request ends the window.
     Dlg().m_bBusy = false;

@@ -12,6 +12,20 @@
 
 using namespace campaign;
 
+namespace campaign {
+
+void PrintTo(StartState state, std::ostream* os)
+{
+    *os << StartStateName(state);
+}
+
+void PrintTo(Planted planted, std::ostream* os)
+{
+    *os << PlantedName(planted);
+}
+
+}  // namespace campaign
+
 namespace {
 
 CCampaign& Shared()
@@ -101,7 +115,9 @@ TEST_P(RandomRuns, NoRunBreaksAnInvariant)
                 static_cast<unsigned long long>(nFirst + kShard - 1), totals.Line().c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, RandomRuns, ::testing::Range(0, 4));
+INSTANTIATE_TEST_SUITE_P(Seeds, RandomRuns, ::testing::Range(0, 4), [](const auto& info) {
+    return "Seeds" + std::to_string(1 + info.param * 250) + "To" + std::to_string(250 + info.param * 250);
+});
 
 TEST(Campaign, RandomPlansAreReproducibleFromTheirSeed)
 {

@@ -1,6 +1,6 @@
 // config check on sound and broken configurations, and the flash-table commands against the program's
 // own loader.
-#include "CliRunner.h"
+#include "support/CliRunner.h"
 
 #include "app/QuillonDlg.h"
 #include "app/WindowConfig.h"

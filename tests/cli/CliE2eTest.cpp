@@ -1,12 +1,14 @@
 // quillon-cli end to end: the built program against the emulator's example devices (a scratch copy of
 // examples/sim), its data files beside it in the build tree. Exit status, exact stdout and stderr lines,
 // JSON lines.
-#include "CliRunner.h"
+#include "support/CliRunner.h"
+#include "support/ExampleDevices.h"
 
 #include <gtest/gtest.h>
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -89,32 +91,22 @@ protected:
 
 TEST_F(CliE2e, ListShowsEachDeviceAsTheWindowShowsIt)
 {
-    struct Expected {
-        const char* pszProduct;
-        const char* pszVid;
-        const char* pszPid;
-        const char* pszVersion;
-        const char* pszSubVersion;
-        const char* pszChipset;
-        bool bBootLoader;
-        bool bUpdateAllOptional;
-    } expected[] = {
-        {"ZEL ZA1200 Audio", "0x2fe3", "0x1200", "0x0105", "0x12000134", "ZA1200+ZH880", true, true},
-        {"ZEL ZA2400 Audio", "0x2fe3", "0x2400", "0x0000", "0x24000007", "ZA2400+ZI4344", true, true},
-        {"ZEL ZA3600 Audio", "0x2fe3", "0x3600", "0x0300", "0x36000021", "ZA3600+ZH892", true, false},
-        {"ZEL ZA4800 Audio", "0x2fe4", "0x4800", "0x0100", "0x48000010", "ZA4800+ZI5102", false, false},
+    char hex[16];
+    const auto Hex = [&hex](const char* pszFormat, uint32_t nValue) {
+        std::snprintf(hex, sizeof hex, pszFormat, nValue);
+        return std::string(hex);
     };
-    for (const Expected& e : expected) {
-        const int nIndex = Index(e.pszProduct);
+    for (const ExampleDevice& e : kExampleDevices) {
+        const int nIndex = Index(e.Product());
         ASSERT_GE(nIndex, 0);
         const nlohmann::json& device = devices[static_cast<size_t>(nIndex)];
-        EXPECT_EQ(device["vendor_id"], e.pszVid) << e.pszProduct;
-        EXPECT_EQ(device["product_id"], e.pszPid) << e.pszProduct;
-        EXPECT_EQ(device["version"], e.pszVersion) << e.pszProduct;
-        EXPECT_EQ(device["subversion"], e.pszSubVersion) << e.pszProduct;
-        EXPECT_EQ(device["chipset"], e.pszChipset) << e.pszProduct;
-        EXPECT_EQ(device["boot_loader"], e.bBootLoader) << e.pszProduct;
-        EXPECT_EQ(device["update_all_optional"], e.bUpdateAllOptional) << e.pszProduct;
+        EXPECT_EQ(device["vendor_id"], Hex("0x%04x", e.nVendorId)) << e.pszStem;
+        EXPECT_EQ(device["product_id"], Hex("0x%04x", e.nProductId)) << e.pszStem;
+        EXPECT_EQ(device["version"], Hex("0x%04x", e.nVersion)) << e.pszStem;
+        EXPECT_EQ(device["subversion"], Hex("0x%08x", e.nSubVersion)) << e.pszStem;
+        EXPECT_EQ(device["chipset"], e.pszChipset) << e.pszStem;
+        EXPECT_EQ(device["boot_loader"], e.bBootLoader) << e.pszStem;
+        EXPECT_EQ(device["update_all_optional"], e.bUpdateAllOptional) << e.pszStem;
     }
 
     // The text form: no census, one block per device in list order.

@@ -2,7 +2,7 @@
 // that goes away, a hang-up, pipes where files belong, links where new files go, names that are not
 // UTF-8, an unusable emulator folder, a full disk (a file size limit). Every case ends by itself; the
 // runner's limit turns a hang into a failure.
-#include "CliRunner.h"
+#include "support/CliRunner.h"
 
 #include <gtest/gtest.h>
 

@@ -11,43 +11,6 @@ namespace {
 
 class ConfigurationTest : public ConfigFixture {};
 
-// Answers from an in-memory file and writes down every read as "section/key".
-class CKeyRecorder : public IProfileReader {
-public:
-    uint32_t GetPrivateProfileInt(const QString& section, const QString& key, int32_t nDefault,
-                                  const QString& path) override
-    {
-        reads.push_back((section + u'/' + key).toStdString());
-        return inner.GetPrivateProfileInt(section, key, nDefault, path);
-    }
-    QString GetPrivateProfileString(const QString& section, const QString& key, const QString& strDefault,
-                                    int nCapacity, const QString& path) override
-    {
-        reads.push_back((section + u'/' + key).toStdString() + "$" + std::to_string(nCapacity));
-        return inner.GetPrivateProfileString(section, key, strDefault, nCapacity, path);
-    }
-    CMemoryProfileReader inner;
-    std::vector<std::string> reads;
-};
-
-TEST_F(ConfigurationTest, ReadsExactlyTheseKeysInThisOrder)
-{
-    CKeyRecorder recorder;
-    m_env.pProfile = &recorder;
-    recorder.inner.SetFile(Dlg()->m_strModuleDir + "Quillon.ini",
-                           "[KnownIDs]\nNum=2\n[DfuPatchInfos]\nNum=1\n"
-                           "[ChipsetInfo]\nControllerNum=2\nHDCodecNum=1\nIISCodecNum=0\n");
-    LoadConfiguration(Dlg());
-    LookupChipSetting(0xABCDEFAB, Dlg(), "BootLoaderMask", 0x0ABC, 0);
-    EXPECT_EQ(recorder.reads, (std::vector<std::string>{
-                                  "KnownIDs/Num", "KnownIDs/ID0$256", "KnownIDs/ID1$256",
-                                  "DfuPatchInfos/Num", "DfuPatchInfos/Info0$256",
-                                  "ChipsetInfo/ControllerNum", "ChipsetInfo/ControllerName0$256",
-                                  "ChipsetInfo/ControllerName1$256", "ChipsetInfo/HDCodecNum",
-                                  "ChipsetInfo/HDCodecName0$256", "ChipsetInfo/IISCodecNum",
-                                  "BootLoaderMask/CHIP_0abc_SUBV_abcdef00"}));
-}
-
 TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByte)
 {
     const struct {

@@ -1,8 +1,8 @@
 // Calls from two threads: the user-interface thread and the worker.
 #include "LibraryFixture.h"
+#include "support/ThreadGate.h"
 
 #include <atomic>
-#include <future>
 #include <thread>
 
 namespace {
@@ -35,7 +35,7 @@ TEST_F(LibraryTest, TwoThreadsShareADevice)
 struct CPause {
     std::atomic<int> nWrites{0};
     int nAt = -1;
-    std::promise<void> reached, resume;
+    CGate gate;
 };
 
 class CPausingLink final : public IHidLink {
@@ -43,10 +43,8 @@ public:
     CPausingLink(std::unique_ptr<IHidLink> inner, CPause& pause) : m_inner(std::move(inner)), m_pause(pause) {}
     bool Write(const uint8_t* r, uint32_t t) override
     {
-        if (++m_pause.nWrites == m_pause.nAt) {
-            m_pause.reached.set_value();
-            m_pause.resume.get_future().wait();
-        }
+        if (++m_pause.nWrites == m_pause.nAt)
+            m_pause.gate.Arrive();
         return m_inner->Write(r, t);
     }
     int Read(uint8_t* r, uint32_t t) override { return m_inner->Read(r, t); }
@@ -92,10 +90,10 @@ TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
             ok = d->WriteFlash(offset, 4096, image.data() + offset, true);
         result = ok;
     });
-    pause.reached.get_future().wait();
+    pause.gate.WaitArrived();
     ReleaseZelUsbDevice(Path16("za1200.json").c_str());
     EXPECT_FALSE(d->IsDeviceAvailable()) << "closed at once, while the worker still holds it";
-    pause.resume.set_value();
+    pause.gate.Open();
     worker.join();
     EXPECT_FALSE(result.load());
     EXPECT_FALSE(d->IsDeviceAvailable());

@@ -222,12 +222,4 @@ TEST(HidapiSystem, UdevNotifierStartsAndStops)
     EXPECT_FALSE(notifier->Register(nullptr));
 }
 
-TEST(HidapiSystem, SimDirComesFromTheEnvironment)
-{
-    ::setenv("QUILLON_SIM_DIR", "/tmp/quillon-sim-example", 1);
-    EXPECT_EQ(SimDirFromEnvironment(), "/tmp/quillon-sim-example");
-    ::unsetenv("QUILLON_SIM_DIR");
-    EXPECT_EQ(SimDirFromEnvironment(), "");
-}
-
 }  // namespace

@@ -2,6 +2,7 @@
 #include "device/ZelHidApi.h"
 #include "emulator/DfuPatch.h"
 #include "LibraryFixture.h"
+#include "support/ExampleDevices.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -13,34 +14,20 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
     const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
     ASSERT_NE(a, nullptr);
     ASSERT_EQ(a->nCount, 4u);
-    struct Expected {
-        const char* file;
-        const char16_t* product;
-        uint16_t vid, pid, version;
-        uint32_t subVersion;
-        uint16_t chipset, serialAddr;
-        bool bootLoader;
-    };
-    const Expected expected[] = {
-        {"za1200.json", u"ZEL ZA1200 Audio", 0x2fe3, 0x1200, 0x0105, 0x12000134, 0x0001, 0x4000, true},
-        {"za2400.json", u"ZEL ZA2400 Audio", 0x2fe3, 0x2400, 0x0000, 0x24000007, 0x0180, 0x8000, true},   // recovery
-        {"za3600.json", u"ZEL ZA3600 Audio", 0x2fe3, 0x3600, 0x0300, 0x36000021, 0x0000, 0x0000, true},
-        {"za4800.json", u"ZEL ZA4800 Audio", 0x2fe4, 0x4800, 0x0100, 0x48000010, 0x0381, 0x4000, false},
-    };
     for (uint32_t i = 0; i < 4; ++i) {
         CZelUsbDevice* d = a->ppDevices[i];
-        const Expected& e = expected[i];
-        SCOPED_TRACE(e.file);
-        EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16(e.file));
+        const ExampleDevice& e = kExampleDevices[i];
+        SCOPED_TRACE(e.pszStem);
+        EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16(e.pszStem + std::string(".json")));
         ASSERT_NE(d->GetProductString(), nullptr);
-        EXPECT_EQ(std::u16string(d->GetProductString()), e.product);
-        EXPECT_EQ(d->GetVendorID(), e.vid);
-        EXPECT_EQ(d->GetProductID(), e.pid);
-        EXPECT_EQ(d->GetVersion(), e.version);
-        EXPECT_EQ(d->GetSubVersion(), e.subVersion);
-        EXPECT_EQ(d->GetChipsetType(), e.chipset);
-        EXPECT_EQ(d->GetDefaultSerialNumberAddr(), e.serialAddr);
-        EXPECT_EQ(d->IsHidDfuBootLoaderSupported(), e.bootLoader);
+        EXPECT_EQ(std::u16string(d->GetProductString()), e.pszProduct);
+        EXPECT_EQ(d->GetVendorID(), e.nVendorId);
+        EXPECT_EQ(d->GetProductID(), e.nProductId);
+        EXPECT_EQ(d->GetVersion(), e.nVersion);
+        EXPECT_EQ(d->GetSubVersion(), e.nSubVersion);
+        EXPECT_EQ(d->GetChipsetType(), e.nChipsetType);
+        EXPECT_EQ(d->GetDefaultSerialNumberAddr(), e.nSerialAddr);
+        EXPECT_EQ(d->IsHidDfuBootLoaderSupported(), e.bBootLoader);
         EXPECT_TRUE(d->IsHidDfuSupported());
         EXPECT_TRUE(d->IsDeviceAvailable());
     }

@@ -94,15 +94,6 @@ TEST(Protocol, BulkReportsCarrySixtyTwoBytes)
     EXPECT_EQ(DataReportCount(65536), 1057u);
 }
 
-TEST(Protocol, Crc32IsZlibs)
-{
-    const char* text = "123456789";
-    EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(text), 9), 0xCBF43926u);
-    EXPECT_EQ(Crc32(nullptr, 0), 0u);
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
-    EXPECT_EQ(Crc32Update(Crc32(p, 4), p + 4, 5), 0xCBF43926u);
-}
-
 TEST(Protocol, IdentityAndFlashSetupRoundTrip)
 {
     uint8_t buffer[kInlineSize] = {};

@@ -1,5 +1,6 @@
 #include "dfu/AdmissionCheck.h"
-#include "dfu/DfuTestSupport.h"
+#include "support/ParamNames.h"
+#include "support/WindowFixture.h"
 
 #include <gmock/gmock.h>
 
@@ -18,6 +19,10 @@ struct MatchRow {
     const char* pszMessage;                // null: admitted
     std::vector<std::string> expectedAsks;  // the device's identity queries, in order
 };
+void PrintTo(const MatchRow& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
 
 _ZEL_USB_DEV_INFO Image(uint16_t vid, uint16_t pid, uint32_t version, uint32_t subversion, uint8_t chip0,
                         uint8_t chip1)
@@ -100,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"GetChipsetType"}},
         MatchRow{"LaterRowsNotEvaluated", 0x10C, Image(0, 0, 0x0001, 0x99999999, 0x7, 0x7), 0, 0, 0x0002, 0, 0,
                  kVersionMsg, {"GetVersion"}}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    RowName());
 
 // A device without a chipset type is controller 0 unless the configuration names one for its sub-version.
 TEST_F(DfuTest, ChipsetFallback)

@@ -1,5 +1,6 @@
 #include "dfu/BlockProgramming.h"
-#include "dfu/DfuTestSupport.h"
+#include "support/ParamNames.h"
+#include "support/WindowFixture.h"
 
 #include <gmock/gmock.h>
 #include <tuple>
@@ -34,6 +35,10 @@ struct SelectRow {
     uint32_t nExpectedMask;
     int32_t nExpectedFlag;
 };
+void PrintTo(const SelectRow& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
 
 class SelectBlocksTest : public DfuTest, public ::testing::WithParamInterface<SelectRow> {};
 
@@ -75,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}}, 0xFFFFFFF8, 0x3000},
         SelectRow{"ImageMaskIsBootLoaderMask", true, 0, 0, {{"ImageMask", 0x3}, {"BootLoaderMask", 0x3}}, 0, 0x3000},
         SelectRow{"ConfiguredFlagOffset", false, 0, 1, {{"ImageMask", 0xFF}, {"FlagOffset", 0x2000}}, 0xFF, 0x2000}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    RowName());
 
 class ProgramBlocksTest : public DfuTest {
 protected:
@@ -147,6 +152,10 @@ struct ExtentRow {
     uint32_t nMask;
     std::vector<std::string> expected;
 };
+void PrintTo(const ExtentRow& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
 
 class ProgramExtentTest : public DfuTest, public ::testing::WithParamInterface<ExtentRow> {};
 
@@ -197,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExtentRow{"FlagOffsetOutsideImage", 0x5000, -1, 0, 0x8000, 0xFFFFFFFF, AllBlocks(5)},
         ExtentRow{"FlagBlockNotSelected", 0x5800, 0x3000, 0xAA, 0x3000, 0x1, Flagged({"W 0x0000+4096"})},
         ExtentRow{"MaskBeyondImageEndIgnored", 0x2000, -1, 0, 0x3000, 0xF0000003, AllBlocks(2)}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    RowName());
 
 TEST_F(ProgramBlocksTest, FailureAtFourthBlockRestoresFlagWord)
 {

@@ -1,5 +1,6 @@
 #include "dfu/DfuModeEntry.h"
-#include "dfu/DfuTestSupport.h"
+#include "support/ParamNames.h"
+#include "support/WindowFixture.h"
 
 #include <gmock/gmock.h>
 
@@ -57,6 +58,10 @@ struct EntryRow {
     bool bResult;
     std::vector<std::string> operations;   // identity queries aside
 };
+void PrintTo(const EntryRow& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
 
 class DfuModeEntryRowTest : public DfuModeEntryTest, public ::testing::WithParamInterface<EntryRow> {};
 
@@ -100,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         EntryRow{"RefusedPatch", false, true, {9}, true, {}, {}, {false}, false, {kAsk, "LoadDfuPatch"}},
         EntryRow{"MissingPatchFile", false, true, {}, false, {}, {}, {}, false, {kAsk}},
         EntryRow{"EmptyPatchFile", false, true, {}, true, {}, {}, {}, false, {kAsk}}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    RowName());
 
 TEST_F(DfuModeEntryTest, PatchPathNames)
 {

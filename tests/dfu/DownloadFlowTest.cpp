@@ -1,5 +1,6 @@
 #include "app/Resource.h"
-#include "dfu/DfuTestSupport.h"
+#include "support/ParamNames.h"
+#include "support/WindowFixture.h"
 #include "dfu/OperationWorker.h"
 
 #include <gmock/gmock.h>
@@ -186,6 +187,10 @@ struct EndingRow {
     std::vector<std::string> traces, boxes;
     bool bNormalModeAsked;
 };
+void PrintTo(const EndingRow& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
 
 class DownloadEndingTest : public DownloadFlowTest, public ::testing::WithParamInterface<EndingRow> {};
 
@@ -226,7 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
         EndingRow{"NormalModeRefused", [](CQuillonDlg&, CFakeZelUsbDevice& d) { d.qSwitchToNormal = {false}; },
                   {kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal},
                   {"Device switching to normal mode failed!\r\n"}, true}),
-    [](const auto& info) { return std::string(info.param.pszName); });
+    RowName());
 
 TEST_F(DownloadFlowTest, NoDeviceSelected)
 {
@@ -234,22 +239,6 @@ TEST_F(DownloadFlowTest, NoDeviceSelected)
     EXPECT_THAT(Boxes(), ElementsAre("Please choose a DFU device!"));
     EXPECT_THAT(Traces(), IsEmpty());
     EXPECT_THAT(clock.Sleeps(), IsEmpty());
-}
-
-TEST_F(DownloadFlowTest, NoticesWhileBusyLeadToOneEnumeration)
-{
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
-    pDevice->onCall = [&](const std::string& name) {
-        if (name == "WriteFlash")
-            dlg->m_bDeviceListStale = true;   // what the notice handler records while busy
-    };
-    backend.Plug(u"/dev/hidraw9");
-
-    RunWorker();
-
-    EXPECT_EQ(CountLog("Enumerate"), 1u);
-    EXPECT_FALSE(dlg->m_bDeviceListStale.load());
-    EXPECT_EQ(host->ComboGetCount(IDC_DEVICE_COMBO), 2);
 }
 
 // The lock leaves the trace usable; "Update All" comes back only for an available boot-loader device.

@@ -1,5 +1,5 @@
 #include "app/Resource.h"
-#include "dfu/DfuTestSupport.h"
+#include "support/WindowFixture.h"
 #include "dfu/Upload.h"
 
 #include <gmock/gmock.h>

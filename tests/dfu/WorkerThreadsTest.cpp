@@ -1,7 +1,7 @@
 // The worker on its own thread beside the window's: one worker at a time, the window kept open while
 // it runs, notices deferred, and many operations in a row.
 #include "app/Resource.h"
-#include "dfu/DfuTestSupport.h"
+#include "support/WindowFixture.h"
 
 #include <gmock/gmock.h>
 

@@ -7,6 +7,7 @@
 #include "platform/MemoryPreferenceStore.h"
 #include "platform/ProfileReader.h"
 #include "platform/console/ConsoleHost.h"
+#include "support/ExampleDevices.h"
 #include "support/FakeClock.h"
 
 #include <gmock/gmock.h>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <random>
+#include <string>
 
 using ::testing::Contains;
 using ::testing::IsEmpty;
@@ -36,26 +38,6 @@ bool WriteAll(const QString& path, const QByteArray& bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
-
-// One example device, what its image is and how Quillon.ini treats it.
-struct ExampleDevice {
-    const char* pszStem;      // examples/sim/<stem>.json
-    const char* pszProduct;
-    const char* pszImage;     // examples/images/...
-    uint32_t nBlockMask;      // the blocks written with "Update All" set where it is optional
-    int32_t nFlagOffset;
-    const char* pszOldVersion;   // what the running firmware reports before
-    const char* pszNewVersion;   // and after the download
-};
-
-// Every example image carries its identity record in its last bytes, inside the blocks written, so the
-// device reports the new version once it runs the new firmware.
-const ExampleDevice kDevices[] = {
-    {"za1200", "ZEL ZA1200 Audio", "za1200-fw-0106.bin", 0xFFFFFFEF, 0x3000, "0x0105", "0x0106"},
-    {"za2400", "ZEL ZA2400 Audio", "za2400-fw-0211.bin", 0xFFDF, 0x3000, "0x0000", "0x0211"},
-    {"za3600", "ZEL ZA3600 Audio", "za3600-fw-0301.bin", 0xFFFF, 0x2000, "0x0300", "0x0301"},
-    {"za4800", "ZEL ZA4800 Audio", "za4800-fw-0101.bin", 0xFFEE, 0x3000, "0x0100", "0x0101"},
-};
 
 // What one run of the window holds, from the device library to the host.
 struct WindowRun {
@@ -109,15 +91,7 @@ protected:
         ASSERT_TRUE(m_scratch.isValid());
         ASSERT_TRUE(QFile::exists(QStringLiteral(QUILLON_BINARY_DIR "/bin/zel.dat")));
         m_simDir = m_scratch.filePath("sim");
-        CopyExamples();
-    }
-
-    void TearDown() override { m_run.reset(); }
-
-    // The example device files, as committed; their flash files are made when they are plugged in.
-    void CopyExamples()
-    {
-        QDir(m_simDir).removeRecursively();
+        // The example device files, as committed; their flash files are made when they are plugged in.
         QDir().mkpath(m_simDir);
         const QDir examples(QStringLiteral(QUILLON_SOURCE_DIR "/examples/sim"));
         for (const QString& name : examples.entryList({"*.json"}, QDir::Files))
@@ -131,34 +105,26 @@ protected:
     // Adds faults to a device's file before the window opens.
     void SetFaults(const char* pszStem, const QByteArray& faultsJson)
     {
-        const QString path = JsonPath(pszStem);
+        const QString path = m_simDir + "/" + pszStem + ".json";
         QByteArray text = ReadAll(path).trimmed();
         ASSERT_TRUE(text.endsWith('}'));
         text.chop(1);
         ASSERT_TRUE(WriteAll(path, text + ",\n  \"faults\": " + faultsJson + "\n}\n"));
     }
 
-    QString JsonPath(const char* pszStem) const { return m_simDir + "/" + pszStem + ".json"; }
     QByteArray Flash(const char* pszStem) const { return ReadAll(m_simDir + "/" + pszStem + ".flash"); }
     static QByteArray Image(const char* pszImage)
     {
         return ReadAll(QStringLiteral(QUILLON_SOURCE_DIR "/examples/images/") + pszImage);
     }
 
-    int FindDevice(const char* pszProduct)
+    bool Select(const ExampleDevice& device)
     {
         const auto items = Host().ComboItems(IDC_DEVICE_COMBO);
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (items[i].text == QLatin1String(pszProduct))
-                return static_cast<int>(i);
-        }
-        return -1;
-    }
-
-    bool Select(const char* pszProduct)
-    {
-        const int nIndex = FindDevice(pszProduct);
-        return nIndex >= 0 && Host().SelectComboItem(IDC_DEVICE_COMBO, nIndex);
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i].text == QString::fromStdU16String(device.pszProduct))
+                return Host().SelectComboItem(IDC_DEVICE_COMBO, static_cast<int>(i));
+        return false;
     }
 
     bool OpenImage(const char* pszImage)
@@ -183,18 +149,6 @@ protected:
     {
         m_run->session.QueueSaveFileAnswer(path);
         Start(true);
-    }
-
-    // Delivers notices until the product is listed (or is not), for at most a few seconds.
-    bool WaitListed(const char* pszProduct, bool bListed)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while ((FindDevice(pszProduct) >= 0) != bListed) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            Host().DeliverNext(std::chrono::milliseconds(20));
-        }
-        return true;
     }
 
     std::vector<std::string> Traces()
@@ -250,7 +204,7 @@ TEST_P(DfuE2eDeviceTest, DownloadThenUploadWhatWasWritten)
     const ExampleDevice& device = GetParam();
     Open();
     const QByteArray before = Flash(device.pszStem);
-    ASSERT_TRUE(Select(device.pszProduct));
+    ASSERT_TRUE(Select(device));
     ASSERT_TRUE(OpenImage(device.pszImage));
 
     Start(false);
@@ -263,7 +217,7 @@ TEST_P(DfuE2eDeviceTest, DownloadThenUploadWhatWasWritten)
     ExpectWritten(flash, image, device);
     ExpectKept(before, flash, device.nBlockMask, static_cast<int>(image.size()));
     // Back in normal mode the device runs the new firmware; its refreshed entry shows it.
-    ASSERT_TRUE(Select(device.pszProduct));
+    ASSERT_TRUE(Select(device));
     EXPECT_EQ(Host().GetDlgItemText(IDC_DEV_VERSION).toStdString(), device.pszNewVersion);
 
     const QString uploaded = m_scratch.filePath("uploaded.bin");
@@ -274,78 +228,13 @@ TEST_P(DfuE2eDeviceTest, DownloadThenUploadWhatWasWritten)
     EXPECT_FALSE(Dlg().m_bBusy.load());
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, DfuE2eDeviceTest, ::testing::ValuesIn(kDevices),
-                         [](const auto& info) { return std::string(info.param.pszStem); });
-
-// A download cut off by a pull-out at a point chosen at random, then the device plugged in again and
-// downloaded anew. The device must never run a partly written image: after the cut it runs either
-// its old firmware untouched or the new one complete, or it stays in recovery.
-class DfuE2eInterruptTest : public DfuE2eTest, public ::testing::WithParamInterface<ExampleDevice> {};
-
-TEST_P(DfuE2eInterruptTest, InterruptedDownloadThenSuccessfulOne)
-{
-    const ExampleDevice& device = GetParam();
-    const QByteArray image = Image(device.pszImage);
-    std::mt19937 random(20240611u + device.nBlockMask);
-    const QByteArray faults[] = {
-        QByteArray("{\"unplugAfterReports\": ") + QByteArray::number(std::uniform_int_distribution<int>(30, 800)(random)) + "}",
-        QByteArray("{\"unplugAfterReports\": ") + QByteArray::number(std::uniform_int_distribution<int>(30, 800)(random)) + "}",
-        QByteArray("{\"unplugAtStep\": \"program\", \"unplugAtStepCount\": ") +
-            QByteArray::number(std::uniform_int_distribution<int>(1, 200)(random)) + "}",
-        QByteArray("{\"unplugAtStep\": \"erase\", \"unplugAtStepCount\": ") +
-            QByteArray::number(std::uniform_int_distribution<int>(1, 15)(random)) + "}",
-        QByteArray("{\"unplugAtStep\": \"write\", \"unplugAtStepCount\": ") +
-            QByteArray::number(std::uniform_int_distribution<int>(2, 16)(random)) + "}",
-    };
-    int nRecoveries = 0;
-    for (const QByteArray& fault : faults) {
-        SCOPED_TRACE(fault.toStdString());
-        m_run.reset();
-        CopyExamples();
-        const QByteArray jsonBefore = ReadAll(JsonPath(device.pszStem));
-        SetFaults(device.pszStem, fault);
-        Open();
-        const QByteArray before = Flash(device.pszStem);
-        ASSERT_TRUE(Select(device.pszProduct));
-        ASSERT_TRUE(OpenImage(device.pszImage));
-
-        Start(false);
-
-        // The cut: the entry has gone with the device, the window is idle again.
-        ASSERT_THAT(Boxes(), Contains("Firmware upgrade failed"));
-        EXPECT_EQ(FindDevice(device.pszProduct), -1);
-        EXPECT_FALSE(Dlg().m_bBusy.load());
-        const QByteArray cut = Flash(device.pszStem);
-        const bool bFlagSet = cut.mid(device.nFlagOffset, 2) == QByteArray("\xAA\xAA", 2);
-        if (bFlagSet)
-            EXPECT_EQ(cut.left(131072), before.left(131072)) << "a set flag word over changed blocks";
-        nRecoveries += bFlagSet ? 0 : 1;
-
-        // Plugged in again without the fault: it boots by its flag word.
-        ASSERT_TRUE(WriteAll(JsonPath(device.pszStem), jsonBefore));
-        QFile::remove(JsonPath(device.pszStem) + ".unplugged");
-        ASSERT_TRUE(WaitListed(device.pszProduct, true));
-        ASSERT_TRUE(Select(device.pszProduct));
-        EXPECT_EQ(Host().GetDlgItemText(IDC_DEV_VERSION).toStdString(), bFlagSet ? device.pszOldVersion : "0x0000");
-
-        Start(false);
-
-        EXPECT_THAT(Traces(), Contains(kSucceeded));
-        ExpectWritten(Flash(device.pszStem), image, device);
-        ASSERT_TRUE(Select(device.pszProduct));
-        EXPECT_EQ(Host().GetDlgItemText(IDC_DEV_VERSION).toStdString(), device.pszNewVersion);
-    }
-    // The cuts fell inside the flag-word protocol, not only before it.
-    EXPECT_GT(nRecoveries, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Examples, DfuE2eInterruptTest, ::testing::Values(kDevices[0], kDevices[3]),
+INSTANTIATE_TEST_SUITE_P(Examples, DfuE2eDeviceTest, ::testing::ValuesIn(kExampleDevices),
                          [](const auto& info) { return std::string(info.param.pszStem); });
 
 // Transfers that fail at a random write are retried within the same download, which then succeeds.
 TEST_F(DfuE2eTest, FaultyTransfersRetriedToSuccess)
 {
-    const ExampleDevice& device = kDevices[0];
+    const ExampleDevice& device = kZa1200;
     std::mt19937 random(7);
     // Each attempt of the ZA1200 is 17 writes: the flag word, 15 blocks, the flag word. One fault in the first
     // attempt and one in the second.
@@ -355,7 +244,7 @@ TEST_F(DfuE2eTest, FaultyTransfersRetriedToSuccess)
     SetFaults(device.pszStem, QByteArray("{\"corruptWrites\": [") + QByteArray::number(nCorrupt) +
                                   "], \"timeoutWrites\": [" + QByteArray::number(nTimeout) + "]}");
     Open();
-    ASSERT_TRUE(Select(device.pszProduct));
+    ASSERT_TRUE(Select(device));
     ASSERT_TRUE(OpenImage(device.pszImage));
 
     Start(false);

@@ -37,16 +37,4 @@ TEST(DfuPatch, DamagedPatchesAreRefused)
     EXPECT_EQ(CheckDfuPatch(nullptr, 0, 3, "ZA4800"), DfuPatchCheck::Damaged);
 }
 
-// The committed patch files are exactly what the build makes, for the controllers of Quillon.ini.
-TEST(DfuPatch, CommittedExamplePatchesMatchTheTool)
-{
-    const char* names[] = {"ZA1200", "ZA2400", "ZA3600", "ZA4800"};
-    for (uint8_t index = 0; index < 4; ++index) {
-        const std::vector<uint8_t> expected = BuildDfuPatch(index, names[index], DefaultDfuPatchPayload(names[index]));
-        EXPECT_EQ(simtest::ReadBytes(std::string(QUILLON_SOURCE_DIR) + "/examples/" + names[index] + ".bin"), expected)
-            << names[index];
-        EXPECT_EQ(simtest::BuiltPatch(names[index]), expected) << names[index];
-    }
-}
-
 }  // namespace

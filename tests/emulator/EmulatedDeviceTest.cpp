@@ -109,32 +109,6 @@ TEST(EmulatedDevice, IdentifiesItselfAndRefusesOtherProtocolVersions)
     EXPECT_EQ(host.Status(), ST_UNKNOWN_COMMAND);
 }
 
-TEST(EmulatedDevice, FlashCommandsNeedDfuMode)
-{
-    CEmulatedDevice device(Description(), "");
-    CRawHost host(device);
-    host.Send(CMD_FLASH_ID);
-    EXPECT_EQ(host.Status(), ST_WRONG_MODE);
-    host.Send(CMD_FLASH_READ, 0, 16);
-    EXPECT_EQ(host.Status(), ST_WRONG_MODE);
-    host.Send(CMD_ENTER_DFU);
-    EXPECT_EQ(host.Status(), ST_OK);
-    EXPECT_EQ(device.Mode(), MODE_DFU_BOOTLOADER);
-    host.Send(CMD_FLASH_WRITE, 0, 4, 0, 0);
-    EXPECT_EQ(host.Status(), ST_FLASH_ID_FAILED) << "the chip must be identified first";
-}
-
-TEST(EmulatedDevice, DeviceWithoutBootLoaderNeedsThePatch)
-{
-    CEmulatedDevice device(Description(false), "");
-    CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    EXPECT_EQ(host.Status(), ST_NOT_SUPPORTED);
-    host.Transfer(CMD_LOAD_PATCH, 0, BuildDfuPatch(0, "ZA1200", DefaultDfuPatchPayload("ZA1200")), 0);
-    EXPECT_EQ(host.Status(), ST_OK);
-    EXPECT_EQ(device.Mode(), MODE_DFU_PATCH);
-}
-
 TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
 {
     CEmulatedDevice device(Description(), "");
@@ -178,20 +152,6 @@ TEST(EmulatedDevice, DataWithAnotherSequenceNumberIsIgnored)
     EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin() + 0x20000));
 }
 
-TEST(EmulatedDevice, CorruptedTransferFailsItsChecksum)
-{
-    CEmulatedDevice device(Description(), "");
-    CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
-    const std::vector<uint8_t> data = simtest::Pattern(100, 2);
-    ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x30000, 100, Crc32(data.data(), 100) ^ 1, 0, data.data(), kInlineSize), 1);
-    host.SendData(data.data() + kInlineSize, 100 - kInlineSize, host.Seq());
-    EXPECT_EQ(host.Status(), ST_CRC_MISMATCH);
-}
-
 // A whole-sector write erases while its data is still arriving: its time is that of the link plus
 // one page, not link plus erase plus program.
 TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
@@ -211,32 +171,6 @@ TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
     EXPECT_GE(elapsed, reports * 1000);
     EXPECT_LT(elapsed, reports * 1000 + 4000) << "erase and programming hide behind the transfer";
     EXPECT_LT(elapsed, reports * 1000 + chip.nSectorEraseUs + 16 * chip.nPageProgramUs);
-}
-
-TEST(EmulatedDevice, BootRuleReadsTheFlagWord)
-{
-    DeviceDescription desc = Description();
-    desc.initialFlash = InitialFlash::Interrupted;
-    CEmulatedDevice device(desc, "");
-    EXPECT_EQ(device.Mode(), MODE_RECOVERY);
-    CRawHost host(device);
-    host.Send(CMD_IDENTIFY);
-    ResponseHeader h;
-    uint8_t payload[kInlineSize];
-    ASSERT_TRUE(host.Response(h, 1000, payload));
-    EXPECT_EQ(DecodeIdentity(payload).nVersion, 0u) << "recovery reports version 0";
-    EXPECT_EQ(DecodeIdentity(payload).nCapabilities & kCapHidDfu, kCapHidDfu);
-
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
-    const std::vector<uint8_t> flag = {0xAA, 0xAA};
-    host.Transfer(CMD_FLASH_WRITE, desc.nFlagOffset, flag, kWriteProgramOnly | kWriteVerify);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_LEAVE_DFU);
-    ASSERT_TRUE(host.Response(h));
-    EXPECT_EQ(h.nMode, MODE_NORMAL);
 }
 
 TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
@@ -273,44 +207,6 @@ TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
     EXPECT_GT(erased, 0u);
     EXPECT_LT(kept, 4096u);
     EXPECT_TRUE(std::equal(before.begin() + 4096, before.begin() + 8192, after.begin() + 4096));
-}
-
-TEST(EmulatedDevice, UnplugAfterReportsEndsTheLink)
-{
-    DeviceDescription desc = Description();
-    desc.faults.nUnplugAfterReports = 3;
-    CEmulatedDevice device(desc, "");
-    CRawHost host(device);
-    host.Send(CMD_IDENTIFY);                 // report 1
-    EXPECT_NE(host.Status(), 0xFF);          // report 2
-    EXPECT_EQ(host.Send(CMD_IDENTIFY), 1);   // report 3: received, then the device is gone
-    EXPECT_EQ(host.Status(), 0xFF);
-    EXPECT_FALSE(device.IsPlugged());
-    EXPECT_EQ(host.Send(CMD_IDENTIFY), -1);
-}
-
-}  // namespace
-
-namespace {
-
-// The running firmware reports the version of the identity record its image carries.
-TEST(EmulatedDevice, FirmwareVersionComesFromItsImage)
-{
-    CEmulatedDevice plain(Description(), "");
-    CRawHost host(plain);
-    host.Send(CMD_IDENTIFY);
-    ResponseHeader h;
-    uint8_t payload[kInlineSize];
-    ASSERT_TRUE(host.Response(h, 1000, payload));
-    EXPECT_EQ(DecodeIdentity(payload).nVersion, 0x0105u) << "no record: the device file's version";
-
-    DeviceDescription desc = Description();
-    desc.strInitialImage = std::string(QUILLON_SOURCE_DIR) + "/examples/images/za1200-fw-0106.bin";
-    CEmulatedDevice flashed(desc, "");
-    CRawHost host2(flashed);
-    host2.Send(CMD_IDENTIFY);
-    ASSERT_TRUE(host2.Response(h, 1000, payload));
-    EXPECT_EQ(DecodeIdentity(payload).nVersion & 0xFFFF, 0x0106u);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The real main window under the Qt host, driven through its widgets: start-up on two example devices,
-// selection, Clear Trace, Options, closing, and an upload whose worker uses the window.
+// selection, Options, and an upload whose worker uses the window.
 #include "gui/QtTestSupport.h"
 
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 
 #include <QAction>
@@ -28,8 +28,8 @@ protected:
     {
         TestApp();
         UseExampleIni();
-        pFirst = Plug(u"/tmp/sim/za1200.json", 0x1200, 0x0105, 0x12000134, 0x0001, u"ZEL ZA1200 Audio");
-        Plug(u"/tmp/sim/za2400.json", 0x2400, 0x0210, 0x24000007, 0x0180, u"ZEL ZA2400 Audio");
+        pFirst = PlugExample(kZa1200, u"/tmp/sim/za1200.json");
+        PlugExample(kZa2400, u"/tmp/sim/za2400.json");
         QPixmap icon(32, 32);
         icon.fill(Qt::darkBlue);
         factory.RegisterIcon(IDR_MAINFRAME, QStringLiteral("IDR_MAINFRAME"), QIcon(icon));
@@ -38,31 +38,18 @@ protected:
         });
     }
 
-    CFakeZelUsbDevice* Plug(std::u16string path, uint16_t nPid, uint16_t nVersion, uint32_t nSubVersion,
-                            uint16_t nChipset, std::u16string product)
-    {
-        CFakeZelUsbDevice* pDevice = backend.Plug(std::move(path));
-        pDevice->nVendorId = 0x2fe3;
-        pDevice->nProductId = nPid;
-        pDevice->nVersion = nVersion;
-        pDevice->nSubVersion = nSubVersion;
-        pDevice->nChipsetType = nChipset;
-        pDevice->strProduct = std::move(product);
-        return pDevice;
-    }
-
     // Runs the main window with the script; returns how it ended.
     int Run(const std::function<void(CQtDialogHost&, CQuillonDlg&)>& script)
     {
-        CQuillonDlg dlg(env);
-        return RunModalWithScript(factory, dlg, [&](CQtDialogHost& host) { script(host, dlg); });
+        CQuillonDlg window(env);
+        return RunModalWithScript(factory, window, [&](CQtDialogHost& qtHost) { script(qtHost, window); });
     }
 
-    static QString Text(CQtDialogHost& host, int nId) { return FindControl<QLineEdit>(host.Window(), nId)->text(); }
+    static QString Text(CQtDialogHost& qtHost, int nId) { return FindControl<QLineEdit>(qtHost.Window(), nId)->text(); }
 
-    static QString Trace(CQtDialogHost& host)
+    static QString Trace(CQtDialogHost& qtHost)
     {
-        return FindControl<QPlainTextEdit>(host.Window(), IDC_TRACE)->toPlainText();
+        return FindControl<QPlainTextEdit>(qtHost.Window(), IDC_TRACE)->toPlainText();
     }
 
     CQtHostFactory factory;
@@ -72,8 +59,8 @@ protected:
 
 TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndFollowsTheSelection)
 {
-    const int nResult = Run([&](CQtDialogHost& host, CQuillonDlg&) {
-        QWidget* pWindow = host.Window();
+    const int nResult = Run([&](CQtDialogHost& qtHost, CQuillonDlg&) {
+        QWidget* pWindow = qtHost.Window();
         EXPECT_EQ(pWindow->windowTitle(), QStringLiteral("ZEL USB Firmware Upgrade - V2.1.0.1"));
         EXPECT_EQ(pWindow->windowIcon().cacheKey(), factory.FindIcon(IDR_MAINFRAME).cacheKey());
 
@@ -83,12 +70,12 @@ TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndF
         EXPECT_EQ(pCombo->itemText(1), QStringLiteral("ZEL ZA2400 Audio"));
         EXPECT_EQ(pCombo->currentIndex(), 0);
 
-        EXPECT_EQ(Text(host, IDC_DEV_VID), QStringLiteral("0x2fe3"));
-        EXPECT_EQ(Text(host, IDC_DEV_PID), QStringLiteral("0x1200"));
-        EXPECT_EQ(Text(host, IDC_DEV_SUBVERSION), QStringLiteral("0x12000134"));
-        EXPECT_EQ(Text(host, IDC_DEV_CHIPSET), QStringLiteral("ZA1200+ZH880"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_VID), QStringLiteral("0x2fe3"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_PID), QStringLiteral("0x1200"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_SUBVERSION), QStringLiteral("0x12000134"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_CHIPSET), QStringLiteral("ZA1200+ZH880"));
 
-        EXPECT_EQ(Trace(host), QStringLiteral("Total 2 devices found!\nNo.0: /tmp/sim/za1200.json\n"
+        EXPECT_EQ(Trace(qtHost), QStringLiteral("Total 2 devices found!\nNo.0: /tmp/sim/za1200.json\n"
                                               "No.1: /tmp/sim/za2400.json\n"));
         EXPECT_TRUE(FindControl<QRadioButton>(pWindow, IDC_DOWNLOAD)->isChecked());
         EXPECT_EQ(notifier.nRegistrations, 1);
@@ -96,8 +83,8 @@ TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndF
         // Choosing the other device shows its identity.
         pCombo->setFocus();
         QTest::keyClick(pCombo, Qt::Key_Down);
-        EXPECT_EQ(Text(host, IDC_DEV_PID), QStringLiteral("0x2400"));
-        EXPECT_EQ(Text(host, IDC_DEV_CHIPSET), QStringLiteral("ZA2400+ZI4344"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_PID), QStringLiteral("0x2400"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_CHIPSET), QStringLiteral("ZA2400+ZI4344"));
 
         // Escape ends the window at once when nothing runs.
         QTest::keyClick(pWindow, Qt::Key_Escape);
@@ -107,81 +94,36 @@ TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndF
     EXPECT_TRUE(boxes.empty());
 }
 
-TEST_F(MainWindowGuiTest, ClearTraceEmptiesTheTraceByClickAndByEnter)
-{
-    const int nResult = Run([&](CQtDialogHost& host, CQuillonDlg&) {
-        auto* pClear = FindControl<QPushButton>(host.Window(), IDC_CLEAR_TRACE);
-        ASSERT_FALSE(Trace(host).isEmpty());
-        QTest::mouseClick(pClear, Qt::LeftButton);
-        EXPECT_EQ(Trace(host), QString());
-
-        // A device arrives: its line is the first one now. Then Enter on the button clears again and
-        // the window stays open.
-        CFakeZelUsbDevice* pThird = backend.Offer(u"/tmp/sim/za3600.json");
-        pThird->nVendorId = 0x2fe3;
-        pThird->nProductId = 0x3600;
-        pThird->strProduct = u"ZEL ZA3600 Audio";
-        notifier.Notify(DBT_DEVICEARRIVAL, u"/tmp/sim/za3600.json");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !Trace(host).isEmpty(); }, 5000));
-        EXPECT_EQ(Trace(host), QStringLiteral("Device /tmp/sim/za3600.json is plugged in\n"));
-        pClear->setFocus();
-        QTest::keyClick(pClear, Qt::Key_Return);
-        EXPECT_EQ(Trace(host), QString());
-        EXPECT_TRUE(host.Window()->isVisible());
-    });
-    EXPECT_EQ(nResult, kLeftOpen);
-}
-
 // Cancel after a change keeps the stored policy and writes nothing; OK stores both values.
 TEST_F(MainWindowGuiTest, OptionsCancelKeepsAndOkStores)
 {
     prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x3);
     const int nWritesBefore = prefs.WriteCount();
-    Run([&](CQtDialogHost& host, CQuillonDlg& dlg) {
+    Run([&](CQtDialogHost& qtHost, CQuillonDlg& window) {
         WhenModalOpens(factory, [&](CQtDialogHost& options) {
             QWidget* pBox = options.Window();
-            EXPECT_EQ(pBox->parentWidget(), host.Window());
+            EXPECT_EQ(pBox->parentWidget(), qtHost.Window());
             EXPECT_TRUE(FindControl<QCheckBox>(pBox, IDC_MATCH_PID)->isChecked());
             EXPECT_FALSE(FindControl<QCheckBox>(pBox, IDC_MATCH_VERSION)->isChecked());
             EXPECT_FALSE(FindControl<QCheckBox>(pBox, IDC_MATCH_VID)->isEnabled());
             QTest::mouseClick(FindControl<QCheckBox>(pBox, IDC_AUTO_VERIFY), Qt::LeftButton);
             QTest::mouseClick(FindControl<QPushButton>(pBox, IDCANCEL), Qt::LeftButton);
         });
-        host.MenuAction(ID_CONFIG_OPTIONS)->trigger();
-        EXPECT_FALSE(dlg.m_bAutoVerify);
+        qtHost.MenuAction(ID_CONFIG_OPTIONS)->trigger();
+        EXPECT_FALSE(window.m_bAutoVerify);
         EXPECT_EQ(prefs.WriteCount(), nWritesBefore);
 
         WhenModalOpens(factory, [&](CQtDialogHost& options) {
             QTest::mouseClick(FindControl<QCheckBox>(options.Window(), IDC_AUTO_VERIFY), Qt::LeftButton);
             QTest::mouseClick(FindControl<QPushButton>(options.Window(), IDOK), Qt::LeftButton);
         });
-        host.MenuAction(ID_CONFIG_OPTIONS)->trigger();
-        EXPECT_EQ(factory.TopHost(), &host);
-        EXPECT_TRUE(dlg.m_bAutoVerify);
-        EXPECT_EQ(dlg.m_nMatchPolicy, 0x3u);
+        qtHost.MenuAction(ID_CONFIG_OPTIONS)->trigger();
+        EXPECT_EQ(factory.TopHost(), &qtHost);
+        EXPECT_TRUE(window.m_bAutoVerify);
+        EXPECT_EQ(window.m_nMatchPolicy, 0x3u);
     });
     EXPECT_EQ(prefs.RawValue(QStringLiteral("Options"), QStringLiteral("MatchPolicy")).toUInt(), 0x3u);
     EXPECT_EQ(prefs.RawValue(QStringLiteral("Options"), QStringLiteral("AutoVerify")).toUInt(), 1u);
-}
-
-TEST_F(MainWindowGuiTest, CloseIsRefusedWhileBusyAndEndsTheWindowAfterwards)
-{
-    const int nResult = Run([&](CQtDialogHost& host, CQuillonDlg& dlg) {
-        QWidget* pWindow = host.Window();
-        dlg.m_bBusy = true;
-        pWindow->close();
-        QTest::keyClick(pWindow, Qt::Key_Escape);
-        host.MenuAction(ID_APP_EXIT)->trigger();
-        EXPECT_TRUE(pWindow->isVisible());
-        ASSERT_EQ(boxes.size(), 3u);
-        for (const QString& box : boxes)
-            EXPECT_EQ(box, QStringLiteral("Quillon|Do NOT exit while DFU is running!"));
-
-        dlg.m_bBusy = false;
-        pWindow->close();
-        EXPECT_FALSE(pWindow->isVisible());
-    });
-    EXPECT_EQ(nResult, IDCANCEL);
 }
 
 // Start with "Upload Firmware": the worker asks for the file through the window (a real save dialog on
@@ -206,9 +148,9 @@ TEST_F(MainWindowGuiTest, UploadRunsOnTheWorkerThroughTheWindow)
         bClearEnabled = pHost->IsDlgItemEnabled(IDC_CLEAR_TRACE);
     };
 
-    Run([&](CQtDialogHost& host, CQuillonDlg& dlg) {
-        pHost = &host;
-        QWidget* pWindow = host.Window();
+    Run([&](CQtDialogHost& qtHost, CQuillonDlg& window) {
+        pHost = &qtHost;
+        QWidget* pWindow = qtHost.Window();
         QTest::mouseClick(FindControl<QRadioButton>(pWindow, IDC_UPLOAD), Qt::LeftButton);
         QTest::mouseClick(FindControl<QPushButton>(pWindow, IDC_CLEAR_TRACE), Qt::LeftButton);
         WhenModal([&](QWidget* pModal) {
@@ -217,19 +159,20 @@ TEST_F(MainWindowGuiTest, UploadRunsOnTheWorkerThroughTheWindow)
                 return false;
             EXPECT_EQ(pDialog->acceptMode(), QFileDialog::AcceptSave);
             EXPECT_EQ(pDialog->defaultSuffix(), QStringLiteral("bin"));
+            EXPECT_EQ(pDialog->nameFilters(), QStringList({QStringLiteral("BIN Files (*.bin)"), QStringLiteral("All Files (*)")}));
             EXPECT_EQ(pDialog->parentWidget(), pWindow);
             pDialog->selectFile(dir.filePath(QStringLiteral("readback")));
             QMetaObject::invokeMethod(pDialog, "accept");
             return true;
         });
         QTest::mouseClick(FindControl<QPushButton>(pWindow, IDC_START), Qt::LeftButton);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsWorkerRunning(); }, 20000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.IsWorkerRunning(); }, 20000));
 
         EXPECT_TRUE(FindControl<QPushButton>(pWindow, IDC_START)->isEnabled());
         EXPECT_TRUE(FindControl<QComboBox>(pWindow, IDC_DEVICE_COMBO)->isEnabled());
-        EXPECT_TRUE(host.IsMenuItemEnabled(ID_CONFIG_OPTIONS));
+        EXPECT_TRUE(qtHost.IsMenuItemEnabled(ID_CONFIG_OPTIONS));
         EXPECT_EQ(FindControl<QProgressBar>(pWindow, IDC_PROGRESS)->value(), 0);
-        EXPECT_EQ(Trace(host), QStringLiteral("Waiting until device is switched to DFU mode!\n"
+        EXPECT_EQ(Trace(qtHost), QStringLiteral("Waiting until device is switched to DFU mode!\n"
                                               "Device is switched to DFU mode successfully!\n"
                                               "Firmware upload started....\n"
                                               "Firmware upload succeeded!\n"

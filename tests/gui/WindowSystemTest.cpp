@@ -5,7 +5,7 @@
 #include "gui/QtTestSupport.h"
 
 #include "app/AboutDlg.h"
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/OptionsDlg.h"
 #include "app/Resource.h"
 
@@ -48,7 +48,7 @@ protected:
     {
         TestApp();
         UseExampleIni();
-        PlugZa1200(backend, u"/tmp/sim/za1200.json");
+        PlugExample(kZa1200, u"/tmp/sim/za1200.json");
         factory.SetMessageBoxObserver([](const QString&, const QString& text) { ADD_FAILURE() << text.toStdString(); });
     }
 

@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ enum class HostileKind {
 };
 
 const char* HostileKindName(HostileKind kind);
+inline void PrintTo(HostileKind kind, std::ostream* os)
+{
+    *os << HostileKindName(kind);
+}
 std::vector<HostileKind> AllHostileKinds();
 
 // Root reads a file of mode 000 all the same, so as root the Unreadable kind is only more random

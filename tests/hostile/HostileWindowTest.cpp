@@ -1,249 +1,55 @@
-// Hostile files through the main window on the headless host: Quillon.ini and zel.dat beside the
-// executable, read by the real file readers, and firmware images chosen in File > Open Image.
-// Each one ends in the window's ordinary outcome (an absent table, a message box), never a crash or
-// a hang; ctest's time limit stands guard over the hangs.
+// Hostile files at the readers every program goes through (the whole file, Quillon.ini, an image's
+// identity), every kind; then once per consumer of the main window on the headless host: Quillon.ini
+// and zel.dat beside the executable, and an image chosen in File > Open Image. Each ends in the
+// ordinary outcome (an absent table, a message box), never a crash or a hang; ctest's time limit
+// stands guard over the hangs.
 #include "HostileFiles.h"
 
-#include "app/MainWindowFixture.h"
 #include "app/Resource.h"
-#include "config/ChipsetNaming.h"
 #include "image/ZelFirmwareApi.h"
+#include "platform/FileIo.h"
 #include "platform/ProfileReader.h"
+#include "support/ParamNames.h"
+#include "support/WindowFixture.h"
 
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
 namespace {
 
-const QString kIncorrect = QStringLiteral("Incorrect image file, no useful information found!");
-const QString kReadFailed = QStringLiteral("Read DFU file failed!");
+const std::string kExampleZelDat = QUILLON_BINARY_DIR "/bin/zel.dat";
+const std::string kExampleIni = QUILLON_SOURCE_DIR "/examples/Quillon.ini";
 
-std::string ExampleZelDat()
-{
-    return QUILLON_BINARY_DIR "/bin/zel.dat";
-}
-
-std::string ExampleIni()
-{
-    return QUILLON_SOURCE_DIR "/examples/Quillon.ini";
-}
-
-// The window's data files live in a scratch folder and are read from disk.
-class HostileWindowTest : public MainWindowTest {
+class HostileReaderTest : public ::testing::TestWithParam<HostileKind> {
 protected:
-    HostileWindowTest()
-    {
-        m_fileProfile = CreateFileProfileReader();
-        env.pProfile = m_fileProfile.get();
-        env.strExecutablePath = QString::fromStdString(m_dir.Path("Quillon"));
-    }
-
-    bool AllConfigTablesAbsent()
-    {
-        return !Dlg().m_pKnownIds && !Dlg().m_pDfuPatchInfos && !Dlg().m_pControllerNames && !Dlg().m_pHdCodecNames &&
-               !Dlg().m_pIisCodecNames;
-    }
-    bool AllConfigTablesPresent()
-    {
-        return Dlg().m_pKnownIds && Dlg().m_pDfuPatchInfos && Dlg().m_pControllerNames && Dlg().m_pHdCodecNames &&
-               Dlg().m_pIisCodecNames;
-    }
-
     CHostileDir m_dir;
-    std::unique_ptr<IProfileReader> m_fileProfile;
-};
-
-class HostileConfigFileTest : public HostileWindowTest, public ::testing::WithParamInterface<HostileKind> {};
-
-}  // namespace
-
-// Quillon.ini is not a usable file: every table and list is absent, the window still comes up with
-// its census, and a device's chipset is named "Unknown".
-TEST_P(HostileConfigFileTest, QuillonIniGivesNoTables)
-{
-    SKIP_UNREADABLE_AS_ROOT(GetParam());
-    m_dir.Make(GetParam(), "Quillon.ini");
-    m_dir.CopyFrom(ExampleZelDat(), "zel.dat");
-    PlugZa1200(backend, u"/dev/hidraw0");
-    Open();
-
-    EXPECT_TRUE(AllConfigTablesAbsent());
-    EXPECT_NE(Dlg().m_pFlashInfo, nullptr);
-    EXPECT_TRUE(TraceText().startsWith(QStringLiteral("Total 1 devices found!\r\n"))) << TraceText().toStdString();
-    EXPECT_EQ(Text(IDC_DEV_CHIPSET), QStringLiteral("Unknown"));
-    EXPECT_TRUE(Boxes().empty());
-}
-
-// zel.dat is not a usable file: the flash table is absent, everything else loads.
-TEST_P(HostileConfigFileTest, ZelDatGivesNoFlashTable)
-{
-    SKIP_UNREADABLE_AS_ROOT(GetParam());
-    m_dir.CopyFrom(ExampleIni(), "Quillon.ini");
-    m_dir.Make(GetParam(), "zel.dat");
-    Open();
-
-    EXPECT_EQ(Dlg().m_pFlashInfo, nullptr);
-    EXPECT_EQ(g_pFlashInfo, nullptr);
-    EXPECT_TRUE(AllConfigTablesPresent());
-    EXPECT_TRUE(Boxes().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, HostileConfigFileTest, ::testing::ValuesIn(AllHostileKinds()),
-                         [](const ::testing::TestParamInfo<HostileKind>& info) { return HostileKindName(info.param); });
-
-namespace {
-
-struct CountCase {
-    const char* pszName;
-    const char* pszSection;   // the section whose count is hostile
-    const char* pszKey;
-    const char* pszValue;
-};
-
-class HostileCountTest : public HostileWindowTest, public ::testing::WithParamInterface<CountCase> {
-protected:
-    // The example file with one count replaced.
-    void WriteIni(const CountCase& c)
-    {
-        const std::vector<uint8_t> bytes = ReadBytes(ExampleIni());
-        std::string text(bytes.begin(), bytes.end());
-        const std::string section = std::string("[") + c.pszSection + "]\n";
-        const size_t at = text.find(section);
-        ASSERT_NE(at, std::string::npos);
-        const std::string key = std::string("\n") + c.pszKey + "=";
-        const size_t keyAt = text.find(key, at);
-        ASSERT_NE(keyAt, std::string::npos);
-        const size_t end = text.find('\n', keyAt + 1);
-        text.replace(keyAt, end - keyAt, key + c.pszValue);
-        m_dir.WriteText("Quillon.ini", text);
-        m_dir.CopyFrom(ExampleZelDat(), "zel.dat");
-    }
 };
 
 }  // namespace
 
-// A count of 2^31 - 1 would make a table of 2^31 records, whose size does not fit in 32 bits: the
-// table is refused at once instead of being allocated or scanned key by key. The other tables load.
-TEST_P(HostileCountTest, CountThatCannotBeAllocatedGivesNoTable)
-{
-    const CountCase& c = GetParam();
-    WriteIni(c);
-    Open();
-
-    const std::string key = c.pszKey;
-    EXPECT_EQ(Dlg().m_pKnownIds == nullptr, std::string(c.pszSection) == "KnownIDs");
-    EXPECT_EQ(Dlg().m_pDfuPatchInfos == nullptr, std::string(c.pszSection) == "DfuPatchInfos");
-    EXPECT_EQ(Dlg().m_pControllerNames == nullptr, key == "ControllerNum");
-    EXPECT_EQ(Dlg().m_pHdCodecNames == nullptr, key == "HDCodecNum");
-    EXPECT_EQ(Dlg().m_pIisCodecNames == nullptr, key == "IISCodecNum");
-    EXPECT_NE(Dlg().m_pFlashInfo, nullptr);
-    EXPECT_TRUE(Boxes().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Counts, HostileCountTest,
-    ::testing::Values(CountCase{"KnownIdsMax", "KnownIDs", "Num", "2147483647"},
-                      CountCase{"KnownIdsAllBits", "KnownIDs", "Num", "0xffffffff"},
-                      CountCase{"KnownIdsWrapsNegative", "KnownIDs", "Num", "2147483648"},
-                      CountCase{"DfuPatchInfosMax", "DfuPatchInfos", "Num", "2147483647"},
-                      CountCase{"DfuPatchInfosHex", "DfuPatchInfos", "Num", "0x7fffffff"},
-                      CountCase{"ControllerNumMax", "ChipsetInfo", "ControllerNum", "2147483647"},
-                      CountCase{"HdCodecNumMax", "ChipsetInfo", "HDCodecNum", "2147483647"},
-                      CountCase{"IisCodecNumMax", "ChipsetInfo", "IISCodecNum", "0x7fffffff"}),
-    [](const ::testing::TestParamInfo<CountCase>& info) { return std::string(info.param.pszName); });
-
-namespace {
-
-class HostileImageTest : public HostileWindowTest, public ::testing::WithParamInterface<HostileKind> {
-protected:
-    void SetUp() override
-    {
-        m_dir.CopyFrom(ExampleIni(), "Quillon.ini");
-        m_dir.CopyFrom(ExampleZelDat(), "zel.dat");
-        PlugZa1200(backend, u"/dev/hidraw0");
-    }
-
-    void OpenImage(const std::string& path)
-    {
-        session.QueueOpenFileAnswer(QString::fromStdString(path));
-        ASSERT_TRUE(Host().ChooseMenuItem(ID_FILE_OPEN_IMAGE));
-    }
-
-    bool IdentityIsZero()
-    {
-        const _ZEL_USB_DEV_INFO zero{};
-        return std::memcmp(&Dlg().m_ImageInfo, &zero, sizeof zero) == 0;
-    }
-};
-
-}  // namespace
-
-// Under a match policy the file has no identity: refused, nothing changes.
-TEST_P(HostileImageTest, RefusedUnderMatchPolicy)
+// Nothing but random bytes is read whole; no reader finds a value or an identity in any of them.
+TEST_P(HostileReaderTest, ReadersRefuseOrFindNothing)
 {
     SKIP_UNREADABLE_AS_ROOT(GetParam());
-    prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x1);
-    Open();
-    const std::string path = m_dir.Make(GetParam(), "image.bin");
-    OpenImage(path);
+    const std::string path = m_dir.Make(GetParam(), "file");
+    const QString qpath = QString::fromStdString(path);
+    uint8_t* pBuffer = reinterpret_cast<uint8_t*>(this);
+    const int32_t nRead = ReadWholeFile(qpath, pBuffer);
+    EXPECT_EQ(nRead, GetParam() == HostileKind::RandomBytes ? 4096 : 0);
+    if (nRead > 0)
+        std::free(pBuffer);
+    else
+        EXPECT_EQ(pBuffer, nullptr);
 
-    EXPECT_EQ(Boxes(), std::vector<QString>{kIncorrect});
-    EXPECT_EQ(Text(IDC_IMG_FILE), QString());
-    EXPECT_EQ(Dlg().m_pImageData, nullptr);
-    EXPECT_TRUE(IdentityIsZero());
-}
-
-// With no identity checks the file is accepted with an all-zero identity; its bytes load only when it
-// is a regular file of less than 2 GiB that can be read whole.
-TEST_P(HostileImageTest, LenientPolicyLoadsOnlyReadableBytes)
-{
-    SKIP_UNREADABLE_AS_ROOT(GetParam());
-    Open();
-    const std::string path = m_dir.Make(GetParam(), "image.bin");
-    OpenImage(path);
-
-    EXPECT_EQ(Text(IDC_IMG_FILE), QString::fromStdString(path));
-    EXPECT_EQ(Text(IDC_IMG_VID), QStringLiteral("0x0000"));
-    EXPECT_TRUE(IdentityIsZero());
-    if (GetParam() == HostileKind::RandomBytes) {
-        EXPECT_TRUE(Boxes().empty());
-        ASSERT_NE(Dlg().m_pImageData, nullptr);
-        EXPECT_EQ(Dlg().m_nImageSize, 4096);
-    } else {
-        EXPECT_EQ(Boxes(), std::vector<QString>{kReadFailed});
-        EXPECT_EQ(Dlg().m_pImageData, nullptr);
-        EXPECT_EQ(Dlg().m_nImageSize, 0);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, HostileImageTest, ::testing::ValuesIn(AllHostileKinds()),
-                         [](const ::testing::TestParamInfo<HostileKind>& info) { return HostileKindName(info.param); });
-
-// An image whose identity record is damaged in any one byte has no identity: refused under a match
-// policy, and a later intact image still opens.
-TEST_F(HostileImageTest, DamagedRecordIsNoIdentity)
-{
-    prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x10F);
-    Open();
-    const std::vector<uint8_t> good = ReadBytes(QUILLON_SOURCE_DIR "/examples/images/za1200-fw-0106.bin");
+    EXPECT_EQ(CreateFileProfileReader()->GetPrivateProfileInt(QStringLiteral("KnownIDs"), QStringLiteral("Num"), 7, qpath), 7u);
     _ZEL_USB_DEV_INFO info{};
-    size_t nOffset = 0;
-    ASSERT_TRUE(FindImageRecord(good.data(), good.size(), info, &nOffset));
-    for (size_t k = 0; k < kImageRecordSize; ++k) {
-        std::vector<uint8_t> damaged = good;
-        damaged[nOffset + k] ^= 0x04;
-        OpenImage(m_dir.WriteBytes("damaged.bin", damaged));
-        EXPECT_EQ(Boxes().size(), k + 1) << "byte " << k;
-    }
-    EXPECT_EQ(Boxes(), std::vector<QString>(kImageRecordSize, kIncorrect));
-    EXPECT_EQ(Dlg().m_pImageData, nullptr);
-
-    OpenImage(m_dir.WriteBytes("good.bin", good));
-    EXPECT_EQ(Boxes().size(), kImageRecordSize);
-    ASSERT_NE(Dlg().m_pImageData, nullptr);
-    EXPECT_EQ(Dlg().m_nImageSize, static_cast<int32_t>(good.size()));
+    EXPECT_FALSE(CZelFirmwareImage(std::filesystem::path(path)).ParseImageInfo(&info));
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, HostileReaderTest, ::testing::ValuesIn(AllHostileKinds()),
+                         [](const auto& info) { return HostileKindName(info.param); });
 
 // The profile reader's size limit: a Quillon.ini of 64 MiB is still read, one byte more reads as a
 // missing file (the caller's defaults), and shrinking it back is seen at the next read.
@@ -264,3 +70,132 @@ TEST(HostileProfileSizeTest, LargestReadableFile)
     ASSERT_EQ(::truncate(path.c_str(), 17), 0);
     EXPECT_EQ(reader->GetPrivateProfileInt(QStringLiteral("KnownIDs"), QStringLiteral("Num"), -5, ini), 3u);
 }
+
+namespace {
+
+// The window's data files live in a scratch folder and are read from disk.
+class HostileWindowTest : public MainWindowTest {
+protected:
+    HostileWindowTest()
+    {
+        m_fileProfile = CreateFileProfileReader();
+        env.pProfile = m_fileProfile.get();
+        env.strExecutablePath = QString::fromStdString(m_dir.Path("Quillon"));
+    }
+
+    // Whether each of the five tables of Quillon.ini is absent.
+    std::vector<bool> IniTablesAbsent()
+    {
+        return {!dlg->m_pKnownIds, !dlg->m_pDfuPatchInfos, !dlg->m_pControllerNames, !dlg->m_pHdCodecNames,
+                !dlg->m_pIisCodecNames};
+    }
+
+    void OpenImage(const std::string& path)
+    {
+        session.QueueOpenFileAnswer(QString::fromStdString(path));
+        ASSERT_TRUE(Host().ChooseMenuItem(ID_FILE_OPEN_IMAGE));
+    }
+
+    CHostileDir m_dir;
+    std::unique_ptr<IProfileReader> m_fileProfile;
+};
+
+}  // namespace
+
+// A Quillon.ini that nobody writes to: every table is absent, the window still comes up with its
+// census, and a device's chipset is "Unknown". A zel.dat of the same kind: only the flash table is absent.
+TEST_F(HostileWindowTest, DataFilesThatCannotBeReadGiveNoTables)
+{
+    m_dir.Make(HostileKind::Fifo, "Quillon.ini");
+    m_dir.CopyFrom(kExampleZelDat, "zel.dat");
+    PlugExample(kZa1200, u"/dev/hidraw0");
+    Open();
+    EXPECT_EQ(IniTablesAbsent(), std::vector<bool>(5, true));
+    EXPECT_NE(dlg->m_pFlashInfo, nullptr);
+    EXPECT_TRUE(TraceText().startsWith(QStringLiteral("Total 1 devices found!\r\n"))) << TraceText().toStdString();
+    EXPECT_EQ(Text(IDC_DEV_CHIPSET), QStringLiteral("Unknown"));
+    Close();
+
+    std::filesystem::remove(m_dir.Path("Quillon.ini"));   // writing into the pipe would wait for a reader
+    m_dir.CopyFrom(kExampleIni, "Quillon.ini");
+    m_dir.Make(HostileKind::Fifo, "zel.dat");
+    Open();
+    EXPECT_EQ(dlg->m_pFlashInfo, nullptr);
+    EXPECT_EQ(g_pFlashInfo, nullptr);
+    EXPECT_EQ(IniTablesAbsent(), std::vector<bool>(5, false));
+    EXPECT_TRUE(Boxes().empty());
+}
+
+// An image that cannot be read has no identity: refused under a match policy; with no identity checks
+// it is taken with an all-zero identity but "Read DFU file failed!" and no bytes.
+TEST_F(HostileWindowTest, ImageThatCannotBeRead)
+{
+    m_dir.CopyFrom(kExampleIni, "Quillon.ini");
+    m_dir.CopyFrom(kExampleZelDat, "zel.dat");
+    PlugExample(kZa1200, u"/dev/hidraw0");
+    prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x1);
+    Open();
+    OpenImage(m_dir.Make(HostileKind::Fifo, "image.bin"));
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Incorrect image file, no useful information found!"});
+    EXPECT_EQ(Text(IDC_IMG_FILE), QString());
+    EXPECT_EQ(dlg->m_pImageData, nullptr);
+
+    dlg->m_nMatchPolicy = 0;
+    ForgetRecords();
+    const std::string path = m_dir.Make(HostileKind::Directory, "folder.bin");
+    OpenImage(path);
+    EXPECT_EQ(Text(IDC_IMG_FILE), QString::fromStdString(path));
+    EXPECT_EQ(Text(IDC_IMG_VID), QStringLiteral("0x0000"));
+    EXPECT_EQ(Boxes(), std::vector<std::string>{"Read DFU file failed!"});
+    EXPECT_EQ(dlg->m_pImageData, nullptr);
+    EXPECT_EQ(dlg->m_nImageSize, 0);
+}
+
+namespace {
+
+struct CountCase {
+    const char* pszName;
+    const char* pszSection;   // the section whose count is hostile
+    const char* pszKey;
+    const char* pszValue;
+};
+
+void PrintTo(const CountCase& c, std::ostream* os)
+{
+    *os << c.pszName;
+}
+
+class HostileCountTest : public HostileWindowTest, public ::testing::WithParamInterface<CountCase> {};
+
+}  // namespace
+
+// A count of 2^31 - 1 would make a table of 2^31 records, whose size does not fit in 32 bits: the
+// table is refused at once instead of being allocated or scanned key by key. The other tables load.
+TEST_P(HostileCountTest, CountThatCannotBeAllocatedGivesNoTable)
+{
+    const CountCase& c = GetParam();
+    std::string text = [] {
+        const std::vector<uint8_t> bytes = ReadBytes(kExampleIni);
+        return std::string(bytes.begin(), bytes.end());
+    }();
+    const size_t keyAt = text.find(std::string("\n") + c.pszKey + "=", text.find(std::string("[") + c.pszSection + "]"));
+    ASSERT_NE(keyAt, std::string::npos);
+    text.replace(keyAt, text.find('\n', keyAt + 1) - keyAt, std::string("\n") + c.pszKey + "=" + c.pszValue);
+    m_dir.WriteText("Quillon.ini", text);
+    m_dir.CopyFrom(kExampleZelDat, "zel.dat");
+    Open();
+
+    const std::string section = c.pszSection, key = c.pszKey;
+    EXPECT_EQ(IniTablesAbsent(), (std::vector<bool>{section == "KnownIDs", section == "DfuPatchInfos",
+                                                    key == "ControllerNum", key == "HDCodecNum", key == "IISCodecNum"}));
+    EXPECT_NE(dlg->m_pFlashInfo, nullptr);
+    EXPECT_TRUE(Boxes().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, HostileCountTest,
+                         ::testing::Values(CountCase{"KnownIdsMax", "KnownIDs", "Num", "2147483647"},
+                                           CountCase{"DfuPatchInfosHex", "DfuPatchInfos", "Num", "0x7fffffff"},
+                                           CountCase{"ControllerNumMax", "ChipsetInfo", "ControllerNum", "2147483647"},
+                                           CountCase{"HdCodecNumMax", "ChipsetInfo", "HDCodecNum", "2147483647"},
+                                           CountCase{"IisCodecNumMax", "ChipsetInfo", "IISCodecNum", "0x7fffffff"}),
+                         RowName());

@@ -1,5 +1,5 @@
 // File > Open Image: acceptance under the match policy, the image fields, the bytes and the messages.
-#include "app/MainWindowFixture.h"
+#include "support/WindowFixture.h"
 #include "app/Resource.h"
 #include "image/ZelFirmwareApi.h"
 
@@ -10,8 +10,8 @@
 
 namespace {
 
-const QString kIncorrect = QStringLiteral("Incorrect image file, no useful information found!");
-const QString kReadFailed = QStringLiteral("Read DFU file failed!");
+const char* const kIncorrect = "Incorrect image file, no useful information found!";
+const char* const kReadFailed = "Read DFU file failed!";
 
 class OpenImageTest : public MainWindowTest {
 protected:
@@ -19,7 +19,7 @@ protected:
     {
         ASSERT_TRUE(m_dir.isValid());
         UseExampleIni();
-        PlugZa1200(backend, u"/dev/hidraw0");
+        PlugExample(kZa1200, u"/dev/hidraw0");
     }
 
     QString WriteFile(const QString& name, const std::vector<uint8_t>& bytes)
@@ -57,7 +57,7 @@ protected:
     QTemporaryDir m_dir;
 };
 
-const _ZEL_USB_DEV_INFO kZa1200{0x2fe3, 0x1200, 0xFFFF0106, 0x12000100, {0x00, 0x00}, {}};
+const _ZEL_USB_DEV_INFO kZa1200Info{0x2fe3, 0x1200, 0xFFFF0106, 0x12000100, {0x00, 0x00}, {}};
 
 }  // namespace
 
@@ -66,13 +66,13 @@ TEST_F(OpenImageTest, AcceptedImageIsShownTracedAndLoaded)
     prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x10F);
     Open();
     Host().Click(IDC_CLEAR_TRACE);
-    const QString path = Stamped(QStringLiteral("za1200.bin"), kZa1200);
+    const QString path = Stamped(QStringLiteral("za1200.bin"), kZa1200Info);
     OpenImage(path);
 
     EXPECT_EQ(ImageFields(), (std::vector<QString>{path, QStringLiteral("0x2fe3"), QStringLiteral("0x1200"),
                                                     QStringLiteral("0x0106"), QStringLiteral("0x12000100"),
                                                     QStringLiteral("ZA1200+ZH880")}));
-    EXPECT_EQ(std::memcmp(&Dlg().m_ImageInfo, &kZa1200, sizeof kZa1200), 0);
+    EXPECT_EQ(std::memcmp(&Dlg().m_ImageInfo, &kZa1200Info, sizeof kZa1200Info), 0);
     ASSERT_NE(Dlg().m_pImageData, nullptr);
     EXPECT_EQ(Dlg().m_nImageSize, 8192);
     EXPECT_EQ(Dlg().m_pImageData[0], 0x42);
@@ -90,19 +90,19 @@ TEST_F(OpenImageTest, ImageWithoutIdentityIsRefusedUnderAPolicyAndTheOldImageSta
 {
     prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x10);
     Open();
-    const QString good = Stamped(QStringLiteral("good.bin"), kZa1200);
+    const QString good = Stamped(QStringLiteral("good.bin"), kZa1200Info);
     OpenImage(good);
     const uint8_t* pBefore = Dlg().m_pImageData;
     const std::vector<QString> fieldsBefore = ImageFields();
     const QString traceBefore = TraceText();
 
     std::vector<uint8_t> damaged(8192, 0xFF);
-    ASSERT_EQ(StampImageRecord(damaged, kZa1200, false), StampResult::Trailer);
+    ASSERT_EQ(StampImageRecord(damaged, kZa1200Info, false), StampResult::Trailer);
     damaged[damaged.size() - 1] ^= 0x01;   // the checksum no longer holds
     OpenImage(WriteFile(QStringLiteral("damaged.bin"), damaged));
     OpenImage(std::nullopt);
 
-    EXPECT_EQ(Boxes(), std::vector<QString>{kIncorrect});
+    EXPECT_EQ(Boxes(), std::vector<std::string>{kIncorrect});
     EXPECT_EQ(Dlg().m_pImageData, pBefore);
     EXPECT_EQ(Dlg().m_nImageSize, 8192);
     EXPECT_EQ(ImageFields(), fieldsBefore);
@@ -125,12 +125,12 @@ TEST_F(OpenImageTest, PolicyZeroAcceptsAnImageWithoutIdentityAsZeros)
 TEST_F(OpenImageTest, UnreadableAcceptedFileKeepsItsIdentityButNoBytes)
 {
     Open();
-    OpenImage(Stamped(QStringLiteral("first.bin"), kZa1200));
+    OpenImage(Stamped(QStringLiteral("first.bin"), kZa1200Info));
     ASSERT_NE(Dlg().m_pImageData, nullptr);
 
     const QString empty = WriteFile(QStringLiteral("empty.bin"), {});
     OpenImage(empty);
-    EXPECT_EQ(Boxes(), std::vector<QString>{kReadFailed});
+    EXPECT_EQ(Boxes(), std::vector<std::string>{kReadFailed});
     EXPECT_EQ(Dlg().m_pImageData, nullptr) << "the first image's bytes are gone";
     EXPECT_EQ(Dlg().m_nImageSize, 0);
     EXPECT_EQ(Text(IDC_IMG_FILE), empty);

@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 
 #include <cstdlib>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,26 +52,11 @@ TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThem)
     EXPECT_EQ(m_pBuffer[9], 0);
 }
 
-TEST_F(ReadWholeFileTest, MissingEmptyAndNonRegularFilesFail)
+// Empty, huge and non-regular files are tried with the other hostile kinds (tests/hostile).
+TEST_F(ReadWholeFileTest, MissingFilesAndDevicesFail)
 {
     ExpectFailure(m_dir.filePath("missing.bin"));
-    ExpectFailure(Write("empty.bin", QByteArray()));
-    ExpectFailure(m_dir.path());
-    const QString fifo = m_dir.filePath("fifo");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    ExpectFailure(fifo);   // must not wait for a writer
     ExpectFailure(QStringLiteral("/dev/null"));
-}
-
-TEST_F(ReadWholeFileTest, FilesOfTwoGibibytesOrMoreFail)
-{
-    // Sparse: no disk space is used and nothing is read, since the size is refused first.
-    const QString path = m_dir.filePath("huge.bin");
-    const int fd = ::open(QFile::encodeName(path).constData(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, off_t{1} << 31), 0);
-    ::close(fd);
-    ExpectFailure(path);
 }
 
 TEST_F(ReadWholeFileTest, AShortReadFails)

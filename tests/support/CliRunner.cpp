@@ -1,11 +1,13 @@
-#include "CliRunner.h"
+#include "support/CliRunner.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sstream>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -44,6 +46,21 @@ std::vector<nlohmann::json> CliRun::JsonLines() const
     return objects;
 }
 
+nlohmann::json CliRun::Event(const std::string& event) const
+{
+    for (const std::string& line : OutLines()) {
+        const nlohmann::json object = nlohmann::json::parse(line, nullptr, false);
+        if (object.is_object() && object.value("event", "") == event)
+            return object;
+    }
+    return nullptr;
+}
+
+std::ostream& operator<<(std::ostream& out, const CliRun& run)
+{
+    return out << "exit " << run.nExit << "\nstdout: " << run.strOut << "\nstderr: " << run.strErr;
+}
+
 CCliScratch::CCliScratch()
 {
     std::filesystem::copy(SourceDir() + "/examples/sim", SimDir(), std::filesystem::copy_options::recursive);
@@ -64,8 +81,8 @@ std::string CCliScratch::ExampleImage(const std::string& name)
     return SourceDir() + "/examples/images/" + name;
 }
 
-CliRun CCliScratch::Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                        const std::string& program) const
+CliRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& workDir,
+                  const std::map<std::string, std::string>& env)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -73,14 +90,16 @@ CliRun CCliScratch::Run(const std::vector<std::string>& args, const std::map<std
     for (const auto& [name, value] : env)
         environment.insert(QString::fromStdString(name), QString::fromStdString(value));
     process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(m_dir.path());
+    process.setWorkingDirectory(QString::fromStdString(workDir));
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    process.setStandardInputFile(QProcess::nullDevice());
     QStringList arguments;
     for (const std::string& a : args)
         arguments << QString::fromStdString(a);
-    process.start(QString::fromStdString(program.empty() ? Program() : program), arguments);
+    process.start(QString::fromStdString(program), arguments);
     CliRun run;
     if (!process.waitForStarted(10000) || !process.waitForFinished(240000)) {
-        ADD_FAILURE() << "quillon-cli did not run to its end";
+        ADD_FAILURE() << program << " did not run to its end";
         process.kill();
         process.waitForFinished();
         return run;
@@ -89,6 +108,12 @@ CliRun CCliScratch::Run(const std::vector<std::string>& args, const std::map<std
     run.strOut = process.readAllStandardOutput().toStdString();
     run.strErr = process.readAllStandardError().toStdString();
     return run;
+}
+
+CliRun CCliScratch::Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                        const std::string& program) const
+{
+    return RunProgram(program.empty() ? Program() : program, args, Dir(), env);
 }
 
 CliRun CCliScratch::RunSim(std::vector<std::string> args) const

@@ -1,23 +1,33 @@
-// Runs the built quillon-cli as a separate process in a scratch folder holding a copy of the example
-// emulated devices, and keeps what it printed.
+// Runs a built program (quillon-cli) as a separate process and keeps what it printed; and a scratch
+// folder holding a copy of the example emulated devices to run it in.
 #pragma once
 
 #include <QTemporaryDir>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 struct CliRun {
-    int nExit = -1;
+    int nExit = -1;   // -1: killed by a signal or did not end
     std::string strOut;
     std::string strErr;
     std::vector<std::string> OutLines() const;
     std::vector<std::string> ErrLines() const;
     // Every stdout line parsed as JSON; a line that is not JSON fails the calling test.
     std::vector<nlohmann::json> JsonLines() const;
+    // The JSON line of that event (null when there is none), for runs that print other lines too.
+    nlohmann::json Event(const std::string& event) const;
 };
+
+std::ostream& operator<<(std::ostream& out, const CliRun& run);
+
+// The program with the arguments in the folder, with QUILLON_SIM_DIR unset, no terminal and nothing on
+// stdin; the child dies with the test process.
+CliRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& workDir,
+                  const std::map<std::string, std::string>& env = {});
 
 class CCliScratch {
 public:
@@ -26,7 +36,7 @@ public:
     std::string SimDir() const { return Dir() + "/sim"; }
     std::string Path(const std::string& name) const { return Dir() + "/" + name; }
 
-    // quillon-cli with the arguments, in the scratch folder, with QUILLON_SIM_DIR unset.
+    // quillon-cli (or the program given) with the arguments, in the scratch folder.
     CliRun Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                const std::string& program = {}) const;
     // The same with "--sim <scratch>/sim" in front.
