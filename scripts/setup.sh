@@ -8,7 +8,7 @@ packages=(
   libhidapi-dev libudev-dev nettle-dev zlib1g-dev
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format clang-tidy
   xvfb xauth dpkg-dev fakeroot file
   wine64 gcc-mingw-w64-x86-64
 )
