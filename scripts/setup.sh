@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libhidapi-dev libudev-dev nettle-dev zlib1g-dev
   libcli11-dev nlohmann-json3-dev
