@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     std::string error;
     if (!ParseDeviceFile(json, "fuzz", desc, error)) {
         if (error.empty())
-            std::abort();   // a refusal always says why
+            std::abort();  // a refusal always says why
         return 0;
     }
     if (desc.pChip == nullptr || desc.nFlagOffset + 2 > desc.pChip->nCapacity)

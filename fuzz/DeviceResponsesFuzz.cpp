@@ -27,10 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     ProtocolTimeouts timeouts;
     timeouts.nReportWriteMs = timeouts.nShortMs = timeouts.nModeSwitchMs = timeouts.nWriteMs = 5;
     timeouts.nReadMs = timeouts.nDataMs = timeouts.nAvailableMs = 5;
-    CZelHidDevice device(info,
-                         std::make_unique<fuzzdev::CScriptedLink>(pData + 1, nSize - 1,
-                                                                 (nOptions & fuzzdev::kOptionEndFails) != 0),
-                         std::make_shared<std::mutex>(), timeouts);
+    CZelHidDevice device(
+        info,
+        std::make_unique<fuzzdev::CScriptedLink>(pData + 1, nSize - 1, (nOptions & fuzzdev::kOptionEndFails) != 0),
+        std::make_shared<std::mutex>(), timeouts);
     fuzzdev::DriveDevice(device, (nOptions & fuzzdev::kOptionVerify) != 0);
     device.Close();
     g_pFlashInfo = nullptr;

@@ -29,12 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         if (pData[nPos] & fuzzdev::kSealCommand)
             zelproto::SealCommand(report);
         if (device.Write(nLink, report) < 0)
-            break;   // unplugged
+            break;  // unplugged
         switch (pData[nPos] & 3) {
-        case fuzzdev::kAfterPoll: device.Read(nLink, answer, 0); break;
-        case fuzzdev::kAfterAwait: device.Read(nLink, answer, 5000); break;
-        case fuzzdev::kAfterDrain: drain(); break;
-        default: break;
+        case fuzzdev::kAfterPoll:
+            device.Read(nLink, answer, 0);
+            break;
+        case fuzzdev::kAfterAwait:
+            device.Read(nLink, answer, 5000);
+            break;
+        case fuzzdev::kAfterDrain:
+            drain();
+            break;
+        default:
+            break;
         }
     }
     drain();

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     std::vector<uint8_t> buffer(nSize + 2, 0);
     std::memcpy(buffer.data(), pData, nSize);
     if (!DecryptFlashTable(buffer.data(), static_cast<int32_t>(nSize)))
-        std::abort();   // the cipher takes any length
+        std::abort();  // the cipher takes any length
     const char* pText = reinterpret_cast<const char*>(buffer.data());
     int nParsed = 0;
     _FLASH_INFO* pTable = ParseFlashTableText(pText, nParsed);

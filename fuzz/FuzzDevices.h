@@ -4,8 +4,8 @@
 
 #include "device/ZelHidApi.h"
 #include "device/zelhid/HidTransport.h"
-#include "device/zelhid/ZelHidDevice.h"
 #include "device/zelhid/Protocol.h"
+#include "device/zelhid/ZelHidDevice.h"
 #include "emulator/DeviceFile.h"
 #include "emulator/DfuPatch.h"
 
@@ -22,9 +22,9 @@ namespace fuzzdev {
 constexpr size_t kCommandRecordSize = 1 + zelproto::kReportSize;
 enum AfterWrite : uint8_t {
     kAfterNothing = 0,
-    kAfterPoll = 1,    // one read of what is already waiting
-    kAfterAwait = 2,   // one read with the answer timeout
-    kAfterDrain = 3,   // reads until nothing more comes
+    kAfterPoll = 1,   // one read of what is already waiting
+    kAfterAwait = 2,  // one read with the answer timeout
+    kAfterDrain = 3,  // reads until nothing more comes
 };
 // Bit 2 of the record's first byte: the report's check is set before it is sent, so that mutated
 // commands reach the device's decoder instead of failing their check.
@@ -49,9 +49,15 @@ inline DeviceDescription DeviceVariant(uint8_t nChoice)
     desc.pChip = FindFlashChipByName(kChips[nChoice & 3]);
     desc.bBootLoader = (nChoice & 0x04) == 0;
     switch ((nChoice >> 3) & 3) {
-    case 1: desc.initialFlash = InitialFlash::Interrupted; break;
-    case 2: desc.initialFlash = InitialFlash::Erased; break;
-    default: desc.initialFlash = InitialFlash::Firmware; break;
+    case 1:
+        desc.initialFlash = InitialFlash::Interrupted;
+        break;
+    case 2:
+        desc.initialFlash = InitialFlash::Erased;
+        break;
+    default:
+        desc.initialFlash = InitialFlash::Firmware;
+        break;
     }
     desc.bHidDfu = (nChoice & 0x20) == 0;
     if (nChoice & 0x40) {
@@ -74,13 +80,13 @@ inline DeviceDescription DeviceVariant(uint8_t nChoice)
 // (kReport*) and the report, handed out in order to the host's reads.
 constexpr size_t kResponseRecordSize = 1 + zelproto::kReportSize;
 enum HostOption : uint8_t {
-    kOptionFlashTable = 0x01,   // the flash chip table is loaded
-    kOptionVerify = 0x02,       // writes are verified
-    kOptionEndFails = 0x04,     // past the last report the link fails instead of staying silent
+    kOptionFlashTable = 0x01,  // the flash chip table is loaded
+    kOptionVerify = 0x02,      // writes are verified
+    kOptionEndFails = 0x04,    // past the last report the link fails instead of staying silent
 };
 enum ReportFlag : uint8_t {
-    kReportWaiting = 0x01,   // already waiting: a read that does not wait gets it too
-    kReportLinkFails = 0x02, // the link fails here instead
+    kReportWaiting = 0x01,    // already waiting: a read that does not wait gets it too
+    kReportLinkFails = 0x02,  // the link fails here instead
 };
 
 // Hands out the fuzz bytes as the device's reports.
@@ -88,8 +94,7 @@ class CScriptedLink final : public IHidLink {
 public:
     CScriptedLink(const uint8_t* pData, size_t nSize, bool bEndFails)
         : m_pData(pData), m_nSize(nSize), m_bEndFails(bEndFails)
-    {
-    }
+    {}
     bool Write(const uint8_t*, uint32_t) override { return m_bConnected; }
     int Read(uint8_t* pReport, uint32_t nTimeoutMs) override
     {

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
             !SameInfo(again, found))
             std::abort();
     } else if (!SameInfo(found, untouched)) {
-        std::abort();   // a failed search leaves the caller's record alone
+        std::abort();  // a failed search leaves the caller's record alone
     }
 
     // From a file: the same answer as the search over the same bytes.

@@ -62,9 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
             std::abort();
     }
     // The integer rules on the raw bytes too: any text, any default.
-    const int32_t nDefault = nSize >= 4 ? static_cast<int32_t>(pData[0] | pData[1] << 8 | pData[2] << 16 |
-                                                                static_cast<uint32_t>(pData[3]) << 24)
-                                        : 0;
+    const int32_t nDefault =
+        nSize >= 4
+            ? static_cast<int32_t>(pData[0] | pData[1] << 8 | pData[2] << 16 | static_cast<uint32_t>(pData[3]) << 24)
+            : 0;
     ProfileTextToInt(QByteArrayView(reinterpret_cast<const char*>(pData), static_cast<qsizetype>(nSize)), nDefault);
     return 0;
 }

@@ -5,8 +5,8 @@
 #include "FuzzDevices.h"
 
 #include "config/FlashTable.h"
-#include "emulator/hid/EmulatorTransport.h"
 #include "emulator/EmulatedDevice.h"
+#include "emulator/hid/EmulatorTransport.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -47,7 +47,8 @@ const QTemporaryDir& DataFolder(int nEntries)
     for (const char* pszWord : {"Controller", "HDCodec", "IISCodec"}) {
         ini += QByteArray(pszWord) + "Num=" + QByteArray::number(nNames) + "\n";
         for (int i = 0; i < nNames; ++i)
-            ini += QByteArray(pszWord) + "Name" + QByteArray::number(i) + "=" + pszWord + "-" + QByteArray::number(i) + "\n";
+            ini += QByteArray(pszWord) + "Name" + QByteArray::number(i) + "=" + pszWord + "-" + QByteArray::number(i) +
+                   "\n";
     }
 
     QByteArray table = "Chip generated table\n";

@@ -1,9 +1,9 @@
 // The device library's costs: (a) host CPU per byte written to an instant emulator; (b) the simulated
 // time of a full 128 KB download at default timing against the physical minimum of link and chip.
 #include "device/ZelHidApi.h"
-#include "emulator/hid/EmulatorTransport.h"
 #include "device/zelhid/HidBackend.h"
 #include "emulator/EmulatedDevice.h"
+#include "emulator/hid/EmulatorTransport.h"
 
 #include <benchmark/benchmark.h>
 

@@ -68,7 +68,8 @@ ChildRun RunChild(const std::string& program, const std::vector<std::string>& ar
             break;
         run.strOut.append(buffer, static_cast<size_t>(n));
         if (!bStopped && !strStopAfterLine.empty() &&
-            (run.strOut.rfind(strStopAfterLine, 0) == 0 || run.strOut.find("\n" + strStopAfterLine) != std::string::npos)) {
+            (run.strOut.rfind(strStopAfterLine, 0) == 0 ||
+             run.strOut.find("\n" + strStopAfterLine) != std::string::npos)) {
             run.dWallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
             bStopped = true;
             ::kill(pid, SIGKILL);

@@ -15,9 +15,9 @@ void WriteBenchDevice(const std::string& strSimDir, bool bRealTime);
 struct ChildRun {
     int nExit = -1;
     double dWallMs = 0;
-    double dCpuMs = 0;    // user and system time
+    double dCpuMs = 0;  // user and system time
     long nMaxRssKb = 0;
-    std::string strOut;   // standard output (and error, when merged)
+    std::string strOut;  // standard output (and error, when merged)
 };
 
 // Runs the program with the arguments, the environment given added to this one's, output captured.

@@ -2,8 +2,8 @@
 
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
-#include "emulator/hid/EmulatorTransport.h"
 #include "device/zelhid/HidBackend.h"
+#include "emulator/hid/EmulatorTransport.h"
 #include "platform/Clock.h"
 #include "platform/MemoryPreferenceStore.h"
 #include "platform/ProfileReader.h"

@@ -64,7 +64,8 @@ int main(int argc, char** argv)
         const e2e::ChildRun idle = e2e::RunChild(cli, {"--sim", sim, "list"}, env);
         const e2e::ChildRun run = e2e::RunChild(cli, download, env);
         if (idle.nExit != 0 || !Succeeded(run)) {
-            std::fprintf(stderr, "e2e_download_bench: a run failed:\n%s\n%s\n", idle.strOut.c_str(), run.strOut.c_str());
+            std::fprintf(stderr, "e2e_download_bench: a run failed:\n%s\n%s\n", idle.strOut.c_str(),
+                         run.strOut.c_str());
             return 1;
         }
         idleRss.push_back(static_cast<double>(idle.nMaxRssKb));
@@ -111,7 +112,7 @@ int main(int argc, char** argv)
     std::printf("  128 KB download: %.0f ms without the 500 ms pause (process start to exit); physical minimum "
                 "%.0f ms; ratio %.3f (target <= 1.15) %s\n",
                 e2e::Median(paced), minimum, ratio, ratio <= 1.15 ? "met" : "MISSED");
-    std::printf("  the same less an idle start's %.0f ms: %.0f ms; ratio %.3f %s\n", e2e::Median(pacedIdle),
-                downloadMs, downloadMs / minimum, downloadMs / minimum <= 1.15 ? "met" : "MISSED");
+    std::printf("  the same less an idle start's %.0f ms: %.0f ms; ratio %.3f %s\n", e2e::Median(pacedIdle), downloadMs,
+                downloadMs / minimum, downloadMs / minimum <= 1.15 ? "met" : "MISSED");
     return 0;
 }

@@ -54,10 +54,15 @@ int main(int argc, char** argv)
         QFile::copy(examples + QLatin1Char('/') + name, QString::fromStdString(sim) + QLatin1Char('/') + name);
     e2e::WriteBenchDevice(benchSim, true);
 
-    std::map<std::string, std::string> env = {
-        {"HOME", dir},           {"XDG_CONFIG_HOME", dir + "/.config"},  {"XDG_RUNTIME_DIR", dir},
-        {"QUILLON_SIM_DIR", ""}, {"QUILLON_SIM_REALTIME", "0"},          {"QT_QPA_PLATFORM", "offscreen"},
-        {"QT_PLUGIN_PATH", QUILLON_PROBE_DIR}, {"QT_QPA_GENERIC_PLUGINS", "quillonprobe"}, {"QUILLON_PROBE", "shown"}};
+    std::map<std::string, std::string> env = {{"HOME", dir},
+                                              {"XDG_CONFIG_HOME", dir + "/.config"},
+                                              {"XDG_RUNTIME_DIR", dir},
+                                              {"QUILLON_SIM_DIR", ""},
+                                              {"QUILLON_SIM_REALTIME", "0"},
+                                              {"QT_QPA_PLATFORM", "offscreen"},
+                                              {"QT_PLUGIN_PATH", QUILLON_PROBE_DIR},
+                                              {"QT_QPA_GENERIC_PLUGINS", "quillonprobe"},
+                                              {"QUILLON_PROBE", "shown"}};
 
     struct StartCase {
         const char* pszName;
@@ -96,7 +101,8 @@ int main(int argc, char** argv)
         std::printf("  download: %.0f ticks over %.0f ms, longest gap %.2f ms (target < 20 ms) %s, 99th percentile "
                     "%.2f ms, gaps over 20 ms: %.0f, most CPU time of the thread within one gap %.2f ms\n",
                     Field(line, "download", "ticks"), Field(line, "download", "ms"), max, max < 20 ? "met" : "MISSED",
-                    Field(line, "download", "p99"), Field(line, "download", "over20"), Field(line, "download", "maxcpu"));
+                    Field(line, "download", "p99"), Field(line, "download", "over20"),
+                    Field(line, "download", "maxcpu"));
         std::printf("    the idle second before it: longest gap %.2f ms, 99th percentile %.2f ms, gaps over 20 ms: "
                     "%.0f, most CPU time within one gap %.2f ms\n",
                     Field(line, "baseline", "max"), Field(line, "baseline", "p99"), Field(line, "baseline", "over20"),

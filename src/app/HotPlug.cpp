@@ -1,7 +1,7 @@
+#include "app/DeviceList.h"
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
-#include "app/DeviceList.h"
 
 #include <string>
 

@@ -1,10 +1,10 @@
 #include "app/QuillonDlg.h"
 
 #include "app/AboutDlg.h"
+#include "app/DeviceList.h"
 #include "app/Resource.h"
 #include "app/Resources.h"
 #include "app/WindowConfig.h"
-#include "app/DeviceList.h"
 #include "platform/PreferenceStore.h"
 
 namespace {

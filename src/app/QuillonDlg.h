@@ -64,7 +64,7 @@ public:
     CHeapBlock<_FLASH_INFO> m_pFlashInfo;
     uint32_t m_nMatchPolicy = 0;
     bool m_bAutoVerify = false;
-    bool m_hDevNotify = false;          // a notice registration is held
+    bool m_hDevNotify = false;  // a notice registration is held
     std::thread m_hWorkerThread;
     int32_t m_nOperation = 0;
     // Written by the selection handler and by the worker's list fix-up, which may run at the same time.

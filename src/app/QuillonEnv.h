@@ -17,8 +17,8 @@ public:
 };
 
 struct CQuillonEnv {
-    QString strExecutablePath;     // resolved through links; empty when it cannot be read
-    QString strAppTitle;           // caption of every message box, name of the preference key
+    QString strExecutablePath;  // resolved through links; empty when it cannot be read
+    QString strAppTitle;        // caption of every message box, name of the preference key
     IProfileReader* pProfile = nullptr;
     IPreferenceStore* pPrefs = nullptr;
     IClock* pClock = nullptr;

@@ -3,8 +3,8 @@
 
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDD_QUILLON_DIALOG = 102;
-constexpr int IDR_MAINFRAME = 128;        // the application icon
-constexpr int IDR_MAINFRAME_MENU = 129;   // the main menu
+constexpr int IDR_MAINFRAME = 128;       // the application icon
+constexpr int IDR_MAINFRAME_MENU = 129;  // the main menu
 constexpr int IDD_OPTIONS = 130;
 
 constexpr int IDC_DEVICE_COMBO = 1000;

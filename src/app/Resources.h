@@ -3,9 +3,9 @@
 
 #include "platform/DialogTemplate.h"
 
-const DialogTemplate& QuillonDialogTemplate();   // IDD_QUILLON_DIALOG, with the menu IDR_MAINFRAME
-const DialogTemplate& OptionsDialogTemplate();   // IDD_OPTIONS
-const DialogTemplate& AboutDialogTemplate();     // IDD_ABOUTBOX
+const DialogTemplate& QuillonDialogTemplate();  // IDD_QUILLON_DIALOG, with the menu IDR_MAINFRAME
+const DialogTemplate& OptionsDialogTemplate();  // IDD_OPTIONS
+const DialogTemplate& AboutDialogTemplate();    // IDD_ABOUTBOX
 // Null for an unknown template id.
 const DialogTemplate* FindDialogTemplate(int nId);
 

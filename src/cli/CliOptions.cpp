@@ -38,7 +38,7 @@ void AddDeviceOption(CLI::App* pCommand, CliOptions& options)
                          "Device: its index from `list` or its interface path (default: the first)");
 }
 
-} // namespace
+}  // namespace
 
 bool ParseCliNumber(const std::string& text, uint32_t& value)
 {
@@ -118,13 +118,13 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     CLI::Option* pAll = pDownload->add_flag("--all", options.bAll, "Download into every listed device in turn");
     pAll->excludes(pDownload->get_option("--device"));
     bool bUpdateAllFlag = false;
-    CLI::Option* pUpdateAll = pDownload->add_flag(
-        "--update-all,!--no-update-all", bUpdateAllFlag,
-        "Write the boot-loader blocks too (or not); only where the device makes it optional");
+    CLI::Option* pUpdateAll =
+        pDownload->add_flag("--update-all,!--no-update-all", bUpdateAllFlag,
+                            "Write the boot-loader blocks too (or not); only where the device makes it optional");
     pDownload->add_flag("--dry-run", options.bDryRun,
                         "Only check the image against the device and show the blocks that would be written");
-    CLI::Option* pBackup = pDownload->add_option("--backup", options.strBackup,
-                                                 "Upload the device's firmware into this file first; stop if that fails");
+    CLI::Option* pBackup = pDownload->add_option(
+        "--backup", options.strBackup, "Upload the device's firmware into this file first; stop if that fails");
     pBackup->excludes("--dry-run");
     pDownload->callback([&] { options.command = CliCommand::Download; });
 

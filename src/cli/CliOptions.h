@@ -24,16 +24,16 @@ enum class CliCommand {
 
 // Exit status of every command.
 constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;      // refused or failed: a message was shown
+constexpr int EXIT_FAILED = 1;  // refused or failed: a message was shown
 constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_NOT_FOUND = 3;   // no such device or file
-constexpr int EXIT_OUTPUT_LOST = 4; // the command ran to its end, but its output could not all be written
+constexpr int EXIT_NOT_FOUND = 3;    // no such device or file
+constexpr int EXIT_OUTPUT_LOST = 4;  // the command ran to its end, but its output could not all be written
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
 
     // Global options.
-    std::string strSimDir;                 // empty: QUILLON_SIM_DIR, else real devices
+    std::string strSimDir;  // empty: QUILLON_SIM_DIR, else real devices
     bool bJson = false;
     std::optional<uint32_t> nMatchPolicy;  // overrides the stored preference for this run
     std::optional<bool> bVerify;           // overrides the stored preference for this run
@@ -62,8 +62,8 @@ struct CliOptions {
     uint32_t nVersion = 0;
     uint32_t nSubVersion = 0;
     uint8_t abyChip[2] = {0, 0};
-    bool bAppend = false;                  // image stamp: add the record after the image if need be
-    bool bForce = false;                   // upload FILE, image stamp / flash-table OUT may be replaced
+    bool bAppend = false;  // image stamp: add the record after the image if need be
+    bool bForce = false;   // upload FILE, image stamp / flash-table OUT may be replaced
 
     // config check: the folder holding Quillon.ini and zel.dat; empty: the program's own.
     std::string strDir;

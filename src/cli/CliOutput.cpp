@@ -32,8 +32,7 @@ std::string TerminalLine(const QString& text)
 
 CCliOutput::CCliOutput(std::ostream& out, std::ostream& err, bool bJson, bool bQuiet, bool bProgressBar)
     : m_out(out), m_err(err), m_bJson(bJson), m_bQuiet(bQuiet), m_bProgressBar(bProgressBar && !bJson && !bQuiet)
-{
-}
+{}
 
 CCliOutput::~CCliOutput()
 {

@@ -20,8 +20,7 @@ class CCliWindow {
 public:
     CCliWindow(CConsoleHost& host, CConsoleSession& session, CQuillonDlg& dlg, CCliOutput& output)
         : m_host(host), m_session(session), m_dlg(dlg), m_output(output)
-    {
-    }
+    {}
 
     int DeviceCount();
     CZelUsbDevice* DeviceAt(int nIndex);

@@ -27,9 +27,9 @@ constexpr int kWideCapacity = 8192;
 constexpr int kProgramCapacity = 256;
 
 struct Finding {
-    std::string strWhere;   // "[KnownIDs] ID3", "zel.dat line 4", ...
+    std::string strWhere;  // "[KnownIDs] ID3", "zel.dat line 4", ...
     std::string strText;
-    std::string strFix;     // doctor only: the command that fixes it
+    std::string strFix;  // doctor only: the command that fixes it
 };
 
 struct TableState {
@@ -48,7 +48,7 @@ struct ConfigReport {
 
 struct EntrySection {
     const char* pszSection;
-    const char* pszKeyFormat;   // with %1 for the index
+    const char* pszKeyFormat;  // with %1 for the index
     int nFields;
 };
 
@@ -70,10 +70,10 @@ int32_t ReadCount(IProfileReader& profile, const QString& section, const QString
     const QString text = ReadWide(profile, section, key, ini);
     const auto nCount = static_cast<int32_t>(profile.GetPrivateProfileInt(section, key, 0, ini));
     if (!text.isEmpty() && !IsCleanNumber(text))
-        report.findings.push_back({"[" + section.toStdString() + "] " + key.toStdString(),
-                                   "\"" + text.toStdString() + "\" is not a plain number; read as " +
-                                       std::to_string(nCount),
-                                   {}});
+        report.findings.push_back(
+            {"[" + section.toStdString() + "] " + key.toStdString(),
+             "\"" + text.toStdString() + "\" is not a plain number; read as " + std::to_string(nCount),
+             {}});
     return nCount;
 }
 
@@ -84,10 +84,10 @@ void CheckEntries(IProfileReader& profile, const QString& ini, const EntrySectio
     const int32_t nCount = ReadCount(profile, section, QStringLiteral("Num"), ini, report);
     report.tables.push_back({entries.pszSection, bLoaded, bLoaded ? nCount : 0});
     if (!bLoaded) {
-        report.findings.push_back({"[" + section.toStdString() + "]",
-                                   "table absent: \"Num\" is missing, zero, negative or too large (" +
-                                       std::to_string(nCount) + ")",
-                                   {}});
+        report.findings.push_back(
+            {"[" + section.toStdString() + "]",
+             "table absent: \"Num\" is missing, zero, negative or too large (" + std::to_string(nCount) + ")",
+             {}});
         return;
     }
     for (int32_t i = 0; i < nCount; ++i) {
@@ -95,22 +95,25 @@ void CheckEntries(IProfileReader& profile, const QString& ini, const EntrySectio
         const std::string where = "[" + section.toStdString() + "] " + key.toStdString();
         const QString wide = ReadWide(profile, section, key, ini);
         if (wide.isEmpty()) {
-            report.findings.push_back({where, "blank entry: an all-zero record, which ends the table for the "
-                                              "device library",
+            report.findings.push_back({where,
+                                       "blank entry: an all-zero record, which ends the table for the "
+                                       "device library",
                                        {}});
             continue;
         }
         if (wide.size() >= kProgramCapacity)
-            report.findings.push_back({where, "value of " + std::to_string(wide.size()) +
-                                                  " characters, cut at 255 when the program reads it",
-                                       {}});
+            report.findings.push_back(
+                {where,
+                 "value of " + std::to_string(wide.size()) + " characters, cut at 255 when the program reads it",
+                 {}});
         const QString text = wide.left(kProgramCapacity - 1);
         uint32_t values[8] = {};
         const int nRead = ScanHexFields(reinterpret_cast<const char16_t*>(text.utf16()), values, entries.nFields);
         if (nRead < entries.nFields)
-            report.findings.push_back({where, "only " + std::to_string(nRead) + " of " +
-                                                  std::to_string(entries.nFields) + " numbers could be read from \"" +
-                                                  text.toStdString() + "\"; the rest are zero",
+            report.findings.push_back({where,
+                                       "only " + std::to_string(nRead) + " of " + std::to_string(entries.nFields) +
+                                           " numbers could be read from \"" + text.toStdString() +
+                                           "\"; the rest are zero",
                                        {}});
     }
 }
@@ -123,10 +126,10 @@ void CheckNames(IProfileReader& profile, const QString& ini, const char* pszCate
     const int32_t nCount = ReadCount(profile, section, category + QStringLiteral("Num"), ini, report);
     report.tables.push_back({std::string(pszCategory) + " names", pList != nullptr, pList ? pList->Count() : 0});
     if (!pList) {
-        report.findings.push_back({"[ChipsetInfo] " + category.toStdString() + "Num",
-                                   "name list absent: the count is missing, zero or negative (" +
-                                       std::to_string(nCount) + ")",
-                                   {}});
+        report.findings.push_back(
+            {"[ChipsetInfo] " + category.toStdString() + "Num",
+             "name list absent: the count is missing, zero or negative (" + std::to_string(nCount) + ")",
+             {}});
         return;
     }
     for (int32_t i = 0; i < pList->Count(); ++i) {
@@ -136,9 +139,10 @@ void CheckNames(IProfileReader& profile, const QString& ini, const char* pszCate
         if (wide.isEmpty())
             report.findings.push_back({where, "blank name", {}});
         else if (wide.size() >= kProgramCapacity)
-            report.findings.push_back({where, "name of " + std::to_string(wide.size()) +
-                                                  " characters, cut at 255 when the program reads it",
-                                       {}});
+            report.findings.push_back(
+                {where,
+                 "name of " + std::to_string(wide.size()) + " characters, cut at 255 when the program reads it",
+                 {}});
     }
 }
 
@@ -153,7 +157,8 @@ void CheckFlashLines(const std::string& path, ConfigReport& report)
     const char* pText = reinterpret_cast<const char*>(pData);
     int nLine = 0;
     const char* pLine = NextLine(pText);
-    for (const char* pNext = pLine ? NextLine(pLine) : nullptr; pNext != nullptr; pLine = pNext, pNext = NextLine(pNext)) {
+    for (const char* pNext = pLine ? NextLine(pLine) : nullptr; pNext != nullptr;
+         pLine = pNext, pNext = NextLine(pNext)) {
         ++nLine;
         const char* pComma = std::strchr(pLine, ',');
         const char* pEnd = std::strchr(pLine, '\n');
@@ -166,9 +171,8 @@ void CheckFlashLines(const std::string& path, ConfigReport& report)
             while (nNameLength > 0 && std::strchr(" \t\r\n", pLine[nNameLength - 1]))
                 --nNameLength;
             if (nNameLength > 255)
-                report.findings.push_back({where, "name of " + std::to_string(nNameLength) +
-                                                      " characters, cut at 255",
-                                           {}});
+                report.findings.push_back(
+                    {where, "name of " + std::to_string(nNameLength) + " characters, cut at 255", {}});
         }
         if (!pComma || pComma > pLineEnd) {
             report.findings.push_back({where, "no comma on the line: the name runs into the next line", {}});
@@ -179,9 +183,8 @@ void CheckFlashLines(const std::string& path, ConfigReport& report)
         uint32_t values[22] = {};
         const int nRead = ScanHexFields(reinterpret_cast<const char16_t*>(numbers.utf16()), values, 22);
         if (nRead < 22)
-            report.findings.push_back({where, "only " + std::to_string(nRead) +
-                                                  " of 22 numbers could be read; the rest are zero",
-                                       {}});
+            report.findings.push_back(
+                {where, "only " + std::to_string(nRead) + " of 22 numbers could be read; the rest are zero", {}});
     }
 }
 
@@ -260,7 +263,10 @@ ConfigReport CheckConfiguration(const std::string& dir, std::vector<uint16_t>* p
         // Devices without a boot loader enter DFU mode through the patch of their controller, named
         // after the controller's name; the DFU patch table names the controller in its first chip byte.
         for (const _ZEL_USB_DEV_INFO* p = patchInfos.get(); p && p->wVendorId; ++p) {
-            const std::string path = dir + ControllerName({pControllers.get(), pHdCodecs.get(), pIisCodecs.get()}, p->byChip[0]).toStdString() + ".bin";
+            const std::string path =
+                dir +
+                ControllerName({pControllers.get(), pHdCodecs.get(), pIisCodecs.get()}, p->byChip[0]).toStdString() +
+                ".bin";
             if (std::find(pPatchFiles->begin(), pPatchFiles->end(), path) == pPatchFiles->end())
                 pPatchFiles->push_back(path);
         }
@@ -320,9 +326,11 @@ int RunConfigCheck(const CliOptions& options, CCliOutput& output)
     for (const TableState& table : report.tables) {
         bAllLoaded = bAllLoaded && table.bLoaded;
         tables[table.strName] = {{"loaded", table.bLoaded}, {"entries", table.nEntries}};
-        text << "  " << table.strName << ": " << std::string(table.strName.size() < 16 ? 16 - table.strName.size() : 0, ' ')
-             << (table.bLoaded ? std::to_string(table.nEntries) + (table.strName == "zel.dat" ? " flash chips" : " entries")
-                               : std::string("absent"))
+        text << "  " << table.strName << ": "
+             << std::string(table.strName.size() < 16 ? 16 - table.strName.size() : 0, ' ')
+             << (table.bLoaded
+                     ? std::to_string(table.nEntries) + (table.strName == "zel.dat" ? " flash chips" : " entries")
+                     : std::string("absent"))
              << "\n";
     }
     text << FindingsText(report.findings);
@@ -344,7 +352,8 @@ int RunDoctor(const CliOptions&, CCliOutput& output)
     const ConfigReport config = CheckConfiguration(dir, &vendors, &patchFiles);
     const bool bInstalled = IsInstalledDataDir(dir);
     const std::string dataFix = bInstalled ? "sudo apt-get install --reinstall quillon"
-                                           : "cmake --build " + QDir::cleanPath(QString::fromStdString(dir + "..")).toStdString() +
+                                           : "cmake --build " +
+                                                 QDir::cleanPath(QString::fromStdString(dir + "..")).toStdString() +
                                                  " --target quillon_data";
 
     std::vector<Finding> findings;
@@ -354,8 +363,9 @@ int RunDoctor(const CliOptions&, CCliOutput& output)
 
     for (const std::string& path : patchFiles)
         if (!IsRegularFile(path))
-            findings.push_back({path, "DFU patch file missing: devices of this controller without a boot loader "
-                                      "cannot enter DFU mode",
+            findings.push_back({path,
+                                "DFU patch file missing: devices of this controller without a boot loader "
+                                "cannot enter DFU mode",
                                 "sudo install -m 644 <the maker's patch file> " + path});
 
     const std::string rulesFix = UdevRulesInstallCommand(bInstalled);
@@ -366,9 +376,9 @@ int RunDoctor(const CliOptions&, CCliOutput& output)
     for (const HidrawNode& node : ListHidrawNodes("/sys/class/hidraw", "/dev")) {
         if (std::find(vendors.begin(), vendors.end(), node.nVendorId) == vendors.end() || !node.bPermissionDenied)
             continue;
-        findings.push_back({node.strDevNode, "permission denied for this configured device (" + node.strId + ")",
-                            rules.empty() ? rulesFix
-                                          : "sudo udevadm trigger --subsystem-match=hidraw --action=change"});
+        findings.push_back(
+            {node.strDevNode, "permission denied for this configured device (" + node.strId + ")",
+             rules.empty() ? rulesFix : "sudo udevadm trigger --subsystem-match=hidraw --action=change"});
     }
 
     nlohmann::json rulesJson = nlohmann::json::array();

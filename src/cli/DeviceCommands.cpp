@@ -117,7 +117,8 @@ std::string BlockRanges(const std::vector<PlannedBlock>& blocks)
         while (j + 1 < blocks.size() && blocks[j + 1].nBlock == blocks[j].nBlock + 1)
             nBytes += blocks[++j].nLength;
         const int nLast = blocks[j].nBlock;
-        text += (text.empty() ? "" : ", ") + std::to_string(nFirst) + (nLast != nFirst ? "-" + std::to_string(nLast) : "");
+        text +=
+            (text.empty() ? "" : ", ") + std::to_string(nFirst) + (nLast != nFirst ? "-" + std::to_string(nLast) : "");
         i = j;
     }
     return text + " (" + std::to_string(blocks.size()) + " blocks, " + std::to_string(nBytes) + " bytes)";
@@ -140,9 +141,8 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
     text << "Device " << DeviceName(window, nIndex) << "\n";
     nlohmann::json checks = nlohmann::json::array();
     const uint32_t nPolicy = dlg.m_nMatchPolicy;
-    const std::vector<MatchVerdict> verdicts = MatchVerdicts(nPolicy, dlg.m_ImageInfo, [&](uint32_t nBit) {
-        return DeviceMatchValue(&dlg, pDevice, nBit);
-    });
+    const std::vector<MatchVerdict> verdicts =
+        MatchVerdicts(nPolicy, dlg.m_ImageInfo, [&](uint32_t nBit) { return DeviceMatchValue(&dlg, pDevice, nBit); });
     const std::span<const MatchPolicyRow> rows = MatchRows();
     for (size_t i = 0; i < rows.size(); ++i) {
         const MatchPolicyRow& row = rows[i];
@@ -172,8 +172,7 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
          << "  Blocks:        " << BlockRanges(blocks) << "\n";
     text << "  Flag offset:   " << HexText(static_cast<uint32_t>(nFlagOffset), 4)
          << (bFlagWord ? " (flag word 0xAA 0xAA: cleared first, set last)" : " (no flag word written)") << "\n"
-         << "  Verdict:       " << (bOk ? "the download would be admitted" : "the download would be refused")
-         << "\n";
+         << "  Verdict:       " << (bOk ? "the download would be admitted" : "the download would be refused") << "\n";
 
     output.Event({{"event", "dry-run"},
                   {"index", nIndex},
@@ -285,8 +284,9 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
 
         if (!options.strBackup.empty()) {
             const bool bSaved = UploadOne(window, indexes.front(), options.strBackup);
-            output.Event({{"event", "backup"}, {"path", PrintablePath(options.strBackup)}, {"ok", bSaved}},
-                         bSaved ? "" : "Backup into " + PrintablePath(options.strBackup) + " failed; nothing was downloaded.\n");
+            output.Event(
+                {{"event", "backup"}, {"path", PrintablePath(options.strBackup)}, {"ok", bSaved}},
+                bSaved ? "" : "Backup into " + PrintablePath(options.strBackup) + " failed; nothing was downloaded.\n");
             if (!bSaved || WasInterrupted()) {
                 output.Result({{"command", "download"}, {"ok", false}, {"backup", bSaved}}, "");
                 return EXIT_FAILED;
@@ -322,16 +322,15 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
                                             {"ok", bOk}};
             outcomes.push_back(outcome);
             output.Event(outcome, "No." + std::to_string(i) + " " + paths[i].toStdString() + ": download " +
-                                      (bOk         ? "succeeded"
-                                       : bStopped  ? "not run, interrupted"
+                                      (bOk          ? "succeeded"
+                                       : bStopped   ? "not run, interrupted"
                                        : nIndex < 0 ? "not run, the device has gone"
                                                     : "failed") +
                                       "\n");
         }
         const bool bAllOk = nSucceeded == static_cast<int>(paths.size());
         output.Result({{"command", "download"}, {"ok", bAllOk}, {"devices", outcomes}},
-                      std::to_string(nSucceeded) + " of " + std::to_string(paths.size()) +
-                          " downloads succeeded\n");
+                      std::to_string(nSucceeded) + " of " + std::to_string(paths.size()) + " downloads succeeded\n");
         return bAllOk ? EXIT_OK : EXIT_FAILED;
     });
 }
@@ -346,7 +345,10 @@ int RunUpload(const CliOptions& options, CCliOutput& output)
             return NoSuchDevice(output, options.strDevice);
         const QString path = window.DevicePath(nIndex);
         const bool bOk = UploadOne(window, nIndex, options.strFile);
-        output.Result({{"command", "upload"}, {"ok", bOk}, {"index", nIndex}, {"path", path.toStdString()},
+        output.Result({{"command", "upload"},
+                       {"ok", bOk},
+                       {"index", nIndex},
+                       {"path", path.toStdString()},
                        {"file", PrintablePath(options.strFile)}},
                       "");
         return bOk ? EXIT_OK : EXIT_FAILED;

@@ -1,11 +1,11 @@
 // image info / stamp and flash-table encrypt / decrypt / show: the program's own image library and
 // flash table code, applied to files.
-#include "cli/CliCommands.h"
-#include "cli/CliOutput.h"
 #include "app/QuillonApp.h"
 #include "base/ByteOrder.h"
 #include "base/HeapBlock.h"
 #include "base/HexText.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOutput.h"
 #include "config/FlashTable.h"
 #include "image/ZelFirmwareApi.h"
 #include "platform/FileIo.h"
@@ -52,12 +52,9 @@ bool WriteOutput(CCliOutput& output, const CliOptions& options, const uint8_t* p
 
 nlohmann::json IdentityJson(const _ZEL_USB_DEV_INFO& info)
 {
-    return {{"vendor_id", HexText(info.wVendorId, 4)},
-            {"product_id", HexText(info.wProductId, 4)},
-            {"version", HexText(info.dwVersion & 0xFFFF, 4)},
-            {"version_field", HexText(info.dwVersion, 8)},
-            {"subversion", HexText(info.dwSubVersion, 8)},
-            {"chip", {info.byChip[0], info.byChip[1]}}};
+    return {{"vendor_id", HexText(info.wVendorId, 4)},        {"product_id", HexText(info.wProductId, 4)},
+            {"version", HexText(info.dwVersion & 0xFFFF, 4)}, {"version_field", HexText(info.dwVersion, 8)},
+            {"subversion", HexText(info.dwSubVersion, 8)},    {"chip", {info.byChip[0], info.byChip[1]}}};
 }
 
 std::string IdentityText(const _ZEL_USB_DEV_INFO& info)
@@ -109,12 +106,14 @@ int RunImageInfo(const CliOptions& options, CCliOutput& output)
     size_t nOffset = 0;
     _ZEL_USB_DEV_INFO found{};
     FindImageRecord(data.get(), static_cast<size_t>(nLength), found, &nOffset);
-    nlohmann::json result = {{"command", "image info"}, {"file", PrintablePath(options.strIn)}, {"size", nLength},
+    nlohmann::json result = {{"command", "image info"},
+                             {"file", PrintablePath(options.strIn)},
+                             {"size", nLength},
                              {"record_offset", nOffset}};
     result.update(IdentityJson(info));
     output.Result(result, "File:        " + PrintablePath(options.strIn) + "\nSize:        " + std::to_string(nLength) +
-                              " bytes\n" + IdentityText(info) + "Record at:   " +
-                              HexText(static_cast<uint32_t>(nOffset), 1) + "\n");
+                              " bytes\n" + IdentityText(info) +
+                              "Record at:   " + HexText(static_cast<uint32_t>(nOffset), 1) + "\n");
     return EXIT_OK;
 }
 
@@ -146,20 +145,23 @@ int RunImageStamp(const CliOptions& options, CCliOutput& output)
         pszHow = "appended";
         break;
     case StampResult::NoRoom:
-        output.Error(PrintablePath(options.strIn) + " has no identity record and its last " + std::to_string(kImageRecordSize) +
+        output.Error(PrintablePath(options.strIn) + " has no identity record and its last " +
+                     std::to_string(kImageRecordSize) +
                      " bytes are not erased (0xff); nothing was written (--append adds the record after the image)");
         return EXIT_FAILED;
     }
     if (!WriteOutput(output, options, image.data(), image.size()))
         return EXIT_FAILED;
-    nlohmann::json result = {{"command", "image stamp"}, {"file", PrintablePath(options.strOut)}, {"size", image.size()},
+    nlohmann::json result = {{"command", "image stamp"},
+                             {"file", PrintablePath(options.strOut)},
+                             {"size", image.size()},
                              {"record", pszHow}};
     result.update(IdentityJson(info));
-    const std::string how = std::string(pszHow) == "replaced"   ? "the identity record was replaced"
+    const std::string how = std::string(pszHow) == "replaced"  ? "the identity record was replaced"
                             : std::string(pszHow) == "trailer" ? "the identity record took the erased last bytes"
                                                                : "the identity record was appended";
-    output.Result(result, PrintablePath(options.strOut) + ": " + how + " (" + std::to_string(image.size()) + " bytes)\n" +
-                              IdentityText(info));
+    output.Result(result, PrintablePath(options.strOut) + ": " + how + " (" + std::to_string(image.size()) +
+                              " bytes)\n" + IdentityText(info));
     return EXIT_OK;
 }
 
@@ -172,17 +174,20 @@ int RunFlashTableEncrypt(const CliOptions& options, CCliOutput& output)
         return nExit;
     const int nChips = CountChips(data.get());
     if (nChips <= 0) {
-        output.Error(PrintablePath(options.strIn) + " is not a flash chip table: it must start with \"Chip\", then hold chip "
-                                     "lines after the header line");
+        output.Error(PrintablePath(options.strIn) +
+                     " is not a flash chip table: it must start with \"Chip\", then hold chip "
+                     "lines after the header line");
         return EXIT_FAILED;
     }
     if (!EncryptFlashTable(data.get(), nLength) ||
         !WriteOutput(output, options, data.get(), static_cast<size_t>(nLength)))
         return EXIT_FAILED;
-    output.Result({{"command", "flash-table encrypt"}, {"file", PrintablePath(options.strOut)}, {"chips", nChips},
+    output.Result({{"command", "flash-table encrypt"},
+                   {"file", PrintablePath(options.strOut)},
+                   {"chips", nChips},
                    {"size", nLength}},
-                  PrintablePath(options.strOut) + ": " + std::to_string(nChips) + " flash chips, " + std::to_string(nLength) +
-                      " bytes\n");
+                  PrintablePath(options.strOut) + ": " + std::to_string(nChips) + " flash chips, " +
+                      std::to_string(nLength) + " bytes\n");
     return EXIT_OK;
 }
 
@@ -217,7 +222,8 @@ int RunFlashTableShow(const CliOptions& options, CCliOutput& output)
     if (DecryptFlashTable(data.get(), nLength))
         table.reset(ParseFlashTableText(reinterpret_cast<const char*>(data.get()), nParsed));
     if (!table) {
-        output.Error(PrintablePath(path) + " does not decrypt to a flash chip table (no \"Chip\" header, or no line end)");
+        output.Error(PrintablePath(path) +
+                     " does not decrypt to a flash chip table (no \"Chip\" header, or no line end)");
         return EXIT_FAILED;
     }
 
@@ -244,9 +250,9 @@ int RunFlashTableShow(const CliOptions& options, CCliOutput& output)
                          {"sector_size", nSector},
                          {"address_bytes", chip.byAddressBytes},
                          {"opcodes", opcodes}});
-        text << "  " << i << ": " << chip.szName << "  JEDEC " << HexText(nJedec, 6) << ", " << nCapacity << " KiB, sector "
-             << nSector << " bytes, " << static_cast<int>(chip.byAddressBytes) << " address bytes, opcodes"
-             << opcodeText << "\n";
+        text << "  " << i << ": " << chip.szName << "  JEDEC " << HexText(nJedec, 6) << ", " << nCapacity
+             << " KiB, sector " << nSector << " bytes, " << static_cast<int>(chip.byAddressBytes)
+             << " address bytes, opcodes" << opcodeText << "\n";
     }
     output.Result({{"command", "flash-table show"}, {"file", PrintablePath(path)}, {"chips", chips}}, text.str());
     return nParsed > 0 ? EXIT_OK : EXIT_FAILED;

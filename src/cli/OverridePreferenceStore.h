@@ -10,8 +10,7 @@ class COverridePreferenceStore : public IPreferenceStore {
 public:
     COverridePreferenceStore(IPreferenceStore& store, std::optional<uint32_t> nMatchPolicy, std::optional<bool> bVerify)
         : m_store(store), m_nMatchPolicy(nMatchPolicy), m_bVerify(bVerify)
-    {
-    }
+    {}
 
     uint32_t GetProfileInt(const QString& section, const QString& entry, uint32_t nDefault) override
     {

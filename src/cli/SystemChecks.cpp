@@ -4,8 +4,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>
@@ -31,8 +31,8 @@ bool ParseHidId(const std::string& ueventText, uint16_t& nVendorId, uint16_t& nP
             continue;
         unsigned nBus = 0, nVendor = 0, nProduct = 0;
         char chTail = 0;
-        if (std::sscanf(line.c_str() + 7, "%x:%x:%x%c", &nBus, &nVendor, &nProduct, &chTail) != 3 ||
-            nVendor > 0xFFFF || nProduct > 0xFFFF)
+        if (std::sscanf(line.c_str() + 7, "%x:%x:%x%c", &nBus, &nVendor, &nProduct, &chTail) != 3 || nVendor > 0xFFFF ||
+            nProduct > 0xFFFF)
             return false;
         nVendorId = static_cast<uint16_t>(nVendor);
         nProductId = static_cast<uint16_t>(nProduct);

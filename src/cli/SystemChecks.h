@@ -7,8 +7,8 @@
 #include <vector>
 
 struct HidrawNode {
-    std::string strDevNode;     // /dev/hidrawN
-    std::string strId;          // "0x2fe3:0x1200"
+    std::string strDevNode;  // /dev/hidrawN
+    std::string strId;       // "0x2fe3:0x1200"
     uint16_t nVendorId = 0;
     uint16_t nProductId = 0;
     bool bPermissionDenied = false;

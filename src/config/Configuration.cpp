@@ -14,8 +14,8 @@ int32_t EntryCount(const ProfileSource& profile, const QString& section)
 
 // The entries "<key><i>" of the section, each scanned into nFields numbers and stored by store.
 template <typename Record, int nFields, typename Store>
-bool LoadTable(const ProfileSource& profile, const QString& section, const QString& key,
-               CHeapBlock<Record>& table, Store store)
+bool LoadTable(const ProfileSource& profile, const QString& section, const QString& key, CHeapBlock<Record>& table,
+               Store store)
 {
     const int32_t nCount = EntryCount(profile, section);
     if (nCount == 0)

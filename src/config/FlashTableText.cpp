@@ -89,7 +89,7 @@ _FLASH_INFO* ParseFlashTableText(const char* pText, int& nParsed)
     auto* pTable = static_cast<_FLASH_INFO*>(AllocateTable(nLines + 1u, sizeof(_FLASH_INFO)));
     if (!pTable)
         return nullptr;
-    const char* pLine = NextLine(pText);   // steps over the header line
+    const char* pLine = NextLine(pText);  // steps over the header line
     const char* pNext = NextLine(pLine);
     while (pNext) {
         ParseChipLine(pLine, pTable[nParsed]);

@@ -6,7 +6,7 @@
 
 class IProfileReader;
 
-constexpr int kProfileStringCapacity = 256;   // at most 255 characters
+constexpr int kProfileStringCapacity = 256;  // at most 255 characters
 
 // Where the settings come from. With no reader every read gives its default.
 struct ProfileSource {

@@ -27,7 +27,7 @@ struct _ZEL_USB_DEV_ID_INFO {
 struct _ZEL_USB_DEV_INFO {
     uint16_t wVendorId;
     uint16_t wProductId;
-    uint32_t dwVersion;     // low 16 bits are shown and compared
+    uint32_t dwVersion;  // low 16 bits are shown and compared
     uint32_t dwSubVersion;
     uint8_t byChip[2];      // first and second chip byte
     uint8_t byReserved[6];  // carried, never read
@@ -58,12 +58,12 @@ public:
     virtual uint16_t GetProductID() = 0;
     virtual uint16_t GetVersion() = 0;
     virtual uint32_t GetSubVersion() = 0;
-    virtual uint16_t GetChipsetType() = 0;              // 0: none reported
-    virtual const char16_t* GetProductString() = 0;     // null when the device has none
-    virtual const char16_t* GetDevicePath() = 0;        // interface path, never null
+    virtual uint16_t GetChipsetType() = 0;           // 0: none reported
+    virtual const char16_t* GetProductString() = 0;  // null when the device has none
+    virtual const char16_t* GetDevicePath() = 0;     // interface path, never null
     virtual bool IsHidDfuSupported() = 0;
     virtual bool IsHidDfuBootLoaderSupported() = 0;
-    virtual bool IsDeviceAvailable() = 0;               // still present and usable
+    virtual bool IsDeviceAvailable() = 0;  // still present and usable
 
     // True when the boot loader is in DFU mode.
     virtual bool SwitchToDfuMode() = 0;

@@ -23,9 +23,8 @@ uint32_t DeviceMatchValue(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, uint32_t nB
 
 bool CheckImageMatch(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
 {
-    const MatchPolicyRow* pMismatch = FirstMismatch(pDlg->m_nMatchPolicy, pDlg->m_ImageInfo, [&](uint32_t nBit) {
-        return DeviceMatchValue(pDlg, pDevice, nBit);
-    });
+    const MatchPolicyRow* pMismatch = FirstMismatch(
+        pDlg->m_nMatchPolicy, pDlg->m_ImageInfo, [&](uint32_t nBit) { return DeviceMatchValue(pDlg, pDevice, nBit); });
     if (pMismatch == nullptr)
         return true;
     pDlg->Host()->MessageBox(QString::fromLatin1(pMismatch->pszMessage));

@@ -7,12 +7,12 @@
 
 constexpr uint32_t kBlockSize = 4096;
 constexpr int32_t kDefaultFlagOffset = 0x3000;
-constexpr uint8_t kFlagSet = 0xAA;       // both bytes of the flag word of a bootable image
+constexpr uint8_t kFlagSet = 0xAA;  // both bytes of the flag word of a bootable image
 
 struct PlannedBlock {
-    int nBlock;        // bit of the mask
-    int64_t nOffset;   // in the image
-    int64_t nLength;   // 4,096, or less for the image's last block
+    int nBlock;       // bit of the mask
+    int64_t nOffset;  // in the image
+    int64_t nLength;  // 4,096, or less for the image's last block
 };
 
 // Bit n selects the image bytes from n * 4,096; the walk ends after the highest set bit or at the

@@ -37,7 +37,8 @@ bool RowPasses(uint32_t nBit, const _ZEL_USB_DEV_INFO& image, uint32_t nDeviceVa
     }
 }
 
-const MatchPolicyRow* FirstMismatch(uint32_t nPolicy, const _ZEL_USB_DEV_INFO& image, const DeviceValueQuery& deviceValue)
+const MatchPolicyRow* FirstMismatch(uint32_t nPolicy, const _ZEL_USB_DEV_INFO& image,
+                                    const DeviceValueQuery& deviceValue)
 {
     for (const MatchPolicyRow& row : kRows)
         if ((nPolicy & row.nBit) != 0 && !RowPasses(row.nBit, image, deviceValue(row.nBit)))
@@ -53,7 +54,8 @@ std::vector<MatchVerdict> MatchVerdicts(uint32_t nPolicy, const _ZEL_USB_DEV_INF
         if ((nPolicy & row.nBit) == 0)
             verdicts.push_back(MatchVerdict::NotChecked);
         else
-            verdicts.push_back(RowPasses(row.nBit, image, deviceValue(row.nBit)) ? MatchVerdict::Pass : MatchVerdict::Fail);
+            verdicts.push_back(RowPasses(row.nBit, image, deviceValue(row.nBit)) ? MatchVerdict::Pass
+                                                                                 : MatchVerdict::Fail);
     }
     return verdicts;
 }

@@ -18,8 +18,8 @@ constexpr uint32_t MATCH_CHIPSET = 0x100;
 
 struct MatchPolicyRow {
     uint32_t nBit;
-    const char* pszName;      // as the command line shows it
-    const char* pszMessage;   // the refusal the window shows
+    const char* pszName;     // as the command line shows it
+    const char* pszMessage;  // the refusal the window shows
 };
 
 // The rows in the order they are checked.
@@ -34,7 +34,8 @@ bool RowPasses(uint32_t nBit, const _ZEL_USB_DEV_INFO& image, uint32_t nDeviceVa
 
 // The first row of the policy that fails, or null when every checked row passes. Rows after it are
 // not asked for.
-const MatchPolicyRow* FirstMismatch(uint32_t nPolicy, const _ZEL_USB_DEV_INFO& image, const DeviceValueQuery& deviceValue);
+const MatchPolicyRow* FirstMismatch(uint32_t nPolicy, const _ZEL_USB_DEV_INFO& image,
+                                    const DeviceValueQuery& deviceValue);
 
 enum class MatchVerdict { NotChecked, Pass, Fail };
 

@@ -1,9 +1,9 @@
 #include "dfu/OperationWorker.h"
 
+#include "app/DeviceList.h"
 #include "app/QuillonDlg.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
-#include "app/DeviceList.h"
 #include "dfu/Download.h"
 #include "dfu/RetrySchedule.h"
 #include "dfu/Upload.h"
@@ -57,8 +57,8 @@ void OperationThreadProc(CQuillonDlg* pDlg)
 {
     IDialogHost* pHost = pDlg->Host();
     const int nIndex = pHost->ComboGetCurSel(IDC_DEVICE_COMBO);
-    auto* pDevice = nIndex >= 0 ? static_cast<CZelUsbDevice*>(pHost->ComboGetItemData(IDC_DEVICE_COMBO, nIndex))
-                                : nullptr;
+    auto* pDevice =
+        nIndex >= 0 ? static_cast<CZelUsbDevice*>(pHost->ComboGetItemData(IDC_DEVICE_COMBO, nIndex)) : nullptr;
     if (pDevice == nullptr) {
         pHost->MessageBox(QStringLiteral("Please choose a DFU device!"));
         // Notices are held back from Start on, so the ones that came meanwhile are answered here.
@@ -87,8 +87,8 @@ void SetOperationUiEnabled(CQuillonDlg* pDlg, bool bEnable, CZelUsbDevice* pDevi
     for (int nId : {IDC_DEVICE_COMBO, IDC_DOWNLOAD, IDC_UPLOAD, IDC_START, IDC_PROGRESS})
         pHost->EnableDlgItem(nId, bEnable);
 
-    const bool bUpdateAll = bEnable && pDevice != nullptr && pDevice->IsDeviceAvailable() &&
-                            pDevice->IsHidDfuBootLoaderSupported();
+    const bool bUpdateAll =
+        bEnable && pDevice != nullptr && pDevice->IsDeviceAvailable() && pDevice->IsHidDfuBootLoaderSupported();
     pHost->EnableDlgItem(IDC_UPDATE_ALL, bUpdateAll);
 
     // Every item of every drop-down menu; the menu bar's own entries stay enabled.

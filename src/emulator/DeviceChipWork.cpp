@@ -161,7 +161,8 @@ void CEmulatedDevice::DoFinishWrite(const Work& w, int64_t s)
 
 void CEmulatedDevice::DoReadFlash(const Work& w, int64_t s)
 {
-    const bool bFail = w.faults.bFail, bCorrupt = w.faults.bCorrupt, bTimeout = w.faults.bTimeout, bUnplug = w.faults.bUnplugHalfway;
+    const bool bFail = w.faults.bFail, bCorrupt = w.faults.bCorrupt, bTimeout = w.faults.bTimeout,
+               bUnplug = w.faults.bUnplugHalfway;
     ResponseHeader resp = ResponseFor(w.resp.nSeq, w.resp.nCommand, ST_OK);
     uint8_t report[kReportSize];
     m_scratch.resize(w.nLength);
@@ -176,7 +177,7 @@ void CEmulatedDevice::DoReadFlash(const Work& w, int64_t s)
     resp.val0 = w.nLength;
     resp.val1 = Crc32(m_scratch.data(), w.nLength);
     if (bCorrupt && w.nLength)
-        m_scratch[w.nLength / 2] ^= 0x01;   // a bit flipped on the wire
+        m_scratch[w.nLength / 2] ^= 0x01;  // a bit flipped on the wire
     const uint32_t reports = DataReportCount(w.nLength);
     if (bTimeout && reports == 0)
         return;

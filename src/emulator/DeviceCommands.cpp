@@ -70,7 +70,7 @@ void CEmulatedDevice::HandleOut(const uint8_t* pReport, int64_t t)
     }
     CommandHeader h;
     if (!DecodeCommand(pReport, h))
-        return;   // not a command, or one whose check fails: noise, never answered
+        return;  // not a command, or one whose check fails: noise, never answered
     ++m_stats.nCommands;
     AbortTransaction(t);
     if (h.nVersion != kProtocolVersion) {
@@ -247,7 +247,7 @@ void CEmulatedDevice::AppendTransferData(const uint8_t* p, uint32_t n, int64_t t
     std::memcpy(x.data.data() + x.nReceived, p, n);
     const uint32_t half = x.nLength / 2;
     if (x.faults.bCorrupt && x.nReceived <= half && half < x.nReceived + n)
-        x.data[half] ^= 0x10;   // a bit flipped on the wire
+        x.data[half] ^= 0x10;  // a bit flipped on the wire
     const bool bCrossedHalf = x.nReceived <= half && half < x.nReceived + n;
     x.nReceived += n;
     if (x.kind == TransferKind::Write && x.bWholeSector && !x.faults.bFail && !x.faults.bTimeout) {
@@ -285,9 +285,12 @@ void CEmulatedDevice::CompleteTransfer(int64_t t)
         if (!bCrcOk)
             return Respond(h, ST_CRC_MISMATCH, t);
         switch (CheckDfuPatch(x.data.data(), x.nLength, m_desc.nControllerIndex, m_desc.strControllerName)) {
-        case DfuPatchCheck::Damaged: return Respond(h, ST_PATCH_DAMAGED, t);
-        case DfuPatchCheck::OtherController: return Respond(h, ST_PATCH_REJECTED, t);
-        case DfuPatchCheck::Accepted: break;
+        case DfuPatchCheck::Damaged:
+            return Respond(h, ST_PATCH_DAMAGED, t);
+        case DfuPatchCheck::OtherController:
+            return Respond(h, ST_PATCH_REJECTED, t);
+        case DfuPatchCheck::Accepted:
+            break;
         }
         if (IsDfuMode(m_mode))
             return Respond(h, ST_OK, t);
@@ -306,7 +309,7 @@ void CEmulatedDevice::CompleteTransfer(int64_t t)
         return;
     }
     if (x.faults.bTimeout)
-        return;   // the device never answers this one
+        return;  // the device never answers this one
     if (x.faults.bFail)
         return Respond(h, ST_FLASH_ERROR, t);
     if (!bCrcOk) {

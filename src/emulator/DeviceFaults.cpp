@@ -26,7 +26,7 @@ bool CDeviceFaults::CountReport()
 bool CDeviceFaults::TakeRefusal(int& nCounter)
 {
     if (nCounter < 0)
-        return true;   // every request
+        return true;  // every request
     if (nCounter == 0)
         return false;
     --nCounter;

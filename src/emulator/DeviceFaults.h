@@ -29,7 +29,8 @@ public:
     };
     TransferFaults NextWrite()
     {
-        return NextTransfer(m_nWrites, m_plan.failWrites, m_plan.corruptWrites, m_plan.timeoutWrites, UnplugStep::Write);
+        return NextTransfer(m_nWrites, m_plan.failWrites, m_plan.corruptWrites, m_plan.timeoutWrites,
+                            UnplugStep::Write);
     }
     TransferFaults NextRead()
     {
@@ -39,7 +40,7 @@ public:
     // What befalls the next response (command report sent by the device).
     struct ResponseFaults {
         bool bDrop = false, bDuplicate = false, bStale = false;
-        int nFlipBit = -1;   // the bit of the 64-byte report to flip, or -1
+        int nFlipBit = -1;  // the bit of the 64-byte report to flip, or -1
     };
     ResponseFaults NextResponse();
     // Counts a command report from the host; the bit of it to flip on the way, or -1.

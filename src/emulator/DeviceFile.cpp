@@ -196,24 +196,27 @@ bool ReadFlips(const json& obj, const char* key, std::map<uint32_t, uint32_t>& o
 
 bool ParseFaults(const json& f, FaultPlan& out, std::string& err)
 {
-    if (!CheckKeys(f, {"failWrites", "corruptWrites", "timeoutWrites", "failReads", "corruptReads", "timeoutReads",
-                       "unplugAfterReports", "unplugAtStep", "unplugAtStepCount", "refuseDfu", "refuseNormal",
-                       "flashIdFails", "unplugAtFlashOp", "unplugFlashOpPhase", "dropResponses", "duplicateResponses",
-                       "staleResponses", "flipResponses", "flipCommands"},
+    if (!CheckKeys(f,
+                   {"failWrites", "corruptWrites", "timeoutWrites", "failReads", "corruptReads", "timeoutReads",
+                    "unplugAfterReports", "unplugAtStep", "unplugAtStepCount", "refuseDfu", "refuseNormal",
+                    "flashIdFails", "unplugAtFlashOp", "unplugFlashOpPhase", "dropResponses", "duplicateResponses",
+                    "staleResponses", "flipResponses", "flipCommands"},
                    "\"faults\"", err))
         return false;
-    if (!ReadOrdinals(f, "failWrites", out.failWrites, err) || !ReadOrdinals(f, "corruptWrites", out.corruptWrites, err) ||
-        !ReadOrdinals(f, "timeoutWrites", out.timeoutWrites, err) || !ReadOrdinals(f, "failReads", out.failReads, err) ||
-        !ReadOrdinals(f, "corruptReads", out.corruptReads, err) || !ReadOrdinals(f, "timeoutReads", out.timeoutReads, err) ||
-        !ReadInto(f, "unplugAfterReports", out.nUnplugAfterReports, err) ||
-        !ReadStep(f, out.unplugStep, err) ||
-        !ReadInto(f, "unplugAtStepCount", out.nUnplugStepCount, err) || !ReadCount(f, "refuseDfu", out.nRefuseDfu, err) ||
-        !ReadCount(f, "refuseNormal", out.nRefuseNormal, err) || !ReadCount(f, "flashIdFails", out.nFlashIdFails, err) ||
+    if (!ReadOrdinals(f, "failWrites", out.failWrites, err) ||
+        !ReadOrdinals(f, "corruptWrites", out.corruptWrites, err) ||
+        !ReadOrdinals(f, "timeoutWrites", out.timeoutWrites, err) ||
+        !ReadOrdinals(f, "failReads", out.failReads, err) || !ReadOrdinals(f, "corruptReads", out.corruptReads, err) ||
+        !ReadOrdinals(f, "timeoutReads", out.timeoutReads, err) ||
+        !ReadInto(f, "unplugAfterReports", out.nUnplugAfterReports, err) || !ReadStep(f, out.unplugStep, err) ||
+        !ReadInto(f, "unplugAtStepCount", out.nUnplugStepCount, err) ||
+        !ReadCount(f, "refuseDfu", out.nRefuseDfu, err) || !ReadCount(f, "refuseNormal", out.nRefuseNormal, err) ||
+        !ReadCount(f, "flashIdFails", out.nFlashIdFails, err) ||
         !ReadInto(f, "unplugAtFlashOp", out.nUnplugAtFlashOp, err) || !ReadCutPhase(f, out.unplugFlashOpPhase, err) ||
         !ReadOrdinals(f, "dropResponses", out.dropResponses, err) ||
         !ReadOrdinals(f, "duplicateResponses", out.duplicateResponses, err) ||
-        !ReadOrdinals(f, "staleResponses", out.staleResponses, err) || !ReadFlips(f, "flipResponses", out.flipResponses, err) ||
-        !ReadFlips(f, "flipCommands", out.flipCommands, err))
+        !ReadOrdinals(f, "staleResponses", out.staleResponses, err) ||
+        !ReadFlips(f, "flipResponses", out.flipResponses, err) || !ReadFlips(f, "flipCommands", out.flipCommands, err))
         return false;
     if (out.nUnplugStepCount == 0) {
         err = "\"unplugAtStepCount\": counts start at 1";
@@ -224,16 +227,17 @@ bool ParseFaults(const json& f, FaultPlan& out, std::string& err)
 
 bool ParseTiming(const json& t, TimingModel& out, std::string& err)
 {
-    if (!CheckKeys(t, {"reportIntervalUs", "modeSwitchUs", "patchCheckUs", "spiBytesPerMs", "realTime", "speed",
-                       "pageProgramUs", "sectorEraseUs"},
+    if (!CheckKeys(t,
+                   {"reportIntervalUs", "modeSwitchUs", "patchCheckUs", "spiBytesPerMs", "realTime", "speed",
+                    "pageProgramUs", "sectorEraseUs"},
                    "\"timing\"", err))
         return false;
     uint32_t pageProgram = 0, sectorErase = 0;
     const bool hasPage = t.contains("pageProgramUs"), hasErase = t.contains("sectorEraseUs");
-    if (!ReadInto(t, "reportIntervalUs", out.nReportIntervalUs, err) || !ReadInto(t, "modeSwitchUs", out.nModeSwitchUs, err) ||
-        !ReadInto(t, "patchCheckUs", out.nPatchCheckUs, err) || !ReadInto(t, "spiBytesPerMs", out.nSpiBytesPerMs, err) ||
-        !ReadBool(t, "realTime", out.bRealTime, err) || !ReadInto(t, "pageProgramUs", pageProgram, err) ||
-        !ReadInto(t, "sectorEraseUs", sectorErase, err))
+    if (!ReadInto(t, "reportIntervalUs", out.nReportIntervalUs, err) ||
+        !ReadInto(t, "modeSwitchUs", out.nModeSwitchUs, err) || !ReadInto(t, "patchCheckUs", out.nPatchCheckUs, err) ||
+        !ReadInto(t, "spiBytesPerMs", out.nSpiBytesPerMs, err) || !ReadBool(t, "realTime", out.bRealTime, err) ||
+        !ReadInto(t, "pageProgramUs", pageProgram, err) || !ReadInto(t, "sectorEraseUs", sectorErase, err))
         return false;
     if (t.contains("speed")) {
         if (!t["speed"].is_number() || t["speed"].get<double>() <= 0) {
@@ -261,13 +265,14 @@ bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultSt
     json j;
     try {
         j = json::parse(strJson);
-    } catch (const json::exception& e) {   // a syntax error, or a number too large for any type
+    } catch (const json::exception& e) {  // a syntax error, or a number too large for any type
         err = std::string("not valid JSON: ") + e.what();
         return false;
     }
-    if (!CheckKeys(j, {"product", "serialNumber", "vendorId", "productId", "version", "subVersion", "chipsetType",
-                       "usage", "defaultSerialNumberAddr", "hidDfu", "bootLoader", "controller", "flagOffset", "flash",
-                       "faults", "timing", "comment"},
+    if (!CheckKeys(j,
+                   {"product", "serialNumber", "vendorId", "productId", "version", "subVersion", "chipsetType", "usage",
+                    "defaultSerialNumberAddr", "hidDfu", "bootLoader", "controller", "flagOffset", "flash", "faults",
+                    "timing", "comment"},
                    "device file", err))
         return false;
     desc = DeviceDescription{};
@@ -282,7 +287,8 @@ bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultSt
     if (!ReadString(j, "serialNumber", desc.strSerialNumber, err) || !ReadInto(j, "vendorId", desc.nVendorId, err) ||
         !ReadInto(j, "productId", desc.nProductId, err) || !ReadInto(j, "version", desc.nVersion, err) ||
         !ReadInto(j, "subVersion", desc.nSubVersion, err) || !ReadInto(j, "chipsetType", desc.nChipsetType, err) ||
-        !ReadInto(j, "usage", desc.nUsage, err) || !ReadInto(j, "defaultSerialNumberAddr", desc.nDefaultSerialAddr, err) ||
+        !ReadInto(j, "usage", desc.nUsage, err) ||
+        !ReadInto(j, "defaultSerialNumberAddr", desc.nDefaultSerialAddr, err) ||
         !ReadBool(j, "hidDfu", desc.bHidDfu, err) || !ReadBool(j, "bootLoader", desc.bBootLoader, err) ||
         !ReadInto(j, "flagOffset", desc.nFlagOffset, err))
         return false;
@@ -290,8 +296,8 @@ bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultSt
     desc.nControllerIndex = static_cast<uint8_t>(desc.nChipsetType >> 8);
     if (j.contains("controller")) {
         const json& c = j["controller"];
-        if (!CheckKeys(c, {"index", "name"}, "\"controller\"", err) || !ReadInto(c, "index", desc.nControllerIndex, err) ||
-            !ReadString(c, "name", desc.strControllerName, err))
+        if (!CheckKeys(c, {"index", "name"}, "\"controller\"", err) ||
+            !ReadInto(c, "index", desc.nControllerIndex, err) || !ReadString(c, "name", desc.strControllerName, err))
             return false;
     }
 
@@ -300,9 +306,9 @@ bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultSt
     desc.strFlashFile = strDefaultStem + ".flash";
     if (j.contains("flash")) {
         const json& f = j["flash"];
-        if (!CheckKeys(f, {"chip", "file", "initial", "image"}, "\"flash\"", err) || !ReadString(f, "chip", chip, err) ||
-            !ReadString(f, "file", desc.strFlashFile, err) || !ReadString(f, "initial", initial, err) ||
-            !ReadString(f, "image", desc.strInitialImage, err))
+        if (!CheckKeys(f, {"chip", "file", "initial", "image"}, "\"flash\"", err) ||
+            !ReadString(f, "chip", chip, err) || !ReadString(f, "file", desc.strFlashFile, err) ||
+            !ReadString(f, "initial", initial, err) || !ReadString(f, "image", desc.strInitialImage, err))
             return false;
     }
     desc.pChip = FindFlashChipByName(chip);

@@ -22,12 +22,12 @@ struct FaultPlan {
     // fails with a device error, arrives corrupted, or gets no answer.
     std::set<uint32_t> failWrites, corruptWrites, timeoutWrites;
     std::set<uint32_t> failReads, corruptReads, timeoutReads;
-    uint64_t nUnplugAfterReports = 0;   // 0: never; reports of both directions count
+    uint64_t nUnplugAfterReports = 0;  // 0: never; reports of both directions count
     UnplugStep unplugStep = UnplugStep::None;
-    uint32_t nUnplugStepCount = 1;      // at the Nth occurrence of that step
-    int nRefuseDfu = 0;                 // requests into DFU mode refused: the first N, or -1: all
-    int nRefuseNormal = 0;              // requests back to normal mode refused
-    int nFlashIdFails = 0;              // flash identifications that fail
+    uint32_t nUnplugStepCount = 1;  // at the Nth occurrence of that step
+    int nRefuseDfu = 0;             // requests into DFU mode refused: the first N, or -1: all
+    int nRefuseNormal = 0;          // requests back to normal mode refused
+    int nFlashIdFails = 0;          // flash identifications that fail
     // Power cut at the Nth flash operation (erases and page programs counted together), 0: never.
     uint32_t nUnplugAtFlashOp = 0;
     FlashCutPhase unplugFlashOpPhase = FlashCutPhase::During;
@@ -42,20 +42,20 @@ struct FaultPlan {
 };
 
 struct TimingModel {
-    uint32_t nReportIntervalUs = 1000;   // one 64-byte report per interval and direction
-    uint32_t nModeSwitchUs = 20000;      // reboot into DFU or normal mode
-    uint32_t nPatchCheckUs = 5000;       // checking a loaded DFU patch
-    uint32_t nSpiBytesPerMs = 5000;      // array reads by the device's SPI master
-    bool bRealTime = false;              // pace the virtual clock in real time
-    double dSpeed = 1.0;                 // virtual milliseconds per real millisecond when paced
-    int64_t nPageProgramUs = -1;         // overrides of the chip's typical times (-1: the chip's)
+    uint32_t nReportIntervalUs = 1000;  // one 64-byte report per interval and direction
+    uint32_t nModeSwitchUs = 20000;     // reboot into DFU or normal mode
+    uint32_t nPatchCheckUs = 5000;      // checking a loaded DFU patch
+    uint32_t nSpiBytesPerMs = 5000;     // array reads by the device's SPI master
+    bool bRealTime = false;             // pace the virtual clock in real time
+    double dSpeed = 1.0;                // virtual milliseconds per real millisecond when paced
+    int64_t nPageProgramUs = -1;        // overrides of the chip's typical times (-1: the chip's)
     int64_t nSectorEraseUs = -1;
 };
 
 enum class InitialFlash {
-    Firmware,      // a firmware image with its flag word set: boots normally
-    Interrupted,   // the same with the flag word still 0xFF 0xFF: boots into recovery
-    Erased,        // all 0xFF: boots into recovery
+    Firmware,     // a firmware image with its flag word set: boots normally
+    Interrupted,  // the same with the flag word still 0xFF 0xFF: boots into recovery
+    Erased,       // all 0xFF: boots into recovery
 };
 
 struct DeviceDescription {
@@ -67,17 +67,17 @@ struct DeviceDescription {
     uint32_t nVersion = 0;
     uint32_t nSubVersion = 0;
     uint16_t nChipsetType = 0;
-    uint32_t nUsage = 0xff000001;         // usage page << 16 | usage of the DFU interface
+    uint32_t nUsage = 0xff000001;  // usage page << 16 | usage of the DFU interface
     uint16_t nDefaultSerialAddr = 0;
     bool bHidDfu = true;
     bool bBootLoader = true;
-    uint8_t nControllerIndex = 0;         // which DFU patch it takes
+    uint8_t nControllerIndex = 0;  // which DFU patch it takes
     std::string strControllerName;
     uint32_t nFlagOffset = 0x3000;
     const FlashChipModel* pChip = nullptr;
-    std::string strFlashFile;             // relative to the device file's folder; "" in memory only
+    std::string strFlashFile;  // relative to the device file's folder; "" in memory only
     InitialFlash initialFlash = InitialFlash::Firmware;
-    std::string strInitialImage;          // raw file loaded at offset 0 when the flash is first made
+    std::string strInitialImage;  // raw file loaded at offset 0 when the flash is first made
     FaultPlan faults;
     TimingModel timing;
 };

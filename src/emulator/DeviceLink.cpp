@@ -151,14 +151,30 @@ void CEmulatedDevice::ExecuteFront()
         EnqueueIn(report, s);
         break;
     }
-    case WorkKind::Erase: DoErase(w, s); break;
-    case WorkKind::Program: DoProgram(w, s); break;
-    case WorkKind::ModifySector: DoModifySector(w, s); break;
-    case WorkKind::FinishWrite: DoFinishWrite(w, s); break;
-    case WorkKind::ReadFlash: DoReadFlash(w, s); break;
-    case WorkKind::Switch: DoSwitch(w, s); break;
-    case WorkKind::FlashId: DoFlashId(w, s); break;
-    case WorkKind::FlashConfig: DoFlashConfig(w, s); break;
+    case WorkKind::Erase:
+        DoErase(w, s);
+        break;
+    case WorkKind::Program:
+        DoProgram(w, s);
+        break;
+    case WorkKind::ModifySector:
+        DoModifySector(w, s);
+        break;
+    case WorkKind::FinishWrite:
+        DoFinishWrite(w, s);
+        break;
+    case WorkKind::ReadFlash:
+        DoReadFlash(w, s);
+        break;
+    case WorkKind::Switch:
+        DoSwitch(w, s);
+        break;
+    case WorkKind::FlashId:
+        DoFlashId(w, s);
+        break;
+    case WorkKind::FlashConfig:
+        DoFlashConfig(w, s);
+        break;
     }
 }
 
@@ -166,7 +182,8 @@ void CEmulatedDevice::CatchUpRealTime()
 {
     if (!m_desc.timing.bRealTime)
         return;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_realStart);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_realStart);
     m_now = std::max(m_now, static_cast<int64_t>(static_cast<double>(elapsed.count()) * m_desc.timing.dSpeed));
 }
 
@@ -179,7 +196,8 @@ void CEmulatedDevice::PaceRealTime()
         std::lock_guard<std::mutex> lock(m_mutex);
         now = m_now;
     }
-    const auto target = m_realStart + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(now) / m_desc.timing.dSpeed));
+    const auto target =
+        m_realStart + std::chrono::microseconds(static_cast<int64_t>(static_cast<double>(now) / m_desc.timing.dSpeed));
     std::this_thread::sleep_until(target);
 }
 

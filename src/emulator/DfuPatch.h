@@ -22,8 +22,8 @@ constexpr uint32_t kDfuPatchHeaderSize = 48;
 
 enum class DfuPatchCheck {
     Accepted,
-    Damaged,        // not a patch, cut short, or a checksum fails
-    OtherController // a sound patch, made for another controller
+    Damaged,         // not a patch, cut short, or a checksum fails
+    OtherController  // a sound patch, made for another controller
 };
 
 // A patch for the controller; the payload stands for the code that the device runs from RAM.

@@ -62,7 +62,7 @@ void CEmulatedDevice::Unplug()
         return;
     const int64_t t = std::min(m_now, m_unplugAt);
     RunWorkBefore(t);
-    m_bUnplugNotified = true;   // the file is already gone: nobody needs telling
+    m_bUnplugNotified = true;  // the file is already gone: nobody needs telling
     PowerCut(t);
 }
 

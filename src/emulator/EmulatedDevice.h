@@ -78,12 +78,12 @@ private:
         WorkKind kind = WorkKind::Respond;
         int64_t nReady = 0;
         bool bNeedsChip = false;
-        uint32_t nAddress = 0;   // flash address
+        uint32_t nAddress = 0;  // flash address
         uint32_t nLength = 0;
-        uint32_t nSource = 0;    // offset into the program source
+        uint32_t nSource = 0;  // offset into the program source
         bool bFromTransfer = false;
-        CDeviceFaults::TransferFaults faults;   // ReadFlash: what befalls the read
-        uint8_t nTarget = 0;     // Switch: target mode
+        CDeviceFaults::TransferFaults faults;  // ReadFlash: what befalls the read
+        uint8_t nTarget = 0;                   // Switch: target mode
         zelproto::ResponseHeader resp;
         uint8_t inlineData[zelproto::kInlineSize] = {};
         size_t nInline = 0;
@@ -91,7 +91,7 @@ private:
     enum class TransferKind { None, Write, Patch };
     struct Transfer {
         TransferKind kind = TransferKind::None;
-        bool bActive = false;   // data reports still expected
+        bool bActive = false;  // data reports still expected
         uint8_t nSeq = 0;
         uint8_t nCommand = 0;
         uint32_t nOffset = 0, nLength = 0, nCrc = 0, nFlags = 0;
@@ -99,7 +99,7 @@ private:
         uint32_t nPagesQueued = 0;
         bool bWholeSector = false;
         CDeviceFaults::TransferFaults faults;
-        bool bFlashError = false;   // an erase or program was not accepted by the chip
+        bool bFlashError = false;  // an erase or program was not accepted by the chip
         std::vector<uint8_t> data;
     };
     struct FlashSetup {
@@ -164,7 +164,7 @@ private:
 
     bool m_bPlugged = true;
     uint8_t m_mode = zelproto::MODE_NORMAL;
-    uint32_t m_nFirmwareVersion = 0;   // what the running firmware reports
+    uint32_t m_nFirmwareVersion = 0;  // what the running firmware reports
     FlashSetup m_setup;
     uint8_t m_nLastStatus = zelproto::ST_OK;
 
@@ -179,12 +179,12 @@ private:
     uint64_t m_nNextLink = 1;
     std::deque<Work> m_work;
     Transfer m_xfer;
-    std::vector<uint8_t> m_sectorImage;   // program source of read-modify-write and flag writes
+    std::vector<uint8_t> m_sectorImage;  // program source of read-modify-write and flag writes
     std::vector<uint8_t> m_scratch;
     uint8_t m_lastResponse[zelproto::kReportSize] = {};
     bool m_bHaveLastResponse = false;
 
-    CDeviceFaults m_faults;      // the plan and its counters since the device was plugged in
-    bool m_bCutThisOp = false;   // the running flash operation is the one the power goes at
+    CDeviceFaults m_faults;     // the plan and its counters since the device was plugged in
+    bool m_bCutThisOp = false;  // the running flash operation is the one the power goes at
     Stats m_stats;
 };

@@ -5,12 +5,12 @@
 #include <string_view>
 
 struct FlashChipModel {
-    const char* pszName;        // part name, e.g. "W25Q80DV"
+    const char* pszName;  // part name, e.g. "W25Q80DV"
     const char* pszVendor;
-    uint32_t nJedecId;          // manufacturer << 16 | memory type << 8 | capacity code
-    uint32_t nCapacity;         // bytes
-    uint32_t nPageProgramUs;    // one full 256-byte page
-    uint32_t nSectorEraseUs;    // 4 KB
+    uint32_t nJedecId;        // manufacturer << 16 | memory type << 8 | capacity code
+    uint32_t nCapacity;       // bytes
+    uint32_t nPageProgramUs;  // one full 256-byte page
+    uint32_t nSectorEraseUs;  // 4 KB
     uint32_t nBlock32EraseUs;
     uint32_t nBlock64EraseUs;
     uint32_t nChipEraseUs;

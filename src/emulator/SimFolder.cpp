@@ -139,7 +139,7 @@ void CSimFolder::Refresh(const std::string& strPath)
         return;
     auto problem = m_problems.find(strPath);
     if (problem != m_problems.end() && problem->second.first == stamp)
-        return;   // unchanged since it was refused
+        return;  // unchanged since it was refused
     std::string error;
     std::shared_ptr<CEmulatedDevice> device = Plug(strPath, error);
     if (!device) {

@@ -5,8 +5,7 @@
 
 CSpiFlash::CSpiFlash(const FlashChipModel& desc)
     : m_desc(desc), m_data(desc.nCapacity, 0xFF), m_dirty(desc.nCapacity / kFlashSectorSize + 1, false)
-{
-}
+{}
 
 bool CSpiFlash::IsBusy(int64_t now)
 {

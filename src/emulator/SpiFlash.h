@@ -27,8 +27,18 @@ class CSpiFlash {
 public:
     // Standard opcodes the chips decode.
     enum : uint8_t {
-        OPC_WRSR = 0x01, OPC_PP = 0x02, OPC_READ = 0x03, OPC_WRDI = 0x04, OPC_RDSR = 0x05, OPC_WREN = 0x06,
-        OPC_FAST_READ = 0x0B, OPC_SE = 0x20, OPC_BE32 = 0x52, OPC_CE = 0xC7, OPC_CE2 = 0x60, OPC_RDID = 0x9F,
+        OPC_WRSR = 0x01,
+        OPC_PP = 0x02,
+        OPC_READ = 0x03,
+        OPC_WRDI = 0x04,
+        OPC_RDSR = 0x05,
+        OPC_WREN = 0x06,
+        OPC_FAST_READ = 0x0B,
+        OPC_SE = 0x20,
+        OPC_BE32 = 0x52,
+        OPC_CE = 0xC7,
+        OPC_CE2 = 0x60,
+        OPC_RDID = 0x9F,
         OPC_BE64 = 0xD8,
     };
 
@@ -46,7 +56,7 @@ public:
     bool Read(uint8_t opcode, uint32_t nAddress, uint8_t* pBuffer, uint32_t nLength, int64_t now);
     // 0xFFFFFF when ignored (busy or wrong opcode): an unanswered read sees the pulled-up bus.
     uint32_t ReadJedecId(uint8_t opcode, int64_t now);
-    uint8_t ReadStatus(int64_t now);   // bit 0 busy, bit 1 write enable latch
+    uint8_t ReadStatus(int64_t now);  // bit 0 busy, bit 1 write enable latch
 
     int64_t BusyUntil() const { return m_op.bActive ? m_op.nEnd : 0; }
     bool IsBusy(int64_t now);

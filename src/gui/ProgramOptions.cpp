@@ -14,7 +14,7 @@ ProgramOptions ParseProgramOptions(int argc, char** argv, const std::string& tit
 {
     ProgramOptions options;
     CLI::App app(title + " " QUILLON_VERSION
-                 ": downloads firmware into HID DFU audio controllers, or reads it back into a file.",
+                         ": downloads firmware into HID DFU audio controllers, or reads it back into a file.",
                  title);
     app.allow_extras();
     app.set_version_flag("--version", title + " " QUILLON_VERSION);

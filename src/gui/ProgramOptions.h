@@ -4,8 +4,8 @@
 #include <string>
 
 struct ProgramOptions {
-    std::string strSimDir;   // the emulator's device folder; empty: real devices
-    bool bExit = false;      // --help or --version was answered, or the line was wrong
+    std::string strSimDir;  // the emulator's device folder; empty: real devices
+    bool bExit = false;     // --help or --version was answered, or the line was wrong
     int nExitCode = 0;
 };
 

@@ -42,8 +42,7 @@ struct FileDescriptor {
 
 CZelFirmwareImage::CZelFirmwareImage(const char16_t* pszPath)
     : m_path(pszPath != nullptr ? std::filesystem::path(std::u16string(pszPath)) : std::filesystem::path())
-{
-}
+{}
 
 CZelFirmwareImage::CZelFirmwareImage(std::filesystem::path path) : m_path(std::move(path)) {}
 

@@ -30,10 +30,10 @@ bool DecodeImageRecord(const uint8_t* pRecord, size_t nAvailable, _ZEL_USB_DEV_I
 bool FindImageRecord(const uint8_t* pData, size_t nLength, _ZEL_USB_DEV_INFO& info, size_t* pOffset = nullptr);
 
 enum class StampResult {
-    Replaced,     // an intact record was overwritten in place
-    Trailer,      // the record took the image's last 36 bytes, which were erased (0xFF)
-    Appended,     // the record was added after the image (only when asked for)
-    NoRoom,       // no record, last bytes not erased, appending not allowed: nothing changed
+    Replaced,  // an intact record was overwritten in place
+    Trailer,   // the record took the image's last 36 bytes, which were erased (0xFF)
+    Appended,  // the record was added after the image (only when asked for)
+    NoRoom,    // no record, last bytes not erased, appending not allowed: nothing changed
 };
 
 // Stamps the identity into a raw image for the maker's build line. The image's length stays the same

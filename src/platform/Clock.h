@@ -6,7 +6,7 @@
 class IClock {
 public:
     virtual ~IClock() = default;
-    virtual uint64_t NowMs() = 0;          // monotonic milliseconds
+    virtual uint64_t NowMs() = 0;  // monotonic milliseconds
     virtual void Sleep(uint32_t nMs) = 0;
 };
 

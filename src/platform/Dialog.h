@@ -12,8 +12,8 @@ class CDialog;
 // One row of a message table; the handler is a small function that calls the dialog's member.
 struct MessageMapEntry {
     MessageKind kind;
-    int nId;            // command or control id, timer id; -1 matches any
-    int nCode;          // notification code; -1 matches any
+    int nId;    // command or control id, timer id; -1 matches any
+    int nCode;  // notification code; -1 matches any
     intptr_t (*pfnHandler)(CDialog& dialog, const Message& msg);
 };
 
@@ -22,7 +22,7 @@ class CDataExchange {
 public:
     CDataExchange(CDialog& dialog, bool bSaveAndValidate) : m_dialog(dialog), m_bSaveAndValidate(bSaveAndValidate) {}
     CDialog& m_dialog;
-    bool m_bSaveAndValidate;   // true: controls to fields
+    bool m_bSaveAndValidate;  // true: controls to fields
 };
 
 // Radio group starting at nFirstId, up to the next control that starts a group: index of the checked
@@ -42,11 +42,11 @@ public:
     // Called by a host when it creates the window (non-null) and after it destroys it (null).
     void AttachHost(IDialogHost* pHost) { m_pHost = pHost; }
 
-    virtual bool OnInitDialog();                 // loads the controls from the fields
+    virtual bool OnInitDialog();  // loads the controls from the fields
     virtual void DoDataExchange(CDataExchange& dx);
-    virtual void OnOK();                         // stores the fields, ends with IDOK
-    virtual void OnCancel();                     // ends with IDCANCEL
-    virtual const MessageMapEntry* GetMessageMap() const;   // ends with a null handler
+    virtual void OnOK();                                   // stores the fields, ends with IDOK
+    virtual void OnCancel();                               // ends with IDCANCEL
+    virtual const MessageMapEntry* GetMessageMap() const;  // ends with a null handler
 
     // Looks the message up in the table; unhandled messages get the default handling.
     intptr_t OnWndMsg(const Message& msg);

@@ -16,14 +16,14 @@
 class CDialog;
 
 enum class MessageKind {
-    Command,         // nId: control or command id; nCode: notification (BN_CLICKED, CBN_SELCHANGE)
+    Command,  // nId: control or command id; nCode: notification (BN_CLICKED, CBN_SELCHANGE)
     SysCommand,
     Paint,
     QueryDragIcon,
     Destroy,
-    DeviceChange,    // notice: the device notice
+    DeviceChange,  // notice: the device notice
     Close,
-    Timer,           // nId: timer identifier
+    Timer,  // nId: timer identifier
 };
 
 constexpr int BN_CLICKED = 0;
@@ -39,7 +39,7 @@ struct Message {
 // One file dialog: its filter in the "Label|pattern|Label|pattern||" form, and its options.
 struct FileDialogRequest {
     QString strFilter;
-    QString strDefaultExt;          // empty: none
+    QString strDefaultExt;  // empty: none
     bool bOverwritePrompt = false;
     bool bHideReadOnly = true;
 };
@@ -53,19 +53,19 @@ public:
     virtual QString GetDlgItemText(int nId) = 0;
     virtual void EnableDlgItem(int nId, bool bEnable) = 0;
     virtual bool IsDlgItemEnabled(int nId) = 0;
-    virtual int GetCheck(int nId) = 0;                      // 0 unchecked, 1 checked
+    virtual int GetCheck(int nId) = 0;  // 0 unchecked, 1 checked
     virtual void SetCheck(int nId, int nCheck) = 0;
 
     // Drop-down list.
     virtual int ComboGetCount(int nId) = 0;
-    virtual int ComboAddString(int nId, const QString& text) = 0;            // new position
+    virtual int ComboAddString(int nId, const QString& text) = 0;  // new position
     virtual int ComboInsertString(int nId, int nIndex, const QString& text) = 0;
     virtual void ComboDeleteString(int nId, int nIndex) = 0;
     virtual void ComboResetContent(int nId) = 0;
     virtual void ComboSetItemData(int nId, int nIndex, void* pData) = 0;
     virtual void* ComboGetItemData(int nId, int nIndex) = 0;
     virtual QString ComboGetText(int nId, int nIndex) = 0;
-    virtual int ComboGetCurSel(int nId) = 0;                                  // -1: none
+    virtual int ComboGetCurSel(int nId) = 0;  // -1: none
     virtual void ComboSetCurSel(int nId, int nIndex) = 0;
 
     // Multi-line edit: caret to the very end, scroll there, insert (not undoable).
@@ -81,7 +81,7 @@ public:
     virtual bool IsMenuItemEnabled(int nCommand) = 0;
 
     // Window timers: a Timer message every nElapseMs on the user-interface thread.
-    virtual uint32_t SetTimer(uint32_t nIdEvent, uint32_t nElapseMs) = 0;   // 0: failed
+    virtual uint32_t SetTimer(uint32_t nIdEvent, uint32_t nElapseMs) = 0;  // 0: failed
     virtual void KillTimer(uint32_t nIdEvent) = 0;
 
     // Big and small icon of the window.
@@ -89,9 +89,9 @@ public:
 
     // Modal pieces, owned by this dialog; the caption is the application title.
     virtual void MessageBox(const QString& text) = 0;
-    virtual bool GetOpenFileName(const FileDialogRequest& request, QString& path) = 0;   // false: cancelled
+    virtual bool GetOpenFileName(const FileDialogRequest& request, QString& path) = 0;  // false: cancelled
     virtual bool GetSaveFileName(const FileDialogRequest& request, QString& path) = 0;
-    virtual int RunModalChild(CDialog& dialog) = 0;   // IDOK, IDCANCEL, ...
+    virtual int RunModalChild(CDialog& dialog) = 0;  // IDOK, IDCANCEL, ...
 
     // Ends this dialog's modal run with the result.
     virtual void EndDialog(int nResult) = 0;

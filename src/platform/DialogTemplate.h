@@ -6,11 +6,11 @@
 
 enum class ControlKind {
     GroupBox,
-    Label,           // static text
-    IdentityField,   // read-only edit box without border, scrolls horizontally, no tab stop
-    DropDownList,    // combo box, selection only
-    RadioButton,     // automatic radio button
-    CheckBox,        // automatic check box
+    Label,          // static text
+    IdentityField,  // read-only edit box without border, scrolls horizontally, no tab stop
+    DropDownList,   // combo box, selection only
+    RadioButton,    // automatic radio button
+    CheckBox,       // automatic check box
     PushButton,
     DefPushButton,
     MultiLineEdit,
@@ -21,16 +21,16 @@ enum class ControlKind {
 // Style bits of a control.
 enum ControlStyle : uint32_t {
     CS_NONE = 0,
-    CS_DISABLED = 1u << 0,      // created disabled
+    CS_DISABLED = 1u << 0,  // created disabled
     CS_TABSTOP = 1u << 1,
-    CS_GROUP = 1u << 2,         // starts a group
-    CS_ALIGN_LEFT = 1u << 3,    // labels are right-aligned unless this is set
+    CS_GROUP = 1u << 2,       // starts a group
+    CS_ALIGN_LEFT = 1u << 3,  // labels are right-aligned unless this is set
     CS_READONLY = 1u << 4,
     CS_BORDER = 1u << 5,
     CS_VSCROLL = 1u << 6,
     CS_AUTOVSCROLL = 1u << 7,
-    CS_WRAP = 1u << 8,          // multi-line edit: lines wrap, no horizontal scroll bar
-    CS_NOPREFIX = 1u << 9,      // no mnemonic processing
+    CS_WRAP = 1u << 8,      // multi-line edit: lines wrap, no horizontal scroll bar
+    CS_NOPREFIX = 1u << 9,  // no mnemonic processing
 };
 
 // Style bits of a dialog.
@@ -39,20 +39,20 @@ enum DialogStyle : uint32_t {
     DS_MINIMIZEBOX = 1u << 0,
     DS_SYSMENU = 1u << 1,
     DS_CENTER = 1u << 2,
-    DS_APPWINDOW = 1u << 3,     // own taskbar button
+    DS_APPWINDOW = 1u << 3,  // own taskbar button
 };
 
 struct ControlTemplate {
-    int nId;                    // -1: no identifier
+    int nId;  // -1: no identifier
     ControlKind kind;
-    const char* pszText;        // UTF-8; for Icon the resource name
-    int x, y, cx, cy;           // dialog units
+    const char* pszText;  // UTF-8; for Icon the resource name
+    int x, y, cx, cy;     // dialog units
     uint32_t nStyle;
 };
 
 struct MenuItemTemplate {
-    const char* pszText;        // null for a separator
-    int nCommand;               // 0 for a separator
+    const char* pszText;  // null for a separator
+    int nCommand;         // 0 for a separator
 };
 
 struct MenuTemplate {
@@ -63,15 +63,15 @@ struct MenuTemplate {
 struct DialogTemplate {
     int nId;
     const char* pszCaption;
-    int cx, cy;                 // dialog units
+    int cx, cy;  // dialog units
     const char* pszFont;
     int nFontPoints;
     uint32_t nStyle;
-    int nMenuId;                // 0: no menu
-    std::vector<ControlTemplate> controls;   // template order = tab order
+    int nMenuId;                            // 0: no menu
+    std::vector<ControlTemplate> controls;  // template order = tab order
     std::vector<MenuTemplate> menu;
 };
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
-constexpr int ID_HELP = 57670;   // the Help command, which both hosts send for F1
+constexpr int ID_HELP = 57670;  // the Help command, which both hosts send for F1

@@ -1,7 +1,7 @@
 // The profile reader over files on disk: one parsed copy per path, parsed again when the file changes.
+#include "platform/NativePath.h"
 #include "platform/ProfileReader.h"
 #include "platform/ProfileText.h"
-#include "platform/NativePath.h"
 
 #include <QFile>
 
@@ -122,7 +122,7 @@ private:
 
     std::mutex m_mutex;
     std::map<QString, Entry> m_files;
-    QString m_lastPath;             // the path of the previous read, usually the next one's too
+    QString m_lastPath;  // the path of the previous read, usually the next one's too
     QByteArray m_lastNativePath;
 };
 

@@ -35,8 +35,7 @@ uint32_t CMemoryProfileReader::GetPrivateProfileInt(const QString& section, cons
 }
 
 QString CMemoryProfileReader::GetPrivateProfileString(const QString& section, const QString& key,
-                                                      const QString& strDefault, int nCapacity,
-                                                      const QString& path)
+                                                      const QString& strDefault, int nCapacity, const QString& path)
 {
     QString value;
     return CutProfileText(Find(section, key, path, value) ? value : strDefault, nCapacity);

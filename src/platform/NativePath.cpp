@@ -18,21 +18,21 @@ int ValidSequence(const unsigned char* p, size_t nLeft)
     if (c < 0x80)
         return 1;
     int nLength = 0;
-    unsigned char nMin = 0x80, nMax = 0xBF;   // allowed range of the second byte
+    unsigned char nMin = 0x80, nMax = 0xBF;  // allowed range of the second byte
     if (c >= 0xC2 && c <= 0xDF)
         nLength = 2;
     else if (c >= 0xE0 && c <= 0xEF) {
         nLength = 3;
         if (c == 0xE0)
-            nMin = 0xA0;   // no overlong forms
+            nMin = 0xA0;  // no overlong forms
         if (c == 0xED)
-            nMax = 0x9F;   // no encoded surrogates
+            nMax = 0x9F;  // no encoded surrogates
     } else if (c >= 0xF0 && c <= 0xF4) {
         nLength = 4;
         if (c == 0xF0)
             nMin = 0x90;
         if (c == 0xF4)
-            nMax = 0x8F;   // nothing past U+10FFFF
+            nMax = 0x8F;  // nothing past U+10FFFF
     } else {
         return 0;
     }

@@ -87,7 +87,7 @@ bool COutputFile::Create(const QString& path, bool bReplace)
             return Fail("not a regular file");
         if (::faccessat(AT_FDCWD, m_strPath.c_str(), W_OK, AT_EACCESS) != 0)
             return Fail(ErrnoText(errno));
-        m_bReplace = true;   // only what is there now: a name that appears later is never replaced
+        m_bReplace = true;  // only what is there now: a name that appears later is never replaced
     } else if (errno != ENOENT) {
         return Fail(ErrnoText(errno));
     }

@@ -14,9 +14,8 @@ public:
                                           const QString& path) = 0;
     // The key's text, trimmed and unquoted, cut to nCapacity - 1 characters (never inside a
     // character). A missing file, section or key gives strDefault (cut the same way).
-    virtual QString GetPrivateProfileString(const QString& section, const QString& key,
-                                            const QString& strDefault, int nCapacity,
-                                            const QString& path) = 0;
+    virtual QString GetPrivateProfileString(const QString& section, const QString& key, const QString& strDefault,
+                                            int nCapacity, const QString& path) = 0;
 };
 
 // Reads files from disk, keeping one parsed copy per path until the file's size or time changes. A file

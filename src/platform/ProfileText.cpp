@@ -77,10 +77,10 @@ bool IsUtf8(QByteArrayView bytes)
 
 // Windows-1252, the Western code page: Latin-1 but for these characters at 0x80 to 0x9F (the five
 // it leaves undefined keep their own code).
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 QString FromCp1252(QByteArrayView bytes)
 {
@@ -182,7 +182,7 @@ size_t qHash(const ProfileData::EntryKey& key, size_t seed)
 
 ProfileData::ProfileData(const QByteArray& bytes) : m_text(ToUtf8Text(bytes))
 {
-    char* pText = m_text.data();   // detaches now, before any view is taken
+    char* pText = m_text.data();  // detaches now, before any view is taken
     const qsizetype nText = m_text.size();
     // Lines end at "\n", "\r\n" or a lone "\r"; each holds at most one entry.
     qsizetype nLines = 1;
@@ -203,7 +203,7 @@ ProfileData::ProfileData(const QByteArray& bytes) : m_text(ToUtf8Text(bytes))
         return QByteArrayView(m_foldedNames.back());
     };
 
-    bool bInSection = false;   // lines before the first section and in a repeated one are not read
+    bool bInSection = false;  // lines before the first section and in a repeated one are not read
     uint32_t nSection = 0;
     qsizetype pos = 0;
     while (pos < nText) {

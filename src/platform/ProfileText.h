@@ -27,7 +27,7 @@ public:
 
     struct EntryKey {
         uint32_t nSection;
-        QByteArrayView name;   // case-folded
+        QByteArrayView name;  // case-folded
     };
 
 private:
@@ -37,7 +37,7 @@ private:
         EntryKey key;
         QByteArrayView value;
     };
-    static constexpr uint32_t kSectionName = 0xFFFFFFFF;   // the "section" of the section names
+    static constexpr uint32_t kSectionName = 0xFFFFFFFF;  // the "section" of the section names
 
     // Open addressing over the entries: a slot holds part of the name's hash and 1 + the entry's index
     // (0: free). Compact, and a probe compares names only when the hashes agree.
@@ -49,8 +49,8 @@ private:
     size_t FindEntry(const EntryKey& key, QByteArrayView value, bool bAdd);
 
     QHash<EntryKey, uint32_t> m_sections;
-    std::vector<Entry> m_entries;   // first occurrences, in file order
-    std::vector<Slot> m_slots;      // a power of two, at most half full
+    std::vector<Entry> m_entries;  // first occurrences, in file order
+    std::vector<Slot> m_slots;     // a power of two, at most half full
     // Entries are mostly asked for in file order (ID0, ID1, ...), so the entry after the last one
     // found is tried before the index: the common case then walks memory in order.
     size_t m_nNext = 0;

@@ -10,9 +10,9 @@ class CSystemClock : public IClock {
 public:
     uint64_t NowMs() override
     {
-        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         std::chrono::steady_clock::now().time_since_epoch())
-                                         .count());
+        return static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
     }
     void Sleep(uint32_t nMs) override { std::this_thread::sleep_for(std::chrono::milliseconds(nMs)); }
 };

@@ -1,8 +1,8 @@
 // The application object: title, executable directory, preference store and the one modal run.
-#include "support/WindowFixture.h"
 #include "app/QuillonApp.h"
 #include "app/Resource.h"
 #include "platform/PreferenceStore.h"
+#include "support/WindowFixture.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -77,9 +77,9 @@ TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceWithPreferencesUnderTheTitle
 
     app.InitInstance(factory, env);
     EXPECT_TRUE(bVerifyAtStart);
-    EXPECT_EQ(CreateSettingsPreferenceStore(title)->GetProfileInt(QStringLiteral("Options"),
-                                                                  QStringLiteral("AutoVerify"), 0),
-              1u);
+    EXPECT_EQ(
+        CreateSettingsPreferenceStore(title)->GetProfileInt(QStringLiteral("Options"), QStringLiteral("AutoVerify"), 0),
+        1u);
     QSettings settings(QStringLiteral("ZEL"), title);
     settings.clear();
     settings.sync();

@@ -1,6 +1,6 @@
 // The headless host delivers nothing after destruction: a worker may still post when the window is gone.
-#include "app/Resources.h"
 #include "platform/console/ConsoleHost.h"
+#include "app/Resources.h"
 
 #include <gtest/gtest.h>
 

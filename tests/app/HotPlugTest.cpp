@@ -1,6 +1,6 @@
 // Arrivals and removals of HID interfaces while the window is idle or an operation runs.
-#include "support/WindowFixture.h"
 #include "app/Resource.h"
+#include "support/WindowFixture.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ TEST_F(HotPlugTest, ServedArrivalIsTracedListedSelectedAndShown)
     CFakeZelUsbDevice* pNew = backend.Offer(u"/dev/hidraw9");
     pNew->strProduct = u"New";
     pNew->nVendorId = 0x0999;
-    pNew->bHidDfu = false;   // listed anyway: arrivals are not filtered
+    pNew->bHidDfu = false;  // listed anyway: arrivals are not filtered
     pNew->bBootLoader = false;
     Arrive(u"/dev/hidraw9");
     EXPECT_EQ(TraceText(), QStringLiteral("Device /dev/hidraw9 is plugged in\r\n"));
@@ -72,7 +72,8 @@ TEST_P(RemoveSelectedTest, FirstRemainingEntryIsSelectedAndShown)
     EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 0);
     CFakeZelUsbDevice* pFirst = static_cast<CFakeZelUsbDevice*>(Listed()[0]);
     EXPECT_EQ(Text(IDC_DEV_VID), QStringLiteral("0x%1").arg(pFirst->nVendorId, 4, 16, QLatin1Char('0')));
-    EXPECT_EQ(TraceText(), QStringLiteral("Device %1 is removed\r\n").arg(QString::fromStdU16String(pRemoved->strPath)));
+    EXPECT_EQ(TraceText(),
+              QStringLiteral("Device %1 is removed\r\n").arg(QString::fromStdU16String(pRemoved->strPath)));
     EXPECT_EQ(backend.log, std::vector<std::string>{"Release(" + Utf8(pRemoved->strPath) + ")"});
 }
 
@@ -117,7 +118,7 @@ TEST_F(HotPlugTest, PathsCompareIgnoringCaseOfAsciiLettersOnly)
     CFakeZelUsbDevice* pUmlaut = backend.Offer(u"/dev/Ä");
     Arrive(u"/dev/Ä");
     ASSERT_EQ(Listed().size(), 1u);
-    Remove(u"/dev/ä");   // differs outside A-Z: not the listed path
+    Remove(u"/dev/ä");  // differs outside A-Z: not the listed path
     EXPECT_EQ(Listed(), std::vector<CZelUsbDevice*>{pUmlaut});
 }
 
@@ -126,7 +127,7 @@ TEST_F(HotPlugTest, DuplicatePathRemovesFirstAndKeepsTheOtherObjectValid)
     Open();
     CFakeZelUsbDevice* pFirst = backend.Offer(u"/dev/hidraw5");
     Arrive(u"/dev/hidraw5");
-    CFakeZelUsbDevice* pSecond = backend.Offer(u"/dev/hidraw5");   // the library hands out a second object
+    CFakeZelUsbDevice* pSecond = backend.Offer(u"/dev/hidraw5");  // the library hands out a second object
     Arrive(u"/dev/hidraw5");
     ASSERT_EQ(Listed(), (std::vector<CZelUsbDevice*>{pFirst, pSecond}));
     Remove(u"/dev/hidraw5");
@@ -140,7 +141,7 @@ TEST_F(HotPlugTest, DuplicatePathRemovesFirstAndKeepsTheOtherObjectValid)
     // The same object listed twice is not released under the other entry.
     CFakeZelUsbDevice* pDevice = backend.Offer(u"/dev/hidraw6");
     Arrive(u"/dev/hidraw6");
-    Arrive(u"/dev/hidraw6");   // the library answers with the object it already holds
+    Arrive(u"/dev/hidraw6");  // the library answers with the object it already holds
     Remove(u"/dev/hidraw6");
     EXPECT_EQ(Listed(), std::vector<CZelUsbDevice*>{pDevice});
     EXPECT_FALSE(pDevice->bReleased);

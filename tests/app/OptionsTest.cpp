@@ -1,6 +1,6 @@
 // The Options dialog and the two stored preferences.
-#include "support/WindowFixture.h"
 #include "app/Resource.h"
+#include "support/WindowFixture.h"
 
 namespace {
 
@@ -34,7 +34,6 @@ protected:
         EXPECT_EQ(session.PendingAnswers(), 0u);
         return shown;
     }
-
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Start-up order, the census, the identity display and the "Update All" rule; shutdown.
+#include "app/Resource.h"
 #include "support/ParamNames.h"
 #include "support/WindowFixture.h"
-#include "app/Resource.h"
 
 #include <QStringList>
 
@@ -69,14 +69,13 @@ TEST_F(MainWindowTest, CensusCountsListedDevicesOnlyAndNumbersFromZero)
     CFakeZelUsbDevice* pNoName = backend.Plug(u"/dev/hidraw5");
     pNoName->bHasProduct = false;
     CFakeZelUsbDevice* pSecond = backend.Plug(u"/dev/hidraw6");
-    pSecond->strProduct = u"ZEL ZA1200 Audio";   // same text: told apart by the object only
+    pSecond->strProduct = u"ZEL ZA1200 Audio";  // same text: told apart by the object only
     CFakeZelUsbDevice* pThird = backend.Plug(u"/dev/hidraw7");
     Open();
 
-    EXPECT_EQ(Lines(TraceText()), (QStringList{QStringLiteral("Total 3 devices found!"),
-                                               QStringLiteral("No.0: /dev/hidraw3"),
-                                               QStringLiteral("No.1: /dev/hidraw6"),
-                                               QStringLiteral("No.2: /dev/hidraw7")}));
+    EXPECT_EQ(Lines(TraceText()),
+              (QStringList{QStringLiteral("Total 3 devices found!"), QStringLiteral("No.0: /dev/hidraw3"),
+                           QStringLiteral("No.1: /dev/hidraw6"), QStringLiteral("No.2: /dev/hidraw7")}));
     EXPECT_EQ(ListTexts(), (std::vector<std::string>{"ZEL ZA1200 Audio", "ZEL ZA1200 Audio", "USB Audio Device"}));
     EXPECT_EQ(Listed()[1], pSecond);
     EXPECT_EQ(Listed()[2], pThird);
@@ -86,7 +85,7 @@ TEST_F(MainWindowTest, CensusCountsListedDevicesOnlyAndNumbersFromZero)
 
 TEST_F(MainWindowTest, LibraryTablesAreInPlaceBeforeTheFirstEnumeration)
 {
-    CWatchingBackend watching;   // takes over from the fixture's backend
+    CWatchingBackend watching;  // takes over from the fixture's backend
     UseExampleIni();
     Open();
     EXPECT_EQ(watching.nEnumerations, 1);
@@ -121,7 +120,7 @@ TEST_F(MainWindowTest, IdentityFieldsAreZeroPaddedLowerCaseHexAndTheChipsetIsCon
 struct UpdateAllCase {
     const char* pszName;
     bool bBootLoader;
-    const char* pszMaskLine;   // null: no key
+    const char* pszMaskLine;  // null: no key
     int nCheck;
     bool bEnabled;
 };

@@ -1,7 +1,7 @@
 // The window's state and host used from a second thread, as the worker and the notifier do.
-#include "support/WindowFixture.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
+#include "support/WindowFixture.h"
 
 #include <QStringList>
 #include <algorithm>

@@ -1,7 +1,7 @@
 // The trace box and the activity indicator.
-#include "support/WindowFixture.h"
 #include "app/Resource.h"
 #include "app/Trace.h"
+#include "support/WindowFixture.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ protected:
 
 TEST_F(TraceProgressTest, AppendGoesToTheEndWhereverTheCaretIs)
 {
-    Host().SetEditSelection(IDC_TRACE, 3, 9);   // the operator selected part of the census
+    Host().SetEditSelection(IDC_TRACE, 3, 9);  // the operator selected part of the census
     AppendTrace(&Dlg(), QStringLiteral("second\r\n"));
     Host().SetEditSelection(IDC_TRACE, 0, 0);
     AppendTrace(&Dlg(), QStringLiteral("third\r\n"));
@@ -48,8 +48,8 @@ TEST_F(TraceProgressTest, TwentyFiveSecondsOfTicks)
     std::vector<int> shown;
     for (int i = 0; i < 25; ++i)
         shown.push_back(Tick());
-    const std::vector<int> expected = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 0, 10, 20,
-                                       30, 40, 50, 60, 70, 80, 90, 100, 0,  10, 20, 30};
+    const std::vector<int> expected = {10, 20, 30, 40, 50, 60, 70, 80,  90, 100, 0,  10, 20,
+                                       30, 40, 50, 60, 70, 80, 90, 100, 0,  10,  20, 30};
     EXPECT_EQ(shown, expected);
     StopProgressIndicator(&Dlg());
     EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
@@ -62,7 +62,7 @@ TEST_F(TraceProgressTest, StopIsFinalEvenWithATickQueued)
     StartProgressIndicator(&Dlg());
     Tick();
     Tick();
-    ASSERT_TRUE(Host().FireTimer(PROGRESS_TIMER_ID));   // on its way when the worker stops
+    ASSERT_TRUE(Host().FireTimer(PROGRESS_TIMER_ID));  // on its way when the worker stops
     StopProgressIndicator(&Dlg());
     EXPECT_EQ(Host().PumpMessages(), 1);
     EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);

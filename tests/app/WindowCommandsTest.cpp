@@ -1,6 +1,6 @@
 // Ending the window, refusals while an operation runs, keys and the operation radio buttons.
-#include "support/WindowFixture.h"
 #include "app/Resource.h"
+#include "support/WindowFixture.h"
 
 namespace {
 
@@ -27,8 +27,7 @@ void PrintTo(const EndRequest& row, std::ostream* os)
     *os << row.pszName;
 }
 
-class EndRefusedTest : public MainWindowTest,
-                       public ::testing::WithParamInterface<std::tuple<EndRequest, bool>> {};
+class EndRefusedTest : public MainWindowTest, public ::testing::WithParamInterface<std::tuple<EndRequest, bool>> {};
 
 TEST_P(EndRefusedTest, WhileAWorkerRuns)
 {
@@ -52,21 +51,21 @@ TEST_P(EndRefusedTest, WhileAWorkerRuns)
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, EndRefusedTest,
-    ::testing::Combine(
-        ::testing::Values(EndRequest{"CloseBox", [](CConsoleHost& h) { h.RequestClose(); }},
-                          EndRequest{"Escape", [](CConsoleHost& h) { h.PressEscape(); }},
-                          EndRequest{"EnterOnTheList",
-                                     [](CConsoleHost& h) {
-                                         h.SetFocus(IDC_DEVICE_COMBO);
-                                         h.PressEnter();
-                                     }},
-                          EndRequest{"FileExit", [](CConsoleHost& h) {
-                                         Message msg;
-                                         msg.kind = MessageKind::Command;
-                                         msg.nId = ID_APP_EXIT;
-                                         h.Send(msg);
-                                     }}),
-        ::testing::Bool()),
+    ::testing::Combine(::testing::Values(EndRequest{"CloseBox", [](CConsoleHost& h) { h.RequestClose(); }},
+                                         EndRequest{"Escape", [](CConsoleHost& h) { h.PressEscape(); }},
+                                         EndRequest{"EnterOnTheList",
+                                                    [](CConsoleHost& h) {
+                                                        h.SetFocus(IDC_DEVICE_COMBO);
+                                                        h.PressEnter();
+                                                    }},
+                                         EndRequest{"FileExit",
+                                                    [](CConsoleHost& h) {
+                                                        Message msg;
+                                                        msg.kind = MessageKind::Command;
+                                                        msg.nId = ID_APP_EXIT;
+                                                        h.Send(msg);
+                                                    }}),
+                       ::testing::Bool()),
     [](const auto& info) {
         return std::string(std::get<0>(info.param).pszName) + (std::get<1>(info.param) ? "Busy" : "Preparing");
     });
@@ -74,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The Upload radio button leaves "Update All" alone; Enter (OK) stores the controls and ends the window.
 TEST_F(MainWindowTest, UploadRadioLeavesUpdateAllAloneAndEnterStoresTheControls)
 {
-    backend.Plug(u"/dev/hidraw0");   // boot loader: "Update All" unchecked and enabled
+    backend.Plug(u"/dev/hidraw0");  // boot loader: "Update All" unchecked and enabled
     Open();
     ASSERT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 0);
     ASSERT_TRUE(Host().Click(IDC_UPLOAD));

@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <type_traits>
@@ -47,7 +47,7 @@ const char kIni[] = "[KnownIDs]\r\nNum=1\r\nID0=0x2fe3, 0x1200, 0xff000001\r\n"
 // Bounds of one download in simulated time: the retry pauses and the finishing pause, and for the
 // device every exchange of ten attempts at most taking its full timeout (nine transfers and the
 // flag's two, a re-detection and an availability probe each), plus entry and exit of DFU mode.
-constexpr uint64_t kPauseBoundMs = 225000 + 500;   // the retry schedule and the finishing pause
+constexpr uint64_t kPauseBoundMs = 225000 + 500;  // the retry schedule and the finishing pause
 constexpr uint64_t kDeviceBoundMs = 10 * (11 * 5200 + 2 * 1000 + 500) + 4 * 5000;
 constexpr uint32_t kFinishingPauseMs = 500;
 constexpr auto kHangWallTime = std::chrono::seconds(120);
@@ -84,9 +84,12 @@ std::string Ordinals(const std::set<uint32_t>& set)
 const char* PhaseName(FlashCutPhase phase)
 {
     switch (phase) {
-    case FlashCutPhase::Before: return "before";
-    case FlashCutPhase::During: return "during";
-    case FlashCutPhase::After: return "after";
+    case FlashCutPhase::Before:
+        return "before";
+    case FlashCutPhase::During:
+        return "during";
+    case FlashCutPhase::After:
+        return "after";
     }
     return "?";
 }
@@ -98,10 +101,12 @@ std::string DescribeFaults(const FaultPlan& f)
         out << " cut after report " << f.nUnplugAfterReports << ";";
     if (f.nUnplugAtFlashOp)
         out << " cut " << PhaseName(f.unplugFlashOpPhase) << " flash op " << f.nUnplugAtFlashOp << ";";
-    const std::pair<const char*, const std::set<uint32_t>*> sets[] = {
-        {"failed writes", &f.failWrites},           {"timed-out writes", &f.timeoutWrites},
-        {"corrupted writes", &f.corruptWrites},     {"dropped responses", &f.dropResponses},
-        {"duplicated responses", &f.duplicateResponses}, {"stale responses", &f.staleResponses}};
+    const std::pair<const char*, const std::set<uint32_t>*> sets[] = {{"failed writes", &f.failWrites},
+                                                                      {"timed-out writes", &f.timeoutWrites},
+                                                                      {"corrupted writes", &f.corruptWrites},
+                                                                      {"dropped responses", &f.dropResponses},
+                                                                      {"duplicated responses", &f.duplicateResponses},
+                                                                      {"stale responses", &f.staleResponses}};
     for (const auto& [name, set] : sets)
         if (!set->empty())
             out << " " << name << " " << Ordinals(*set) << ";";
@@ -148,8 +153,8 @@ FaultPlan AfterProbes(FaultPlan f, uint32_t nProbes, const Census& census)
 bool SelectedMatch(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& image)
 {
     for (uint32_t b = 0; b < kImageBlocks; ++b)
-        if ((kSelected >> b & 1) && !std::equal(image.begin() + b * kBlock, image.begin() + (b + 1) * kBlock,
-                                                flash.begin() + b * kBlock))
+        if ((kSelected >> b & 1) &&
+            !std::equal(image.begin() + b * kBlock, image.begin() + (b + 1) * kBlock, flash.begin() + b * kBlock))
             return false;
     return true;
 }
@@ -184,11 +189,16 @@ std::string FlagText(const std::vector<uint8_t>& flash)
 const char* StartStateName(StartState state)
 {
     switch (state) {
-    case StartState::EarlierImage: return "earlier image, flag AA AA";
-    case StartState::FlagCleared: return "flag FF FF";
-    case StartState::TornAaFf: return "torn flag AA FF";
-    case StartState::TornA8Aa: return "torn flag A8 AA";
-    case StartState::Garbage: return "garbage";
+    case StartState::EarlierImage:
+        return "earlier image, flag AA AA";
+    case StartState::FlagCleared:
+        return "flag FF FF";
+    case StartState::TornAaFf:
+        return "torn flag AA FF";
+    case StartState::TornA8Aa:
+        return "torn flag A8 AA";
+    case StartState::Garbage:
+        return "garbage";
     }
     return "?";
 }
@@ -196,10 +206,14 @@ const char* StartStateName(StartState state)
 const char* PlantedName(Planted planted)
 {
     switch (planted) {
-    case Planted::None: return "none";
-    case Planted::SkipFlagClear: return "skip-flag-clear";
-    case Planted::FlagFirst: return "flag-first";
-    case Planted::OwnFlagInBlock: return "own-flag-in-block";
+    case Planted::None:
+        return "none";
+    case Planted::SkipFlagClear:
+        return "skip-flag-clear";
+    case Planted::FlagFirst:
+        return "flag-first";
+    case Planted::OwnFlagInBlock:
+        return "own-flag-in-block";
     }
     return "?";
 }
@@ -329,19 +343,33 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
             const uint32_t nWrite = static_cast<uint32_t>(Draw(rng, 1, nWrites));
             const uint32_t nResponse = static_cast<uint32_t>(Draw(rng, 1, nResponses));
             switch (Draw(rng, 0, 7)) {
-            case 0: f.failWrites.insert(nWrite); break;
-            case 1: f.timeoutWrites.insert(nWrite); break;
-            case 2: f.corruptWrites.insert(nWrite); break;
-            case 3: f.dropResponses.insert(nResponse); break;
-            case 4: f.duplicateResponses.insert(nResponse); break;
-            case 5: f.staleResponses.insert(nResponse); break;
+            case 0:
+                f.failWrites.insert(nWrite);
+                break;
+            case 1:
+                f.timeoutWrites.insert(nWrite);
+                break;
+            case 2:
+                f.corruptWrites.insert(nWrite);
+                break;
+            case 3:
+                f.dropResponses.insert(nResponse);
+                break;
+            case 4:
+                f.duplicateResponses.insert(nResponse);
+                break;
+            case 5:
+                f.staleResponses.insert(nResponse);
+                break;
             case 6:
                 // Half of the flips land in the header, where a single bit changes what it says.
-                f.flipResponses[nResponse] = static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
+                f.flipResponses[nResponse] =
+                    static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
                 break;
             default:
                 // The host's commands likewise (their ordinals are those of the responses).
-                f.flipCommands[nResponse] = static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
+                f.flipCommands[nResponse] =
+                    static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
                 break;
             }
         }
@@ -569,8 +597,8 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
             }
             deliverNext(std::chrono::milliseconds(50));
             if (std::chrono::steady_clock::now() - wallStart > kHangWallTime) {
-                std::fprintf(stderr, "campaign: I4: the download of session %zu has not ended after %lld s\n%s\n", i + 1,
-                             static_cast<long long>(kHangWallTime.count()), plan.Describe().c_str());
+                std::fprintf(stderr, "campaign: I4: the download of session %zu has not ended after %lld s\n%s\n",
+                             i + 1, static_cast<long long>(kHangWallTime.count()), plan.Describe().c_str());
                 std::abort();
             }
         }

@@ -48,20 +48,20 @@ struct SessionPlan {
 struct RunPlan {
     uint64_t nSeed = 0;
     StartState start = StartState::EarlierImage;
-    bool bPatchEntry = false;   // the device has no boot loader: it enters DFU mode through its patch
+    bool bPatchEntry = false;  // the device has no boot loader: it enters DFU mode through its patch
     bool bAutoVerify = false;
-    std::vector<SessionPlan> sessions;   // a fault-free session always follows them
+    std::vector<SessionPlan> sessions;  // a fault-free session always follows them
     std::string Describe() const;
 };
 
 struct RunResult {
     std::vector<std::string> violations;
-    uint32_t nCuts = 0;          // power cuts that happened (faults that pulled the device out)
-    uint32_t nFaults = 0;        // other faults planned
+    uint32_t nCuts = 0;    // power cuts that happened (faults that pulled the device out)
+    uint32_t nFaults = 0;  // other faults planned
     uint32_t nDownloads = 0;
     uint32_t nSucceeded = 0;
-    uint64_t nSimulatedMs = 0;   // pauses and device time of the whole run
-    uint32_t nWrapped = 0;       // downloads during which the device's commands since its plug-in passed 255
+    uint64_t nSimulatedMs = 0;  // pauses and device time of the whole run
+    uint32_t nWrapped = 0;      // downloads during which the device's commands since its plug-in passed 255
     bool bPatchEntry = false;
 };
 

@@ -66,7 +66,8 @@ int main(int argc, char** argv)
     QTemporaryDir scratch;
     campaign::CCampaign campaign(QUILLON_BINARY_DIR "/bin", scratch.path().toStdString());
     const campaign::Census& census = campaign.CleanCensus();
-    std::printf("clean download over an earlier image: %llu reports, %llu flash operations, %llu write transfers, %llu responses\n",
+    std::printf("clean download over an earlier image: %llu reports, %llu flash operations, %llu write transfers, %llu "
+                "responses\n",
                 static_cast<unsigned long long>(census.nReports), static_cast<unsigned long long>(census.nFlashOps),
                 static_cast<unsigned long long>(census.nWrites), static_cast<unsigned long long>(census.nResponses));
 
@@ -98,8 +99,7 @@ int main(int argc, char** argv)
                 std::printf("%s\n", totals.Line().c_str());
         }
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     std::printf("%s%s, seed %llu, planted fault %s, wall time %.1f s\n", bExhaustive ? "exhaustive single cuts: " : "",
                 totals.Line().c_str(), static_cast<unsigned long long>(nSeed), campaign::PlantedName(planted), seconds);
     return totals.nViolations == 0 ? 0 : 1;

@@ -66,7 +66,7 @@ bool CPlantedDevice::WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_
     switch (m_planted) {
     case Planted::SkipFlagClear:
         if (bFlagClear)
-            return true;   // claims the flag word cleared without sending anything
+            return true;  // claims the flag word cleared without sending anything
         break;
     case Planted::FlagFirst:
         if (bFlagClear)

@@ -24,8 +24,7 @@ class CSingleDeviceTransport final : public IHidTransport {
 public:
     CSingleDeviceTransport(std::string strPath, std::shared_ptr<CEmulatedDevice> device)
         : m_strPath(std::move(strPath)), m_device(std::move(device))
-    {
-    }
+    {}
     std::vector<HidInterfaceInfo> Enumerate() override;
     std::optional<HidInterfaceInfo> Describe(const std::string& strPath) override;
     std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) override;
@@ -63,8 +62,7 @@ class CPlantedDevice final : public CZelUsbDevice {
 public:
     CPlantedDevice(CZelUsbDevice* pInner, Planted planted, uint32_t nFlagOffset)
         : m_pInner(pInner), m_planted(planted), m_nFlagOffset(nFlagOffset)
-    {
-    }
+    {}
     CZelUsbDevice* Inner() const { return m_pInner; }
 
     uint16_t GetVendorID() override { return m_pInner->GetVendorID(); }
@@ -78,7 +76,10 @@ public:
     bool IsHidDfuBootLoaderSupported() override { return m_pInner->IsHidDfuBootLoaderSupported(); }
     bool IsDeviceAvailable() override { return m_pInner->IsDeviceAvailable(); }
     bool SwitchToDfuMode() override { return m_pInner->SwitchToDfuMode(); }
-    bool LoadDfuPatch(const uint8_t* pData, uint32_t nLength) override { return m_pInner->LoadDfuPatch(pData, nLength); }
+    bool LoadDfuPatch(const uint8_t* pData, uint32_t nLength) override
+    {
+        return m_pInner->LoadDfuPatch(pData, nLength);
+    }
     bool SwitchToNormalMode() override { return m_pInner->SwitchToNormalMode(); }
     bool DetectFlash() override { return m_pInner->DetectFlash(); }
     bool IsFlashRedetectNeeded() override { return m_pInner->IsFlashRedetectNeeded(); }
@@ -105,8 +106,7 @@ class CPlantingBackend final : public IZelHidBackend {
 public:
     CPlantingBackend(IZelHidBackend& inner, Planted planted, uint32_t nFlagOffset)
         : m_inner(inner), m_planted(planted), m_nFlagOffset(nFlagOffset)
-    {
-    }
+    {}
     const ZEL_USB_DEVICE_ARRAY* Enumerate(bool bRescan, const char16_t* pszPath) override;
     CZelUsbDevice* Add(const char16_t* pszPath) override;
     void Release(CZelUsbDevice* pDevice) override;

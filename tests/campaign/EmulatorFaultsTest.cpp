@@ -1,9 +1,9 @@
 // The emulator's faults that the campaign relies on, seen through the device library: a power cut
 // before, during or after a chosen flash operation, dropped, duplicated, stale and bit-flipped
 // responses, and a device plugged in again.
-#include "emulator/hid/EmulatorTransport.h"
 #include "device/zelhid/ZelHidDevice.h"
 #include "emulator/EmulatedDevice.h"
+#include "emulator/hid/EmulatorTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -88,9 +88,12 @@ TEST(EmulatorFlashOpCut, LeavesTheRangeAsThePhaseSays)
         FlashCutPhase phase;
         const char* pszExpected;
     } cases[] = {
-        {1, FlashCutPhase::Before, "old"},   {1, FlashCutPhase::During, "torn"},
-        {1, FlashCutPhase::After, "erased"}, {2, FlashCutPhase::Before, "erased"},
-        {2, FlashCutPhase::During, "first page torn"}, {2, FlashCutPhase::After, "first page programmed"},
+        {1, FlashCutPhase::Before, "old"},
+        {1, FlashCutPhase::During, "torn"},
+        {1, FlashCutPhase::After, "erased"},
+        {2, FlashCutPhase::Before, "erased"},
+        {2, FlashCutPhase::During, "first page torn"},
+        {2, FlashCutPhase::After, "first page programmed"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.nOp) + " " + c.pszExpected);
@@ -105,7 +108,8 @@ TEST(EmulatorFlashOpCut, LeavesTheRangeAsThePhaseSays)
 
         const std::vector<uint8_t> sector = SectorOf(*p.device);
         const std::vector<uint8_t> erased(4096, 0xFF);
-        const std::vector<uint8_t> page0(sector.begin(), sector.begin() + 256), rest(sector.begin() + 256, sector.end());
+        const std::vector<uint8_t> page0(sector.begin(), sector.begin() + 256),
+            rest(sector.begin() + 256, sector.end());
         const std::string expected = c.pszExpected;
         if (expected == "old") {
             EXPECT_EQ(sector, old);
@@ -138,11 +142,11 @@ TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
     drop.dropResponses = {2};
     duplicate.duplicateResponses = {2};
     stale.staleResponses = {3};
-    flipSeq.flipResponses[2] = 2 * 8;          // the sequence number's lowest bit
-    flipStatus.flipResponses[2] = 4 * 8 + 1;   // OK would read as "bad parameter"
-    flipPayload.flipResponses[2] = 40 * 8;     // a byte the probe does not read
-    flipCheck.flipResponses[2] = 7 * 8 + 7;    // the check itself
-    flipCommand.flipCommands[2] = 40 * 8;      // a byte STATUS does not read
+    flipSeq.flipResponses[2] = 2 * 8;         // the sequence number's lowest bit
+    flipStatus.flipResponses[2] = 4 * 8 + 1;  // OK would read as "bad parameter"
+    flipPayload.flipResponses[2] = 40 * 8;    // a byte the probe does not read
+    flipCheck.flipResponses[2] = 7 * 8 + 7;   // the check itself
+    flipCommand.flipCommands[2] = 40 * 8;     // a byte STATUS does not read
     flipCommandCheck.flipCommands[2] = 19 * 8;
     const Case cases[] = {
         {"dropped", drop, false, true},

@@ -72,7 +72,9 @@ TEST_F(CliConfig, BrokenConfigurationsAreReportedEntryByEntry)
                             "Num=-1\n"
                             "[ChipsetInfo]\n"
                             "ControllerNum=2x\n"
-                            "ControllerName0=" + longName + "\n"
+                            "ControllerName0=" +
+                            longName +
+                            "\n"
                             "HDCodecNum=1\n"
                             "HDCodecName0=none\n";
     const std::string dir = MakeDir("broken", ini, false);
@@ -111,18 +113,20 @@ TEST_F(CliConfig, BrokenConfigurationsAreReportedEntryByEntry)
 
 TEST_F(CliConfig, ShortChipLinesAreFound)
 {
-    const std::string plain = "Chip table\n"
-                              "Good Chip, 0xEF4014, 0x0400, 0x1000, 0x03, 0x06, 0x04, 0x05, 0x01, 0x03, 0x0B, 0x02, 0x20,"
-                              " 0x52, 0xD8, 0xC7, 0x9F, 0xB9, 0xAB, 0x90, 0x35, 0x50, 0x00\n"
-                              "Short Chip, 0xC22015, 0x0800\n";
+    const std::string plain =
+        "Chip table\n"
+        "Good Chip, 0xEF4014, 0x0400, 0x1000, 0x03, 0x06, 0x04, 0x05, 0x01, 0x03, 0x0B, 0x02, 0x20,"
+        " 0x52, 0xD8, 0xC7, 0x9F, 0xB9, 0xAB, 0x90, 0x35, 0x50, 0x00\n"
+        "Short Chip, 0xC22015, 0x0800\n";
     WriteFileText(scratch.Path("plain.txt"), plain);
     const std::string dir = MakeDir("short", ReadFileText(CCliScratch::SourceDir() + "/examples/Quillon.ini"), false);
     ASSERT_EQ(scratch.Run({"flash-table", "encrypt", "plain.txt", dir + "/zel.dat"}).nExit, 0);
     const CliRun run = scratch.Run({"config", "check", dir});
     EXPECT_EQ(run.nExit, 0) << run.strOut;
     EXPECT_NE(run.strOut.find("  zel.dat:          2 flash chips\n"), std::string::npos) << run.strOut;
-    EXPECT_NE(run.strOut.find("  zel.dat chip line 2 (Short Chip): only 2 of 22 numbers could be read; the rest are zero\n"),
-              std::string::npos)
+    EXPECT_NE(
+        run.strOut.find("  zel.dat chip line 2 (Short Chip): only 2 of 22 numbers could be read; the rest are zero\n"),
+        std::string::npos)
         << run.strOut;
 }
 

@@ -66,7 +66,8 @@ protected:
     {
         std::vector<std::string> lines = {"Total " + std::to_string(devices.size()) + " devices found!"};
         for (const auto& device : devices)
-            lines.push_back("No." + std::to_string(device["index"].get<int>()) + ": " + device["path"].get<std::string>());
+            lines.push_back("No." + std::to_string(device["index"].get<int>()) + ": " +
+                            device["path"].get<std::string>());
         return lines;
     }
 
@@ -160,14 +161,16 @@ TEST_F(CliE2e, InfoSelectsByIndexOrPathAndRefusesUnknownDevices)
     EXPECT_EQ(emptyList.strOut, "No device found.\n");
     const CliRun noFolder = scratch.Run({"--sim", scratch.Path("nowhere"), "list"});
     EXPECT_EQ(noFolder.nExit, 3);
-    EXPECT_EQ(noFolder.strErr, "quillon-cli: the emulator folder " + scratch.Path("nowhere") + " (--sim) does not exist\n");
+    EXPECT_EQ(noFolder.strErr,
+              "quillon-cli: the emulator folder " + scratch.Path("nowhere") + " (--sim) does not exist\n");
 }
 
 TEST_F(CliE2e, DownloadPrintsTheWindowsTraceAndSucceeds)
 {
     const int nIndex = Index("ZEL ZA1200 Audio");
     const std::string image = CCliScratch::ExampleImage(kImage1200);
-    const CliRun run = scratch.RunSim({"--match-policy", "0x10f", "download", image, "--device", std::to_string(nIndex)});
+    const CliRun run =
+        scratch.RunSim({"--match-policy", "0x10f", "download", image, "--device", std::to_string(nIndex)});
     EXPECT_EQ(run.nExit, 0) << run.strErr;
     EXPECT_EQ(run.strErr, "");
     std::vector<std::string> expected = Census();
@@ -211,13 +214,14 @@ TEST_F(CliE2e, StoredPreferencesAreTheWindowsAndOptionsOverrideThemForOneRun)
     const std::string device = std::to_string(Index("ZEL ZA1200 Audio"));
     const std::string image = CCliScratch::ExampleImage(kImage2400);
 
-    const CliRun stored = scratch.Run({"--sim", scratch.SimDir(), "--quiet", "download", image, "--device", device}, env);
+    const CliRun stored =
+        scratch.Run({"--sim", scratch.SimDir(), "--quiet", "download", image, "--device", device}, env);
     EXPECT_EQ(stored.nExit, 1);
     EXPECT_EQ(stored.strErr, "Product ID of firmware doesn't match device product ID!\n");
 
-    const CliRun overridden = scratch.Run(
-        {"--sim", scratch.SimDir(), "--quiet", "--match-policy", "0", "download", image, "--device", device, "--dry-run"},
-        env);
+    const CliRun overridden = scratch.Run({"--sim", scratch.SimDir(), "--quiet", "--match-policy", "0", "download",
+                                           image, "--device", device, "--dry-run"},
+                                          env);
     EXPECT_EQ(overridden.nExit, 0) << overridden.strErr;
     EXPECT_EQ(ReadFileText(store), "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
 }
@@ -229,8 +233,8 @@ TEST_F(CliE2e, DownloadAllReportsEachDeviceAndFailsWhenOneRefuses)
     fs::create_directory(two);
     for (const char* pszFile : {"za1200.json", "za4800.json"})
         fs::copy_file(scratch.SimDir() + "/" + pszFile, two + "/" + pszFile);
-    const std::vector<std::string> args = {"--sim", two, "--match-policy", "0x1", "download",
-                                           CCliScratch::ExampleImage(kImage1200), "--all"};
+    const std::vector<std::string> args = {
+        "--sim", two, "--match-policy", "0x1", "download", CCliScratch::ExampleImage(kImage1200), "--all"};
     std::vector<std::string> jsonArgs = args;
     jsonArgs.insert(jsonArgs.begin(), "--json");
     const CliRun run = scratch.Run(jsonArgs);
@@ -279,8 +283,8 @@ TEST_F(CliE2e, DownloadAllReportsEachDeviceAndFailsWhenOneRefuses)
     EXPECT_EQ(text.nExit, 1);
     EXPECT_EQ(text.strErr, "Vendor ID of firmware doesn't match device vendor ID!\n");
     EXPECT_EQ(text.OutLines(), (std::vector<std::string>{"No.0 " + two + "/za1200.json: download succeeded",
-                                                          "No.1 " + two + "/za4800.json: download failed",
-                                                          "1 of 2 downloads succeeded"}));
+                                                         "No.1 " + two + "/za4800.json: download failed",
+                                                         "1 of 2 downloads succeeded"}));
 }
 
 // A signal while the device is being written is the operator's close request: the window refuses it
@@ -305,7 +309,7 @@ TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
     while (!out.contains("Firmware upgrade started....\n") && process.waitForReadyRead(30000))
         out += process.readAllStandardOutput();
     ASSERT_TRUE(out.contains("Firmware upgrade started....\n")) << out.toStdString();
-    process.terminate();   // SIGTERM
+    process.terminate();  // SIGTERM
     ASSERT_TRUE(process.waitForFinished(60000));
     out += process.readAllStandardOutput();
     const std::string err = process.readAllStandardError().toStdString();
@@ -341,9 +345,9 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
 {
     const int n1200 = Index("ZEL ZA1200 Audio");
     const auto before = SimFiles();
-    const CliRun run = scratch.RunSim({"--json", "--match-policy", "0x10f", "download",
-                                       CCliScratch::ExampleImage(kImage1200), "--device", std::to_string(n1200),
-                                       "--dry-run"});
+    const CliRun run =
+        scratch.RunSim({"--json", "--match-policy", "0x10f", "download", CCliScratch::ExampleImage(kImage1200),
+                        "--device", std::to_string(n1200), "--dry-run"});
     EXPECT_EQ(run.nExit, 0) << run.strOut << run.strErr;
     nlohmann::json dry;
     for (const auto& line : run.JsonLines())
@@ -363,8 +367,8 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
         EXPECT_EQ(block["offset"], block["block"].get<int>() * 4096);
         EXPECT_EQ(block["length"], 4096);
     }
-    EXPECT_EQ(blocks, (std::vector<int>{1,  2,  3,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17,
-                                          18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}));
+    EXPECT_EQ(blocks, (std::vector<int>{1,  2,  3,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                                        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}));
     EXPECT_EQ(dry["bytes"], 30 * 4096);
     EXPECT_EQ(dry["ok"], true);
 
@@ -386,13 +390,14 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
     EXPECT_EQ(text.strErr, "");
     const std::vector<std::string> lines = text.OutLines();
     ASSERT_GE(lines.size(), 11u);
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 11, lines.end()),
-              (std::vector<std::string>{"Device No." + std::to_string(n1200) + " (" + DevicePath(n1200) + ")",
-                                        "  Vendor ID:     pass", "  Product ID:    pass", "  Version:       pass",
-                                        "  Subversion:    pass", "  Chipset Type:  pass", "  Update All:    no",
-                                        "  Block mask:    0xffffffee", "  Blocks:        1-3, 5-31 (30 blocks, 122880 bytes)",
-                                        "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)",
-                                        "  Verdict:       the download would be admitted"}));
+    EXPECT_EQ(
+        std::vector<std::string>(lines.end() - 11, lines.end()),
+        (std::vector<std::string>{"Device No." + std::to_string(n1200) + " (" + DevicePath(n1200) + ")",
+                                  "  Vendor ID:     pass", "  Product ID:    pass", "  Version:       pass",
+                                  "  Subversion:    pass", "  Chipset Type:  pass", "  Update All:    no",
+                                  "  Block mask:    0xffffffee", "  Blocks:        1-3, 5-31 (30 blocks, 122880 bytes)",
+                                  "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)",
+                                  "  Verdict:       the download would be admitted"}));
     EXPECT_EQ(SimFiles(), before);
 }
 
@@ -437,8 +442,8 @@ TEST_F(CliE2e, UploadReadsBackWhatADownloadWrote)
     const int n1200 = Index("ZEL ZA1200 Audio");
     const std::string image = CCliScratch::ExampleImage(kImage1200);
     const std::string backup = scratch.Path("before.bin");
-    const CliRun download = scratch.RunSim({"--quiet", "download", image, "--device", std::to_string(n1200),
-                                            "--backup", backup});
+    const CliRun download =
+        scratch.RunSim({"--quiet", "download", image, "--device", std::to_string(n1200), "--backup", backup});
     ASSERT_EQ(download.nExit, 0) << download.strErr;
     EXPECT_EQ(fs::file_size(backup), 65536u);
 
@@ -460,8 +465,9 @@ TEST_F(CliE2e, UploadReadsBackWhatADownloadWrote)
 TEST_F(CliE2e, JsonAndLogCarryEveryLine)
 {
     const std::string log = scratch.Path("run.log");
-    const CliRun run = scratch.RunSim({"--json", "--verify", "--log", log, "download", CCliScratch::ExampleImage(kImage1200),
-                                       "--device", std::to_string(Index("ZEL ZA1200 Audio"))});
+    const CliRun run =
+        scratch.RunSim({"--json", "--verify", "--log", log, "download", CCliScratch::ExampleImage(kImage1200),
+                        "--device", std::to_string(Index("ZEL ZA1200 Audio"))});
     ASSERT_EQ(run.nExit, 0) << run.strErr;
     EXPECT_EQ(run.strErr, "");
     const std::vector<nlohmann::json> lines = run.JsonLines();
@@ -481,7 +487,7 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
         }
     }
     EXPECT_EQ(nLastDone, 30u * 4096u);
-    EXPECT_EQ(nProgress, 31);   // 0 and after each of the 30 blocks
+    EXPECT_EQ(nProgress, 31);  // 0 and after each of the 30 blocks
     ASSERT_GE(traces.size(), kDownloadLines.size());
     for (size_t i = 0; i < kDownloadLines.size(); ++i)
         EXPECT_EQ(traces[traces.size() - kDownloadLines.size() + i], kDownloadLines[i] + "\r\n");
@@ -534,16 +540,15 @@ TEST_F(CliE2e, ImageStampAndInfoRoundTrip)
     EXPECT_EQ(result["record_offset"], 8192 - 36);
 
     const CliRun text = scratch.Run({"image", "info", "stamped.bin"});
-    EXPECT_EQ(text.OutLines(), (std::vector<std::string>{"File:        stamped.bin", "Size:        8192 bytes",
-                                                          "Vendor ID:   0x2fe3", "Product ID:  0x1200",
-                                                          "Version:     0x0107 (field 0x00020107)",
-                                                          "Subversion:  0x12000100", "Chip bytes:  0x00, 0x01",
-                                                          "Record at:   0x1fdc"}));
+    EXPECT_EQ(text.OutLines(),
+              (std::vector<std::string>{"File:        stamped.bin", "Size:        8192 bytes", "Vendor ID:   0x2fe3",
+                                        "Product ID:  0x1200", "Version:     0x0107 (field 0x00020107)",
+                                        "Subversion:  0x12000100", "Chip bytes:  0x00, 0x01", "Record at:   0x1fdc"}));
 
     // No room without --append: nothing written; with it, the record follows the image.
     WriteFileText(scratch.Path("full.bin"), std::string(4096, '\x22'));
-    const std::vector<std::string> args = {"image", "stamp", "full.bin", "out.bin", "--vid", "1", "--pid", "2",
-                                           "--version", "3", "--subversion", "4", "--chip", "0,5"};
+    const std::vector<std::string> args = {"image", "stamp",     "full.bin", "out.bin",      "--vid", "1",      "--pid",
+                                           "2",     "--version", "3",        "--subversion", "4",     "--chip", "0,5"};
     const CliRun noRoom = scratch.Run(args);
     EXPECT_EQ(noRoom.nExit, 1);
     EXPECT_FALSE(fs::exists(scratch.Path("out.bin")));
@@ -599,9 +604,9 @@ TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
     WriteFileText(patch, "patch");
     const CliRun clean = scratch.Run({"doctor"}, {{"QUILLON_SYSROOT", root}}, program);
     EXPECT_EQ(clean.nExit, 0) << clean.strOut;
-    EXPECT_EQ(clean.OutLines(), (std::vector<std::string>{"Data folder: " + scratch.Path("app/"),
-                                                          "udev rules:  /etc/udev/rules.d/70-quillon.rules",
-                                                          "No findings."}));
+    EXPECT_EQ(clean.OutLines(),
+              (std::vector<std::string>{"Data folder: " + scratch.Path("app/"),
+                                        "udev rules:  /etc/udev/rules.d/70-quillon.rules", "No findings."}));
 }
 
 // A node that the user cannot open. Needs root to play the user "nobody" (setpriv); skipped otherwise.

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Outcome {
-    bool bExited = false;   // ended by itself (not by a signal, not by the runner's limit)
+    bool bExited = false;  // ended by itself (not by a signal, not by the runner's limit)
     int nStatus = -1;
     std::string strOut;
     std::string strErr;
@@ -35,9 +35,9 @@ std::ostream& operator<<(std::ostream& out, const Outcome& run)
 }
 
 struct RunSetup {
-    std::vector<std::string> env;       // "NAME=value", added to a clean environment
-    bool bReaderGone = false;           // stdout's reader is gone before the first byte
-    std::string hangUpWhenLogHas;       // once --log holds this, stdout's reader goes and SIGHUP comes
+    std::vector<std::string> env;  // "NAME=value", added to a clean environment
+    bool bReaderGone = false;      // stdout's reader is gone before the first byte
+    std::string hangUpWhenLogHas;  // once --log holds this, stdout's reader goes and SIGHUP comes
     std::string logPath;
     rlim_t nFileSizeLimit = RLIM_INFINITY;
 };
@@ -51,7 +51,8 @@ bool Contains(const std::string& text, const std::string& part)
 Outcome RunCli(const CCliScratch& scratch, const std::vector<std::string>& args, const RunSetup& setup = {})
 {
     // The test's environment (sanitizer options included), with a store, a locale and devices of our own.
-    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "HOME=" + scratch.Dir(), "XDG_CONFIG_HOME=" + scratch.Path("config")};
+    std::vector<std::string> env = {"LC_ALL=C.UTF-8", "HOME=" + scratch.Dir(),
+                                    "XDG_CONFIG_HOME=" + scratch.Path("config")};
     for (char** p = environ; *p != nullptr; ++p) {
         const std::string entry = *p;
         const std::string name = entry.substr(0, entry.find('='));
@@ -84,7 +85,7 @@ Outcome RunCli(const CCliScratch& scratch, const std::vector<std::string>& args,
         std::signal(SIGPIPE, SIG_DFL);
         std::signal(SIGHUP, SIG_DFL);
         if (setup.nFileSizeLimit != RLIM_INFINITY) {
-            std::signal(SIGXFSZ, SIG_IGN);   // a write past the limit fails, as on a full disk
+            std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails, as on a full disk
             const rlimit limit{setup.nFileSizeLimit, setup.nFileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
@@ -106,7 +107,8 @@ Outcome RunCli(const CCliScratch& scratch, const std::vector<std::string>& args,
             ::kill(pid, SIGKILL);
             break;
         }
-        if (!bHungUp && !setup.hangUpWhenLogHas.empty() && Contains(ReadFileText(setup.logPath), setup.hangUpWhenLogHas)) {
+        if (!bHungUp && !setup.hangUpWhenLogHas.empty() &&
+            Contains(ReadFileText(setup.logPath), setup.hangUpWhenLogHas)) {
             // A closed terminal under `| tee`: tee goes first, then the hang-up reaches the group.
             if (outFd >= 0)
                 ::close(outFd);
@@ -163,15 +165,19 @@ TEST_F(CliHostileWorld, LostOutputNeverStopsAnOperation)
     struct Case {
         const char* pszName;
         std::vector<std::string> args;
-        const char* pszHangUpAt;   // null: the reader is gone from the start
+        const char* pszHangUpAt;  // null: the reader is gone from the start
         const char* pszSuccess;
     };
     const Case cases[] = {
-        {"download | head", {"--json", "--match-policy", "0x10f", "download", kImage, "--device", "0"}, nullptr,
+        {"download | head",
+         {"--json", "--match-policy", "0x10f", "download", kImage, "--device", "0"},
+         nullptr,
          "Firmware upgrade succeeded"},
         {"upload | head", {"upload", "up.bin", "--device", "0"}, nullptr, "Firmware upload succeeded!"},
-        {"download | tee, hang-up", {"--match-policy", "0x10f", "download", kImage, "--device", "0"},
-         "Firmware upgrade started", "Firmware upgrade succeeded"},
+        {"download | tee, hang-up",
+         {"--match-policy", "0x10f", "download", kImage, "--device", "0"},
+         "Firmware upgrade started",
+         "Firmware upgrade succeeded"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -182,7 +188,7 @@ TEST_F(CliHostileWorld, LostOutputNeverStopsAnOperation)
         setup.bReaderGone = c.pszHangUpAt == nullptr;
         if (c.pszHangUpAt != nullptr) {
             setup.hangUpWhenLogHas = c.pszHangUpAt;
-            setup.env.push_back("QUILLON_SIM_REALTIME=1");   // a download of seconds: the hang-up comes in it
+            setup.env.push_back("QUILLON_SIM_REALTIME=1");  // a download of seconds: the hang-up comes in it
         }
         std::vector<std::string> args = Sim(c.args);
         args.insert(args.begin(), {std::string("--log"), setup.logPath});
@@ -207,7 +213,10 @@ TEST_F(CliHostileWorld, PipesWhereFilesBelongNeverHold)
         const char* pszError;
     };
     const Case cases[] = {
-        {"config/ZEL/Quillon.conf", {"list"}, 0, "/ZEL/Quillon.conf is not a regular file; the stored preferences are not used"},
+        {"config/ZEL/Quillon.conf",
+         {"list"},
+         0,
+         "/ZEL/Quillon.conf is not a regular file; the stored preferences are not used"},
         {"config/ZEL.conf", {"list"}, 0, "/ZEL.conf is not a regular file; the stored preferences are not used"},
         {"log.fifo", {"--log", "log.fifo", "list"}, 3, "cannot open the log file log.fifo: not a regular file"},
     };
@@ -230,19 +239,25 @@ TEST_F(CliHostileWorld, OutputFilesNeverFollowLinks)
 {
     struct Case {
         std::vector<std::string> args;
-        bool bDangling;   // else the link leads to an existing file, which must stay as it is
+        bool bDangling;  // else the link leads to an existing file, which must stay as it is
         const char* pszError;
     };
     const Case cases[] = {
         {{"upload", "out.bin", "--device", "0"}, true, "out.bin exists; add --force to replace it"},
-        {{"download", kImage, "--device", "0", "--backup", "out.bin"}, true, "out.bin exists; a backup never replaces a file"},
-        {{"upload", "out.bin", "--device", "0", "--force"}, false, "out.bin: a symbolic link, which is never written through"},
+        {{"download", kImage, "--device", "0", "--backup", "out.bin"},
+         true,
+         "out.bin exists; a backup never replaces a file"},
+        {{"upload", "out.bin", "--device", "0", "--force"},
+         false,
+         "out.bin: a symbolic link, which is never written through"},
         {{"image", "stamp", kImage, "out.bin", "--vid", "1", "--pid", "2", "--version", "3", "--subversion", "4",
           "--chip", "5,6"},
-         true, "out.bin exists; add --force to replace it"},
+         true,
+         "out.bin exists; add --force to replace it"},
         {{"image", "stamp", kImage, "out.bin", "--vid", "1", "--pid", "2", "--version", "3", "--subversion", "4",
           "--chip", "5,6", "--force"},
-         false, "cannot write out.bin: a symbolic link, which is never written through"},
+         false,
+         "cannot write out.bin: a symbolic link, which is never written through"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1]);
@@ -303,8 +318,12 @@ TEST_F(CliHostileWorld, UnusableEmulatorFolder)
     const Case cases[] = {
         {{"--sim", scratch.Path("nowhere"), "list"}, {}, scratch.Path("nowhere") + " (--sim) does not exist"},
         {{"--sim", scratch.Path("plain"), "list"}, {}, scratch.Path("plain") + " (--sim) is not a directory"},
-        {{"list"}, {"QUILLON_SIM_DIR=" + scratch.Path("nowhere")}, scratch.Path("nowhere") + " (QUILLON_SIM_DIR) does not exist"},
-        {{"info"}, {"QUILLON_SIM_DIR=" + scratch.Path("plain")}, scratch.Path("plain") + " (QUILLON_SIM_DIR) is not a directory"},
+        {{"list"},
+         {"QUILLON_SIM_DIR=" + scratch.Path("nowhere")},
+         scratch.Path("nowhere") + " (QUILLON_SIM_DIR) does not exist"},
+        {{"info"},
+         {"QUILLON_SIM_DIR=" + scratch.Path("plain")},
+         scratch.Path("plain") + " (QUILLON_SIM_DIR) is not a directory"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);
@@ -320,7 +339,7 @@ TEST_F(CliHostileWorld, UnusableEmulatorFolder)
 // A disk that fills up under the write: the window's message, the reason, and no file by that name.
 TEST_F(CliHostileWorld, FullDiskLeavesNoFile)
 {
-    ASSERT_TRUE(RunCli(scratch, Sim({"list"})).bExited);   // the devices' flash files exist before the limit
+    ASSERT_TRUE(RunCli(scratch, Sim({"list"})).bExited);  // the devices' flash files exist before the limit
     struct Case {
         std::vector<std::string> args;
         const char* pszFile;

@@ -38,10 +38,21 @@ TEST(CliNumbers, DecimalAndHexadecimalWholeTextOnly)
         bool bOk;
         uint32_t nValue;
     } cases[] = {
-        {"0", true, 0},          {"271", true, 271},         {"0x10F", true, 0x10F},   {"0X10f", true, 0x10F},
-        {"0xffffffff", true, 0xFFFFFFFFu}, {"4294967295", true, 0xFFFFFFFFu}, {"4294967296", false, 0},
-        {"0x100000000", false, 0}, {"", false, 0},            {"0x", false, 0},         {"12a", false, 0},
-        {"-1", false, 0},        {" 1", false, 0},           {"1 ", false, 0},         {"ff", false, 0},
+        {"0", true, 0},
+        {"271", true, 271},
+        {"0x10F", true, 0x10F},
+        {"0X10f", true, 0x10F},
+        {"0xffffffff", true, 0xFFFFFFFFu},
+        {"4294967295", true, 0xFFFFFFFFu},
+        {"4294967296", false, 0},
+        {"0x100000000", false, 0},
+        {"", false, 0},
+        {"0x", false, 0},
+        {"12a", false, 0},
+        {"-1", false, 0},
+        {" 1", false, 0},
+        {"1 ", false, 0},
+        {"ff", false, 0},
     };
     for (const Case& c : cases) {
         uint32_t value = 12345;
@@ -67,7 +78,8 @@ TEST(CliNumbers, ChipBytesAreTwoBytes)
 
 TEST(CliParse, CommandsAndTheirArguments)
 {
-    Parsed p = Parse({"--sim", "/tmp/x", "--json", "download", "img.bin", "--device", "2", "--no-update-all", "--dry-run"});
+    Parsed p =
+        Parse({"--sim", "/tmp/x", "--json", "download", "img.bin", "--device", "2", "--no-update-all", "--dry-run"});
     ASSERT_EQ(p.nResult, -1) << p.strErr;
     EXPECT_EQ(p.options.command, CliCommand::Download);
     EXPECT_EQ(p.options.strSimDir, "/tmp/x");
@@ -142,9 +154,13 @@ TEST(CliParse, HelpAndVersionEndWithStatusZero)
     Parsed p = Parse({"--version"});
     EXPECT_EQ(p.nResult, 0);
     EXPECT_NE(p.strOut.find("quillon-cli 2.1.0.1"), std::string::npos);
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--help"}, {"list", "--help"}, {"download", "--help"}, {"image", "stamp", "--help"},
-             {"flash-table", "show", "--help"}, {"config", "check", "--help"}, {"doctor", "--help"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--help"},
+                                                                  {"list", "--help"},
+                                                                  {"download", "--help"},
+                                                                  {"image", "stamp", "--help"},
+                                                                  {"flash-table", "show", "--help"},
+                                                                  {"config", "check", "--help"},
+                                                                  {"doctor", "--help"}}) {
         p = Parse(args);
         EXPECT_EQ(p.nResult, 0) << args.front();
         EXPECT_NE(p.strOut.find("Usage"), std::string::npos) << args.front();
@@ -198,12 +214,12 @@ TEST(CliOutputLines, ProgressBarOnlyOnChangeAndErasedBeforeALine)
 {
     std::ostringstream out, err;
     CCliOutput bar(out, err, false, false, true);
-    bar.OnProgress(0, 0);   // nothing known yet: no bar
+    bar.OnProgress(0, 0);  // nothing known yet: no bar
     EXPECT_EQ(err.str(), "");
     bar.OnProgress(4096, 8192);
     const std::string once = err.str();
     EXPECT_NE(once.find("50% 4096/8192 bytes"), std::string::npos);
-    bar.OnProgress(4097, 8192);   // same percentage: not redrawn
+    bar.OnProgress(4097, 8192);  // same percentage: not redrawn
     EXPECT_EQ(err.str(), once);
     bar.Trace(QStringLiteral("Firmware upgrade succeeded....\r\n"));
     EXPECT_EQ(err.str().substr(once.size()), "\r\033[K");

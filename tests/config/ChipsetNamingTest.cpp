@@ -1,8 +1,8 @@
 // The name lists, the effective chipset type and the display text of a chipset type.
 #include "ConfigFixture.h"
 
-#include "support/FakeZelHid.h"
 #include "config/ChipsetNaming.h"
+#include "support/FakeZelHid.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ protected:
 TEST_F(ChipsetNamingTest, ListsHoldEveryIndexAndMissingNamesAreEmpty)
 {
     SetIni("[ChipsetInfo]\nControllerNum=3\nControllerName0=ZA1200\nControllerName2=\"  ZA3600 \"\n"
-           "HDCodecNum=1\nHDCodecName0=" + QByteArray(300, 'h') + "\nIISCodecNum=0\n");
+           "HDCodecNum=1\nHDCodecName0=" +
+           QByteArray(300, 'h') + "\nIISCodecNum=0\n");
     LoadLists();
     const NameList* pControllers = Dlg()->m_pControllerNames.get();
     ASSERT_NE(pControllers, nullptr);
@@ -46,17 +47,11 @@ TEST_F(ChipsetNamingTest, DisplayTextOfChipsetTypes)
         uint16_t nType;
         const char* pszText;
     } cases[] = {
-        {0x0102, "C1+H2"},
-        {0x0100, "C1"},
-        {0x0181, "C1+I1"},
-        {0x0180, "C1+I0"},
-        {0x0000, "C0"},
-        {0x0104, "C1"},          // HD codec beyond the list
-        {0x0182, "C1"},          // IIS codec beyond the list
-        {0x0103, "C1"},          // configured but empty codec name
-        {0x0400, "Unknown"},
-        {0xFF01, "Unknown+H1"},
-        {0x0301, "+H1"},         // configured but empty controller name
+        {0x0102, "C1+H2"},   {0x0100, "C1"},         {0x0181, "C1+I1"},
+        {0x0180, "C1+I0"},   {0x0000, "C0"},         {0x0104, "C1"},   // HD codec beyond the list
+        {0x0182, "C1"},                                                // IIS codec beyond the list
+        {0x0103, "C1"},                                                // configured but empty codec name
+        {0x0400, "Unknown"}, {0xFF01, "Unknown+H1"}, {0x0301, "+H1"},  // configured but empty controller name
         {0x0300, ""},
     };
     for (const auto& c : cases)
@@ -88,10 +83,10 @@ TEST_F(ChipsetNamingTest, EffectiveChipsetTypeFallsBackBySubVersionKey)
         uint16_t nEffective;
     } cases[] = {
         {0, 0x36000021, 0x0202},
-        {0, 0x360000ff, 0x0202},   // sub-versions differing in the low byte share the fallback
-        {0, 0x37000000, 0x0203},   // low 16 bits of a wider value
+        {0, 0x360000ff, 0x0202},  // sub-versions differing in the low byte share the fallback
+        {0, 0x37000000, 0x0203},  // low 16 bits of a wider value
         {0, 0x38000000, 0x0000},
-        {0, 0x39000000, 0x0000},   // no key
+        {0, 0x39000000, 0x0000},  // no key
         {0x0101, 0x12000134, 0x0101},
     };
     for (const auto& c : cases) {

@@ -19,10 +19,10 @@ TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByte)
     } cases[] = {
         {"0x2fe3, 0x1200, 0xff000001", {0xe3, 0x2f, 0x00, 0x12, 0x01, 0x00, 0x00, 0xff}},
         {"2fe3,1200,ff000001", {0xe3, 0x2f, 0x00, 0x12, 0x01, 0x00, 0x00, 0xff}},
-        {"2fe3", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},                                   // one number
-        {"0x12fe3, 0x1200, 7", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},            // low 16 bits only
-        {"2fe3 , 1200, 7", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},                         // blank before a comma
-        {"\"2fe3, 1200, 7\"", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},             // quotes are no part
+        {"2fe3", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},                         // one number
+        {"0x12fe3, 0x1200, 7", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},  // low 16 bits only
+        {"2fe3 , 1200, 7", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},               // blank before a comma
+        {"\"2fe3, 1200, 7\"", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},   // quotes are no part
         {"vendor 2fe3", {0, 0, 0, 0, 0, 0, 0, 0}},
     };
     QByteArray ini = "[KnownIDs]\nNum=" + QByteArray::number(static_cast<int>(std::size(cases))) + "\n";
@@ -59,16 +59,16 @@ TEST_F(ConfigurationTest, DfuPatchEntriesFillTheIdentityRecord)
 {
     SetIni("[DfuPatchInfos]\nNum=3\n"
            "Info0=0x2fe4, 0x4800, 0x0100, 0x48000000, 0x03, 0x81\n"
-           "Info1=2fe4, 4800, 100, 48000000, 1ff, 82, 99\n"   // fifth over 8 bits, a seventh number
+           "Info1=2fe4, 4800, 100, 48000000, 1ff, 82, 99\n"  // fifth over 8 bits, a seventh number
            "Info2=2fe4, 4800\n");
     ASSERT_TRUE(LoadDfuPatchInfos(Dlg()));
     const _ZEL_USB_DEV_INFO* pTable = Dlg()->m_pDfuPatchInfos;
     EXPECT_EQ(BytesOf(&pTable[0], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
-                                                             0x00, 0x48, 0x03, 0x81, 0, 0, 0, 0, 0, 0}));
+                                                             0x00, 0x48, 0x03, 0x81, 0,    0,    0,    0,    0,    0}));
     EXPECT_EQ(BytesOf(&pTable[1], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
-                                                             0x00, 0x48, 0xff, 0x82, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(BytesOf(&pTable[2], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0, 0, 0, 0, 0, 0,
-                                                             0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+                                                             0x00, 0x48, 0xff, 0x82, 0,    0,    0,    0,    0,    0}));
+    EXPECT_EQ(BytesOf(&pTable[2], 20),
+              (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_TRUE(IsAllZero(pTable[3]));
 }
 
@@ -135,7 +135,7 @@ TEST_F(ConfigurationTest, PerChipLookupsUseTheSubVersionKeyAndTheCallersDefault)
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "ImageMask", 0x0001, -1), 0xffff);
     EXPECT_EQ(LookupChipSetting(0x120001ff, Dlg(), "ImageMask", 0x0001, -1), 0xffff);
     EXPECT_EQ(LookupChipSetting(0x36000021, Dlg(), "ImageMask", 0x0000, -1), 3);
-    EXPECT_EQ(LookupChipSetting(0x12000234, Dlg(), "ImageMask", 0x0001, -1), -1);      // another sub-version
+    EXPECT_EQ(LookupChipSetting(0x12000234, Dlg(), "ImageMask", 0x0001, -1), -1);  // another sub-version
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "FlagOffset", 0x0002, 0x3000), 0x3000);
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "FlagOffset", 0x0001, 0x3000), -1);
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "SerialNumberAddr", 0x0001, 0x1234), 0x1234);

@@ -17,7 +17,7 @@ using Table = std::unique_ptr<_FLASH_INFO, FreeTable>;
 
 Table Parse(const QByteArray& text, int& nParsed)
 {
-    return Table(ParseFlashTableText(text.constData(), nParsed));   // QByteArray is zero-terminated
+    return Table(ParseFlashTableText(text.constData(), nParsed));  // QByteArray is zero-terminated
 }
 
 std::string Name(const _FLASH_INFO& record)
@@ -33,7 +33,7 @@ TEST(FlashTableTextTest, NextLineFindsTheNextNonBlankLine)
     EXPECT_EQ(std::string(pLine, 6), "W25Q16");
     pLine = NextLine(pLine);
     EXPECT_STREQ(pLine, "last");
-    pLine = NextLine(pLine);   // a last line without a line end ends at the end of the text
+    pLine = NextLine(pLine);  // a last line without a line end ends at the end of the text
     ASSERT_NE(pLine, nullptr);
     EXPECT_EQ(*pLine, '\0');
     EXPECT_EQ(NextLine(pLine), nullptr);
@@ -177,7 +177,8 @@ protected:
     void WriteZelDat(QByteArray bytes, bool bEncrypt)
     {
         if (bEncrypt) {
-            ASSERT_TRUE(EncryptFlashTable(reinterpret_cast<uint8_t*>(bytes.data()), static_cast<int32_t>(bytes.size())));
+            ASSERT_TRUE(
+                EncryptFlashTable(reinterpret_cast<uint8_t*>(bytes.data()), static_cast<int32_t>(bytes.size())));
         }
         QFile file(Dlg()->m_strModuleDir + "zel.dat");
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -197,9 +198,9 @@ TEST_F(LoadFlashTableTest, LoadsAnEncryptedTable)
 
 TEST_F(LoadFlashTableTest, FilesThatGiveNoTable)
 {
-    EXPECT_FALSE(LoadFlashTable(Dlg()));   // no zel.dat
+    EXPECT_FALSE(LoadFlashTable(Dlg()));  // no zel.dat
     EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
-    WriteZelDat("Chip\nW25Q80DV, 0xEF4014\n", false);   // not encrypted
+    WriteZelDat("Chip\nW25Q80DV, 0xEF4014\n", false);  // not encrypted
     EXPECT_FALSE(LoadFlashTable(Dlg()));
     EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
     WriteZelDat("", false);

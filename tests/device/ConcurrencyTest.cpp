@@ -15,8 +15,7 @@ TEST_F(LibraryTest, TwoThreadsShareADevice)
     std::atomic<int> failures{0};
     std::thread ui([&] {
         while (!done) {
-            if (!d->IsDeviceAvailable() || d->GetVendorID() != 0x2fe3 || !d->GetDevicePath() ||
-                !d->IsHidDfuSupported())
+            if (!d->IsDeviceAvailable() || d->GetVendorID() != 0x2fe3 || !d->GetDevicePath() || !d->IsHidDfuSupported())
                 ++failures;
             EnumZelUsbDevices(false, nullptr);
         }
@@ -83,7 +82,7 @@ TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
     ASSERT_TRUE(EnterDfu(d, "ZA1200"));
     const std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 3);
     std::atomic<bool> result{true};
-    pause.nAt = pause.nWrites + 200;   // inside the third block
+    pause.nAt = pause.nWrites + 200;  // inside the third block
     std::thread worker([&] {
         bool ok = true;
         for (uint32_t offset = 0; offset < image.size() && ok; offset += 4096)

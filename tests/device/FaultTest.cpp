@@ -27,7 +27,7 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
         const char* what;
         nlohmann::json faults;
         bool bWrite;
-        bool bRedetect;   // what IsFlashRedetectNeeded says afterwards
+        bool bRedetect;  // what IsFlashRedetectNeeded says afterwards
     };
     const Case cases[] = {
         {"failing write", {{"failWrites", {1}}}, true, true},
@@ -46,7 +46,8 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
         std::vector<uint8_t> buffer(4096);
         uint32_t n = 4096;
         const int64_t before = Emulated("dev.json")->NowUs();
-        const bool ok = c.bWrite ? d->WriteFlash(0x4000, 4096, block.data(), true) : d->ReadFlash(0x4000, n, buffer.data());
+        const bool ok =
+            c.bWrite ? d->WriteFlash(0x4000, 4096, block.data(), true) : d->ReadFlash(0x4000, n, buffer.data());
         EXPECT_FALSE(ok);
         EXPECT_EQ(d->IsFlashRedetectNeeded(), c.bRedetect);
         if (std::string(c.what).find("answer") != std::string::npos) {
@@ -105,7 +106,7 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         const char* step;
         Call failing;
     };
-    const Case cases[] = {{"enterDfu", kDfu}, {"patch", kPatch},  {"flashId", kDetect}, {"erase", kWrite},
+    const Case cases[] = {{"enterDfu", kDfu},  {"patch", kPatch}, {"flashId", kDetect}, {"erase", kWrite},
                           {"program", kWrite}, {"write", kWrite}, {"read", kRead},      {"leaveDfu", kNormal}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);

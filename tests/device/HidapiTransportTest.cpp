@@ -5,8 +5,8 @@
 #include "device/zelhid/HidBackend.h"
 #include "device/zelhid/Protocol.h"
 #include "device/zelhid/ZelHidBackend.h"
-#include "emulator/hid/EmulatorBackend.h"
 #include "emulator/SimTestSupport.h"
+#include "emulator/hid/EmulatorBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +17,8 @@ namespace {
 class CFakeHidapi final : public IHidapi {
 public:
     std::vector<DeviceInfo> devices;
-    int nOpenFailures = 0;           // opens that fail before one succeeds
-    std::deque<std::vector<uint8_t>> reads;   // what ReadTimeout returns, in order; empty: timeout
+    int nOpenFailures = 0;                   // opens that fail before one succeeds
+    std::deque<std::vector<uint8_t>> reads;  // what ReadTimeout returns, in order; empty: timeout
     bool bReadError = false;
     std::vector<std::vector<uint8_t>> writes;
     int nWriteResult = 64;
@@ -101,9 +101,9 @@ TEST(HidapiTransport, ReadsDropWhatIsNotOneOfOurReports)
     CFakeHidapi* fake = api.get();
     CHidapiTransport transport(std::move(api));
     auto link = transport.Open("/dev/hidraw3", false);
-    fake->reads = {Report(0x05, 0x11),                                // unknown report ID
-                   Report(zelproto::kReportIdData, 0x22, 40),         // short
-                   Report(zelproto::kReportIdData, 0x33, 65),         // long: not our report size
+    fake->reads = {Report(0x05, 0x11),                         // unknown report ID
+                   Report(zelproto::kReportIdData, 0x22, 40),  // short
+                   Report(zelproto::kReportIdData, 0x33, 65),  // long: not our report size
                    Report(zelproto::kReportIdData, 0x44)};
     uint8_t out[zelproto::kReportSize];
     ASSERT_EQ(link->Read(out, 500), 1);

@@ -1,7 +1,7 @@
 // Notices from the emulator's folder: arrival and removal with the device's path.
-#include "emulator/hid/EmulatorBackend.h"
 #include "emulator/SimFolder.h"
 #include "emulator/SimTestSupport.h"
+#include "emulator/hid/EmulatorBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -111,7 +111,7 @@ TEST(SimFolderNotifier, UnregisterFromTheSinkStopsDelivery)
     }));
     dir.Write("a.json", R"({"vendorId": 1, "productId": 2})");
     EXPECT_EQ(sink.Wait(1).size(), 1u);
-    notifier.reset();   // joins the thread that ended on its own
+    notifier.reset();  // joins the thread that ended on its own
 }
 
 }  // namespace

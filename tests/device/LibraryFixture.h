@@ -3,9 +3,9 @@
 #pragma once
 
 #include "device/ZelHidApi.h"
-#include "emulator/hid/EmulatorTransport.h"
 #include "device/zelhid/HidBackend.h"
 #include "emulator/SimTestSupport.h"
+#include "emulator/hid/EmulatorTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,10 @@ protected:
         return nullptr;
     }
 
-    std::shared_ptr<CEmulatedDevice> Emulated(const std::string& file) { return transport->Folder().Find(dir.File(file)); }
+    std::shared_ptr<CEmulatedDevice> Emulated(const std::string& file)
+    {
+        return transport->Folder().Find(dir.File(file));
+    }
 
     // DFU mode the way the program enters it, then the flash chip identified.
     bool EnterDfu(CZelUsbDevice* d, const std::string& controller)

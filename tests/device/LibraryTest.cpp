@@ -1,7 +1,7 @@
 // Every call of the library, through the report protocol, against the emulated example devices.
+#include "LibraryFixture.h"
 #include "device/ZelHidApi.h"
 #include "emulator/DfuPatch.h"
-#include "LibraryFixture.h"
 #include "support/ExampleDevices.h"
 
 #include <algorithm>
@@ -257,13 +257,13 @@ TEST_F(LibraryTest, ReadsDeliverWhatTheFlashHas)
     };
     const uint32_t size = 1024 * 1024;
     const Case cases[] = {
-        {0, 65536, 65536},            // the upload
-        {0, 100, 100},                // less than a report
-        {0, 44, 44},                  // exactly the response's own payload
-        {0x100, 106, 106},            // response plus one full data report
-        {size - 1000, 4096, 1000},    // the flash ends first
-        {size, 4096, 0},              // nothing left
-        {0x20000, 100000, 100000},    // more than one transfer
+        {0, 65536, 65536},          // the upload
+        {0, 100, 100},              // less than a report
+        {0, 44, 44},                // exactly the response's own payload
+        {0x100, 106, 106},          // response plus one full data report
+        {size - 1000, 4096, 1000},  // the flash ends first
+        {size, 4096, 0},            // nothing left
+        {0x20000, 100000, 100000},  // more than one transfer
         {0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -293,7 +293,7 @@ TEST_F(LibraryTest, TransfersNeedDfuMode)
 
 TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
 {
-    ReleaseZelUsbDevice(u"/no/such/path.json");   // unheld: no error
+    ReleaseZelUsbDevice(u"/no/such/path.json");  // unheld: no error
     ReleaseZelUsbDevice(static_cast<CZelUsbDevice*>(nullptr));
     CZelUsbDevice* listed = Device("za1200.json");
     CZelUsbDevice* second = AddZelUsbDevice(Path16("za1200.json").c_str());
@@ -304,9 +304,8 @@ TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
 
     // The notice's path may differ in letter case.
     std::u16string upper = Path16("za1200.json");
-    std::transform(upper.begin(), upper.end(), upper.begin(), [](char16_t c) {
-        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-    });
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; });
     ReleaseZelUsbDevice(upper.c_str());
     EXPECT_EQ(backend->LiveCount(), 3u);
     EXPECT_EQ(backend->RetiredCount(), 2u) << "kept, not freed";
@@ -324,7 +323,7 @@ TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
         EXPECT_EQ(d->GetVendorID(), 0x2fe3) << "identity stays readable";
         EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16("za1200.json"));
     }
-    ReleaseZelUsbDevice(listed);   // already released: nothing happens
+    ReleaseZelUsbDevice(listed);  // already released: nothing happens
     ReleaseZelUsbDevice(Path16("za1200.json").c_str());
     EXPECT_EQ(backend->RetiredCount(), 2u);
 

@@ -20,7 +20,7 @@ TEST(Protocol, CommandAndResponseRoundTrip)
     c.arg2 = 0xCAFEBABE;
     c.arg3 = kWriteVerify | kWriteProgramOnly;
     const uint8_t payload[kInlineSize + 5] = {1, 2, 3};
-    EncodeCommand(report, c, payload, sizeof payload);   // cut to what fits
+    EncodeCommand(report, c, payload, sizeof payload);  // cut to what fits
     EXPECT_EQ(report[0], kReportIdCommand);
     EXPECT_EQ(report[kReportSize - 1], payload[kInlineSize - 1]);
     CommandHeader back;

@@ -8,8 +8,8 @@ namespace {
 
 TEST(TableMatch, KnownIdsMatchVendorProductAndUsage)
 {
-    const _ZEL_USB_DEV_ID_INFO table[] = {{0x2fe3, 0x1200, 0xff000001}, {0x2fe3, 0x3600, 0}, {0, 0, 0},
-                                          {0x1111, 0x2222, 0}};
+    const _ZEL_USB_DEV_ID_INFO table[] = {
+        {0x2fe3, 0x1200, 0xff000001}, {0x2fe3, 0x3600, 0}, {0, 0, 0}, {0x1111, 0x2222, 0}};
     EXPECT_TRUE(IsKnownInterface(table, 0x2fe3, 0x1200, 0xff00, 0x0001));
     EXPECT_FALSE(IsKnownInterface(table, 0x2fe3, 0x1200, 0x000c, 0x0001)) << "another interface";
     EXPECT_TRUE(IsKnownInterface(table, 0x2fe3, 0x3600, 0x000c, 0x0001)) << "0: any interface";
@@ -20,9 +20,8 @@ TEST(TableMatch, KnownIdsMatchVendorProductAndUsage)
 
 TEST(TableMatch, DfuPatchRecordsMatchSubVersionKeyAndChipBytes)
 {
-    const _ZEL_USB_DEV_INFO table[] = {{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x81}, {}},
-                                       {0x2fe4, 0x4900, 0, 0x49000000, {0, 0}, {}},
-                                       {}};
+    const _ZEL_USB_DEV_INFO table[] = {
+        {0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x81}, {}}, {0x2fe4, 0x4900, 0, 0x49000000, {0, 0}, {}}, {}};
     struct Case {
         uint16_t vid, pid;
         uint32_t subVersion;
@@ -31,13 +30,13 @@ TEST(TableMatch, DfuPatchRecordsMatchSubVersionKeyAndChipBytes)
     };
     const Case cases[] = {
         {0x2fe4, 0x4800, 0x48000010, 0x0381, true},
-        {0x2fe4, 0x4800, 0x480000FF, 0x0381, true},    // the low 8 bits take no part
-        {0x2fe4, 0x4800, 0x48000110, 0x0381, false},   // another sub-version key
-        {0x2fe4, 0x4800, 0x48000010, 0x0382, false},   // another codec
-        {0x2fe4, 0x4800, 0x48000010, 0x0281, false},   // another controller
-        {0x2fe4, 0x4800, 0x48000010, 0x0000, true},    // the device reports no chipset type
+        {0x2fe4, 0x4800, 0x480000FF, 0x0381, true},   // the low 8 bits take no part
+        {0x2fe4, 0x4800, 0x48000110, 0x0381, false},  // another sub-version key
+        {0x2fe4, 0x4800, 0x48000010, 0x0382, false},  // another codec
+        {0x2fe4, 0x4800, 0x48000010, 0x0281, false},  // another controller
+        {0x2fe4, 0x4800, 0x48000010, 0x0000, true},   // the device reports no chipset type
         {0x2fe4, 0x4801, 0x48000010, 0x0381, false},
-        {0x2fe4, 0x4900, 0x49000001, 0x0512, true},    // the record names no chip
+        {0x2fe4, 0x4900, 0x49000001, 0x0512, true},  // the record names no chip
     };
     for (const Case& c : cases)
         EXPECT_EQ(MatchesDfuPatchInfo(table, c.vid, c.pid, c.subVersion, c.chipset), c.match)

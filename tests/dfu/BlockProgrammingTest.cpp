@@ -10,7 +10,7 @@ using ::testing::ElementsAreArray;
 
 namespace {
 
-const QString kKey = QStringLiteral("CHIP_0101_SUBV_00001000");   // the fake device's identity
+const QString kKey = QStringLiteral("CHIP_0101_SUBV_00001000");  // the fake device's identity
 
 // "W 0x3000+2" for a block write, "F 0x3000+2" for the flag write.
 std::vector<std::string> WriteList(const CFakeZelUsbDevice* pDevice)
@@ -31,7 +31,7 @@ struct SelectRow {
     bool bBootLoader;
     uint16_t nDeviceSerial;
     int32_t nUpdateAll;
-    std::vector<std::pair<QString, int64_t>> settings;   // section, value under the device's key
+    std::vector<std::pair<QString, int64_t>> settings;  // section, value under the device's key
     uint32_t nExpectedMask;
     int32_t nExpectedFlag;
 };
@@ -72,12 +72,22 @@ INSTANTIATE_TEST_SUITE_P(
         SelectRow{"Serial3000ExcludesBlocks2And3", false, 0x3000, 1, {}, 0xFFFFFFF3, 0x3000},
         SelectRow{"Serial1000ExcludesBlock2Only", false, 0x1000, 1, {}, 0xFFFFFFFB, 0x3000},
         SelectRow{"Serial3001ExcludesNothing", false, 0x3001, 1, {}, 0xFFFFFFFF, 0x3000},
-        SelectRow{"ConfiguredSerialOverridesDevice", false, 0x4000, 1, {{"SerialNumberAddr", 0x8000}}, 0xFFFFFFDF,
+        SelectRow{
+            "ConfiguredSerialOverridesDevice", false, 0x4000, 1, {{"SerialNumberAddr", 0x8000}}, 0xFFFFFFDF, 0x3000},
+        SelectRow{"BootLoaderBeatsSerialWithUpdateAll",
+                  false,
+                  0,
+                  1,
+                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}},
+                  0xFFFFFFFF,
                   0x3000},
-        SelectRow{"BootLoaderBeatsSerialWithUpdateAll", false, 0, 1,
-                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}}, 0xFFFFFFFF, 0x3000},
-        SelectRow{"BootLoaderAndSerialLeftOut", false, 0, 0,
-                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}}, 0xFFFFFFF8, 0x3000},
+        SelectRow{"BootLoaderAndSerialLeftOut",
+                  false,
+                  0,
+                  0,
+                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}},
+                  0xFFFFFFF8,
+                  0x3000},
         SelectRow{"ImageMaskIsBootLoaderMask", true, 0, 0, {{"ImageMask", 0x3}, {"BootLoaderMask", 0x3}}, 0, 0x3000},
         SelectRow{"ConfiguredFlagOffset", false, 0, 1, {{"ImageMask", 0xFF}, {"FlagOffset", 0x2000}}, 0xFF, 0x2000}),
     RowName());
@@ -112,7 +122,7 @@ TEST_F(ProgramBlocksTest, WorkedExample)
         ASSERT_EQ(nFlag, 0x3000);
 
         EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-        std::vector<std::string> expected = {"W 0x3000+2",    "W 0x1000+4096",  "W 0x2000+4096",
+        std::vector<std::string> expected = {"W 0x3000+2",    "W 0x1000+4096", "W 0x2000+4096",
                                              "W 0x3000+4096", "W 0x5000+2048", "F 0x3000+2"};
         if (nUpdateAll)
             expected.insert(expected.begin() + 1, "W 0x0000+4096");
@@ -146,7 +156,7 @@ TEST_F(ProgramBlocksTest, WorkedExample)
 struct ExtentRow {
     const char* pszName;
     int32_t nImageSize;
-    int32_t nFlagAt;   // where 0xAA <nSecond> stands, -1: nowhere
+    int32_t nFlagAt;  // where 0xAA <nSecond> stands, -1: nowhere
     uint8_t nSecond;
     int32_t nFlagOffset;
     uint32_t nMask;
@@ -193,10 +203,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ExtentRow{"TwoFullBlocksNoThird", 8192, -1, 0, 0x3000, 0xFFFFFFFF, AllBlocks(2)},
         ExtentRow{"NothingBeyond128K", 300000, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, Flagged(AllBlocks(32))},
-        ExtentRow{"StopsAfterHighestBit", 65536, 0x3000, 0xAA, 0x3000, 0x6,
+        ExtentRow{"StopsAfterHighestBit",
+                  65536,
+                  0x3000,
+                  0xAA,
+                  0x3000,
+                  0x6,
                   {"W 0x3000+2", "W 0x1000+4096", "W 0x2000+4096", "F 0x3000+2"}},
-        ExtentRow{"FlagWordEndingTheImageDoesNotQualify", 0x3002, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF,
-                  AllBlocks(4, 2)},
+        ExtentRow{"FlagWordEndingTheImageDoesNotQualify", 0x3002, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, AllBlocks(4, 2)},
         ExtentRow{"FlagWordWithOneByteAfterQualifies", 0x3003, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF,
                   Flagged(AllBlocks(4, 3))},
         ExtentRow{"HalfFlagWordWrittenWithoutProtocol", 0x5000, 0x3000, 0x55, 0x3000, 0x8, {"W 0x3000+4096"}},
@@ -245,12 +259,12 @@ TEST(BlockPlan, BlocksAndBytesOfAMask)
     struct Row {
         uint32_t nMask;
         int32_t nImageSize;
-        std::vector<std::tuple<int, int64_t, int64_t>> expected;   // block, offset, length
+        std::vector<std::tuple<int, int64_t, int64_t>> expected;  // block, offset, length
     };
     const Row rows[] = {
         {0, 0x10000, {}},
         {0x5, 0x2800, {{0, 0, 4096}, {2, 0x2000, 0x800}}},
-        {0x2, 0x1000, {}},                                  // the image ends before block 1
+        {0x2, 0x1000, {}},  // the image ends before block 1
         {0x2, 0x1001, {{1, 0x1000, 1}}},
         {0x80000001, 0x20000, {{0, 0, 4096}, {31, 0x1F000, 4096}}},
         {0xFFFFFFFF, 0x1800, {{0, 0, 4096}, {1, 0x1000, 0x800}}},
@@ -277,7 +291,7 @@ TEST(BlockPlan, MaskFromTheChipSettings)
     const Row rows[] = {
         {0xFFFFFFFF, 0x1, 0x8, false, 0xFFFFFFF6},
         {0xFFFFFFFF, 0x1, 0x8, true, 0xFFFFFFF7},
-        {0x0F, 0x3, 0x3, true, 0x0F},   // the boot loader even where the serial number is
+        {0x0F, 0x3, 0x3, true, 0x0F},  // the boot loader even where the serial number is
         {0x0F, 0x3, 0x3, false, 0x0C},
     };
     for (const Row& row : rows)

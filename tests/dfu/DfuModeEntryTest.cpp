@@ -52,11 +52,11 @@ protected:
 struct EntryRow {
     const char* pszName;
     bool bBootLoader, bFlashTable;
-    std::vector<uint8_t> patch;   // the patch file's bytes; none: no file
+    std::vector<uint8_t> patch;  // the patch file's bytes; none: no file
     bool bPatchFile;
     std::deque<bool> qSwitch, qDetect, qPatch;
     bool bResult;
-    std::vector<std::string> operations;   // identity queries aside
+    std::vector<std::string> operations;  // identity queries aside
 };
 void PrintTo(const EntryRow& row, std::ostream* os)
 {
@@ -87,20 +87,44 @@ TEST_P(DfuModeEntryRowTest, Operations)
     EXPECT_TRUE(Traces().empty() && Boxes().empty());
 }
 
-const std::vector<uint8_t> kPatch = {0x50, 0x00, 0x41, 0x00, 0x54};   // zero bytes inside are sent too
+const std::vector<uint8_t> kPatch = {0x50, 0x00, 0x41, 0x00, 0x54};  // zero bytes inside are sent too
 const char* const kAsk = "IsHidDfuBootLoaderSupported";
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, DfuModeEntryRowTest,
     ::testing::Values(
         EntryRow{"BootLoaderWithoutFlashTable", true, false, {}, false, {}, {}, {}, true, {kAsk, "SwitchToDfuMode"}},
-        EntryRow{"BootLoaderWithFlashTable", true, true, {}, false, {}, {}, {}, true,
+        EntryRow{"BootLoaderWithFlashTable",
+                 true,
+                 true,
+                 {},
+                 false,
+                 {},
+                 {},
+                 {},
+                 true,
                  {kAsk, "SwitchToDfuMode", "DetectFlash"}},
         EntryRow{"RefusedSwitch", true, true, {}, false, {false}, {}, {}, false, {kAsk, "SwitchToDfuMode"}},
-        EntryRow{"FailedDetectionSendsBack", true, true, {}, false, {}, {false}, {}, false,
+        EntryRow{"FailedDetectionSendsBack",
+                 true,
+                 true,
+                 {},
+                 false,
+                 {},
+                 {false},
+                 {},
+                 false,
                  {kAsk, "SwitchToDfuMode", "DetectFlash", "SwitchToNormalMode"}},
         EntryRow{"PatchSentWhole", false, false, kPatch, true, {}, {}, {}, true, {kAsk, "LoadDfuPatch"}},
-        EntryRow{"PatchThenFailedDetection", false, true, kPatch, true, {}, {false}, {}, false,
+        EntryRow{"PatchThenFailedDetection",
+                 false,
+                 true,
+                 kPatch,
+                 true,
+                 {},
+                 {false},
+                 {},
+                 false,
                  {kAsk, "LoadDfuPatch", "DetectFlash", "SwitchToNormalMode"}},
         EntryRow{"RefusedPatch", false, true, {9}, true, {}, {}, {false}, false, {kAsk, "LoadDfuPatch"}},
         EntryRow{"MissingPatchFile", false, true, {}, false, {}, {}, {}, false, {kAsk}},

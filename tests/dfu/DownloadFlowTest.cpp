@@ -1,7 +1,7 @@
 #include "app/Resource.h"
+#include "dfu/OperationWorker.h"
 #include "support/ParamNames.h"
 #include "support/WindowFixture.h"
-#include "dfu/OperationWorker.h"
 
 #include <gmock/gmock.h>
 
@@ -78,7 +78,7 @@ TEST_F(DownloadFlowTest, TwoFailuresThenSuccess)
     CFakeZelUsbDevice* pDevice = ReadyDevice();
     pDevice->qWrite = {false, false};
     pDevice->bDefaultRedetect = true;
-    g_pFlashInfo = kFlashTable;   // the library has a table, the window's detection is not in play
+    g_pFlashInfo = kFlashTable;  // the library has a table, the window's detection is not in play
 
     RunWorker();
 
@@ -106,7 +106,7 @@ TEST_F(DownloadFlowTest, AllTenAttemptsFail)
 
     EXPECT_EQ(Attempts(pDevice), 10u);
     EXPECT_EQ(pDevice->CountCalls("IsFlashRedetectNeeded"), 10u);
-    EXPECT_EQ(pDevice->CountCalls("DetectFlash"), 0u);   // offered, but the library has no flash table
+    EXPECT_EQ(pDevice->CountCalls("DetectFlash"), 0u);  // offered, but the library has no flash table
     std::vector<uint32_t> pauses = clock.Sleeps();
     ASSERT_EQ(pauses.size(), 11u);
     EXPECT_EQ(pauses.back(), 500u);
@@ -149,7 +149,7 @@ TEST_F(DownloadFlowTest, UnplugDuringAttemptThreeEndsAtAttemptFour)
 TEST_F(DownloadFlowTest, ListEntryRefreshedWithCurrentProductString)
 {
     AddListedDevice(u"/dev/hidraw5");
-    CFakeZelUsbDevice* pDevice = ReadyDevice();   // second entry, selected
+    CFakeZelUsbDevice* pDevice = ReadyDevice();  // second entry, selected
     ASSERT_EQ(host->ComboGetCurSel(IDC_DEVICE_COMBO), 1);
     pDevice->strProduct = u"Renamed After Upgrade";
 
@@ -209,28 +209,34 @@ TEST_P(DownloadEndingTest, TracesAndBoxes)
     EXPECT_TRUE(host->ActiveTimers().empty());
     EXPECT_TRUE(host->IsDlgItemEnabled(IDC_START));
     EXPECT_FALSE(dlg->m_bBusy.load());
-    EXPECT_THAT(ListTexts(), ElementsAre("Fresh Name"));   // the entry refreshed
+    EXPECT_THAT(ListTexts(), ElementsAre("Fresh Name"));  // the entry refreshed
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, DownloadEndingTest,
-    ::testing::Values(
-        EndingRow{"NoImageAndOpenCancelled",
-                  [](CQuillonDlg& dlg, CFakeZelUsbDevice&) {
-                      dlg.m_pImageData.reset();
-                  },
-                  {}, {}, false},
-        EndingRow{"AdmissionRefused",
-                  [](CQuillonDlg& dlg, CFakeZelUsbDevice&) {
-                      dlg.m_nMatchPolicy = 0x1;
-                      dlg.m_ImageInfo.wVendorId = 0x1234;
-                  },
-                  {}, {"Vendor ID of firmware doesn't match device vendor ID!"}, false},
-        EndingRow{"DfuEntryFailed", [](CQuillonDlg&, CFakeZelUsbDevice& d) { d.qSwitchToDfu = {false}; }, {kWaitDfu},
-                  {"Switching to DFU mode failed!"}, false},
-        EndingRow{"NormalModeRefused", [](CQuillonDlg&, CFakeZelUsbDevice& d) { d.qSwitchToNormal = {false}; },
-                  {kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal},
-                  {"Device switching to normal mode failed!\r\n"}, true}),
+    ::testing::Values(EndingRow{"NoImageAndOpenCancelled",
+                                [](CQuillonDlg& dlg, CFakeZelUsbDevice&) { dlg.m_pImageData.reset(); },
+                                {},
+                                {},
+                                false},
+                      EndingRow{"AdmissionRefused",
+                                [](CQuillonDlg& dlg, CFakeZelUsbDevice&) {
+                                    dlg.m_nMatchPolicy = 0x1;
+                                    dlg.m_ImageInfo.wVendorId = 0x1234;
+                                },
+                                {},
+                                {"Vendor ID of firmware doesn't match device vendor ID!"},
+                                false},
+                      EndingRow{"DfuEntryFailed",
+                                [](CQuillonDlg&, CFakeZelUsbDevice& d) { d.qSwitchToDfu = {false}; },
+                                {kWaitDfu},
+                                {"Switching to DFU mode failed!"},
+                                false},
+                      EndingRow{"NormalModeRefused",
+                                [](CQuillonDlg&, CFakeZelUsbDevice& d) { d.qSwitchToNormal = {false}; },
+                                {kWaitDfu, kInDfu, kStarted, kSucceeded, kWaitNormal},
+                                {"Device switching to normal mode failed!\r\n"},
+                                true}),
     RowName());
 
 TEST_F(DownloadFlowTest, NoDeviceSelected)
@@ -261,7 +267,7 @@ TEST_F(DfuTest, OperationUiLockAndUnlock)
         EXPECT_TRUE(host->IsDlgItemEnabled(IDC_CLEAR_TRACE));
         EXPECT_TRUE(host->IsDlgItemEnabled(IDC_TRACE));
     }
-    EXPECT_EQ(pLoader->CountCalls("IsDeviceAvailable"), 1u);   // asked on unlock only
+    EXPECT_EQ(pLoader->CountCalls("IsDeviceAvailable"), 1u);  // asked on unlock only
     for (CFakeZelUsbDevice* pDevice : {static_cast<CFakeZelUsbDevice*>(nullptr), pGone, pNoLoader}) {
         SetOperationUiEnabled(dlg.get(), true, pDevice);
         EXPECT_FALSE(host->IsDlgItemEnabled(IDC_UPDATE_ALL));

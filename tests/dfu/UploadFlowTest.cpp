@@ -1,6 +1,6 @@
 #include "app/Resource.h"
-#include "support/WindowFixture.h"
 #include "dfu/Upload.h"
+#include "support/WindowFixture.h"
 
 #include <gmock/gmock.h>
 

@@ -42,7 +42,7 @@ TEST_F(WorkerThreadsTest, StartDuringFinishingStartsNoSecondWorker)
     finishing.WaitArrived();
     ASSERT_TRUE(dlg->m_bBusy.load());
     const std::thread::id firstWorker = dlg->m_hWorkerThread.get_id();
-    dlg->m_bDeviceListStale = true;   // a notice during the final pause stays recorded
+    dlg->m_bDeviceListStale = true;  // a notice during the final pause stays recorded
 
     dlg->OnStart();
 
@@ -73,7 +73,7 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
     preparing.WaitArrived();
     ASSERT_FALSE(dlg->m_bBusy.load());
     const std::thread::id firstWorker = dlg->m_hWorkerThread.get_id();
-    dlg->OnStart();   // no second worker either
+    dlg->OnStart();  // no second worker either
     EXPECT_EQ(dlg->m_hWorkerThread.get_id(), firstWorker);
     dlg->OnWndMsg(close);
     dlg->OnOK();

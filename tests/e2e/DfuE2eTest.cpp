@@ -42,12 +42,10 @@ bool WriteAll(const QString& path, const QByteArray& bytes)
 // What one run of the window holds, from the device library to the host.
 struct WindowRun {
     explicit WindowRun(const QString& simDir)
-        : pBackend(CreateEmulatorBackend(simDir.toStdString())),
-          pPrevious(SetZelHidBackend(pBackend.get())),
-          pNotifier(CreateSimFolderNotifier(simDir.toStdString())),
-          pProfile(CreateFileProfileReader())
+        : pBackend(CreateEmulatorBackend(simDir.toStdString())), pPrevious(SetZelHidBackend(pBackend.get())),
+          pNotifier(CreateSimFolderNotifier(simDir.toStdString())), pProfile(CreateFileProfileReader())
     {
-        prefs.WriteProfileInt("Options", "MatchPolicy", 0x10F);   // every identity check on
+        prefs.WriteProfileInt("Options", "MatchPolicy", 0x10F);  // every identity check on
         env.strExecutablePath = QStringLiteral(QUILLON_BINARY_DIR "/bin/Quillon");
         env.strAppTitle = QStringLiteral("Quillon");
         env.pProfile = pProfile.get();

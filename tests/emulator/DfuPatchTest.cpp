@@ -20,10 +20,14 @@ TEST(DfuPatch, DamagedPatchesAreRefused)
     const std::vector<uint8_t> good = BuildDfuPatch(3, "ZA4800", DefaultDfuPatchPayload("ZA4800"));
     struct Case {
         const char* what;
-        size_t flip;   // byte to change; SIZE_MAX: cut the file short instead
+        size_t flip;  // byte to change; SIZE_MAX: cut the file short instead
     };
-    const Case cases[] = {{"magic", 0}, {"header field", 8}, {"header checksum", 44}, {"payload", 100},
-                          {"last payload byte", good.size() - 1}, {"cut short", SIZE_MAX}};
+    const Case cases[] = {{"magic", 0},
+                          {"header field", 8},
+                          {"header checksum", 44},
+                          {"payload", 100},
+                          {"last payload byte", good.size() - 1},
+                          {"cut short", SIZE_MAX}};
     for (const Case& c : cases) {
         std::vector<uint8_t> bad = good;
         if (c.flip == SIZE_MAX)

@@ -142,7 +142,7 @@ TEST(EmulatedDevice, DataWithAnotherSequenceNumberIsIgnored)
     const std::vector<uint8_t> data = simtest::Pattern(200, 1);
     ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x20000, 200, Crc32(data.data(), 200), 0, data.data(), kInlineSize), 1);
     const uint8_t seq = host.Seq();
-    host.SendData(data.data() + kInlineSize, 62, static_cast<uint8_t>(seq + 7));   // a stray report
+    host.SendData(data.data() + kInlineSize, 62, static_cast<uint8_t>(seq + 7));  // a stray report
     ResponseHeader h;
     EXPECT_FALSE(host.Response(h, 0)) << "no answer while data is missing";
     host.SendData(data.data() + kInlineSize, 200 - kInlineSize, seq);

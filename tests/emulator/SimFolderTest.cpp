@@ -58,9 +58,9 @@ TEST(SimFolder, FlashFileIsMadeOnceAndReadAfterwards)
 TEST(SimFolder, FlashFileThatIsNotTheChipsIsRefused)
 {
     struct Case {
-        const char* pszFile;   // "flash.file"
-        int64_t nExisting;     // bytes of a file already there, or -1
-        bool bLinkOut;         // the file is a symbolic link out of the folder
+        const char* pszFile;  // "flash.file"
+        int64_t nExisting;    // bytes of a file already there, or -1
+        bool bLinkOut;        // the file is a symbolic link out of the folder
         const char* pszReason;
     };
     const Case cases[] = {

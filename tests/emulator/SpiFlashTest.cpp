@@ -53,7 +53,7 @@ TEST(SpiFlash, EraseSetsTheWholeAlignedSector)
     std::vector<uint8_t>& data = flash.MutableContents();
     std::fill(data.begin(), data.begin() + 3 * 4096, 0x12);
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
-    ASSERT_TRUE(flash.Erase(CSpiFlash::OPC_SE, 0x1234, 0));   // inside sector 1
+    ASSERT_TRUE(flash.Erase(CSpiFlash::OPC_SE, 0x1234, 0));  // inside sector 1
     EXPECT_EQ(flash.BusyUntil(), Chip().nSectorEraseUs);
     const int64_t now = Finish(flash);
     const std::vector<uint8_t> back = ReadBack(flash, 0, 3 * 4096, now);
@@ -70,7 +70,7 @@ TEST(SpiFlash, PageProgramWrapsWithinItsPage)
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<uint8_t>(0xA0 + i);
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
-    ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x2FC, bytes.data(), 8, 0));   // 4 bytes before the page end
+    ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x2FC, bytes.data(), 8, 0));  // 4 bytes before the page end
     const int64_t now = Finish(flash);
     const std::vector<uint8_t> page = ReadBack(flash, 0x200, 0x200, now);
     EXPECT_EQ(page[0xFC], 0xA0);

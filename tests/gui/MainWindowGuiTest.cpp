@@ -2,8 +2,8 @@
 // selection, Options, and an upload whose worker uses the window.
 #include "gui/QtTestSupport.h"
 
-#include "support/WindowFixture.h"
 #include "app/Resource.h"
+#include "support/WindowFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -76,7 +76,7 @@ TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndF
         EXPECT_EQ(Text(qtHost, IDC_DEV_CHIPSET), QStringLiteral("ZA1200+ZH880"));
 
         EXPECT_EQ(Trace(qtHost), QStringLiteral("Total 2 devices found!\nNo.0: /tmp/sim/za1200.json\n"
-                                              "No.1: /tmp/sim/za2400.json\n"));
+                                                "No.1: /tmp/sim/za2400.json\n"));
         EXPECT_TRUE(FindControl<QRadioButton>(pWindow, IDC_DOWNLOAD)->isChecked());
         EXPECT_EQ(notifier.nRegistrations, 1);
 
@@ -159,7 +159,8 @@ TEST_F(MainWindowGuiTest, UploadRunsOnTheWorkerThroughTheWindow)
                 return false;
             EXPECT_EQ(pDialog->acceptMode(), QFileDialog::AcceptSave);
             EXPECT_EQ(pDialog->defaultSuffix(), QStringLiteral("bin"));
-            EXPECT_EQ(pDialog->nameFilters(), QStringList({QStringLiteral("BIN Files (*.bin)"), QStringLiteral("All Files (*)")}));
+            EXPECT_EQ(pDialog->nameFilters(),
+                      QStringList({QStringLiteral("BIN Files (*.bin)"), QStringLiteral("All Files (*)")}));
             EXPECT_EQ(pDialog->parentWidget(), pWindow);
             pDialog->selectFile(dir.filePath(QStringLiteral("readback")));
             QMetaObject::invokeMethod(pDialog, "accept");
@@ -173,11 +174,11 @@ TEST_F(MainWindowGuiTest, UploadRunsOnTheWorkerThroughTheWindow)
         EXPECT_TRUE(qtHost.IsMenuItemEnabled(ID_CONFIG_OPTIONS));
         EXPECT_EQ(FindControl<QProgressBar>(pWindow, IDC_PROGRESS)->value(), 0);
         EXPECT_EQ(Trace(qtHost), QStringLiteral("Waiting until device is switched to DFU mode!\n"
-                                              "Device is switched to DFU mode successfully!\n"
-                                              "Firmware upload started....\n"
-                                              "Firmware upload succeeded!\n"
-                                              "Waiting until device is switched to normal mode....\n"
-                                              "Device is switched to normal mode successfully!\n"));
+                                                "Device is switched to DFU mode successfully!\n"
+                                                "Firmware upload started....\n"
+                                                "Firmware upload succeeded!\n"
+                                                "Waiting until device is switched to normal mode....\n"
+                                                "Device is switched to normal mode successfully!\n"));
         pHost = nullptr;
     });
     EXPECT_GE(nReads, 1);

@@ -39,7 +39,14 @@ constexpr uint32_t kTraceStyle = CS_READONLY | CS_BORDER | CS_VSCROLL | CS_AUTOV
 const DialogTemplate& TestTemplate()
 {
     static const DialogTemplate tpl{
-        500, "Test dialog", 200, 120, "MS Shell Dlg", 8, DS_MINIMIZEBOX | DS_SYSMENU | DS_CENTER | DS_APPWINDOW, 600,
+        500,
+        "Test dialog",
+        200,
+        120,
+        "MS Shell Dlg",
+        8,
+        DS_MINIMIZEBOX | DS_SYSMENU | DS_CENTER | DS_APPWINDOW,
+        600,
         {
             {-1, ControlKind::GroupBox, "Group", 5, 5, 100, 60, CS_NONE},
             {IDC_T_COMBO, ControlKind::DropDownList, "", 10, 15, 80, 48, CS_VSCROLL | CS_TABSTOP},
@@ -122,9 +129,9 @@ TEST_F(QtDialogHostTest, ClicksBecomeCommandsAndRadioButtonsExcludeWithinTheirGr
 
         EXPECT_EQ(host.GetCheck(IDC_T_FIRST), 0);
         EXPECT_EQ(host.GetCheck(IDC_T_SECOND), 1);
-        EXPECT_EQ(host.GetCheck(IDC_T_INSIDE), 0);   // toggled by its own click only
-        EXPECT_EQ(host.GetCheck(IDC_T_OTHER), 1);    // another group
-        EXPECT_EQ(host.GetCheck(IDC_T_GO), 0);       // a push button has no check state
+        EXPECT_EQ(host.GetCheck(IDC_T_INSIDE), 0);  // toggled by its own click only
+        EXPECT_EQ(host.GetCheck(IDC_T_OTHER), 1);   // another group
+        EXPECT_EQ(host.GetCheck(IDC_T_GO), 0);      // a push button has no check state
 
         const std::vector<Message> commands = dialog.Commands();
         ASSERT_EQ(commands.size(), 3u);
@@ -149,7 +156,7 @@ TEST_F(QtDialogHostTest, DropDownListChangesByTheUserAreNotifiedAndByTheProgramA
             EXPECT_EQ(host.ComboAddString(IDC_T_COMBO, QStringLiteral("item %1").arg(i)), i);
             host.ComboSetItemData(IDC_T_COMBO, i, &devices[i]);
         }
-        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), -1);   // adding selects nothing
+        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), -1);  // adding selects nothing
         host.ComboSetCurSel(IDC_T_COMBO, 1);
         EXPECT_TRUE(dialog.Commands().empty());
 
@@ -208,7 +215,7 @@ TEST_F(QtDialogHostTest, MenuItemsSendTheirCommandsUnlessGreyed)
         host.EnableMenuItem(ID_T_OPEN, false);
         EXPECT_FALSE(host.IsMenuItemEnabled(ID_T_OPEN));
         EXPECT_TRUE(host.IsMenuItemEnabled(ID_T_EXIT));
-        host.MenuAction(ID_T_OPEN)->trigger();   // greyed: does nothing
+        host.MenuAction(ID_T_OPEN)->trigger();  // greyed: does nothing
         host.MenuAction(ID_T_ABOUT)->trigger();
 
         const std::vector<Message> commands = dialog.Commands();
@@ -261,7 +268,7 @@ TEST_F(QtDialogHostTest, TimersDeliverTimerMessagesUntilKilled)
         factory, dialog,
         [&](CQtDialogHost& host) {
             EXPECT_EQ(host.SetTimer(5, 0), 5u);
-            EXPECT_EQ(host.SetTimer(0, 10), 0u);   // no timer without an identifier
+            EXPECT_EQ(host.SetTimer(0, 10), 0u);  // no timer without an identifier
         },
         false);
     EXPECT_EQ(nResult, IDOK);

@@ -50,13 +50,13 @@ public:
         std::thread::id thread;
     };
 
-    std::function<bool(const Message&)> onMessage;     // true: handled, no default handling
-    bool bDefaultHandling = true;                      // Close, OK and Cancel end the dialog
+    std::function<bool(const Message&)> onMessage;  // true: handled, no default handling
+    bool bDefaultHandling = true;                   // Close, OK and Cancel end the dialog
 
     intptr_t DefWindowProc(const Message& msg) override;
 
     std::vector<Received> Messages() const;
-    std::vector<Message> Commands() const;             // Command messages only
+    std::vector<Message> Commands() const;  // Command messages only
     size_t Count(MessageKind kind) const;
 
 private:

@@ -5,9 +5,9 @@
 #include "gui/QtTestSupport.h"
 
 #include "app/AboutDlg.h"
-#include "support/WindowFixture.h"
 #include "app/OptionsDlg.h"
 #include "app/Resource.h"
+#include "support/WindowFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -19,8 +19,8 @@
 #include <QTest>
 #include <QWindow>
 #include <algorithm>
-#include <string>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
@@ -78,7 +78,7 @@ TEST_F(WindowSystemTest, F1ShowsTheAboutBoxOnBothHosts)
             EXPECT_EQ(about.Dialog().Template().nId, IDD_ABOUTBOX);
             EXPECT_EQ(about.Window()->parentWidget(), host.Window());
             Activate(about.Window());
-            Press(about.Window(), Qt::Key_F1);   // the About box has no Help of its own
+            Press(about.Window(), Qt::Key_F1);  // the About box has no Help of its own
             EXPECT_EQ(factory.OpenHosts().size(), 2u);
             Press(about.Window(), Qt::Key_Escape);
         });
@@ -177,7 +177,7 @@ TEST_F(WindowSystemTest, ALongImagePathShowsItsEndWithTheWholePathAsTooltip)
         auto* pVid = FindControl<QLineEdit>(host.Window(), IDC_DEV_VID);
         const QRect fileRect = pFile->geometry();
         host.SetDlgItemText(IDC_IMG_FILE, path);
-        host.Window()->grab();   // paints, which scrolls the text
+        host.Window()->grab();  // paints, which scrolls the text
         EXPECT_EQ(host.GetDlgItemText(IDC_IMG_FILE), path);
         EXPECT_EQ(pFile->toolTip(), path);
         EXPECT_EQ(pFile->geometry(), fileRect);

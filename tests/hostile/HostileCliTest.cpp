@@ -34,7 +34,7 @@ protected:
         const std::string program = m_dir.Path("bin/quillon-cli");
         fs::create_directories(m_dir.Path("bin"));
         std::error_code ec;
-        fs::create_hard_link(kBuiltCli, program, ec);   // the program finds its folder by the path it ran from
+        fs::create_hard_link(kBuiltCli, program, ec);  // the program finds its folder by the path it ran from
         if (ec)
             fs::copy_file(kBuiltCli, program);
         for (const char* data : {"Quillon.ini", "zel.dat", "ZA1200.bin", "ZA2400.bin", "ZA3600.bin", "ZA4800.bin"})
@@ -65,17 +65,22 @@ TEST_F(HostileCliDataTest, EveryFileCommandRefusesAHostileFile)
     const struct {
         std::vector<std::string> args;
         int nExit;
-        const char* pszSaid;   // a part of what it printed
+        const char* pszSaid;  // a part of what it printed
     } rows[] = {
         {{"image", "info", m_dir.Make(HostileKind::Fifo, "fifo.bin")}, 3, "fifo.bin"},
         {{"flash-table", "show", m_dir.Make(HostileKind::Directory, "folder.dat")}, 3, "folder.dat"},
-        {{"flash-table", "decrypt", m_dir.Make(HostileKind::Empty, "empty.dat"), m_dir.Path("plain.txt")}, 1, "empty.dat"},
+        {{"flash-table", "decrypt", m_dir.Make(HostileKind::Empty, "empty.dat"), m_dir.Path("plain.txt")},
+         1,
+         "empty.dat"},
         {{"config", "check", m_dir.Path("dat")}, 1, "zel.dat"},
         {{"--sim", m_dir.Path("sim"), "--match-policy", "0x10f", "download", m_dir.Make(HostileKind::Fifo, "image.bin"),
           "--device", "0"},
-         3, "image.bin"},
-        {{"--sim", m_dir.Path("sim"), "upload", m_dir.Make(HostileKind::Fifo, "upload.bin"), "--device", "0", "--force"},
-         1, "Open file failed!"},
+         3,
+         "image.bin"},
+        {{"--sim", m_dir.Path("sim"), "upload", m_dir.Make(HostileKind::Fifo, "upload.bin"), "--device", "0",
+          "--force"},
+         1,
+         "Open file failed!"},
     };
     for (const auto& row : rows) {
         const CliRun run = Cli(row.args);
@@ -115,9 +120,9 @@ TEST_F(HostileCliDataTest, ProgramStartsBesideHostileDataFiles)
     EXPECT_EQ(listed.nExit, 0) << listed;
 
     const CliRun download = RunProgram(program,
-                                {"--sim", m_dir.Path("sim"), "--match-policy", "0x10f", "download",
-                                 QUILLON_SOURCE_DIR "/examples/images/za1200-fw-0106.bin", "--device", "0"},
-                                m_dir.Dir());
+                                       {"--sim", m_dir.Path("sim"), "--match-policy", "0x10f", "download",
+                                        QUILLON_SOURCE_DIR "/examples/images/za1200-fw-0106.bin", "--device", "0"},
+                                       m_dir.Dir());
     ASSERT_GE(download.nExit, 0) << download;
     EXPECT_TRUE(download.nExit == 0 || download.nExit == 1 || download.nExit == 3) << download;
 }
@@ -133,10 +138,10 @@ TEST_F(HostileCliDataTest, PatchThatCannotBeReadLeavesTheDeviceUntouched)
     const std::vector<uint8_t> before = ReadBytes(m_dir.Path("sim/za4800.flash"));
 
     const CliRun run = RunProgram(program,
-                                 {"--sim", m_dir.Path("sim"), "--match-policy", "0", "download",
-                                  QUILLON_SOURCE_DIR "/examples/images/za4800-fw-0101.bin", "--device",
-                                  m_dir.Path("sim/za4800.json")},
-                                 m_dir.Dir());
+                                  {"--sim", m_dir.Path("sim"), "--match-policy", "0", "download",
+                                   QUILLON_SOURCE_DIR "/examples/images/za4800-fw-0101.bin", "--device",
+                                   m_dir.Path("sim/za4800.json")},
+                                  m_dir.Dir());
     ASSERT_GE(run.nExit, 0) << run;
     EXPECT_EQ(run.nExit, 1) << run;
     EXPECT_TRUE(Contains(run.strErr, "Switching to DFU mode failed!")) << run;
@@ -150,7 +155,7 @@ TEST_F(HostileCliDataTest, DamagedImageRecordIsNoIdentity)
     _ZEL_USB_DEV_INFO info{};
     size_t nOffset = 0;
     ASSERT_TRUE(FindImageRecord(image.data(), image.size(), info, &nOffset));
-    image[nOffset + 20] ^= 0x01;   // a sub-version bit: the checksum no longer holds
+    image[nOffset + 20] ^= 0x01;  // a sub-version bit: the checksum no longer holds
     const std::string damaged = m_dir.WriteBytes("damaged.bin", image);
 
     const CliRun run = Cli({"image", "info", damaged});
@@ -191,7 +196,7 @@ TEST_F(HostileCliDataTest, SimFolderWithHostileFiles)
     for (const nlohmann::json& device : result["devices"])
         paths.push_back(device.value("path", ""));
     EXPECT_EQ(paths, (std::vector<std::string>{m_dir.Path("sim/za2400.json"), m_dir.Path("sim/za3600.json"),
-                                                m_dir.Path("sim/za4800.json")}))
+                                               m_dir.Path("sim/za4800.json")}))
         << run;
     EXPECT_TRUE(Contains(run.strErr, "za1200.flash")) << run;
     EXPECT_TRUE(Contains(run.strErr, "hostile-Huge.json: larger than 1 MiB")) << run;

@@ -12,13 +12,20 @@ namespace fs = std::filesystem;
 const char* HostileKindName(HostileKind kind)
 {
     switch (kind) {
-    case HostileKind::Empty: return "Empty";
-    case HostileKind::Huge: return "Huge";
-    case HostileKind::Unreadable: return "Unreadable";
-    case HostileKind::Directory: return "Directory";
-    case HostileKind::SymlinkLoop: return "SymlinkLoop";
-    case HostileKind::Fifo: return "Fifo";
-    case HostileKind::RandomBytes: return "RandomBytes";
+    case HostileKind::Empty:
+        return "Empty";
+    case HostileKind::Huge:
+        return "Huge";
+    case HostileKind::Unreadable:
+        return "Unreadable";
+    case HostileKind::Directory:
+        return "Directory";
+    case HostileKind::SymlinkLoop:
+        return "SymlinkLoop";
+    case HostileKind::Fifo:
+        return "Fifo";
+    case HostileKind::RandomBytes:
+        return "RandomBytes";
     }
     return "?";
 }

@@ -9,13 +9,13 @@
 #include <vector>
 
 enum class HostileKind {
-    Empty,         // zero bytes
-    Huge,          // sparse, a little over 2 GiB
-    Unreadable,    // mode 000 (root reads it all the same)
-    Directory,     // a folder where a file is expected
-    SymlinkLoop,   // a link that leads back to itself through a second link
-    Fifo,          // a named pipe with no writer: opening it for reading would wait forever
-    RandomBytes,   // 4 KB of noise
+    Empty,        // zero bytes
+    Huge,         // sparse, a little over 2 GiB
+    Unreadable,   // mode 000 (root reads it all the same)
+    Directory,    // a folder where a file is expected
+    SymlinkLoop,  // a link that leads back to itself through a second link
+    Fifo,         // a named pipe with no writer: opening it for reading would wait forever
+    RandomBytes,  // 4 KB of noise
 };
 
 const char* HostileKindName(HostileKind kind);
@@ -27,9 +27,9 @@ std::vector<HostileKind> AllHostileKinds();
 
 // Root reads a file of mode 000 all the same, so as root the Unreadable kind is only more random
 // bytes; the Directory kind is the file that nobody can read.
-#define SKIP_UNREADABLE_AS_ROOT(kind)                                                                  \
-    if ((kind) == HostileKind::Unreadable && CHostileDir::RunsAsRoot())                                 \
-    GTEST_SKIP() << "running as root, which reads a file of mode 000; the Directory case is the "      \
+#define SKIP_UNREADABLE_AS_ROOT(kind)                                                                                  \
+    if ((kind) == HostileKind::Unreadable && CHostileDir::RunsAsRoot())                                                \
+    GTEST_SKIP() << "running as root, which reads a file of mode 000; the Directory case is the "                      \
                     "file that cannot be read"
 
 class CHostileDir {
@@ -50,7 +50,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    std::vector<std::string> m_locked;   // given their permissions back before the folder goes
+    std::vector<std::string> m_locked;  // given their permissions back before the folder goes
 };
 
 std::vector<uint8_t> RandomBytes(size_t nSize, uint32_t nSeed);

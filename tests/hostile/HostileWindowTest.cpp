@@ -43,7 +43,9 @@ TEST_P(HostileReaderTest, ReadersRefuseOrFindNothing)
     else
         EXPECT_EQ(pBuffer, nullptr);
 
-    EXPECT_EQ(CreateFileProfileReader()->GetPrivateProfileInt(QStringLiteral("KnownIDs"), QStringLiteral("Num"), 7, qpath), 7u);
+    EXPECT_EQ(
+        CreateFileProfileReader()->GetPrivateProfileInt(QStringLiteral("KnownIDs"), QStringLiteral("Num"), 7, qpath),
+        7u);
     _ZEL_USB_DEV_INFO info{};
     EXPECT_FALSE(CZelFirmwareImage(std::filesystem::path(path)).ParseImageInfo(&info));
 }
@@ -61,7 +63,7 @@ TEST(HostileProfileSizeTest, LargestReadableFile)
     std::unique_ptr<IProfileReader> reader = CreateFileProfileReader();
     const off_t nLimit = off_t{64} << 20;
 
-    ASSERT_EQ(::truncate(path.c_str(), nLimit), 0);   // the rest is one long line of zero bytes
+    ASSERT_EQ(::truncate(path.c_str(), nLimit), 0);  // the rest is one long line of zero bytes
     EXPECT_EQ(reader->GetPrivateProfileInt(QStringLiteral("KnownIDs"), QStringLiteral("Num"), -5, ini), 3u);
     ASSERT_EQ(::truncate(path.c_str(), nLimit + 1), 0);
     EXPECT_EQ(reader->GetPrivateProfileInt(QStringLiteral("KnownIDs"), QStringLiteral("Num"), -5, ini), 0xFFFFFFFBu);
@@ -116,7 +118,7 @@ TEST_F(HostileWindowTest, DataFilesThatCannotBeReadGiveNoTables)
     EXPECT_EQ(Text(IDC_DEV_CHIPSET), QStringLiteral("Unknown"));
     Close();
 
-    std::filesystem::remove(m_dir.Path("Quillon.ini"));   // writing into the pipe would wait for a reader
+    std::filesystem::remove(m_dir.Path("Quillon.ini"));  // writing into the pipe would wait for a reader
     m_dir.CopyFrom(kExampleIni, "Quillon.ini");
     m_dir.Make(HostileKind::Fifo, "zel.dat");
     Open();
@@ -155,7 +157,7 @@ namespace {
 
 struct CountCase {
     const char* pszName;
-    const char* pszSection;   // the section whose count is hostile
+    const char* pszSection;  // the section whose count is hostile
     const char* pszKey;
     const char* pszValue;
 };
@@ -178,7 +180,8 @@ TEST_P(HostileCountTest, CountThatCannotBeAllocatedGivesNoTable)
         const std::vector<uint8_t> bytes = ReadBytes(kExampleIni);
         return std::string(bytes.begin(), bytes.end());
     }();
-    const size_t keyAt = text.find(std::string("\n") + c.pszKey + "=", text.find(std::string("[") + c.pszSection + "]"));
+    const size_t keyAt =
+        text.find(std::string("\n") + c.pszKey + "=", text.find(std::string("[") + c.pszSection + "]"));
     ASSERT_NE(keyAt, std::string::npos);
     text.replace(keyAt, text.find('\n', keyAt + 1) - keyAt, std::string("\n") + c.pszKey + "=" + c.pszValue);
     m_dir.WriteText("Quillon.ini", text);
@@ -186,8 +189,9 @@ TEST_P(HostileCountTest, CountThatCannotBeAllocatedGivesNoTable)
     Open();
 
     const std::string section = c.pszSection, key = c.pszKey;
-    EXPECT_EQ(IniTablesAbsent(), (std::vector<bool>{section == "KnownIDs", section == "DfuPatchInfos",
-                                                    key == "ControllerNum", key == "HDCodecNum", key == "IISCodecNum"}));
+    EXPECT_EQ(IniTablesAbsent(),
+              (std::vector<bool>{section == "KnownIDs", section == "DfuPatchInfos", key == "ControllerNum",
+                                 key == "HDCodecNum", key == "IISCodecNum"}));
     EXPECT_NE(dlg->m_pFlashInfo, nullptr);
     EXPECT_TRUE(Boxes().empty());
 }

@@ -37,9 +37,9 @@ TEST(ImageRecord, LayoutIsLittleEndianWithTheFieldsOfTheDeviceInfoRecord)
 {
     uint8_t rec[kImageRecordSize];
     EncodeImageRecord(kInfo, rec);
-    const uint8_t expectedHead[] = {'Z', 'E', 'L', 'I', 'M', 'G', 'I', 'D', 1, 0, 36, 0,
-                                    0xe3, 0x2f, 0x00, 0x12, 0x06, 0x01, 0xCD, 0xAB, 0x34, 0x01, 0x00, 0x12,
-                                    0x00, 0x02, 1, 2, 3, 4, 5, 6};
+    const uint8_t expectedHead[] = {'Z',  'E',  'L',  'I',  'M',  'G',  'I',  'D',  1,    0,    36,
+                                    0,    0xe3, 0x2f, 0x00, 0x12, 0x06, 0x01, 0xCD, 0xAB, 0x34, 0x01,
+                                    0x00, 0x12, 0x00, 0x02, 1,    2,    3,    4,    5,    6};
     ASSERT_EQ(std::memcmp(rec, expectedHead, sizeof expectedHead), 0);
     _ZEL_USB_DEV_INFO decoded{};
     ASSERT_TRUE(DecodeImageRecord(rec, sizeof rec, decoded));
@@ -91,7 +91,7 @@ TEST(ImageRecord, SearchFindsTheLastIntactRecordAnywhere)
     EXPECT_EQ(nOffset, 5000u);
     EXPECT_TRUE(SameInfo(found, kInfo));
 
-    image[5000 + 20] ^= 0x10;   // the newer record is damaged: the older one counts
+    image[5000 + 20] ^= 0x10;  // the newer record is damaged: the older one counts
     ASSERT_TRUE(FindImageRecord(image.data(), image.size(), found, &nOffset));
     EXPECT_EQ(nOffset, 100u);
     EXPECT_EQ(found.dwVersion, 0x0100u);
@@ -103,7 +103,7 @@ TEST(ImageRecord, MagicWithoutARecordAndTruncatedTrailerAreNoIdentity)
     std::memcpy(image.data() + 10, kImageRecordMagic, sizeof kImageRecordMagic);
     uint8_t rec[kImageRecordSize];
     EncodeImageRecord(kInfo, rec);
-    std::memcpy(image.data() + image.size() - 20, rec, 20);   // cut off by the end of the image
+    std::memcpy(image.data() + image.size() - 20, rec, 20);  // cut off by the end of the image
     _ZEL_USB_DEV_INFO info = kInfo;
     EXPECT_FALSE(FindImageRecord(image.data(), image.size(), info));
     EXPECT_TRUE(SameInfo(info, kInfo)) << "untouched on failure";

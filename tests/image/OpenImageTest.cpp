@@ -1,7 +1,7 @@
 // File > Open Image: acceptance under the match policy, the image fields, the bytes and the messages.
-#include "support/WindowFixture.h"
 #include "app/Resource.h"
 #include "image/ZelFirmwareApi.h"
+#include "support/WindowFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,9 +69,9 @@ TEST_F(OpenImageTest, AcceptedImageIsShownTracedAndLoaded)
     const QString path = Stamped(QStringLiteral("za1200.bin"), kZa1200Info);
     OpenImage(path);
 
-    EXPECT_EQ(ImageFields(), (std::vector<QString>{path, QStringLiteral("0x2fe3"), QStringLiteral("0x1200"),
-                                                    QStringLiteral("0x0106"), QStringLiteral("0x12000100"),
-                                                    QStringLiteral("ZA1200+ZH880")}));
+    EXPECT_EQ(ImageFields(),
+              (std::vector<QString>{path, QStringLiteral("0x2fe3"), QStringLiteral("0x1200"), QStringLiteral("0x0106"),
+                                    QStringLiteral("0x12000100"), QStringLiteral("ZA1200+ZH880")}));
     EXPECT_EQ(std::memcmp(&Dlg().m_ImageInfo, &kZa1200Info, sizeof kZa1200Info), 0);
     ASSERT_NE(Dlg().m_pImageData, nullptr);
     EXPECT_EQ(Dlg().m_nImageSize, 8192);
@@ -98,7 +98,7 @@ TEST_F(OpenImageTest, ImageWithoutIdentityIsRefusedUnderAPolicyAndTheOldImageSta
 
     std::vector<uint8_t> damaged(8192, 0xFF);
     ASSERT_EQ(StampImageRecord(damaged, kZa1200Info, false), StampResult::Trailer);
-    damaged[damaged.size() - 1] ^= 0x01;   // the checksum no longer holds
+    damaged[damaged.size() - 1] ^= 0x01;  // the checksum no longer holds
     OpenImage(WriteFile(QStringLiteral("damaged.bin"), damaged));
     OpenImage(std::nullopt);
 
@@ -116,9 +116,9 @@ TEST_F(OpenImageTest, PolicyZeroAcceptsAnImageWithoutIdentityAsZeros)
     const QString path = WriteFile(QStringLiteral("raw.bin"), std::vector<uint8_t>(4096, 0x11));
     OpenImage(path);
     EXPECT_TRUE(Boxes().empty());
-    EXPECT_EQ(ImageFields(), (std::vector<QString>{path, QStringLiteral("0x0000"), QStringLiteral("0x0000"),
-                                                    QStringLiteral("0x0000"), QStringLiteral("0x00000000"),
-                                                    QStringLiteral("ZA1200+ZH880")}));
+    EXPECT_EQ(ImageFields(),
+              (std::vector<QString>{path, QStringLiteral("0x0000"), QStringLiteral("0x0000"), QStringLiteral("0x0000"),
+                                    QStringLiteral("0x00000000"), QStringLiteral("ZA1200+ZH880")}));
     EXPECT_EQ(Dlg().m_nImageSize, 4096);
 }
 

@@ -13,7 +13,8 @@ TEST(CryptoTest, Md5AndRc4PublishedVectors)
     const QByteArray input("message digest");
     uint8_t digest[kMd5DigestSize];
     Md5Digest(reinterpret_cast<const uint8_t*>(input.constData()), static_cast<size_t>(input.size()), digest);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(digest), kMd5DigestSize).toHex(), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(digest), kMd5DigestSize).toHex(),
+              "f96b697d7cb7938d525a2f31aaf161d0");
 
     const QByteArray key("Secret"), plain("Attack at dawn");
     QByteArray buffer = plain;

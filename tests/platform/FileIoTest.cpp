@@ -82,9 +82,9 @@ TEST(NativePathTest, BytesSurviveAndPrintEscaped)
     const Case cases[] = {
         {"plain.bin", "plain.bin"},
         {"up\xff\xfe.bin", "up\\xff\\xfe.bin"},
-        {"caf\xc3\xa9", "caf\xc3\xa9"},            // valid UTF-8 stays text
-        {"\xc3(", "\\xc3("},                       // a cut sequence
-        {"\xed\xb2\x80", "\\xed\\xb2\\x80"},       // an encoded surrogate is no UTF-8
+        {"caf\xc3\xa9", "caf\xc3\xa9"},       // valid UTF-8 stays text
+        {"\xc3(", "\\xc3("},                  // a cut sequence
+        {"\xed\xb2\x80", "\\xed\\xb2\\x80"},  // an encoded surrogate is no UTF-8
         {"\xf0\x9f\x98\x80\x80", "\xf0\x9f\x98\x80\\x80"},
     };
     for (const Case& c : cases) {
@@ -110,9 +110,9 @@ TEST(OutputFileTest, NameTakenWholeOrNotAtAll)
         }
     };
     struct Case {
-        const char* pszBefore;     // null: no file
+        const char* pszBefore;  // null: no file
         bool bReplace;
-        const char* pszAppears;    // written by someone else before the commit
+        const char* pszAppears;  // written by someone else before the commit
         bool bCommitted;
         const char* pszAfter;
     };
@@ -120,7 +120,7 @@ TEST(OutputFileTest, NameTakenWholeOrNotAtAll)
         {nullptr, false, nullptr, true, "new"},
         {"old", true, nullptr, true, "new"},
         {nullptr, false, "theirs", false, "theirs"},
-        {nullptr, true, "theirs", false, "theirs"},   // nothing was there to replace when it was asked
+        {nullptr, true, "theirs", false, "theirs"},  // nothing was there to replace when it was asked
     };
     for (const Case& c : cases) {
         put(c.pszBefore);
@@ -133,7 +133,7 @@ TEST(OutputFileTest, NameTakenWholeOrNotAtAll)
         QFile result(path);
         ASSERT_TRUE(result.open(QIODevice::ReadOnly));
         EXPECT_EQ(result.readAll(), QByteArray(c.pszAfter));
-        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);   // no temporary file left
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);  // no temporary file left
     }
     put("old");
     COutputFile refused;

@@ -1,6 +1,6 @@
 // Both preference stores: 32-bit integers in, 32-bit integers out, anything else reads as the default.
-#include "platform/MemoryPreferenceStore.h"
 #include "platform/PreferenceStore.h"
+#include "platform/MemoryPreferenceStore.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,7 @@ TEST(SettingsPreferenceStoreTest, WrittenValuesReadBackAndLiveUnderZelAndTheTitl
     const QString title = QStringLiteral("QuillonPrefRoundTrip");
     ClearStore(title);
     auto store = CreateSettingsPreferenceStore(title);
-    EXPECT_EQ(store->GetProfileInt("Options", "MatchPolicy", 0), 0u);   // first use: nothing stored
+    EXPECT_EQ(store->GetProfileInt("Options", "MatchPolicy", 0), 0u);  // first use: nothing stored
     EXPECT_TRUE(store->WriteProfileInt("Options", "MatchPolicy", 0x10F));
     EXPECT_TRUE(store->WriteProfileInt("Options", "AutoVerify", 0xFFFFFFFFu));
     EXPECT_EQ(store->GetProfileInt("Options", "MatchPolicy", 0), 0x10Fu);
@@ -37,7 +37,8 @@ TEST(SettingsPreferenceStoreTest, WrittenValuesReadBackAndLiveUnderZelAndTheTitl
     // A fresh store (the next start of the program) sees them too, in the ZEL/<title> file, group Options.
     EXPECT_EQ(CreateSettingsPreferenceStore(title)->GetProfileInt("Options", "MatchPolicy", 0), 0x10Fu);
     QSettings settings(QStringLiteral("ZEL"), title);
-    EXPECT_TRUE(settings.fileName().endsWith(QStringLiteral("/ZEL/QuillonPrefRoundTrip.conf"))) << settings.fileName().toStdString();
+    EXPECT_TRUE(settings.fileName().endsWith(QStringLiteral("/ZEL/QuillonPrefRoundTrip.conf")))
+        << settings.fileName().toStdString();
     EXPECT_EQ(settings.value("Options/MatchPolicy").toInt(), 0x10F);
     EXPECT_TRUE(QFileInfo::exists(settings.fileName()));
 

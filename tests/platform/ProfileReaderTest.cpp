@@ -1,7 +1,7 @@
 // The profile readers (file and memory) against the same rules, plus what only the file reader does:
 // encodings on disk, noticing changes, refusing what is not a regular file.
-#include "platform/MemoryProfileReader.h"
 #include "platform/ProfileReader.h"
+#include "platform/MemoryProfileReader.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +104,7 @@ TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
             "Empty=\n"
             "NoEquals\n"
             "Semicolon=a;b\n"
-            "EndOfFile=\"x \"\x1A\n");   // the DOS end-of-file byte is a blank
+            "EndOfFile=\"x \"\x1A\n");  // the DOS end-of-file byte is a blank
     EXPECT_EQ(Str("Section", "Key"), "padded value");
     EXPECT_EQ(Str("Section", ";Key"), "<default>");
     EXPECT_EQ(Str("Section", "Double"), "  quoted  ");
@@ -128,10 +128,10 @@ TEST_P(ProfileRulesTest, IntegerReading)
     } cases[] = {
         {"10", 10u},
         {"0x1F", 0x1Fu},
-        {"0X1f", 0u},                // only a lower-case prefix counts
+        {"0X1f", 0u},  // only a lower-case prefix counts
         {"0b101", 5u},
         {"0o17", 15u},
-        {"\" -0x10\"", 0xFFFFFFF0u},   // blanks inside quotes are skipped
+        {"\" -0x10\"", 0xFFFFFFF0u},  // blanks inside quotes are skipped
         {"-1", 0xFFFFFFFFu},
         {"+5", 5u},
         {"-0x10", 0xFFFFFFF0u},
@@ -139,10 +139,10 @@ TEST_P(ProfileRulesTest, IntegerReading)
         {"0x12g4", 0x12u},
         {"abc", 0u},
         {"0x", 0u},
-        {"4294967296", 0u},          // wraps to 32 bits
+        {"4294967296", 0u},  // wraps to 32 bits
         {"4294967297", 1u},
         {"0x1FFFFFFFF", 0xFFFFFFFFu},
-        {"\"42\"", 42u},             // quotes go before the number is read
+        {"\"42\"", 42u},  // quotes go before the number is read
         {"  7  ", 7u},
         {"1 2", 1u},
         {"0x3000", 0x3000u},
@@ -169,7 +169,7 @@ TEST_P(ProfileRulesTest, StringsAreCutToCapacityMinusOne)
     const QByteArray straddling = QByteArray(254, 'a') + "\xF0\x9F\x98\x80" + "tail";
     SetText("[S]\nLong=" + longValue + "\nPair=" + straddling + "\nShort=abc\n");
     EXPECT_EQ(Str("S", "Long"), QString(255, u'x'));
-    EXPECT_EQ(Str("S", "Pair"), QString(254, u'a'));   // never half a character
+    EXPECT_EQ(Str("S", "Pair"), QString(254, u'a'));  // never half a character
     EXPECT_EQ(Str("S", "Short", "", 4), "abc");
     EXPECT_EQ(Str("S", "Short", "", 3), "ab");
     EXPECT_EQ(Str("S", "Short", "", 1), "");
@@ -187,10 +187,10 @@ TEST_P(ProfileRulesTest, Encodings)
     const QByteArray body = "[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\n";
     const QString expected = QStringLiteral("Z\u00e4hler \u20ac");
 
-    SetText("\xEF\xBB\xBF" + body);   // UTF-8 with byte order mark
+    SetText("\xEF\xBB\xBF" + body);  // UTF-8 with byte order mark
     EXPECT_EQ(Str("chipset\u00fc", "name"), expected);
 
-    SetText(body);                     // UTF-8 without
+    SetText(body);  // UTF-8 without
     EXPECT_EQ(Str("CHIPSET\u00dc", "Name"), expected);
 
     QString utf16Text = QString::fromUtf8(body);
@@ -200,12 +200,12 @@ TEST_P(ProfileRulesTest, Encodings)
         utf16.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
         utf16Big.append(static_cast<char>(c.unicode() >> 8)).append(static_cast<char>(c.unicode() & 0xFF));
     }
-    SetText(utf16);                    // UTF-16LE with byte order mark
+    SetText(utf16);  // UTF-16LE with byte order mark
     EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
-    SetText(utf16Big);                 // UTF-16BE with byte order mark
+    SetText(utf16Big);  // UTF-16BE with byte order mark
     EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
 
-    SetText("[S]\r\nName=caf\xE9 \x80\r\n");   // not UTF-8: taken as Windows-1252
+    SetText("[S]\r\nName=caf\xE9 \x80\r\n");  // not UTF-8: taken as Windows-1252
     EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9 \u20ac"));
 }
 
@@ -295,7 +295,7 @@ TEST_F(FileProfileReaderTest, WhatIsNotARegularFileReadsAsMissing)
     EXPECT_EQ(m_reader->GetPrivateProfileInt("S", "A", 9, m_dir.path()), 9u);
     const QString fifo = m_dir.filePath("fifo.ini");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_EQ(m_reader->GetPrivateProfileInt("S", "A", 9, fifo), 9u);   // returns, no writer needed
+    EXPECT_EQ(m_reader->GetPrivateProfileInt("S", "A", 9, fifo), 9u);  // returns, no writer needed
 }
 
 TEST(MemoryProfileReaderTest, CountsReadsAndForgetsRemovedFiles)

@@ -15,7 +15,7 @@ namespace {
 
 bool ReplaceFile(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);   // written beside, then renamed over: readers see the old or the new file
+    QSaveFile file(path);  // written beside, then renamed over: readers see the old or the new file
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 struct CliRun {
-    int nExit = -1;   // -1: killed by a signal or did not end
+    int nExit = -1;  // -1: killed by a signal or did not end
     std::string strOut;
     std::string strErr;
     std::vector<std::string> OutLines() const;

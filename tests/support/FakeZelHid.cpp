@@ -78,8 +78,8 @@ std::vector<CFakeZelUsbDevice::Write> CFakeZelUsbDevice::Writes() const
 size_t CFakeZelUsbDevice::CountCalls(const std::string& name) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<size_t>(std::count_if(m_calls.begin(), m_calls.end(),
-                                             [&](const FakeCall& c) { return c.strName == name; }));
+    return static_cast<size_t>(
+        std::count_if(m_calls.begin(), m_calls.end(), [&](const FakeCall& c) { return c.strName == name; }));
 }
 
 void CFakeZelUsbDevice::ClearCalls()
@@ -89,11 +89,31 @@ void CFakeZelUsbDevice::ClearCalls()
     m_writes.clear();
 }
 
-uint16_t CFakeZelUsbDevice::GetVendorID() { Record("GetVendorID", ""); return nVendorId; }
-uint16_t CFakeZelUsbDevice::GetProductID() { Record("GetProductID", ""); return nProductId; }
-uint16_t CFakeZelUsbDevice::GetVersion() { Record("GetVersion", ""); return nVersion; }
-uint32_t CFakeZelUsbDevice::GetSubVersion() { Record("GetSubVersion", ""); return nSubVersion; }
-uint16_t CFakeZelUsbDevice::GetChipsetType() { Record("GetChipsetType", ""); return nChipsetType; }
+uint16_t CFakeZelUsbDevice::GetVendorID()
+{
+    Record("GetVendorID", "");
+    return nVendorId;
+}
+uint16_t CFakeZelUsbDevice::GetProductID()
+{
+    Record("GetProductID", "");
+    return nProductId;
+}
+uint16_t CFakeZelUsbDevice::GetVersion()
+{
+    Record("GetVersion", "");
+    return nVersion;
+}
+uint32_t CFakeZelUsbDevice::GetSubVersion()
+{
+    Record("GetSubVersion", "");
+    return nSubVersion;
+}
+uint16_t CFakeZelUsbDevice::GetChipsetType()
+{
+    Record("GetChipsetType", "");
+    return nChipsetType;
+}
 
 const char16_t* CFakeZelUsbDevice::GetProductString()
 {
@@ -107,10 +127,26 @@ const char16_t* CFakeZelUsbDevice::GetDevicePath()
     return strPath.c_str();
 }
 
-bool CFakeZelUsbDevice::IsHidDfuSupported() { Record("IsHidDfuSupported", ""); return bHidDfu; }
-bool CFakeZelUsbDevice::IsHidDfuBootLoaderSupported() { Record("IsHidDfuBootLoaderSupported", ""); return bBootLoader; }
-bool CFakeZelUsbDevice::IsDeviceAvailable() { Record("IsDeviceAvailable", ""); return bAvailable && !bReleased; }
-bool CFakeZelUsbDevice::SwitchToDfuMode() { Record("SwitchToDfuMode", ""); return Next(qSwitchToDfu, bDefaultResult); }
+bool CFakeZelUsbDevice::IsHidDfuSupported()
+{
+    Record("IsHidDfuSupported", "");
+    return bHidDfu;
+}
+bool CFakeZelUsbDevice::IsHidDfuBootLoaderSupported()
+{
+    Record("IsHidDfuBootLoaderSupported", "");
+    return bBootLoader;
+}
+bool CFakeZelUsbDevice::IsDeviceAvailable()
+{
+    Record("IsDeviceAvailable", "");
+    return bAvailable && !bReleased;
+}
+bool CFakeZelUsbDevice::SwitchToDfuMode()
+{
+    Record("SwitchToDfuMode", "");
+    return Next(qSwitchToDfu, bDefaultResult);
+}
 
 bool CFakeZelUsbDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
 {
@@ -122,15 +158,31 @@ bool CFakeZelUsbDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
     return Next(qLoadPatch, bDefaultResult);
 }
 
-bool CFakeZelUsbDevice::SwitchToNormalMode() { Record("SwitchToNormalMode", ""); return Next(qSwitchToNormal, bDefaultResult); }
-bool CFakeZelUsbDevice::DetectFlash() { Record("DetectFlash", ""); return Next(qDetectFlash, bDefaultResult); }
-bool CFakeZelUsbDevice::IsFlashRedetectNeeded() { Record("IsFlashRedetectNeeded", ""); return Next(qRedetect, bDefaultRedetect); }
-uint16_t CFakeZelUsbDevice::GetDefaultSerialNumberAddr() { Record("GetDefaultSerialNumberAddr", ""); return nDefaultSerialAddr; }
+bool CFakeZelUsbDevice::SwitchToNormalMode()
+{
+    Record("SwitchToNormalMode", "");
+    return Next(qSwitchToNormal, bDefaultResult);
+}
+bool CFakeZelUsbDevice::DetectFlash()
+{
+    Record("DetectFlash", "");
+    return Next(qDetectFlash, bDefaultResult);
+}
+bool CFakeZelUsbDevice::IsFlashRedetectNeeded()
+{
+    Record("IsFlashRedetectNeeded", "");
+    return Next(qRedetect, bDefaultRedetect);
+}
+uint16_t CFakeZelUsbDevice::GetDefaultSerialNumberAddr()
+{
+    Record("GetDefaultSerialNumberAddr", "");
+    return nDefaultSerialAddr;
+}
 
 bool CFakeZelUsbDevice::WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
 {
-    Record("WriteFlash", Hex(nOffset) + "," + std::to_string(nLength) + "," + HexBytes(pData, nLength) + "," +
-                             (bVerify ? "1" : "0"));
+    Record("WriteFlash",
+           Hex(nOffset) + "," + std::to_string(nLength) + "," + HexBytes(pData, nLength) + "," + (bVerify ? "1" : "0"));
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_writes.push_back({false, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});
@@ -140,8 +192,8 @@ bool CFakeZelUsbDevice::WriteFlash(uint32_t nOffset, uint32_t nLength, const uin
 
 bool CFakeZelUsbDevice::WriteFlashFlag(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
 {
-    Record("WriteFlashFlag", Hex(nOffset) + "," + std::to_string(nLength) + "," + HexBytes(pData, nLength) + "," +
-                                 (bVerify ? "1" : "0"));
+    Record("WriteFlashFlag",
+           Hex(nOffset) + "," + std::to_string(nLength) + "," + HexBytes(pData, nLength) + "," + (bVerify ? "1" : "0"));
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_writes.push_back({true, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});

@@ -44,7 +44,7 @@ public:
     bool bDefaultRedetect = false;
     // ReadFlash delivers these bytes (cut to the capacity unless bReadOverReport) and reports their count.
     std::vector<uint8_t> readData;
-    bool bReadOverReport = false;     // report more than the capacity passed in
+    bool bReadOverReport = false;  // report more than the capacity passed in
     // Called at the start of every operation with its name, e.g. to unplug during attempt 3.
     std::function<void(const std::string&)> onCall;
 
@@ -82,8 +82,8 @@ public:
     bool WriteFlashFlag(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override;
     bool ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer) override;
 
-    std::vector<uint8_t> lastPatch;   // bytes of the last LoadDfuPatch
-    bool bReleased = false;           // set by the backend's release
+    std::vector<uint8_t> lastPatch;  // bytes of the last LoadDfuPatch
+    bool bReleased = false;          // set by the backend's release
 
 private:
     void Record(const std::string& name, const std::string& args);
@@ -106,10 +106,10 @@ public:
     CFakeZelUsbDevice* Plug(std::u16string path);
     // Creates a device that only Add hands out (for arrival notices).
     CFakeZelUsbDevice* Offer(std::u16string path);
-    void Unplug(CFakeZelUsbDevice* pDevice);   // leaves enumeration; the object stays valid
+    void Unplug(CFakeZelUsbDevice* pDevice);  // leaves enumeration; the object stays valid
 
     bool bEnumerateNull = false;
-    std::vector<std::string> log;   // "Enumerate", "Add(path)", "Release(path)", "ReleaseObject(path)", "ReleaseAll"
+    std::vector<std::string> log;  // "Enumerate", "Add(path)", "Release(path)", "ReleaseObject(path)", "ReleaseAll"
 
     const ZEL_USB_DEVICE_ARRAY* Enumerate(bool bRescan, const char16_t* pszPath) override;
     CZelUsbDevice* Add(const char16_t* pszPath) override;

@@ -202,7 +202,7 @@ void DfuTest::SetUp()
     env.pNotifier = nullptr;
     Open();
     ForgetRecords();
-    backend.log.clear();   // the window's own first enumeration
+    backend.log.clear();  // the window's own first enumeration
     host->SetCheck(IDC_DOWNLOAD, 1);
     host->SetCheck(IDC_UPDATE_ALL, 1);
 }

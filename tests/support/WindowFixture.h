@@ -33,7 +33,7 @@ public:
     bool bRefuse = false;
     int nRegistrations = 0;
     int nUnregistrations = 0;
-    std::vector<std::string>* pLog = nullptr;   // "Register", "Unregister"
+    std::vector<std::string>* pLog = nullptr;  // "Register", "Unregister"
 
 private:
     std::mutex m_mutex;

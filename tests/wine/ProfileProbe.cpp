@@ -19,7 +19,7 @@
 namespace {
 
 struct Query {
-    char cKind;   // 'I' integer, 'S' string
+    char cKind;  // 'I' integer, 'S' string
     QByteArray section;
     QByteArray key;
     int32_t nDefault = 0;
@@ -45,7 +45,8 @@ Case IntCase(const char* pszName, const QByteArray& value)
 // bMark: with the UTF-8 byte order mark, for values beyond ASCII (unmarked, Windows reads the code page).
 Case StrCase(const char* pszName, const QByteArray& value, bool bMark = false)
 {
-    return {pszName, (bMark ? "\xEF\xBB\xBF" : "") + ("[ChipsetInfo]\r\nControllerName0=" + value + "\r\n"),
+    return {pszName,
+            (bMark ? "\xEF\xBB\xBF" : "") + ("[ChipsetInfo]\r\nControllerName0=" + value + "\r\n"),
             {kControllerName}};
 }
 
@@ -87,7 +88,8 @@ std::vector<Case> EdgeCases()
         IntCase("int-quoted-tab-sign", "\"\t-7\""),
         IntCase("int-quoted-blanks-only", "\"  \""),
         IntCase("int-blanks-around", "  7  "),
-        IntCase("int-control-before", "\"\x1B\x01" "5\""),
+        IntCase("int-control-before", "\"\x1B\x01"
+                                      "5\""),
         IntCase("int-inner-blank", "1 2"),
         IntCase("int-blank-after-sign", "- 5"),
         IntCase("int-two-signs", "+-5"),
@@ -101,7 +103,8 @@ std::vector<Case> EdgeCases()
         IntCase("int-33-zeros", QByteArray(33, '0') + "8192"),
         IntCase("int-empty", ""),
         IntCase("int-eof-byte", "0x2000\x1A"),
-        IntCase("int-eof-byte-inside", "12\x1A" "3"),
+        IntCase("int-eof-byte-inside", "12\x1A"
+                                       "3"),
         {"int-no-equals", "[FlagOffset]\r\nCHIP_0001_SUBV_12000100\r\n", {kFlagOffset}},
         {"int-missing-key", "[FlagOffset]\r\nCHIP_0002_SUBV_12000100=1\r\n", {kFlagOffset}},
         // Strings as the name lists and table entries read them.
@@ -139,17 +142,26 @@ std::vector<Case> EdgeCases()
         {"enc-utf16le-odd-length", Utf16(chipsetText, false, true) + "\x41", chipsetQueries},
         // Sections, keys, comments, blanks and line ends.
         {"names-letter-case", "[knownids]\r\nNUM=2\r\nid0=1, 2, 3\r\n", {kKnownIdsNum, kKnownId0}},
-        {"names-non-ascii-case", "\xEF\xBB\xBF[Chipset\xC3\xBC]\r\nControllerNum=3\r\n",
+        {"names-non-ascii-case",
+         "\xEF\xBB\xBF[Chipset\xC3\xBC]\r\nControllerNum=3\r\n",
          {{'I', "CHIPSET\xC3\x9C", "ControllerNum", 0}, {'I', "chipset\xC3\xBC", "controllernum", 0}}},
-        {"names-sharp-s", "\xEF\xBB\xBF[Stra\xC3\x9F" "e]\r\nNum=3\r\n",
-         {{'I', "STRASSE", "Num", 0}, {'I', "STRA\xC3\x9F" "E", "num", 0}}},
+        {"names-sharp-s",
+         "\xEF\xBB\xBF[Stra\xC3\x9F"
+         "e]\r\nNum=3\r\n",
+         {{'I', "STRASSE", "Num", 0},
+          {'I',
+           "STRA\xC3\x9F"
+           "E",
+           "num", 0}}},
         {"dup-keys", "[KnownIDs]\r\nNum=2\r\nnum=9\r\n", {kKnownIdsNum}},
-        {"dup-sections", "[KnownIDs]\r\nNum=2\r\n[Other]\r\n[KNOWNIDS]\r\nID0=1, 2, 3\r\nNum=7\r\n",
+        {"dup-sections",
+         "[KnownIDs]\r\nNum=2\r\n[Other]\r\n[KNOWNIDS]\r\nID0=1, 2, 3\r\nNum=7\r\n",
          {kKnownIdsNum, kKnownId0}},
         {"comment-line", "[KnownIDs]\r\n;Num=5\r\n  ; ID0=1, 2, 3\r\n", {kKnownIdsNum, kKnownId0}},
         {"keys-before-section", "Num=3\r\n[KnownIDs]\r\nID0=1\r\n", {kKnownIdsNum, kKnownId0}},
         {"section-blanks", "  [ KnownIDs ]  \r\nNum=2\r\n", {kKnownIdsNum}},
-        {"section-text-after", "[KnownIDs] ; ids\r\nNum=2\r\n[FlagOffset]x]\r\nCHIP_0001_SUBV_12000100=5\r\n",
+        {"section-text-after",
+         "[KnownIDs] ; ids\r\nNum=2\r\n[FlagOffset]x]\r\nCHIP_0001_SUBV_12000100=5\r\n",
          {kKnownIdsNum, kFlagOffset, {'I', "FlagOffset]x", "CHIP_0001_SUBV_12000100", 0x3000}}},
         {"section-unclosed", "[KnownIDs\r\nNum=2\r\n", {kKnownIdsNum, {'I', "KnownIDs", "[KnownIDs", -1}}},
         {"key-blanks", "[KnownIDs]\r\n  Num  =  2  \r\n\tID0\t=\t1, 2\t\r\n", {kKnownIdsNum, kKnownId0}},
@@ -213,8 +225,8 @@ bool ReadCases(const QDir& dir)
         const QString key = QString::fromUtf8(fields[3]);
         QByteArray answer;
         if (fields[0] == "I")
-            answer = QByteArray::number(pReader->GetPrivateProfileInt(
-                section, key, fields.size() > 4 ? fields[4].toInt() : 0, path));
+            answer = QByteArray::number(
+                pReader->GetPrivateProfileInt(section, key, fields.size() > 4 ? fields[4].toInt() : 0, path));
         else
             answer = Escaped(pReader->GetPrivateProfileString(section, key, QString(), kProfileStringCapacity, path));
         const QByteArray out = fields.mid(0, 4).join('\t') + '\t' + answer + '\n';

@@ -27,10 +27,10 @@
 
 namespace {
 
-const char kMainWindow[] = "102";       // IDD_QUILLON_DIALOG
-const char kStart[] = "1016";           // IDC_START
-const char kTrace[] = "1017";           // IDC_TRACE
-const char kOpenImage[] = "32771";      // ID_FILE_OPEN_IMAGE
+const char kMainWindow[] = "102";   // IDD_QUILLON_DIALOG
+const char kStart[] = "1016";       // IDC_START
+const char kTrace[] = "1017";       // IDC_TRACE
+const char kOpenImage[] = "32771";  // ID_FILE_OPEN_IMAGE
 const char kLastLine[] = "Device is switched to normal mode successfully!";
 constexpr qint64 kBaselineMs = 1000;
 
@@ -84,10 +84,10 @@ public:
         const double max = sorted.empty() ? 0 : sorted.back();
         const double p99 = sorted.empty() ? 0 : sorted[sorted.size() * 99 / 100];
         const long over = std::count_if(sorted.begin(), sorted.end(), [](double g) { return g > 20; });
-        return QByteArray("ticks=") + QByteArray::number(static_cast<qulonglong>(sorted.size())) + " max=" +
-               QByteArray::number(max, 'f', 2) + " p99=" + QByteArray::number(p99, 'f', 2) +
-               " over20=" + QByteArray::number(static_cast<qlonglong>(over)) + " maxcpu=" +
-               QByteArray::number(m_maxCpu, 'f', 2);
+        return QByteArray("ticks=") + QByteArray::number(static_cast<qulonglong>(sorted.size())) +
+               " max=" + QByteArray::number(max, 'f', 2) + " p99=" + QByteArray::number(p99, 'f', 2) +
+               " over20=" + QByteArray::number(static_cast<qlonglong>(over)) +
+               " maxcpu=" + QByteArray::number(m_maxCpu, 'f', 2);
     }
 
 private:

@@ -47,8 +47,10 @@ int CheckTable(const uint8_t* pText, const std::string& path)
     int nParsed = 0;
     const CHeapBlock<_FLASH_INFO> table(ParseFlashTableText(reinterpret_cast<const char*>(pText), nParsed));
     if (!table || nParsed == 0) {
-        std::fprintf(stderr, "quillon-zeldat: %s is not a flash chip table: it must start with \"Chip\", "
-                             "then hold chip lines after the header line\n", path.c_str());
+        std::fprintf(stderr,
+                     "quillon-zeldat: %s is not a flash chip table: it must start with \"Chip\", "
+                     "then hold chip lines after the header line\n",
+                     path.c_str());
         return -1;
     }
     return nParsed;

@@ -24,8 +24,7 @@ bool Served(const HidInterfaceInfo& info)
 
 CHidBackend::CHidBackend(std::unique_ptr<IHidTransport> transport, const ProtocolTimeouts& timeouts)
     : m_transport(std::move(transport)), m_timeouts(timeouts)
-{
-}
+{}
 
 CHidBackend::~CHidBackend()
 {
@@ -51,7 +50,7 @@ CZelHidDevice* CHidBackend::OpenDevice(const HidInterfaceInfo& info, bool bJustA
         return nullptr;
     auto device = std::make_unique<CZelHidDevice>(info, std::move(link), InterfaceLock(info.strPath), m_timeouts);
     if (!device->Identify())
-        return nullptr;   // never handed out, so it may go at once
+        return nullptr;  // never handed out, so it may go at once
     m_live.push_back(std::move(device));
     return m_live.back().get();
 }
@@ -92,7 +91,8 @@ const ZEL_USB_DEVICE_ARRAY* CHidBackend::Enumerate(bool bRescan, const char16_t*
     // Objects whose interface has gone are closed; the program may still hold them.
     if (!pszPath) {
         for (size_t i = m_live.size(); i-- > 0;) {
-            const bool bPresent = std::find(present.begin(), present.end(), m_live[i]->TransportPath()) != present.end();
+            const bool bPresent =
+                std::find(present.begin(), present.end(), m_live[i]->TransportPath()) != present.end();
             if (!bPresent || !m_live[i]->IsLinkConnected())
                 if (std::find(found.begin(), found.end(), m_live[i].get()) == found.end())
                     Retire(i);

@@ -9,7 +9,7 @@
 #include <vector>
 
 struct HidInterfaceInfo {
-    std::string strPath;          // the transport's own path of the interface
+    std::string strPath;  // the transport's own path of the interface
     uint16_t nVendorId = 0;
     uint16_t nProductId = 0;
     uint16_t nUsagePage = 0;

@@ -26,7 +26,7 @@ public:
     };
     virtual ~IHidapi() = default;
     virtual std::vector<DeviceInfo> Enumerate() = 0;
-    virtual Handle Open(const std::string& strPath) = 0;   // null on failure
+    virtual Handle Open(const std::string& strPath) = 0;  // null on failure
     virtual int Write(Handle h, const uint8_t* pData, size_t nLength) = 0;
     virtual int ReadTimeout(Handle h, uint8_t* pData, size_t nLength, int nMilliseconds) = 0;
     virtual void Close(Handle h) = 0;

@@ -15,8 +15,8 @@ namespace {
 void Wake(int fd)
 {
     const uint64_t one = 1;
-    if (fd >= 0)
-        [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+    if (fd >= 0) [[maybe_unused]]
+        const ssize_t n = ::write(fd, &one, sizeof one);
 }
 
 }  // namespace
@@ -31,8 +31,7 @@ DeviceNotice MakeInterfaceNotice(unsigned nEvent, const std::string& strPath)
     return notice;
 }
 
-bool StopNotifierThread(std::thread& thread, std::atomic<std::thread::id>& runner, std::atomic<bool>& bStop,
-                        int wakeFd)
+bool StopNotifierThread(std::thread& thread, std::atomic<std::thread::id>& runner, std::atomic<bool>& bStop, int wakeFd)
 {
     bStop = true;
     if (runner.load() == std::this_thread::get_id())
@@ -60,7 +59,8 @@ bool CUdevNotifier::Register(std::function<void(const DeviceNotice&)> sink)
     if (m_pUdev)
         m_pMonitor = udev_monitor_new_from_netlink(m_pUdev, "udev");
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (!m_pMonitor || m_wakeFd < 0 || udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "hidraw", nullptr) < 0 ||
+    if (!m_pMonitor || m_wakeFd < 0 ||
+        udev_monitor_filter_add_match_subsystem_devtype(m_pMonitor, "hidraw", nullptr) < 0 ||
         udev_monitor_enable_receiving(m_pMonitor) < 0) {
         Unregister();
         return false;

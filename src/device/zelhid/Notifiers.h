@@ -31,7 +31,7 @@ private:
 
     std::function<void(const DeviceNotice&)> m_sink;
     std::atomic<bool> m_bStop{false};
-    std::atomic<std::thread::id> m_runner{};   // the notifier's thread, once it runs
+    std::atomic<std::thread::id> m_runner{};  // the notifier's thread, once it runs
     struct udev* m_pUdev = nullptr;
     struct udev_monitor* m_pMonitor = nullptr;
     int m_wakeFd = -1;

@@ -101,7 +101,8 @@ bool DecodeCommand(const uint8_t* r, CommandHeader& h)
 
 bool DecodeResponse(const uint8_t* r, ResponseHeader& h)
 {
-    if (r[0] != kReportIdCommand || r[1] != kProtocolVersion || GetLe16(r + kResponseCheckAt) != ReportCheck(r, kResponseCheckAt))
+    if (r[0] != kReportIdCommand || r[1] != kProtocolVersion ||
+        GetLe16(r + kResponseCheckAt) != ReportCheck(r, kResponseCheckAt))
         return false;
     h.nVersion = r[1];
     h.nSeq = r[2];
@@ -180,24 +181,42 @@ FlashConfig DecodeFlashConfig(const uint8_t* p)
 const char* StatusName(uint8_t status)
 {
     switch (status) {
-    case ST_OK: return "ok";
-    case ST_UNKNOWN_COMMAND: return "unknown command";
-    case ST_BAD_PARAMETER: return "bad parameter";
-    case ST_WRONG_MODE: return "wrong mode";
-    case ST_CRC_MISMATCH: return "CRC mismatch";
-    case ST_REFUSED: return "refused";
-    case ST_NOT_SUPPORTED: return "not supported";
-    case ST_PATCH_REJECTED: return "patch rejected";
-    case ST_PATCH_DAMAGED: return "patch damaged";
-    case ST_FLASH_ID_FAILED: return "flash identification failed";
-    case ST_FLASH_MISMATCH: return "flash mismatch";
-    case ST_OUT_OF_RANGE: return "out of range";
-    case ST_VERIFY_FAILED: return "verify failed";
-    case ST_NOT_ERASED: return "not erased";
-    case ST_FLASH_ERROR: return "flash error";
-    case ST_SEQUENCE_ERROR: return "sequence error";
-    case ST_VERSION_UNSUPPORTED: return "protocol version unsupported";
-    default: return "unknown status";
+    case ST_OK:
+        return "ok";
+    case ST_UNKNOWN_COMMAND:
+        return "unknown command";
+    case ST_BAD_PARAMETER:
+        return "bad parameter";
+    case ST_WRONG_MODE:
+        return "wrong mode";
+    case ST_CRC_MISMATCH:
+        return "CRC mismatch";
+    case ST_REFUSED:
+        return "refused";
+    case ST_NOT_SUPPORTED:
+        return "not supported";
+    case ST_PATCH_REJECTED:
+        return "patch rejected";
+    case ST_PATCH_DAMAGED:
+        return "patch damaged";
+    case ST_FLASH_ID_FAILED:
+        return "flash identification failed";
+    case ST_FLASH_MISMATCH:
+        return "flash mismatch";
+    case ST_OUT_OF_RANGE:
+        return "out of range";
+    case ST_VERIFY_FAILED:
+        return "verify failed";
+    case ST_NOT_ERASED:
+        return "not erased";
+    case ST_FLASH_ERROR:
+        return "flash error";
+    case ST_SEQUENCE_ERROR:
+        return "sequence error";
+    case ST_VERSION_UNSUPPORTED:
+        return "protocol version unsupported";
+    default:
+        return "unknown status";
     }
 }
 

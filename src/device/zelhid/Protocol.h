@@ -10,15 +10,15 @@
 
 namespace zelproto {
 
-constexpr uint8_t kProtocolVersion = 2;   // 2: commands carry a check
-constexpr size_t kReportSize = 64;           // report ID included
+constexpr uint8_t kProtocolVersion = 2;  // 2: commands carry a check
+constexpr size_t kReportSize = 64;       // report ID included
 
-constexpr uint8_t kReportIdCommand = 0x01;   // command (host to device) and response (device to host)
-constexpr uint8_t kReportIdData = 0x02;      // bulk data, both directions
+constexpr uint8_t kReportIdCommand = 0x01;  // command (host to device) and response (device to host)
+constexpr uint8_t kReportIdData = 0x02;     // bulk data, both directions
 
-constexpr size_t kHeaderSize = 20;                       // command and response header
-constexpr size_t kInlineSize = kReportSize - kHeaderSize;  // 44 payload bytes in the command/response report
-constexpr size_t kDataHeaderSize = 2;                    // report ID, sequence number
+constexpr size_t kHeaderSize = 20;                              // command and response header
+constexpr size_t kInlineSize = kReportSize - kHeaderSize;       // 44 payload bytes in the command/response report
+constexpr size_t kDataHeaderSize = 2;                           // report ID, sequence number
 constexpr size_t kDataPayload = kReportSize - kDataHeaderSize;  // 62 payload bytes per bulk report
 
 constexpr uint32_t kMaxWriteTransfer = 4096;   // one flash write transfer: within one erase sector
@@ -64,11 +64,14 @@ enum Mode : uint8_t {
     MODE_RECOVERY = 3,
 };
 
-inline bool IsDfuMode(uint8_t mode) { return mode == MODE_DFU_BOOTLOADER || mode == MODE_DFU_PATCH; }
+inline bool IsDfuMode(uint8_t mode)
+{
+    return mode == MODE_DFU_BOOTLOADER || mode == MODE_DFU_PATCH;
+}
 
 // Flags of FLASH_WRITE (command arg3).
 constexpr uint32_t kWriteVerify = 0x1;
-constexpr uint32_t kWriteProgramOnly = 0x2;   // the flag word: program, never erase
+constexpr uint32_t kWriteProgramOnly = 0x2;  // the flag word: program, never erase
 
 // Capability bits of the identity (IDENTIFY response val2).
 constexpr uint32_t kCapHidDfu = 0x1;
@@ -79,10 +82,10 @@ struct CommandHeader {
     uint8_t nVersion = kProtocolVersion;
     uint8_t nSeq = 0;
     uint8_t nCommand = 0;
-    uint32_t arg0 = 0;   // offset
-    uint32_t arg1 = 0;   // length
-    uint32_t arg2 = 0;   // CRC32 of the transfer's OUT bytes
-    uint16_t arg3 = 0;   // flags
+    uint32_t arg0 = 0;  // offset
+    uint32_t arg1 = 0;  // length
+    uint32_t arg2 = 0;  // CRC32 of the transfer's OUT bytes
+    uint16_t arg3 = 0;  // flags
 };
 
 // Response report (ID 1, device to host).
@@ -108,11 +111,26 @@ bool DecodeCommand(const uint8_t* pReport, CommandHeader& hdr);
 bool DecodeResponse(const uint8_t* pReport, ResponseHeader& hdr);
 // Sets a command report's check over its bytes as they are (EncodeCommand does it).
 void SealCommand(uint8_t* pReport);
-inline const uint8_t* InlinePayload(const uint8_t* pReport) { return pReport + kHeaderSize; }
-inline uint8_t* InlinePayload(uint8_t* pReport) { return pReport + kHeaderSize; }
-inline bool IsDataReport(const uint8_t* pReport) { return pReport[0] == kReportIdData; }
-inline uint8_t DataSeq(const uint8_t* pReport) { return pReport[1]; }
-inline const uint8_t* DataPayload(const uint8_t* pReport) { return pReport + kDataHeaderSize; }
+inline const uint8_t* InlinePayload(const uint8_t* pReport)
+{
+    return pReport + kHeaderSize;
+}
+inline uint8_t* InlinePayload(uint8_t* pReport)
+{
+    return pReport + kHeaderSize;
+}
+inline bool IsDataReport(const uint8_t* pReport)
+{
+    return pReport[0] == kReportIdData;
+}
+inline uint8_t DataSeq(const uint8_t* pReport)
+{
+    return pReport[1];
+}
+inline const uint8_t* DataPayload(const uint8_t* pReport)
+{
+    return pReport + kDataHeaderSize;
+}
 
 // Number of bulk data reports that follow the command (or response) report for a transfer of n bytes.
 inline uint32_t DataReportCount(uint32_t nBytes)
@@ -157,8 +175,25 @@ FlashConfig DecodeFlashConfig(const uint8_t* p);
 
 // Positions of the opcodes in FlashConfig::opcodes (flash table numbers 5 to 22).
 enum Opcode {
-    OP_WREN, OP_WRDI, OP_RDSR, OP_WRSR, OP_READ, OP_FAST_READ, OP_PP, OP_SE, OP_BE32, OP_BE64,
-    OP_CE, OP_RDID, OP_DP, OP_RES, OP_REMS, OP_RDSR2, OP_EWSR, OP_AAI, OP_COUNT
+    OP_WREN,
+    OP_WRDI,
+    OP_RDSR,
+    OP_WRSR,
+    OP_READ,
+    OP_FAST_READ,
+    OP_PP,
+    OP_SE,
+    OP_BE32,
+    OP_BE64,
+    OP_CE,
+    OP_RDID,
+    OP_DP,
+    OP_RES,
+    OP_REMS,
+    OP_RDSR2,
+    OP_EWSR,
+    OP_AAI,
+    OP_COUNT
 };
 static_assert(OP_COUNT == 18, "numbers 5 to 22");
 

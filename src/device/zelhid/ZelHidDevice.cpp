@@ -13,7 +13,8 @@ namespace {
 
 uint32_t RemainingMs(std::chrono::steady_clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
 }
 
@@ -42,8 +43,7 @@ CZelHidDevice::CZelHidDevice(const HidInterfaceInfo& info, std::unique_ptr<IHidL
     : m_strPath(info.strPath), m_strPath16(Utf8ToUtf16(info.strPath)), m_strProduct(info.strProduct),
       m_bHasProduct(info.bHasProduct && !info.strProduct.empty()), m_timeouts(timeouts), m_pLock(std::move(pathLock)),
       m_link(std::move(link))
-{
-}
+{}
 
 CZelHidDevice::~CZelHidDevice() = default;
 
@@ -59,7 +59,7 @@ bool CZelHidDevice::IsLinkConnected()
 {
     std::unique_lock<std::mutex> lock(*m_pLock, std::try_to_lock);
     if (!lock.owns_lock())
-        return !m_bClosed;   // an operation is using it right now
+        return !m_bClosed;  // an operation is using it right now
     return !m_bClosed && m_link && m_link->IsConnected();
 }
 
@@ -125,7 +125,7 @@ bool CZelHidDevice::Transact(const Request& req, Reply& reply)
     if (!req.pIn)
         return true;
     if (reply.header.val0 > req.nInCapacity)
-        return false;   // more than was asked for: not an answer to this request
+        return false;  // more than was asked for: not an answer to this request
     return ReceiveData(h.nSeq, reply.header.val0, reply.header.val1, req.pIn, reply);
 }
 
@@ -292,7 +292,7 @@ bool CZelHidDevice::IsDeviceAvailable()
         return false;
     std::unique_lock<std::mutex> lock(*m_pLock, std::try_to_lock);
     if (!lock.owns_lock())
-        return true;   // another thread is in an operation with it
+        return true;  // another thread is in an operation with it
     CLinkGuard guard(m_link, m_bClosed);
     Request req;
     req.nCommand = CMD_STATUS;
@@ -508,7 +508,7 @@ bool CZelHidDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuf
         }
         delivered += reply.header.val0;
         if (reply.header.val0 < ask)
-            break;   // the device has no more: the end of its flash
+            break;  // the device has no more: the end of its flash
     }
     nLength = delivered;
     return true;

@@ -20,13 +20,13 @@
 
 // Timeouts of the exchanges, in milliseconds (docs/protocol.md).
 struct ProtocolTimeouts {
-    uint32_t nReportWriteMs = 1000;   // one report out
-    uint32_t nShortMs = 1000;         // answer to IDENTIFY, STATUS, FLASH_ID, FLASH_CONFIG
-    uint32_t nModeSwitchMs = 5000;    // answer to ENTER_DFU, LEAVE_DFU, LOAD_PATCH
-    uint32_t nWriteMs = 5000;         // answer to FLASH_WRITE after its last data report
-    uint32_t nReadMs = 2000;          // first answer to FLASH_READ
-    uint32_t nDataMs = 1000;          // each further report of a read
-    uint32_t nAvailableMs = 500;      // the STATUS probe of IsDeviceAvailable
+    uint32_t nReportWriteMs = 1000;  // one report out
+    uint32_t nShortMs = 1000;        // answer to IDENTIFY, STATUS, FLASH_ID, FLASH_CONFIG
+    uint32_t nModeSwitchMs = 5000;   // answer to ENTER_DFU, LEAVE_DFU, LOAD_PATCH
+    uint32_t nWriteMs = 5000;        // answer to FLASH_WRITE after its last data report
+    uint32_t nReadMs = 2000;         // first answer to FLASH_READ
+    uint32_t nDataMs = 1000;         // each further report of a read
+    uint32_t nAvailableMs = 500;     // the STATUS probe of IsDeviceAvailable
 };
 
 class CZelHidDevice final : public CZelUsbDevice {
@@ -72,13 +72,13 @@ private:
     struct Request {
         uint8_t nCommand = 0;
         uint32_t arg0 = 0, arg1 = 0;
-        uint16_t arg3 = 0;   // flags
-        const uint8_t* pOut = nullptr;   // OUT transfer bytes (CRC32 in arg2)
+        uint16_t arg3 = 0;              // flags
+        const uint8_t* pOut = nullptr;  // OUT transfer bytes (CRC32 in arg2)
         uint32_t nOut = 0;
-        const uint8_t* pInline = nullptr;   // command parameters when there is no OUT transfer
+        const uint8_t* pInline = nullptr;  // command parameters when there is no OUT transfer
         size_t nInline = 0;
         uint32_t nTimeoutMs = 0;
-        uint8_t* pIn = nullptr;   // IN transfer buffer and its capacity
+        uint8_t* pIn = nullptr;  // IN transfer buffer and its capacity
         uint32_t nInCapacity = 0;
     };
     struct Reply {
@@ -106,7 +106,7 @@ private:
     const std::u16string m_strProduct;
     const bool m_bHasProduct;
     const ProtocolTimeouts m_timeouts;
-    std::shared_ptr<std::mutex> m_pLock;   // guards the link and the fields below it
+    std::shared_ptr<std::mutex> m_pLock;  // guards the link and the fields below it
     std::unique_ptr<IHidLink> m_link;
     std::atomic<bool> m_bClosed{false};
     std::atomic<uint8_t> m_nLastStatus{zelproto::ST_OK};
@@ -115,9 +115,9 @@ private:
     uint8_t m_nSeq = 0;
     uint8_t m_mode = zelproto::MODE_NORMAL;
     bool m_bFlashReady = false;
-    uint32_t m_nCapacity = 0;     // bytes, from the flash setup
+    uint32_t m_nCapacity = 0;  // bytes, from the flash setup
     uint32_t m_nSectorSize = 0;
 
-    mutable std::mutex m_idMutex;   // guards m_identity
+    mutable std::mutex m_idMutex;  // guards m_identity
     zelproto::Identity m_identity;
 };

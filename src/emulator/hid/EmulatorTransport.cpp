@@ -11,8 +11,7 @@ class CEmulatorLink final : public IHidLink {
 public:
     CEmulatorLink(std::shared_ptr<CEmulatedDevice> device, uint64_t nLink, std::function<bool()> present)
         : m_device(std::move(device)), m_nLink(nLink), m_present(std::move(present))
-    {
-    }
+    {}
     ~CEmulatorLink() override { m_device->CloseLink(m_nLink); }
 
     bool Write(const uint8_t* pReport, uint32_t) override
@@ -48,7 +47,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IHidLink> OpenEmulatorLink(const std::shared_ptr<CEmulatedDevice>& device, std::function<bool()> present)
+std::unique_ptr<IHidLink> OpenEmulatorLink(const std::shared_ptr<CEmulatedDevice>& device,
+                                           std::function<bool()> present)
 {
     if (!device)
         return nullptr;

@@ -29,8 +29,8 @@ private:
     std::string m_strDir;
     std::function<void(const DeviceNotice&)> m_sink;
     std::atomic<bool> m_bStop{false};
-    std::atomic<std::thread::id> m_runner{};   // the notifier's thread, once it runs
-    std::map<std::string, std::string> m_known;   // file name -> identity (inode, size, mtime)
+    std::atomic<std::thread::id> m_runner{};     // the notifier's thread, once it runs
+    std::map<std::string, std::string> m_known;  // file name -> identity (inode, size, mtime)
     int m_inotifyFd = -1;
     int m_wakeFd = -1;
     std::thread m_thread;

@@ -67,9 +67,9 @@ public:
     // Records, in order.
     std::vector<QString> MessageBoxes() const;
     std::vector<FileDialogRecord> FileDialogs() const;
-    std::vector<int> ChildDialogs() const;       // template ids of the child dialogs run
-    std::vector<QString> TraceTexts() const;      // every appended text, Clear Trace notwithstanding
-    size_t PendingAnswers() const;                // scripted answers not yet used
+    std::vector<int> ChildDialogs() const;    // template ids of the child dialogs run
+    std::vector<QString> TraceTexts() const;  // every appended text, Clear Trace notwithstanding
+    size_t PendingAnswers() const;            // scripted answers not yet used
 
     // Used by the hosts.
     void RecordMessageBox(const QString& text);
@@ -79,7 +79,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::recursive_mutex m_sinkMutex;   // keeps sink output in call order across threads
+    std::recursive_mutex m_sinkMutex;  // keeps sink output in call order across threads
     QString m_strCaption;
     std::deque<std::optional<QString>> m_openAnswers, m_saveAnswers;
     std::deque<std::pair<int, ChildAnswer>> m_childAnswers;
@@ -123,16 +123,16 @@ public:
 
     // Operator actions, on the user-interface thread. False when the control or item is disabled or
     // missing, as a click on it would do nothing.
-    intptr_t Send(const Message& msg);                  // delivers at once
-    bool Click(int nId);                                // push button, radio button (automatic), check box
-    bool SelectComboItem(int nId, int nIndex);          // then CBN_SELCHANGE
+    intptr_t Send(const Message& msg);          // delivers at once
+    bool Click(int nId);                        // push button, radio button (automatic), check box
+    bool SelectComboItem(int nId, int nIndex);  // then CBN_SELCHANGE
     bool ChooseMenuItem(int nCommand);
     void RequestClose();
     void SetFocus(int nId);
     int Focus() const;
     void PressEnter();
     void PressEscape();
-    void PressF1();                                     // the Help command
+    void PressF1();  // the Help command
     // Places the caret or selection of a multi-line edit, as the operator's mouse would.
     void SetEditSelection(int nId, int nStart, int nEnd);
     std::pair<int, int> EditSelection(int nId) const;

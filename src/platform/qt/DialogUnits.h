@@ -8,8 +8,8 @@
 struct DialogTemplate;
 
 struct DialogBaseUnits {
-    int nX = 0;   // pixels per 4 horizontal dialog units
-    int nY = 0;   // pixels per 8 vertical dialog units
+    int nX = 0;  // pixels per 4 horizontal dialog units
+    int nY = 0;  // pixels per 8 vertical dialog units
 };
 
 // The template's font when the system has it, otherwise the application's font family at the

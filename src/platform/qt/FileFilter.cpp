@@ -29,7 +29,7 @@ QStringList QtNameFilters(const QString& filter)
         QString label = fields[i].trimmed();
         const QString patterns = QtPatterns(fields[i + 1]);
         if (label.isEmpty() || patterns.isEmpty())
-            break;   // the "||" that ends the list, or a broken pair
+            break;  // the "||" that ends the list, or a broken pair
         label.remove(kTrailingPatterns);
         result << QStringLiteral("%1 (%2)").arg(label, patterns);
     }

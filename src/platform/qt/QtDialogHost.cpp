@@ -32,7 +32,7 @@
 
 namespace {
 
-constexpr int kIconPixels = 32;   // an icon control shows the icon at its own size, not its rectangle's
+constexpr int kIconPixels = 32;  // an icon control shows the icon at its own size, not its rectangle's
 
 QString FromUtf8(const char* psz)
 {
@@ -86,8 +86,9 @@ void KeepTickLegibleWhenGreyed(QWidget* pWidget)
     const QColor paper = palette.color(QPalette::Disabled, QPalette::Base);
     constexpr int kInkPercent = 65;
     auto mix = [](int nInk, int nPaper) { return (nInk * kInkPercent + nPaper * (100 - kInkPercent)) / 100; };
-    palette.setColor(QPalette::Disabled, QPalette::Text,
-                     QColor(mix(ink.red(), paper.red()), mix(ink.green(), paper.green()), mix(ink.blue(), paper.blue())));
+    palette.setColor(
+        QPalette::Disabled, QPalette::Text,
+        QColor(mix(ink.red(), paper.red()), mix(ink.green(), paper.green()), mix(ink.blue(), paper.blue())));
     pWidget->setPalette(palette);
 }
 
@@ -97,7 +98,7 @@ void ShowIdentityText(QLineEdit* pEdit, const QString& text)
 {
     pEdit->setText(text);
     pEdit->setCursorPosition(static_cast<int>(text.size()));
-    constexpr int kLineEditMargins = 2 * 2;   // QLineEdit's own margin on either side of the text
+    constexpr int kLineEditMargins = 2 * 2;  // QLineEdit's own margin on either side of the text
     const bool bFits = pEdit->fontMetrics().horizontalAdvance(text) + kLineEditMargins <= pEdit->contentsRect().width();
     pEdit->setToolTip(bFits ? QString() : text);
 }
@@ -109,8 +110,7 @@ class CGroupRadioButton final : public QRadioButton {
 public:
     CGroupRadioButton(const QString& text, QWidget* pParent, bool bTabStop)
         : QRadioButton(text, pParent), m_bTabStop(bTabStop)
-    {
-    }
+    {}
 
 protected:
     void focusInEvent(QFocusEvent* pEvent) override
@@ -152,10 +152,12 @@ std::invoke_result_t<F&> CQtDialogHost::OnUiThread(F&& f)
     if (IsUiThread())
         return f();
     if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(&m_context, [&f] { f(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_context, [&f] { f(); }, Qt::BlockingQueuedConnection);
     } else {
         Result result{};
-        QMetaObject::invokeMethod(&m_context, [&f, &result] { result = f(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            &m_context, [&f, &result] { result = f(); }, Qt::BlockingQueuedConnection);
         return result;
     }
 }
@@ -334,7 +336,7 @@ QWidget* CQtDialogHost::CreateControl(const ControlTemplate& control, int nIndex
     case ControlKind::MultiLineEdit: {
         auto* pEdit = new QPlainTextEdit(m_pClient);
         pEdit->setReadOnly(control.nStyle & CS_READONLY);
-        pEdit->setUndoRedoEnabled(false);   // appends are not undoable, and a long trace keeps no history
+        pEdit->setUndoRedoEnabled(false);  // appends are not undoable, and a long trace keeps no history
         pEdit->setLineWrapMode((control.nStyle & CS_WRAP) ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
         pEdit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         pEdit->setHorizontalScrollBarPolicy((control.nStyle & CS_WRAP) ? Qt::ScrollBarAlwaysOff
@@ -407,7 +409,8 @@ void CQtDialogHost::BuildMenu()
         });
         // Once the event that closed the menu is done with.
         QObject::connect(pMenu, &QMenu::aboutToHide, &m_context, [this] {
-            QMetaObject::invokeMethod(&m_context, [this] { LeaveMenuBar(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &m_context, [this] { LeaveMenuBar(); }, Qt::QueuedConnection);
         });
         for (const MenuItemTemplate& item : menuTemplate.items) {
             if (item.pszText == nullptr) {
@@ -417,9 +420,8 @@ void CQtDialogHost::BuildMenu()
             QAction* pAction = pMenu->addAction(FromUtf8(item.pszText));
             pAction->setObjectName(QString::number(item.nCommand));
             const int nCommand = item.nCommand;
-            QObject::connect(pAction, &QAction::triggered, &m_context, [this, nCommand] {
-                DeliverCommand(nCommand, BN_CLICKED);
-            });
+            QObject::connect(pAction, &QAction::triggered, &m_context,
+                             [this, nCommand] { DeliverCommand(nCommand, BN_CLICKED); });
             m_menuActions.emplace(item.nCommand, pAction);
         }
     }
@@ -544,7 +546,8 @@ int CQtDialogHost::DefaultCommandId() const
 void CQtDialogHost::PostMessage(const Message& msg)
 {
     // Never waits, from whichever thread; dropped when the window is gone before it is delivered.
-    QMetaObject::invokeMethod(&m_context, [this, msg] { Deliver(msg); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_context, [this, msg] { Deliver(msg); }, Qt::QueuedConnection);
 }
 
 bool CQtDialogHost::IsUiThread()

@@ -108,18 +108,18 @@ private:
     CQtHostFactory& m_factory;
     CDialog& m_dialog;
     CQtDialogHost* m_pOwner;
-    QObject m_context;                       // lives on the user-interface thread; target of hand-overs
+    QObject m_context;  // lives on the user-interface thread; target of hand-overs
     std::unique_ptr<CQtDialogWindow> m_pWindow;
-    QWidget* m_pClient = nullptr;            // the client area: every control sits on it, placed absolutely
+    QWidget* m_pClient = nullptr;  // the client area: every control sits on it, placed absolutely
     QMenuBar* m_pMenuBar = nullptr;
-    QPointer<QWidget> m_pFocusBeforeMenu;    // the control that had the keyboard when a menu opened
+    QPointer<QWidget> m_pFocusBeforeMenu;  // the control that had the keyboard when a menu opened
     DialogBaseUnits m_units;
-    std::map<int, QWidget*> m_controls;      // by identifier
-    std::vector<QWidget*> m_ordered;         // template order
-    std::map<int, QAction*> m_menuActions;   // by command
+    std::map<int, QWidget*> m_controls;     // by identifier
+    std::vector<QWidget*> m_ordered;        // template order
+    std::map<int, QAction*> m_menuActions;  // by command
     std::map<uint32_t, QTimer*> m_timers;
     std::vector<QButtonGroup*> m_radioGroups;
-    int m_nProgrammatic = 0;                 // >0 while the host itself changes a drop-down list
+    int m_nProgrammatic = 0;  // >0 while the host itself changes a drop-down list
     bool m_bEnded = false;
     bool m_bDestroyed = false;
     int m_nResult = IDCANCEL;

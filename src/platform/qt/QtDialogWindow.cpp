@@ -6,8 +6,7 @@
 
 CQtDialogWindow::CQtDialogWindow(QWidget* pParent, Qt::WindowFlags flags, Handlers handlers)
     : QDialog(pParent, flags), m_handlers(std::move(handlers))
-{
-}
+{}
 
 void CQtDialogWindow::closeEvent(QCloseEvent* pEvent)
 {

@@ -10,10 +10,10 @@ class QWidget;
 class CQtDialogWindow final : public QDialog {
 public:
     struct Handlers {
-        std::function<void()> onCloseRequest;   // close box, Alt+F4, the window manager's Close
+        std::function<void()> onCloseRequest;  // close box, Alt+F4, the window manager's Close
         std::function<void()> onEscape;
-        std::function<void()> onEnter;          // Enter with the focus off the push buttons
-        std::function<void()> onHelp;           // F1
+        std::function<void()> onEnter;  // Enter with the focus off the push buttons
+        std::function<void()> onHelp;   // F1
     };
 
     CQtDialogWindow(QWidget* pParent, Qt::WindowFlags flags, Handlers handlers);

@@ -46,7 +46,8 @@ int CQtHostFactory::RunModal(CDialog& dialog)
     if (QThread::currentThread() == pApp->thread())
         return run();
     int nResult = -1;
-    QMetaObject::invokeMethod(pApp, [&] { nResult = run(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        pApp, [&] { nResult = run(); }, Qt::BlockingQueuedConnection);
     return nResult;
 }
 
