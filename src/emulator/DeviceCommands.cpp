@@ -47,7 +47,7 @@ void CEmulatedDevice::Respond(const CommandHeader& h, uint8_t status, int64_t t,
     if (pInline && w.nInline)
         std::memcpy(w.inlineData, pInline, w.nInline);
     m_nLastStatus = status;
-    Push(std::move(w));
+    Push(w);
 }
 
 void CEmulatedDevice::HandleOut(const uint8_t* pReport, int64_t t)
@@ -126,7 +126,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             m_unplugAt = std::min<int64_t>(m_unplugAt, t + switchUs / 2);
         Work w = ChipWork(WorkKind::Switch, h, t);
         w.nTarget = MODE_DFU_BOOTLOADER;
-        Push(std::move(w));
+        Push(w);
         return;
     }
     case CMD_LOAD_PATCH: {
@@ -152,7 +152,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             m_unplugAt = std::min<int64_t>(m_unplugAt, t + switchUs / 2);
         Work w = ChipWork(WorkKind::Switch, h, t);
         w.nTarget = MODE_NORMAL;
-        Push(std::move(w));
+        Push(w);
         return;
     }
     case CMD_FLASH_ID: {
@@ -175,7 +175,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             return Respond(h, ST_BAD_PARAMETER, t);
         Work w = ChipWork(WorkKind::FlashConfig, h, t);
         std::memcpy(w.inlineData, pInline, kFlashConfigSize);
-        Push(std::move(w));
+        Push(w);
         return;
     }
     case CMD_FLASH_WRITE: {
@@ -208,7 +208,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             w.nReady = t;
             w.bNeedsChip = true;
             w.nAddress = offset;
-            Push(std::move(w));
+            Push(w);
         }
         AppendTransferData(pInline, std::min<uint32_t>(length, kInlineSize), t);
         return;
@@ -230,7 +230,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
         w.nLength = count;
         w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
         w.faults = m_faults.NextRead();
-        Push(std::move(w));
+        Push(w);
         return;
     }
     default:
@@ -263,7 +263,7 @@ void CEmulatedDevice::AppendTransferData(const uint8_t* p, uint32_t n, int64_t t
             w.nLength = kFlashPageSize;
             w.nSource = source;
             w.bFromTransfer = true;
-            Push(std::move(w));
+            Push(w);
         }
     }
     if (x.faults.bUnplugHalfway && bCrossedHalf)
@@ -305,7 +305,7 @@ void CEmulatedDevice::CompleteTransfer(int64_t t)
         w.bNeedsChip = true;
         w.nTarget = MODE_DFU_PATCH;
         w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
-        Push(std::move(w));
+        Push(w);
         return;
     }
     if (x.faults.bTimeout)
@@ -322,5 +322,5 @@ void CEmulatedDevice::CompleteTransfer(int64_t t)
     w.nReady = t;
     w.bNeedsChip = true;
     w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
-    Push(std::move(w));
+    Push(w);
 }

@@ -138,7 +138,7 @@ void CEmulatedDevice::RunWorkBefore(int64_t t)
 void CEmulatedDevice::ExecuteFront()
 {
     const int64_t s = NextWorkStart();
-    const Work w = std::move(m_work.front());
+    const Work w = m_work.front();
     m_work.pop_front();
     m_engineTime = s;
     m_flash.Settle(s);

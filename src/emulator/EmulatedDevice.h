@@ -130,7 +130,7 @@ private:
     void AbortTransaction(int64_t t);
     void Respond(const zelproto::CommandHeader& h, uint8_t status, int64_t t, uint32_t v0 = 0, uint32_t v1 = 0,
                  uint32_t v2 = 0, const uint8_t* pInline = nullptr, size_t nInline = 0);
-    void Push(Work w) { m_work.push_back(std::move(w)); }
+    void Push(Work w) { m_work.push_back(w); }
     // Work on the chip that the device answers with OK once it is done.
     Work ChipWork(WorkKind kind, const zelproto::CommandHeader& h, int64_t t) const;
     void AppendTransferData(const uint8_t* p, uint32_t n, int64_t t);

@@ -57,5 +57,5 @@ void CQtDialogWindow::keyPressEvent(QKeyEvent* pEvent)
     }
     // Neither QDialog's default button nor its reject(): those would end the window behind the
     // dialog's back.
-    QWidget::keyPressEvent(pEvent);
+    QWidget::keyPressEvent(pEvent);  // NOLINT(bugprone-parent-virtual-call)
 }
