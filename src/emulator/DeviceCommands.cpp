@@ -102,9 +102,18 @@ CEmulatedDevice::Work CEmulatedDevice::ChipWork(WorkKind kind, const CommandHead
     return w;
 }
 
+// A mode switch the device answers once it is done; an unplug planned for this step comes halfway.
+void CEmulatedDevice::SwitchMode(const CommandHeader& h, int64_t t, UnplugStep step, uint8_t nTarget)
+{
+    if (m_faults.StepReached(step))
+        m_unplugAt = std::min<int64_t>(m_unplugAt, t + m_desc.timing.nModeSwitchUs / 2);
+    Work w = ChipWork(WorkKind::Switch, h, t);
+    w.nTarget = nTarget;
+    Push(w);
+}
+
 void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInline, int64_t t)
 {
-    const uint32_t switchUs = m_desc.timing.nModeSwitchUs;
     switch (h.nCommand) {
     case CMD_IDENTIFY: {
         uint8_t payload[kIdentitySize];
@@ -122,12 +131,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
             return Respond(h, ST_NOT_SUPPORTED, t);
         if (m_faults.RefuseDfu())
             return Respond(h, ST_REFUSED, t);
-        if (m_faults.StepReached(UnplugStep::EnterDfu))
-            m_unplugAt = std::min<int64_t>(m_unplugAt, t + switchUs / 2);
-        Work w = ChipWork(WorkKind::Switch, h, t);
-        w.nTarget = MODE_DFU_BOOTLOADER;
-        Push(w);
-        return;
+        return SwitchMode(h, t, UnplugStep::EnterDfu, MODE_DFU_BOOTLOADER);
     }
     case CMD_LOAD_PATCH: {
         if (!m_desc.bHidDfu)
@@ -148,12 +152,7 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
     case CMD_LEAVE_DFU: {
         if (m_faults.RefuseNormal())
             return Respond(h, ST_REFUSED, t);
-        if (m_faults.StepReached(UnplugStep::LeaveDfu))
-            m_unplugAt = std::min<int64_t>(m_unplugAt, t + switchUs / 2);
-        Work w = ChipWork(WorkKind::Switch, h, t);
-        w.nTarget = MODE_NORMAL;
-        Push(w);
-        return;
+        return SwitchMode(h, t, UnplugStep::LeaveDfu, MODE_NORMAL);
     }
     case CMD_FLASH_ID: {
         if (!IsDfuMode(m_mode))

@@ -133,6 +133,7 @@ private:
     void Push(Work w) { m_work.push_back(w); }
     // Work on the chip that the device answers with OK once it is done.
     Work ChipWork(WorkKind kind, const zelproto::CommandHeader& h, int64_t t) const;
+    void SwitchMode(const zelproto::CommandHeader& h, int64_t t, UnplugStep step, uint8_t nTarget);
     void AppendTransferData(const uint8_t* p, uint32_t n, int64_t t);
     void CompleteTransfer(int64_t t);
     zelproto::ResponseHeader ResponseFor(uint8_t nSeq, uint8_t nCommand, uint8_t status) const;
