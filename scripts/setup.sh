@@ -9,11 +9,12 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev clang-format clang-tidy
-  xvfb xauth dpkg-dev fakeroot file
+  xvfb xauth dpkg-dev fakeroot file appstream desktop-file-utils
   wine64 gcc-mingw-w64-x86-64
 )
 # xvfb and xauth serve the GUI tests on a real X server (xvfb-run); Qt's X11 platform plugin (xcb) and
 # the X libraries it needs come with qt6-base-dev (libqt6gui6 and its dependencies).
+# appstream and desktop-file-utils validate the window's metadata and desktop entry (label package).
 
 
 missing=()

@@ -3,6 +3,7 @@
 #include "base/HeapBlock.h"
 #include "cli/CliCommands.h"
 #include "cli/CliOutput.h"
+#include "cli/Installation.h"
 #include "cli/SystemChecks.h"
 #include "config/ChipsetNaming.h"
 #include "config/Configuration.h"
@@ -11,14 +12,15 @@
 #include "platform/NativePath.h"
 #include "platform/ProfileReader.h"
 
-#include <QDir>
 #include <QRegularExpression>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -299,6 +301,13 @@ std::string FindingsText(const std::vector<Finding>& findings)
     return text;
 }
 
+// The login name of whoever runs the program, for a command they copy.
+std::string UserName()
+{
+    const struct passwd* pUser = ::getpwuid(::getuid());
+    return pUser != nullptr ? pUser->pw_name : std::to_string(::getuid());
+}
+
 std::string WithSlash(std::string dir)
 {
     if (!dir.empty() && dir.back() != '/')
@@ -350,16 +359,13 @@ int RunDoctor(const CliOptions&, CCliOutput& output)
     std::vector<uint16_t> vendors;
     std::vector<std::string> patchFiles;
     const ConfigReport config = CheckConfiguration(dir, &vendors, &patchFiles);
-    const bool bInstalled = IsInstalledDataDir(dir);
-    const std::string dataFix = bInstalled ? "sudo apt-get install --reinstall quillon"
-                                           : "cmake --build " +
-                                                 QDir::cleanPath(QString::fromStdString(dir + "..")).toStdString() +
-                                                 " --target quillon_data";
+    const Installation installation = DetectInstallation(dir);
 
     std::vector<Finding> findings;
     for (const TableState& table : config.tables)
         if (!table.bLoaded)
-            findings.push_back({table.strName, "table absent (`quillon-cli config check` tells why)", dataFix});
+            findings.push_back({table.strName, "table absent (`quillon-cli config check` tells why)",
+                                DataFileFix(installation, table.strName == "zel.dat" ? "zel.dat" : "Quillon.ini")});
 
     for (const std::string& path : patchFiles)
         if (!IsRegularFile(path))
@@ -368,7 +374,7 @@ int RunDoctor(const CliOptions&, CCliOutput& output)
                                 "cannot enter DFU mode",
                                 "sudo install -m 644 <the maker's patch file> " + path});
 
-    const std::string rulesFix = UdevRulesInstallCommand(bInstalled);
+    const std::string rulesFix = UdevRulesFix(installation);
     const std::vector<std::string> rules = FindInstalledUdevRules();
     if (rules.empty())
         findings.push_back({"udev rules", "not installed: only root can open the devices' hidraw nodes", rulesFix});
@@ -376,9 +382,14 @@ int RunDoctor(const CliOptions&, CCliOutput& output)
     for (const HidrawNode& node : ListHidrawNodes("/sys/class/hidraw", "/dev")) {
         if (std::find(vendors.begin(), vendors.end(), node.nVendorId) == vendors.end() || !node.bPermissionDenied)
             continue;
-        findings.push_back(
-            {node.strDevNode, "permission denied for this configured device (" + node.strId + ")",
-             rules.empty() ? rulesFix : "sudo udevadm trigger --subsystem-match=hidraw --action=change"});
+        std::string text = "permission denied for this configured device (" + node.strId + ")";
+        std::string fix = rules.empty() ? rulesFix : "sudo udevadm trigger --subsystem-match=hidraw --action=change";
+        // The rules gave the node to a group (a station without a seat): membership is what is missing.
+        if (!rules.empty() && !node.strGroup.empty()) {
+            text += ": members of the group " + node.strGroup + " may open it (log in again after joining)";
+            fix = "sudo usermod -aG " + node.strGroup + " " + UserName();
+        }
+        findings.push_back({node.strDevNode, text, fix});
     }
 
     nlohmann::json rulesJson = nlohmann::json::array();

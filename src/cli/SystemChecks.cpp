@@ -2,17 +2,16 @@
 
 #include "base/HexText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
-
-#ifndef QUILLON_UDEV_RULES_SOURCE
-#define QUILLON_UDEV_RULES_SOURCE "packaging/quillon.rules"
-#endif
 
 namespace fs = std::filesystem;
 
@@ -55,6 +54,11 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysClassDir, const st
             continue;
         node.strDevNode = devDir + "/" + entry.path().filename().string();
         node.strId = HexText(node.nVendorId, 4) + ":" + HexText(node.nProductId, 4);
+        struct stat st {};
+        if (::stat((root + node.strDevNode).c_str(), &st) == 0 && st.st_gid != 0 && (st.st_mode & 060) == 060) {
+            const struct group* pGroup = ::getgrgid(st.st_gid);
+            node.strGroup = pGroup != nullptr ? pGroup->gr_name : std::to_string(st.st_gid);
+        }
         const int fd = ::open((root + node.strDevNode).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0)
             ::close(fd);
@@ -62,6 +66,10 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysClassDir, const st
             node.bPermissionDenied = errno == EACCES || errno == EPERM;
         nodes.push_back(node);
     }
+    // In the order of their numbers, hidraw2 before hidraw10.
+    std::sort(nodes.begin(), nodes.end(), [](const HidrawNode& a, const HidrawNode& b) {
+        return std::make_pair(a.strDevNode.size(), a.strDevNode) < std::make_pair(b.strDevNode.size(), b.strDevNode);
+    });
     return nodes;
 }
 
@@ -79,19 +87,4 @@ std::vector<std::string> FindInstalledUdevRules()
         }
     }
     return found;
-}
-
-bool IsInstalledDataDir(const std::string& dir)
-{
-    const std::string tail = "/lib/quillon/";
-    return dir.size() >= tail.size() && dir.compare(dir.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-std::string UdevRulesInstallCommand(bool bInstalledPackage)
-{
-    const std::string apply = "sudo udevadm control --reload-rules && sudo udevadm trigger --subsystem-match=hidraw "
-                              "--action=change";
-    if (bInstalledPackage)
-        return "sudo apt-get install --reinstall quillon && " + apply;
-    return std::string("sudo install -m 644 ") + QUILLON_UDEV_RULES_SOURCE + " /etc/udev/rules.d/ && " + apply;
 }

@@ -12,6 +12,7 @@ struct HidrawNode {
     uint16_t nVendorId = 0;
     uint16_t nProductId = 0;
     bool bPermissionDenied = false;
+    std::string strGroup;  // the group that may read and write the node, when it is not root's
 };
 
 // The HID_ID line of a hidraw device's uevent text ("HID_ID=0003:00002FE3:00001200").
@@ -23,12 +24,6 @@ std::vector<HidrawNode> ListHidrawNodes(const std::string& sysClassDir, const st
 
 // Rules files whose name holds "quillon" in the folders udev reads.
 std::vector<std::string> FindInstalledUdevRules();
-
-// The data folder of an installed package (…/lib/quillon/).
-bool IsInstalledDataDir(const std::string& dir);
-
-// The command that installs the udev rules and applies them to the nodes already present.
-std::string UdevRulesInstallCommand(bool bInstalledPackage);
 
 // QUILLON_SYSROOT, or empty.
 std::string SystemRoot();

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <cstdio>
 #include <filesystem>
+#include <grp.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -579,6 +580,7 @@ TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
     fs::create_directories(root + "/dev");
     WriteFileText(root + "/sys/class/hidraw/hidraw3/device/uevent", "HID_ID=0003:00002FE3:00001200\n");
     WriteFileText(root + "/dev/hidraw3", "");
+    WriteFileText(scratch.Path("CMakeCache.txt"), "");  // the program stands in a build folder's app/
 
     const CliRun run = scratch.Run({"--json", "doctor"}, {{"QUILLON_SYSROOT", root}}, program);
     EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
@@ -593,8 +595,10 @@ TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
     ASSERT_TRUE(findings.count(patch)) << result.dump(1);
     EXPECT_EQ(findings[patch]["fix"], "sudo install -m 644 <the maker's patch file> " + patch);
     ASSERT_TRUE(findings.count("udev rules"));
-    EXPECT_NE(findings["udev rules"]["fix"].get<std::string>().find("sudo udevadm control --reload-rules"),
-              std::string::npos);
+    EXPECT_EQ(findings["udev rules"]["fix"], "sudo install -m 644 " + scratch.Dir() +
+                                                 "/packaging/70-quillon.rules /etc/udev/rules.d/ && sudo udevadm "
+                                                 "control --reload-rules && sudo udevadm trigger "
+                                                 "--subsystem-match=hidraw --action=change");
     EXPECT_EQ(findings.size(), 3u) << result.dump(1);
 
     // Rules in place, the table and the patch beside the program: nothing left.
@@ -618,7 +622,7 @@ TEST_F(CliE2e, DoctorFindsAHidrawNodeThatCannotBeOpened)
     for (const char* pszFile : {"Quillon.ini", "zel.dat", "ZA4800.bin"})
         fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + pszFile, scratch.Path(std::string("app/") + pszFile));
     const std::string root = scratch.Path("root");
-    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2"})
+    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2", "hidraw3"})
         fs::create_directories(root + "/sys/class/hidraw/" + pszNode + "/device");
     fs::create_directories(root + "/dev");
     fs::create_directories(root + "/etc/udev/rules.d");
@@ -627,8 +631,13 @@ TEST_F(CliE2e, DoctorFindsAHidrawNodeThatCannotBeOpened)
     WriteFileText(root + "/sys/class/hidraw/hidraw0/device/uevent", "HID_ID=0003:00002FE4:00004800\n");
     WriteFileText(root + "/sys/class/hidraw/hidraw1/device/uevent", "HID_ID=0003:0000046D:0000C52B\n");
     WriteFileText(root + "/sys/class/hidraw/hidraw2/device/uevent", "HID_ID=0003:00002FE3:00001200\n");
-    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2"})
+    // A configured one that the rules gave to a group the user is not in (a station without a seat).
+    WriteFileText(root + "/sys/class/hidraw/hidraw3/device/uevent", "HID_ID=0003:00002FE3:00002400\n");
+    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2", "hidraw3"})
         WriteFileText(root + "/dev/" + pszNode, "");
+    ASSERT_EQ(::chown((root + "/dev/hidraw3").c_str(), 0, ::getgrnam("plugdev")->gr_gid), 0);
+    fs::permissions(root + "/dev/hidraw3",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
     fs::permissions(root + "/dev/hidraw0", fs::perms::owner_read | fs::perms::owner_write);
     fs::permissions(root + "/dev/hidraw1", fs::perms::owner_read | fs::perms::owner_write);
     fs::permissions(root + "/dev/hidraw2", fs::perms::all);
@@ -639,10 +648,13 @@ TEST_F(CliE2e, DoctorFindsAHidrawNodeThatCannotBeOpened)
                                    {{"QUILLON_SYSROOT", root}, {"HOME", "/nonexistent"}}, "/usr/bin/setpriv");
     EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
     const nlohmann::json findings = run.JsonLines().at(0)["findings"];
-    ASSERT_EQ(findings.size(), 1u) << findings.dump(1);
+    ASSERT_EQ(findings.size(), 2u) << findings.dump(1);
     EXPECT_EQ(findings[0]["where"], "/dev/hidraw0");
     EXPECT_EQ(findings[0]["text"], "permission denied for this configured device (0x2fe4:0x4800)");
     EXPECT_EQ(findings[0]["fix"], "sudo udevadm trigger --subsystem-match=hidraw --action=change");
+    EXPECT_EQ(findings[1]["text"], "permission denied for this configured device (0x2fe3:0x2400): members of the "
+                                   "group plugdev may open it (log in again after joining)");
+    EXPECT_EQ(findings[1]["fix"], "sudo usermod -aG plugdev nobody");
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The command line's parser, its number rules and the small pure helpers of quillon-cli.
 #include "cli/CliOptions.h"
 #include "cli/CliOutput.h"
+#include "cli/Installation.h"
 #include "cli/OverridePreferenceStore.h"
 #include "cli/SystemChecks.h"
 #include "platform/MemoryPreferenceStore.h"
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 namespace {
@@ -249,8 +254,53 @@ TEST(CliDoctor, HidIdOfTheUeventText)
     EXPECT_FALSE(ParseHidId("HID_NAME=x\n", nVendor, nProduct));
     EXPECT_FALSE(ParseHidId("HID_ID=0003:00012FE3:00001200\n", nVendor, nProduct));
     EXPECT_FALSE(ParseHidId("HID_ID=garbage\n", nVendor, nProduct));
-    EXPECT_TRUE(IsInstalledDataDir("/usr/lib/quillon/"));
-    EXPECT_FALSE(IsInstalledDataDir("/work/build/bin/"));
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << text;
+}
+
+// Each kind of installation, told apart by the files around the data folder, and its fixes.
+TEST(CliDoctor, FixesFitHowTheProgramWasInstalled)
+{
+    QTemporaryDir tmp;
+    const std::string t = tmp.path().toStdString(), root = t + "/root";
+    WriteText(t + "/build/CMakeCache.txt", "");
+    WriteText(root + "/var/lib/dpkg/info/quillon-cli.list", "/usr/lib/quillon\n/usr/lib/quillon/quillon-cli\n");
+    WriteText(root + "/var/lib/dpkg/status", "Package: quillon\nVersion: 9\n\nPackage: quillon-cli\nStatus: install ok "
+                                             "installed\nArchitecture: arm64\nVersion: 1:2.1.0.1-1\n\n");
+    const std::string apply = " && sudo udevadm control --reload-rules && sudo udevadm trigger";
+    struct Case {
+        std::string strDir, strArchive, strDataFix, strRulesFix;
+    } cases[] = {
+        {root + "/usr/lib/quillon/", "", "sudo apt-get install --reinstall ./quillon-cli_2.1.0.1-1_arm64.deb",
+         "sudo apt-get install --reinstall ./quillon-cli_2.1.0.1-1_arm64.deb" + apply},
+        {root + "/usr/lib/quillon/", "Package: quillon-cli\nVersion: 1:2.1.0.1-1\n",
+         "sudo apt-get install --reinstall quillon-cli", "sudo apt-get install --reinstall quillon-cli" + apply},
+        {root + "/usr/lib/quillon/",
+         "Package: quillon-cli-extra\nVersion: 1:2.1.0.1-1\n\nPackage: quillon-cli\nVersion: 2\n",
+         "sudo apt-get install --reinstall ./quillon-cli_2.1.0.1-1_arm64.deb", ""},
+        {t + "/build/bin/", "", "cmake --build " + t + "/build --target quillon_data",
+         "sudo install -m 644 " + t + "/build/packaging/70-quillon.rules /etc/udev/rules.d/" + apply},
+        {"/nonexistent/opt/lib/quillon/", "", "sudo cmake --install <build folder> --prefix /nonexistent/opt",
+         "sudo cmake --install <build folder> --prefix /nonexistent/opt && sudo install -m 644 "
+         "/nonexistent/opt/lib/udev/rules.d/70-quillon.rules /etc/udev/rules.d/" +
+             apply},
+        {t + "/copy/", "", "cp <the zel.dat of a Quillon build or package> " + t + "/copy/",
+         "sudo install -m 644 <the 70-quillon.rules of a Quillon build or package> /etc/udev/rules.d/" + apply},
+    };
+    qputenv("QUILLON_SYSROOT", QByteArray::fromStdString(root));
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(root + "/var/lib/apt");
+        if (!c.strArchive.empty())
+            WriteText(root + "/var/lib/apt/lists/deb.example_dists_main_binary-arm64_Packages", c.strArchive);
+        const Installation installation = DetectInstallation(c.strDir);
+        EXPECT_EQ(DataFileFix(installation, "zel.dat"), c.strDataFix) << c.strDir;
+        EXPECT_EQ(UdevRulesFix(installation).substr(0, c.strRulesFix.size()), c.strRulesFix) << c.strDir;
+    }
+    qunsetenv("QUILLON_SYSROOT");
 }
 
 }  // namespace
