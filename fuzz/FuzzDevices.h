@@ -168,6 +168,12 @@ inline void DriveDevice(CZelHidDevice& device, bool bVerify)
         block[i] = static_cast<uint8_t>(i * 7 + 1);
     if (!device.WriteFlash(0x0F80, static_cast<uint32_t>(block.size()), block.data(), bVerify))
         device.IsFlashRedetectNeeded();
+    // Whole 4 KB blocks: a device that reports the CRC capability is asked for its pieces' CRC32s first.
+    // Every failed call says why.
+    static const std::vector<uint8_t> whole(4096, 0x3c);
+    for (uint32_t offset : {0x1000u, 0x2000u})
+        if (!device.WriteFlash(offset, 4096, whole.data(), bVerify) && device.LastError().empty())
+            __builtin_trap();
     const uint8_t flag[2] = {0xAA, 0xAA};
     device.WriteFlashFlag(0x3000, 2, flag, bVerify);
 
