@@ -28,7 +28,8 @@ void WriteBenchDevice(const std::string& strSimDir, bool bRealTime, bool bFlashC
   "defaultSerialNumberAddr": "0x0000",
   "hidDfu": true,
   "bootLoader": true,
-  "flashCrc": )" << (bFlashCrc ? "true" : "false") << R"(,
+  "flashCrc": )"
+        << (bFlashCrc ? "true" : "false") << R"(,
   "controller": {"index": 0, "name": "ZA1200"},
   "flagOffset": "0x3000",
   "flash": {"chip": "W25Q80DV", "initial": "firmware"},

@@ -354,8 +354,10 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
                 nIndex >= 0 ? DownloadOne(window, nIndex, options.strImage, options.bUpdateAll) : Outcome{};
             const bool bOk = result.bOk;
             nSucceeded += bOk ? 1 : 0;
-            nlohmann::json outcome = {
-                {"event", "device-result"}, {"index", static_cast<int>(i)}, {"path", paths[i].toStdString()}, {"ok", bOk}};
+            nlohmann::json outcome = {{"event", "device-result"},
+                                      {"index", static_cast<int>(i)},
+                                      {"path", paths[i].toStdString()},
+                                      {"ok", bOk}};
             if (nIndex >= 0 && !bOk)
                 outcome["reason"] = result.strReason;
             outcomes.push_back(outcome);

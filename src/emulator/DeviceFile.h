@@ -71,7 +71,7 @@ struct DeviceDescription {
     uint16_t nDefaultSerialAddr = 0;
     bool bHidDfu = true;
     bool bBootLoader = true;
-    bool bFlashCrc = false;  // answers FLASH_CRC (the CRC32 of flash pieces)
+    bool bFlashCrc = false;        // answers FLASH_CRC (the CRC32 of flash pieces)
     uint8_t nControllerIndex = 0;  // which DFU patch it takes
     std::string strControllerName;
     uint32_t nFlagOffset = 0x3000;

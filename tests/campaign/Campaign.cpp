@@ -270,8 +270,7 @@ std::string Totals::Line() const
     out << "runs " << nRuns << ", downloads " << nDownloads << " (" << nSucceeded << " succeeded), power cuts " << nCuts
         << ", other faults " << nFaults << ", runs through the patch " << nPatchRuns
         << ", downloads across a sequence wrap " << nWrapped << ", runs with the CRC capability " << nCrcRuns << " ("
-        << nCrcQueries << " queries), simulated time " << nSimulatedMs / 1000
-        << " s, violations " << nViolations;
+        << nCrcQueries << " queries), simulated time " << nSimulatedMs / 1000 << " s, violations " << nViolations;
     return out.str();
 }
 

@@ -229,8 +229,8 @@ TEST_F(CliE2e, FailedDownloadsSayWhy)
             device["faults"] = c.faults;
             WriteFileText(sim + "/dev.json", device.dump());
             const std::string log = sim + ".log";
-            std::vector<std::string> args = {"--sim", sim, "--log", log, "--match-policy", c.policy, "download",
-                                             CCliScratch::ExampleImage(c.image)};
+            std::vector<std::string> args = {
+                "--sim", sim, "--log", log, "--match-policy", c.policy, "download", CCliScratch::ExampleImage(c.image)};
             if (bJson)
                 args.insert(args.begin(), "--json");
             const CliRun run = scratch.Run(args);

@@ -111,9 +111,9 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         Call failing;
     };
     // crcQuery: the device answers FLASH_CRC and is pulled out while it reads the range for it.
-    const Case cases[] = {{"enterDfu", kDfu},    {"patch", kPatch}, {"flashId", kDetect},
-                          {"erase", kWrite},     {"program", kWrite}, {"write", kWrite},
-                          {"crcQuery", kWrite},  {"read", kRead},     {"leaveDfu", kNormal}};
+    const Case cases[] = {{"enterDfu", kDfu},   {"patch", kPatch},   {"flashId", kDetect},
+                          {"erase", kWrite},    {"program", kWrite}, {"write", kWrite},
+                          {"crcQuery", kWrite}, {"read", kRead},     {"leaveDfu", kNormal}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
         const bool bPatch = c.failing == kPatch;

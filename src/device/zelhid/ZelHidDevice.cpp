@@ -137,55 +137,58 @@ bool CZelHidDevice::FailUnplugged()
 
 bool CZelHidDevice::Transact(const Request& req, Reply& reply)
 {
-    // Whatever the device held may change after a failed exchange: ask again before skipping anything.
-    const bool bOk = [&] {
-        if (!Usable() || !m_link->IsConnected())
+    if (Exchange(req, reply))
+        return true;
+    // What the device holds may have changed in a failed exchange: ask again before skipping anything.
+    m_pieces.bValid = false;
+    return false;
+}
+
+bool CZelHidDevice::Exchange(const Request& req, Reply& reply)
+{
+    if (!Usable() || !m_link->IsConnected())
+        return FailUnplugged();
+    uint8_t report[kReportSize];
+    // Whatever is still waiting belongs to an exchange that was given up: drop it.
+    for (int i = 0; i < kMaxReportsPerWait; ++i) {
+        const int r = m_link->Read(report, 0);
+        if (r < 0)
             return FailUnplugged();
-        uint8_t report[kReportSize];
-        // Whatever is still waiting belongs to an exchange that was given up: drop it.
-        for (int i = 0; i < kMaxReportsPerWait; ++i) {
-            const int r = m_link->Read(report, 0);
-            if (r < 0)
-                return FailUnplugged();
-            if (r == 0)
-                break;
-        }
-        CommandHeader h;
-        h.nSeq = NextSeq();
-        h.nCommand = req.nCommand;
-        h.arg0 = req.arg0;
-        h.arg1 = req.arg1;
-        h.arg2 = req.pOut ? Crc32(req.pOut, req.nOut) : 0;
-        h.arg3 = req.arg3;
-        if (req.pOut)
-            EncodeCommand(report, h, req.pOut, std::min<size_t>(req.nOut, kInlineSize));
-        else
-            EncodeCommand(report, h, req.pInline, req.nInline);
-        auto notSent = [&] {
-            return FailExchange(req, "report not sent within " + std::to_string(m_timeouts.nReportWriteMs) + " ms");
-        };
+        if (r == 0)
+            break;
+    }
+    CommandHeader h;
+    h.nSeq = NextSeq();
+    h.nCommand = req.nCommand;
+    h.arg0 = req.arg0;
+    h.arg1 = req.arg1;
+    h.arg2 = req.pOut ? Crc32(req.pOut, req.nOut) : 0;
+    h.arg3 = req.arg3;
+    if (req.pOut)
+        EncodeCommand(report, h, req.pOut, std::min<size_t>(req.nOut, kInlineSize));
+    else
+        EncodeCommand(report, h, req.pInline, req.nInline);
+    auto notSent = [&] {
+        return FailExchange(req, "report not sent within " + std::to_string(m_timeouts.nReportWriteMs) + " ms");
+    };
+    if (!WriteReport(report))
+        return notSent();
+    for (uint32_t offset = kInlineSize; req.pOut && offset < req.nOut; offset += kDataPayload) {
+        EncodeData(report, h.nSeq, req.pOut + offset, std::min<size_t>(kDataPayload, req.nOut - offset));
         if (!WriteReport(report))
             return notSent();
-        for (uint32_t offset = kInlineSize; req.pOut && offset < req.nOut; offset += kDataPayload) {
-            EncodeData(report, h.nSeq, req.pOut + offset, std::min<size_t>(kDataPayload, req.nOut - offset));
-            if (!WriteReport(report))
-                return notSent();
-        }
-        if (!AwaitResponse(req, h.nSeq, reply))
-            return false;
-        m_mode = reply.header.nMode;
-        m_nLastStatus = reply.header.nStatus;
-        if (reply.header.nStatus != ST_OK)
-            return FailExchange(req, StatusName(reply.header.nStatus));
-        if (!req.pIn)
-            return true;
-        if (reply.header.val0 > req.nInCapacity)
-            return FailExchange(req, "answer longer than asked for");  // not an answer to this request
-        return ReceiveData(req, h.nSeq, reply);
-    }();
-    if (!bOk)
-        m_pieces.bValid = false;
-    return bOk;
+    }
+    if (!AwaitResponse(req, h.nSeq, reply))
+        return false;
+    m_mode = reply.header.nMode;
+    m_nLastStatus = reply.header.nStatus;
+    if (reply.header.nStatus != ST_OK)
+        return FailExchange(req, StatusName(reply.header.nStatus));
+    if (!req.pIn)
+        return true;
+    if (reply.header.val0 > req.nInCapacity)
+        return FailExchange(req, "answer longer than asked for");  // not an answer to this request
+    return ReceiveData(req, h.nSeq, reply);
 }
 
 bool CZelHidDevice::AwaitResponse(const Request& req, uint8_t nSeq, Reply& reply)

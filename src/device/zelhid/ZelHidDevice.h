@@ -108,8 +108,10 @@ private:
     };
 
     // One exchange, the interface lock held. False on any failure of the link, a stale or malformed
-    // answer stream, or a status other than ST_OK (reply.header.nStatus tells which).
+    // answer stream, or a status other than ST_OK (reply.header.nStatus tells which), with the last
+    // error recorded and what was known of the pieces' CRC32s forgotten.
     bool Transact(const Request& req, Reply& reply);
+    bool Exchange(const Request& req, Reply& reply);
     bool WriteReport(const uint8_t* pReport);
     bool AwaitResponse(const Request& req, uint8_t nSeq, Reply& reply);
     bool ReceiveData(const Request& req, uint8_t nSeq, Reply& reply);
