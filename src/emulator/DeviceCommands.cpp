@@ -241,7 +241,8 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
         if (!m_setup.bValid)
             return Respond(h, ST_FLASH_ID_FAILED, t);
         const uint32_t offset = h.arg0, length = h.arg1, piece = h.arg3 ? h.arg3 : length;
-        if (length == 0 || piece < std::min(length, kMinCrcPiece) || (length + piece - 1) / piece > kMaxCrcPieces)
+        if (length == 0 || piece < std::min(length, kMinCrcPiece) ||
+            (uint64_t{length} + piece - 1) / piece > kMaxCrcPieces)
             return Respond(h, ST_BAD_PARAMETER, t);
         if (offset >= m_setup.nCapacity || length > m_setup.nCapacity - offset)
             return Respond(h, ST_OUT_OF_RANGE, t);
