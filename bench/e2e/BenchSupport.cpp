@@ -12,7 +12,7 @@
 
 namespace e2e {
 
-void WriteBenchDevice(const std::string& strSimDir, bool bRealTime)
+void WriteBenchDevice(const std::string& strSimDir, bool bRealTime, bool bFlashCrc)
 {
     std::ofstream out(strSimDir + "/bench.json", std::ios::trunc);
     out << R"({
@@ -28,6 +28,8 @@ void WriteBenchDevice(const std::string& strSimDir, bool bRealTime)
   "defaultSerialNumberAddr": "0x0000",
   "hidDfu": true,
   "bootLoader": true,
+  "flashCrc": )"
+        << (bFlashCrc ? "true" : "false") << R"(,
   "controller": {"index": 0, "name": "ZA1200"},
   "flagOffset": "0x3000",
   "flash": {"chip": "W25Q80DV", "initial": "firmware"},

@@ -9,8 +9,9 @@
 namespace e2e {
 
 // A device with the ZA1200's identity but a sub-version that Quillon.ini has no per-chip settings for:
-// every block of the image is selected (128 KB with "Update All"), the flag word is at 0x3000.
-void WriteBenchDevice(const std::string& strSimDir, bool bRealTime);
+// every block of the image is selected (128 KB with "Update All"), the flag word is at 0x3000. bFlashCrc:
+// the device reports its blocks' CRC32 (FLASH_CRC), so that blocks it already holds are skipped.
+void WriteBenchDevice(const std::string& strSimDir, bool bRealTime, bool bFlashCrc = false);
 
 struct ChildRun {
     int nExit = -1;

@@ -168,6 +168,18 @@ void CCliOutput::Event(const nlohmann::json& object, const std::string& text)
     CheckLocked(m_out, "stdout");
 }
 
+void CCliOutput::Reason(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const QString line = QStringLiteral("Reason: ") + QString::fromStdString(text);
+    Log("reason", QString::fromStdString(text));
+    if (m_bJson)
+        return;
+    ClearBarLocked();
+    m_out << TerminalLine(line) << std::flush;
+    CheckLocked(m_out, "stdout");
+}
+
 void CCliOutput::Error(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

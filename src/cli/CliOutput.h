@@ -36,6 +36,9 @@ public:
     void Result(const nlohmann::json& object, const std::string& text);
     // An event of quillon-cli itself (one device's outcome in --all, a dry-run verdict...).
     void Event(const nlohmann::json& object, const std::string& text);
+    // Why an operation failed ("Reason: " and the text on stdout, also with --quiet; the log): after the
+    // window's own lines, which stay as they are. With --json the result carries it instead.
+    void Reason(const std::string& text);
     // An error of quillon-cli itself (no such device or file, bad use): stderr, or a JSON "error".
     void Error(const std::string& text);
 

@@ -10,6 +10,7 @@
 #include "cli/CliOutput.h"
 #include "cli/CliWindow.h"
 #include "cli/Interrupts.h"
+#include "device/ZelHidApi.h"
 #include "dfu/AdmissionCheck.h"
 #include "dfu/BlockProgramming.h"
 #include "platform/NativePath.h"
@@ -73,26 +74,60 @@ QString AbsolutePath(const std::string& path)
     return PathFromNative(ec ? path : absolute.lexically_normal().string());
 }
 
+struct Outcome {
+    bool bOk = false;
+    std::string strReason;  // why it failed; empty when it succeeded
+};
+
+// Why the operation failed: what the device library says of the last call that failed during it (also
+// printed, after the window's own lines), else the last message the window showed (a refusal before the
+// device was touched, which its message already explains), with its line end cut.
+Outcome Judge(CCliWindow& window, CZelUsbDevice* pDevice, const CCliOutput::Seen& seen, const char* pszSuccess)
+{
+    Outcome outcome{Succeeded(seen, pszSuccess), {}};
+    if (outcome.bOk)
+        return outcome;
+    outcome.strReason = ZelUsbDeviceLastError(pDevice);
+    if (!outcome.strReason.empty())
+        window.Output().Reason(outcome.strReason);
+    for (qsizetype i = seen.messages.size(); outcome.strReason.empty() && i-- > 0;)
+        if (seen.messages[i] != QLatin1String(kExitRefused))
+            outcome.strReason = seen.messages[i].trimmed().toStdString();
+    return outcome;
+}
+
 // The window's messages ("Open file failed!", "Write file failed!") are followed by why.
-bool UploadOne(CCliWindow& window, int nIndex, const std::string& file)
+Outcome UploadOne(CCliWindow& window, int nIndex, const std::string& file)
 {
     window.Select(nIndex);
+    CZelUsbDevice* pDevice = window.DeviceAt(nIndex);
+    ZelUsbDeviceClearLastError(pDevice);
     window.Session().QueueSaveFileAnswer(AbsolutePath(file));
     window.StartOperation(true, std::nullopt);
     const CCliOutput::Seen seen = window.Output().TakeSeen();
     for (const char* pszFileMessage : {"Open file failed!", "Write file failed!"})
         if (seen.messages.contains(QLatin1String(pszFileMessage)))
             window.Output().Error(PrintablePath(file) + ": " + LastOutputFileError());
-    return Succeeded(seen, kUploadSucceeded);
+    return Judge(window, pDevice, seen, kUploadSucceeded);
 }
 
-bool DownloadOne(CCliWindow& window, int nIndex, const std::string& image, std::optional<bool> bUpdateAll)
+Outcome DownloadOne(CCliWindow& window, int nIndex, const std::string& image, std::optional<bool> bUpdateAll)
 {
     window.Select(nIndex);
+    CZelUsbDevice* pDevice = window.DeviceAt(nIndex);
     if (!window.OpenImage(AbsolutePath(image)))
-        return false;
+        return Judge(window, nullptr, window.Output().TakeSeen(), kDownloadSucceeded);
+    ZelUsbDeviceClearLastError(pDevice);
     window.StartOperation(false, bUpdateAll);
-    return Succeeded(window.Output().TakeSeen(), kDownloadSucceeded);
+    return Judge(window, pDevice, window.Output().TakeSeen(), kDownloadSucceeded);
+}
+
+// The result's fields, with the reason when it failed.
+nlohmann::json WithReason(nlohmann::json result, const Outcome& outcome)
+{
+    if (!outcome.bOk)
+        result["reason"] = outcome.strReason;
+    return result;
 }
 
 nlohmann::json BlocksJson(const std::vector<PlannedBlock>& plan)
@@ -283,7 +318,7 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
         }
 
         if (!options.strBackup.empty()) {
-            const bool bSaved = UploadOne(window, indexes.front(), options.strBackup);
+            const bool bSaved = UploadOne(window, indexes.front(), options.strBackup).bOk;
             output.Event(
                 {{"event", "backup"}, {"path", PrintablePath(options.strBackup)}, {"ok", bSaved}},
                 bSaved ? "" : "Backup into " + PrintablePath(options.strBackup) + " failed; nothing was downloaded.\n");
@@ -294,13 +329,14 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
         }
 
         if (!options.bAll) {
-            const bool bOk = DownloadOne(window, indexes.front(), options.strImage, options.bUpdateAll);
-            output.Result({{"command", "download"},
-                           {"ok", bOk},
-                           {"index", indexes.front()},
-                           {"path", window.DevicePath(indexes.front()).toStdString()}},
+            const Outcome outcome = DownloadOne(window, indexes.front(), options.strImage, options.bUpdateAll);
+            output.Result(WithReason({{"command", "download"},
+                                      {"ok", outcome.bOk},
+                                      {"index", indexes.front()},
+                                      {"path", window.DevicePath(indexes.front()).toStdString()}},
+                                     outcome),
                           "");
-            return bOk ? EXIT_OK : EXIT_FAILED;
+            return outcome.bOk ? EXIT_OK : EXIT_FAILED;
         }
 
         // The list may change under the downloads (an entry is re-inserted, a device may go), so each
@@ -314,12 +350,16 @@ int RunDownload(const CliOptions& options, CCliOutput& output)
             // After a signal the current download ends as the window lets it; the rest are not begun.
             const bool bStopped = WasInterrupted();
             const int nIndex = bStopped ? -1 : window.FindDeviceByPath(paths[i]);
-            const bool bOk = nIndex >= 0 && DownloadOne(window, nIndex, options.strImage, options.bUpdateAll);
+            const Outcome result =
+                nIndex >= 0 ? DownloadOne(window, nIndex, options.strImage, options.bUpdateAll) : Outcome{};
+            const bool bOk = result.bOk;
             nSucceeded += bOk ? 1 : 0;
-            const nlohmann::json outcome = {{"event", "device-result"},
-                                            {"index", static_cast<int>(i)},
-                                            {"path", paths[i].toStdString()},
-                                            {"ok", bOk}};
+            nlohmann::json outcome = {{"event", "device-result"},
+                                      {"index", static_cast<int>(i)},
+                                      {"path", paths[i].toStdString()},
+                                      {"ok", bOk}};
+            if (nIndex >= 0 && !bOk)
+                outcome["reason"] = result.strReason;
             outcomes.push_back(outcome);
             output.Event(outcome, "No." + std::to_string(i) + " " + paths[i].toStdString() + ": download " +
                                       (bOk          ? "succeeded"
@@ -344,13 +384,14 @@ int RunUpload(const CliOptions& options, CCliOutput& output)
         if (nIndex < 0)
             return NoSuchDevice(output, options.strDevice);
         const QString path = window.DevicePath(nIndex);
-        const bool bOk = UploadOne(window, nIndex, options.strFile);
-        output.Result({{"command", "upload"},
-                       {"ok", bOk},
-                       {"index", nIndex},
-                       {"path", path.toStdString()},
-                       {"file", PrintablePath(options.strFile)}},
+        const Outcome outcome = UploadOne(window, nIndex, options.strFile);
+        output.Result(WithReason({{"command", "upload"},
+                                  {"ok", outcome.bOk},
+                                  {"index", nIndex},
+                                  {"path", path.toStdString()},
+                                  {"file", PrintablePath(options.strFile)}},
+                                 outcome),
                       "");
-        return bOk ? EXIT_OK : EXIT_FAILED;
+        return outcome.bOk ? EXIT_OK : EXIT_FAILED;
     });
 }

@@ -47,3 +47,15 @@ void ReleaseZelUsbDevices()
     if (IZelHidBackend* pBackend = g_pBackend.load())
         pBackend->ReleaseAll();
 }
+
+std::string ZelUsbDeviceLastError(CZelUsbDevice* pDevice)
+{
+    IZelHidBackend* pBackend = g_pBackend.load();
+    return pBackend && pDevice ? pBackend->LastError(pDevice) : std::string();
+}
+
+void ZelUsbDeviceClearLastError(CZelUsbDevice* pDevice)
+{
+    if (IZelHidBackend* pBackend = g_pBackend.load(); pBackend && pDevice)
+        pBackend->ClearLastError(pDevice);
+}

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #pragma pack(push, 1)
 
@@ -106,6 +107,15 @@ void ReleaseZelUsbDevice(const char16_t* pszPath);
 // Frees every device object (shutdown).
 void ReleaseZelUsbDevices();
 
+// Why the device's most recent failed call failed, in words for a person: the exchange and its cause
+// ("write at 0x3000: CRC mismatch", "read at 0x0: no answer within 2000 ms") or "device unplugged".
+// Empty when none of its calls has failed since it was made or since ZelUsbDeviceClearLastError, for a
+// null device, and for a device object the library did not hand out. A successful call leaves the text
+// as it was. Safe from any thread.
+std::string ZelUsbDeviceLastError(CZelUsbDevice* pDevice);
+// Forgets the text, so that what follows it is about the calls made from now on.
+void ZelUsbDeviceClearLastError(CZelUsbDevice* pDevice);
+
 // The library serves its calls through one backend at a time: the HID library over real
 // devices or the emulator, or a test double. The program selects it once before start-up.
 class IZelHidBackend {
@@ -116,6 +126,9 @@ public:
     virtual void Release(CZelUsbDevice* pDevice) = 0;
     virtual void Release(const char16_t* pszPath) = 0;
     virtual void ReleaseAll() = 0;
+    // ZelUsbDeviceLastError and ZelUsbDeviceClearLastError for the backend's own devices.
+    virtual std::string LastError(CZelUsbDevice* /*pDevice*/) { return {}; }
+    virtual void ClearLastError(CZelUsbDevice* /*pDevice*/) {}
 };
 
 // Selects the backend; null restores "no backend", under which enumeration finds nothing.

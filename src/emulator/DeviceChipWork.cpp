@@ -194,6 +194,37 @@ void CEmulatedDevice::DoReadFlash(const Work& w, int64_t s)
     }
 }
 
+// The device reads the range and answers the CRC32 of each piece (an IN transfer, 4 bytes a piece).
+void CEmulatedDevice::DoCrcFlash(const Work& w, int64_t s)
+{
+    ResponseHeader resp = ResponseFor(w.resp.nSeq, w.resp.nCommand, ST_OK);
+    uint8_t report[kReportSize];
+    m_scratch.resize(w.nLength);
+    if (!m_flash.Read(Opcode(OP_READ, 0x03), w.nAddress, m_scratch.data(), w.nLength, s)) {
+        resp.nStatus = m_nLastStatus = ST_FLASH_ERROR;
+        EncodeResponse(report, resp, nullptr, 0);
+        EnqueueIn(report, s);
+        return;
+    }
+    std::vector<uint8_t> crcs;
+    for (uint32_t at = 0; at < w.nLength; at += w.nSource) {
+        uint8_t le[4];
+        PutLe32(le, Crc32(m_scratch.data() + at, std::min(w.nSource, w.nLength - at)));
+        crcs.insert(crcs.end(), le, le + 4);
+    }
+    const int64_t ready = s + SpiReadUs(w.nLength);
+    const uint32_t count = static_cast<uint32_t>(crcs.size());
+    resp.val0 = count;
+    resp.val1 = Crc32(crcs.data(), count);
+    m_nLastStatus = ST_OK;
+    EncodeResponse(report, resp, crcs.data(), std::min<size_t>(count, kInlineSize));
+    EnqueueIn(report, ready);
+    for (uint32_t offset = static_cast<uint32_t>(kInlineSize); offset < count; offset += kDataPayload) {
+        EncodeData(report, w.resp.nSeq, crcs.data() + offset, std::min<size_t>(kDataPayload, count - offset));
+        EnqueueIn(report, ready);
+    }
+}
+
 void CEmulatedDevice::DoSwitch(const Work& w, int64_t s)
 {
     if (w.nTarget == MODE_NORMAL) {

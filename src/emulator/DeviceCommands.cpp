@@ -28,7 +28,8 @@ Identity CEmulatedDevice::CurrentIdentity() const
     id.nSubVersion = m_desc.nSubVersion;
     id.nChipsetType = m_desc.nChipsetType;
     id.nDefaultSerialAddr = m_desc.nDefaultSerialAddr;
-    id.nCapabilities = (m_desc.bHidDfu ? kCapHidDfu : 0) | (m_desc.bBootLoader ? kCapBootLoader : 0);
+    id.nCapabilities = (m_desc.bHidDfu ? kCapHidDfu : 0) | (m_desc.bBootLoader ? kCapBootLoader : 0) |
+                       (m_desc.bFlashCrc ? kCapFlashCrc : 0);
     id.nMode = m_mode;
     return id;
 }
@@ -229,6 +230,29 @@ void CEmulatedDevice::HandleCommand(const CommandHeader& h, const uint8_t* pInli
         w.nLength = count;
         w.resp = ResponseFor(h.nSeq, h.nCommand, ST_OK);
         w.faults = m_faults.NextRead();
+        Push(w);
+        return;
+    }
+    case CMD_FLASH_CRC: {
+        if (!m_desc.bFlashCrc)
+            return Respond(h, ST_UNKNOWN_COMMAND, t);
+        if (!IsDfuMode(m_mode))
+            return Respond(h, ST_WRONG_MODE, t);
+        if (!m_setup.bValid)
+            return Respond(h, ST_FLASH_ID_FAILED, t);
+        const uint32_t offset = h.arg0, length = h.arg1, piece = h.arg3 ? h.arg3 : length;
+        if (length == 0 || piece < std::min(length, kMinCrcPiece) ||
+            (uint64_t{length} + piece - 1) / piece > kMaxCrcPieces)
+            return Respond(h, ST_BAD_PARAMETER, t);
+        if (offset >= m_setup.nCapacity || length > m_setup.nCapacity - offset)
+            return Respond(h, ST_OUT_OF_RANGE, t);
+        ++m_stats.nCrcQueries;
+        if (m_faults.StepReached(UnplugStep::CrcQuery))
+            m_unplugAt = std::min(m_unplugAt, t + SpiReadUs(length) / 2);
+        Work w = ChipWork(WorkKind::CrcFlash, h, t);
+        w.nAddress = offset;
+        w.nLength = length;
+        w.nSource = piece;
         Push(w);
         return;
     }

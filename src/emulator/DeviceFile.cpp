@@ -165,7 +165,7 @@ bool ReadStep(const json& obj, UnplugStep& field, std::string& err)
     static const std::map<std::string, UnplugStep> steps = {
         {"enterDfu", UnplugStep::EnterDfu}, {"patch", UnplugStep::Patch}, {"leaveDfu", UnplugStep::LeaveDfu},
         {"flashId", UnplugStep::FlashId},   {"erase", UnplugStep::Erase}, {"program", UnplugStep::Program},
-        {"write", UnplugStep::Write},       {"read", UnplugStep::Read}};
+        {"write", UnplugStep::Write},       {"read", UnplugStep::Read},   {"crcQuery", UnplugStep::CrcQuery}};
     return ReadNamed(obj, "unplugAtStep", steps, field, err,
                      [](const std::string& name) { return "\"unplugAtStep\": unknown step \"" + name + "\""; });
 }
@@ -271,8 +271,8 @@ bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultSt
     }
     if (!CheckKeys(j,
                    {"product", "serialNumber", "vendorId", "productId", "version", "subVersion", "chipsetType", "usage",
-                    "defaultSerialNumberAddr", "hidDfu", "bootLoader", "controller", "flagOffset", "flash", "faults",
-                    "timing", "comment"},
+                    "defaultSerialNumberAddr", "hidDfu", "bootLoader", "flashCrc", "controller", "flagOffset", "flash",
+                    "faults", "timing", "comment"},
                    "device file", err))
         return false;
     desc = DeviceDescription{};
@@ -290,7 +290,7 @@ bool ParseDeviceFile(const std::string& strJson, const std::string& strDefaultSt
         !ReadInto(j, "usage", desc.nUsage, err) ||
         !ReadInto(j, "defaultSerialNumberAddr", desc.nDefaultSerialAddr, err) ||
         !ReadBool(j, "hidDfu", desc.bHidDfu, err) || !ReadBool(j, "bootLoader", desc.bBootLoader, err) ||
-        !ReadInto(j, "flagOffset", desc.nFlagOffset, err))
+        !ReadBool(j, "flashCrc", desc.bFlashCrc, err) || !ReadInto(j, "flagOffset", desc.nFlagOffset, err))
         return false;
 
     desc.nControllerIndex = static_cast<uint8_t>(desc.nChipsetType >> 8);

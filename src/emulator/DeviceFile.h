@@ -14,8 +14,8 @@
 enum class FlashCutPhase { Before, During, After };
 
 // The steps at which a device can be pulled out (device file key "unplugAtStep").
-enum class UnplugStep { None, EnterDfu, Patch, LeaveDfu, FlashId, Erase, Program, Write, Read };
-constexpr int kUnplugSteps = 9;
+enum class UnplugStep { None, EnterDfu, Patch, LeaveDfu, FlashId, Erase, Program, Write, Read, CrcQuery };
+constexpr int kUnplugSteps = 10;
 
 struct FaultPlan {
     // Ordinals, counted from 1 since the device was plugged in: the Nth flash write / read transfer
@@ -71,6 +71,7 @@ struct DeviceDescription {
     uint16_t nDefaultSerialAddr = 0;
     bool bHidDfu = true;
     bool bBootLoader = true;
+    bool bFlashCrc = false;        // answers FLASH_CRC (the CRC32 of flash pieces)
     uint8_t nControllerIndex = 0;  // which DFU patch it takes
     std::string strControllerName;
     uint32_t nFlagOffset = 0x3000;

@@ -166,6 +166,9 @@ void CEmulatedDevice::ExecuteFront()
     case WorkKind::ReadFlash:
         DoReadFlash(w, s);
         break;
+    case WorkKind::CrcFlash:
+        DoCrcFlash(w, s);
+        break;
     case WorkKind::Switch:
         DoSwitch(w, s);
         break;

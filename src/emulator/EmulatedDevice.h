@@ -60,7 +60,7 @@ public:
     std::vector<uint8_t> FlashContents();
     void SetFlashContents(uint32_t nOffset, const std::vector<uint8_t>& bytes);
     struct Stats {
-        uint64_t nReportsOut = 0, nReportsIn = 0, nCommands = 0, nWrites = 0, nReads = 0;
+        uint64_t nReportsOut = 0, nReportsIn = 0, nCommands = 0, nWrites = 0, nReads = 0, nCrcQueries = 0;
         uint64_t nErases = 0, nPrograms = 0;
         int64_t nFlashBusyUs = 0;
     };
@@ -73,14 +73,25 @@ private:
         uint8_t data[zelproto::kReportSize];
         int64_t nDeliver;
     };
-    enum class WorkKind { Respond, Erase, Program, ModifySector, FinishWrite, ReadFlash, Switch, FlashId, FlashConfig };
+    enum class WorkKind {
+        Respond,
+        Erase,
+        Program,
+        ModifySector,
+        FinishWrite,
+        ReadFlash,
+        CrcFlash,
+        Switch,
+        FlashId,
+        FlashConfig
+    };
     struct Work {
         WorkKind kind = WorkKind::Respond;
         int64_t nReady = 0;
         bool bNeedsChip = false;
         uint32_t nAddress = 0;  // flash address
         uint32_t nLength = 0;
-        uint32_t nSource = 0;  // offset into the program source
+        uint32_t nSource = 0;  // offset into the program source; CrcFlash: the piece size
         bool bFromTransfer = false;
         CDeviceFaults::TransferFaults faults;  // ReadFlash: what befalls the read
         uint8_t nTarget = 0;                   // Switch: target mode
@@ -145,6 +156,7 @@ private:
     void DoModifySector(const Work& w, int64_t s);
     void DoFinishWrite(const Work& w, int64_t s);
     void DoReadFlash(const Work& w, int64_t s);
+    void DoCrcFlash(const Work& w, int64_t s);
     void DoSwitch(const Work& w, int64_t s);
     void DoFlashId(const Work& w, int64_t s);
     void DoFlashConfig(const Work& w, int64_t s);

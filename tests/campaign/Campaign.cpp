@@ -48,7 +48,8 @@ const char kIni[] = "[KnownIDs]\r\nNum=1\r\nID0=0x2fe3, 0x1200, 0xff000001\r\n"
 // device every exchange of ten attempts at most taking its full timeout (nine transfers and the
 // flag's two, a re-detection and an availability probe each), plus entry and exit of DFU mode.
 constexpr uint64_t kPauseBoundMs = 225000 + 500;  // the retry schedule and the finishing pause
-constexpr uint64_t kDeviceBoundMs = 10 * (11 * 5200 + 2 * 1000 + 500) + 4 * 5000;
+// With the CRC capability, an attempt makes at most one query more (its 2,000 ms read timeout).
+constexpr uint64_t kDeviceBoundMs = 10 * (11 * 5200 + 2 * 1000 + 500 + 2000) + 4 * 5000;
 constexpr uint32_t kFinishingPauseMs = 500;
 constexpr auto kHangWallTime = std::chrono::seconds(120);
 
@@ -101,6 +102,8 @@ std::string DescribeFaults(const FaultPlan& f)
         out << " cut after report " << f.nUnplugAfterReports << ";";
     if (f.nUnplugAtFlashOp)
         out << " cut " << PhaseName(f.unplugFlashOpPhase) << " flash op " << f.nUnplugAtFlashOp << ";";
+    if (f.unplugStep == UnplugStep::CrcQuery)
+        out << " cut during CRC query " << f.nUnplugStepCount << ";";
     const std::pair<const char*, const std::set<uint32_t>*> sets[] = {{"failed writes", &f.failWrites},
                                                                       {"timed-out writes", &f.timeoutWrites},
                                                                       {"corrupted writes", &f.corruptWrites},
@@ -233,6 +236,8 @@ std::string RunPlan::Describe() const
     std::ostringstream out;
     out << "seed " << nSeed << ", start: " << StartStateName(start) << ", DFU mode through the "
         << (bPatchEntry ? "patch" : "boot loader") << ", verify " << (bAutoVerify ? "on" : "off");
+    if (bFlashCrc)
+        out << ", CRC capability (odd blocks already new)";
     for (size_t i = 0; i < sessions.size(); ++i) {
         out << "\n  session " << i + 1 << ":" << DescribeFaults(sessions[i].faults);
         if (sessions[i].bReplugInPause)
@@ -255,6 +260,8 @@ void Totals::Add(const RunResult& result)
     nSimulatedMs += result.nSimulatedMs;
     nPatchRuns += result.bPatchEntry ? 1 : 0;
     nWrapped += result.nWrapped;
+    nCrcRuns += result.bFlashCrc ? 1 : 0;
+    nCrcQueries += result.nCrcQueries;
 }
 
 std::string Totals::Line() const
@@ -262,8 +269,8 @@ std::string Totals::Line() const
     std::ostringstream out;
     out << "runs " << nRuns << ", downloads " << nDownloads << " (" << nSucceeded << " succeeded), power cuts " << nCuts
         << ", other faults " << nFaults << ", runs through the patch " << nPatchRuns
-        << ", downloads across a sequence wrap " << nWrapped << ", simulated time " << nSimulatedMs / 1000
-        << " s, violations " << nViolations;
+        << ", downloads across a sequence wrap " << nWrapped << ", runs with the CRC capability " << nCrcRuns << " ("
+        << nCrcQueries << " queries), simulated time " << nSimulatedMs / 1000 << " s, violations " << nViolations;
     return out.str();
 }
 
@@ -296,17 +303,19 @@ CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strD
     m_desc.timing.bRealTime = false;
 
     for (int entry = 0; entry < 2; ++entry)
-        for (int s = 0; s < kStartStates; ++s) {
-            RunPlan clean;
-            clean.start = static_cast<StartState>(s);
-            clean.bPatchEntry = entry == 1;
-            const RunResult result = Execute(clean, Planted::None, &m_census[entry][s]);
-            if (!result.violations.empty() || result.nSucceeded != 1) {
-                std::fprintf(stderr, "campaign: a clean download does not succeed: %s\n",
-                             result.violations.empty() ? "" : result.violations.front().c_str());
-                std::abort();
+        for (int crc = 0; crc < 2; ++crc)
+            for (int s = 0; s < kStartStates; ++s) {
+                RunPlan clean;
+                clean.start = static_cast<StartState>(s);
+                clean.bPatchEntry = entry == 1;
+                clean.bFlashCrc = crc == 1;
+                const RunResult result = Execute(clean, Planted::None, &m_census[entry][crc][s]);
+                if (!result.violations.empty() || result.nSucceeded != 1) {
+                    std::fprintf(stderr, "campaign: a clean download does not succeed: %s\n",
+                                 result.violations.empty() ? "" : result.violations.front().c_str());
+                    std::abort();
+                }
             }
-        }
 }
 
 uint32_t CCampaign::SelectedBlocks() const
@@ -322,8 +331,11 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
     plan.start = static_cast<StartState>(Draw(rng, 0, kStartStates - 1));
     plan.bAutoVerify = Chance(rng, 0.25);
     plan.bPatchEntry = Chance(rng, 0.25);
+    // Drawn apart, so that the plans of runs without the capability stay what they were.
+    std::mt19937_64 crcRng(nSeed ^ 0xc2c32ull);
+    plan.bFlashCrc = Chance(crcRng, 0.5);
     const uint64_t nCuts = Draw(rng, 1, 5);
-    const Census& census = CleanCensus(plan.start, plan.bPatchEntry);
+    const Census& census = CleanCensus(plan.start, plan.bPatchEntry, plan.bFlashCrc);
     // Ranges a little past the clean download's, so that some cuts fall after its end.
     const uint64_t nReports = census.nReports * 11 / 10;
     const uint64_t nFlashOps = census.nFlashOps * 11 / 10;
@@ -373,6 +385,13 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
                 break;
             }
         }
+        // A quarter of the capable device's cuts come while it reads its flash for the CRC query instead.
+        if (plan.bFlashCrc && Chance(crcRng, 0.25)) {
+            f.nUnplugAfterReports = 0;
+            f.nUnplugAtFlashOp = 0;
+            f.unplugStep = UnplugStep::CrcQuery;
+            f.nUnplugStepCount = static_cast<uint32_t>(Draw(crcRng, 1, 2));
+        }
         session.bReplugInPause = Chance(rng, 0.15);
         // One session in five: enough exchanges first that the sequence numbers wrap during the download.
         if (Chance(rng, 0.2))
@@ -382,15 +401,16 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
     return plan;
 }
 
-std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start, bool bPatchEntry) const
+std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start, bool bPatchEntry, bool bFlashCrc) const
 {
     std::vector<RunPlan> plans;
-    const Census& census = CleanCensus(start, bPatchEntry);
+    const Census& census = CleanCensus(start, bPatchEntry, bFlashCrc);
     auto add = [&](const FaultPlan& faults) {
         RunPlan plan;
         plan.nSeed = plans.size();
         plan.start = start;
         plan.bPatchEntry = bPatchEntry;
+        plan.bFlashCrc = bFlashCrc;
         plan.sessions.push_back(SessionPlan{faults, false, 0});
         plans.push_back(plan);
     };
@@ -407,6 +427,11 @@ std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start, bool bPat
             faults.unplugFlashOpPhase = phase;
             add(faults);
         }
+    if (bFlashCrc) {
+        FaultPlan faults;
+        faults.unplugStep = UnplugStep::CrcQuery;
+        add(faults);
+    }
     return plans;
 }
 
@@ -426,8 +451,11 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
     // The device, holding its starting contents, plugged in with the first session's faults.
     DeviceDescription desc = m_desc;
     desc.bBootLoader = !plan.bPatchEntry;
+    desc.bFlashCrc = plan.bFlashCrc;
     auto device = std::make_shared<CEmulatedDevice>(desc, std::string());
     std::vector<uint8_t> start = plan.start == StartState::Garbage ? RandomBytes(rng, kEarlierSize) : m_earlier;
+    for (uint32_t b = 1; plan.bFlashCrc && b < kImageBlocks; b += 2)
+        std::copy_n(m_image.begin() + b * kBlock, kBlock, start.begin() + b * kBlock);
     if (plan.start == StartState::FlagCleared)
         start[kFlagOffset] = start[kFlagOffset + 1] = 0xFF;
     else if (plan.start == StartState::TornAaFf)
@@ -652,6 +680,8 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         }
     }
     result.nCuts = nCuts.load();
+    result.bFlashCrc = plan.bFlashCrc;
+    result.nCrcQueries = device->GetStats().nCrcQueries;
 
     host.Destroy();
     pHost.reset();

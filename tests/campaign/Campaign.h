@@ -1,7 +1,9 @@
 // The power-cut and fault campaign: real downloads through the main window on the headless host, the
 // device library and an emulated device on its virtual clock, with power cuts, failed, timed-out,
 // duplicated, stale and bit-flipped responses, bit-flipped commands, unplug/replug, sequence numbers
-// that wrap during a download, and devices that enter DFU mode through their patch; the invariants
+// that wrap during a download, devices that enter DFU mode through their patch, and devices that report
+// the CRC32 of their blocks, so that unchanged blocks are skipped (with cuts during that query); the
+// invariants
 // checked after each:
 //
 //   I1  the device's flag word reads 0xAA 0xAA only if every selected block matches the image byte
@@ -50,6 +52,9 @@ struct RunPlan {
     StartState start = StartState::EarlierImage;
     bool bPatchEntry = false;  // the device has no boot loader: it enters DFU mode through its patch
     bool bAutoVerify = false;
+    // The device answers FLASH_CRC, and starts with the new image's odd blocks already in place, so that
+    // the download skips blocks between the ones it writes.
+    bool bFlashCrc = false;
     std::vector<SessionPlan> sessions;  // a fault-free session always follows them
     std::string Describe() const;
 };
@@ -63,6 +68,8 @@ struct RunResult {
     uint64_t nSimulatedMs = 0;  // pauses and device time of the whole run
     uint32_t nWrapped = 0;      // downloads during which the device's commands since its plug-in passed 255
     bool bPatchEntry = false;
+    bool bFlashCrc = false;
+    uint64_t nCrcQueries = 0;  // FLASH_CRC commands the device received
 };
 
 // What a clean download from a fresh plug-in costs the device: the ranges that plans draw from.
@@ -85,16 +92,17 @@ public:
 
     // A clean download from this starting state (the device skips the flag write that changes nothing),
     // into DFU mode through the boot loader or the patch.
-    const Census& CleanCensus(StartState start = StartState::EarlierImage, bool bPatchEntry = false) const
+    const Census& CleanCensus(StartState start = StartState::EarlierImage, bool bPatchEntry = false,
+                              bool bFlashCrc = false) const
     {
-        return m_census[bPatchEntry ? 1 : 0][static_cast<int>(start)];
+        return m_census[bPatchEntry ? 1 : 0][bFlashCrc ? 1 : 0][static_cast<int>(start)];
     }
     uint32_t SelectedBlocks() const;
 
     RunPlan RandomPlan(uint64_t nSeed) const;
     // Single cuts of a download, in turn: after every report, and before, during and after every flash
-    // operation.
-    std::vector<RunPlan> ExhaustiveSingleCuts(StartState start, bool bPatchEntry = false) const;
+    // operation (and, with the CRC capability, halfway through the device's reading for its query).
+    std::vector<RunPlan> ExhaustiveSingleCuts(StartState start, bool bPatchEntry = false, bool bFlashCrc = false) const;
     RunResult Run(const RunPlan& plan, Planted planted = Planted::None);
 
 private:
@@ -105,13 +113,13 @@ private:
     std::vector<uint8_t> m_image;
     std::vector<uint8_t> m_earlier;
     DeviceDescription m_desc;
-    Census m_census[2][kStartStates];
+    Census m_census[2][2][kStartStates];
 };
 
 // Totals over many runs, as the campaign program prints them.
 struct Totals {
     uint64_t nRuns = 0, nDownloads = 0, nSucceeded = 0, nCuts = 0, nFaults = 0, nViolations = 0;
-    uint64_t nSimulatedMs = 0, nPatchRuns = 0, nWrapped = 0;
+    uint64_t nSimulatedMs = 0, nPatchRuns = 0, nWrapped = 0, nCrcRuns = 0, nCrcQueries = 0;
     void Add(const RunResult& result);
     std::string Line() const;
 };

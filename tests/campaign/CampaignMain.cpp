@@ -4,7 +4,7 @@
 //
 // Random run i uses seed S + i, so a failing run replays alone with --seed <its seed> --runs 1.
 // --exhaustive runs every single cut of a download from each starting state instead, into DFU mode
-// through the boot loader and through the patch.
+// through the boot loader and through the patch, by a device without and with the CRC capability.
 // --plant puts a faulty programmer in front of the device library (skip-flag-clear, flag-first,
 // own-flag-in-block): the campaign must then find violations.
 // Exit status: 0 when no invariant was violated, 1 otherwise, 2 for a bad command line.
@@ -82,15 +82,17 @@ int main(int argc, char** argv)
             std::printf("  %s\n", v.c_str());
     };
     if (bExhaustive) {
-        for (bool bPatchEntry : {false, true})
-            for (int s = 0; s < campaign::kStartStates; ++s) {
-                const auto start = static_cast<campaign::StartState>(s);
-                for (const campaign::RunPlan& plan : campaign.ExhaustiveSingleCuts(start, bPatchEntry))
-                    report(plan, campaign.Run(plan, planted));
-                if (!bQuiet)
-                    std::printf("%s, through the %s: %s\n", campaign::StartStateName(start),
-                                bPatchEntry ? "patch" : "boot loader", totals.Line().c_str());
-            }
+        for (bool bFlashCrc : {false, true})
+            for (bool bPatchEntry : {false, true})
+                for (int s = 0; s < campaign::kStartStates; ++s) {
+                    const auto start = static_cast<campaign::StartState>(s);
+                    for (const campaign::RunPlan& plan : campaign.ExhaustiveSingleCuts(start, bPatchEntry, bFlashCrc))
+                        report(plan, campaign.Run(plan, planted));
+                    if (!bQuiet)
+                        std::printf("%s, through the %s%s: %s\n", campaign::StartStateName(start),
+                                    bPatchEntry ? "patch" : "boot loader", bFlashCrc ? ", CRC capability" : "",
+                                    totals.Line().c_str());
+                }
     } else {
         for (uint64_t i = 0; i < nRuns; ++i) {
             const campaign::RunPlan plan = campaign.RandomPlan(nSeed + i);

@@ -203,6 +203,56 @@ TEST_F(CliE2e, RefusedDownloadShowsTheMessageOnStderrAndFails)
     EXPECT_EQ(noIdentity.strErr, "Incorrect image file, no useful information found!\n");
 }
 
+// Why a download failed: the device library's account of the last failed exchange, in the JSON result
+// and after the window's own lines on stdout and in the log; a refusal's own message in the result.
+TEST_F(CliE2e, FailedDownloadsSayWhy)
+{
+    struct Case {
+        nlohmann::json faults;
+        const char* image;
+        const char* policy;
+        const char* reason;
+        bool bFromDevice;
+    };
+    const Case cases[] = {
+        {{{"refuseDfu", true}}, kImage1200, "0", "enter DFU: refused", true},
+        {{{"flashIdFails", true}}, kImage1200, "0", "flash ID: flash identification failed", true},
+        {{{"unplugAtStep", "write"}}, kImage1200, "0", "device unplugged", true},
+        {nlohmann::json::object(), kImage2400, "0x2", "Product ID of firmware doesn't match device product ID!", false},
+    };
+    int nCase = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        for (const bool bJson : {true, false}) {
+            const std::string sim = scratch.Path("why" + std::to_string(nCase++));
+            fs::create_directory(sim);
+            nlohmann::json device = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/za1200.json"));
+            device["faults"] = c.faults;
+            WriteFileText(sim + "/dev.json", device.dump());
+            const std::string log = sim + ".log";
+            std::vector<std::string> args = {
+                "--sim", sim, "--log", log, "--match-policy", c.policy, "download", CCliScratch::ExampleImage(c.image)};
+            if (bJson)
+                args.insert(args.begin(), "--json");
+            const CliRun run = scratch.Run(args);
+            EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
+            const std::string line = std::string("Reason: ") + c.reason;
+            if (bJson) {
+                const nlohmann::json result = run.JsonLines().back();
+                EXPECT_EQ(result["event"], "result");
+                EXPECT_EQ(result["ok"], false);
+                EXPECT_EQ(result["reason"], c.reason);
+            } else if (c.bFromDevice) {
+                EXPECT_EQ(run.OutLines().back(), line);
+            } else {
+                EXPECT_EQ(run.strOut.find("Reason:"), std::string::npos) << "the message on stderr says why";
+            }
+            EXPECT_EQ(ReadFileText(log).find(std::string(" reason ") + c.reason + "\n") != std::string::npos,
+                      c.bFromDevice);
+        }
+    }
+}
+
 // The window's preference store is the command line's: "Quillon" under "ZEL". The options override it
 // for one run and never write it.
 TEST_F(CliE2e, StoredPreferencesAreTheWindowsAndOptionsOverrideThemForOneRun)

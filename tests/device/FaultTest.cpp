@@ -12,10 +12,11 @@ class FaultTest : public LibraryTest {
 protected:
     // A ZA1200 (or ZA4800) with the faults given, as the file dev.json; each chip keeps its own flash
     // file (one of another chip's size is refused).
-    CZelUsbDevice* Faulty(const nlohmann::json& faults, const char* example = "za1200.json")
+    CZelUsbDevice* Faulty(const nlohmann::json& faults, const char* example = "za1200.json", bool bFlashCrc = false)
     {
         const std::string flash = "dev-" + std::string(example).substr(0, 6) + ".flash";
-        dir.WriteVariant(example, "dev.json", {{"faults", faults}, {"flash", {{"file", flash}}}});
+        dir.WriteVariant(example, "dev.json",
+                         {{"faults", faults}, {"flash", {{"file", flash}}}, {"flashCrc", bFlashCrc}});
         return Device("dev.json");
     }
     bool Parked() const { return !dir.Exists("dev.json") && dir.Exists("dev.json.unplugged"); }
@@ -27,15 +28,16 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
         const char* what;
         nlohmann::json faults;
         bool bWrite;
-        bool bRedetect;  // what IsFlashRedetectNeeded says afterwards
+        bool bRedetect;      // what IsFlashRedetectNeeded says afterwards
+        const char* reason;  // how the library's last error begins
     };
     const Case cases[] = {
-        {"failing write", {{"failWrites", {1}}}, true, true},
-        {"corrupted write", {{"corruptWrites", {1}}}, true, false},
-        {"write without answer", {{"timeoutWrites", {1}}}, true, false},
-        {"failing read", {{"failReads", {1}}}, false, true},
-        {"corrupted read", {{"corruptReads", {1}}}, false, false},
-        {"read without answer", {{"timeoutReads", {1}}}, false, false},
+        {"failing write", {{"failWrites", {1}}}, true, true, "write at 0x4000: flash error"},
+        {"corrupted write", {{"corruptWrites", {1}}}, true, false, "write at 0x4000: CRC mismatch"},
+        {"write without answer", {{"timeoutWrites", {1}}}, true, false, "write at 0x4000: no answer within 5000 ms"},
+        {"failing read", {{"failReads", {1}}}, false, true, "read at 0x4000: flash error"},
+        {"corrupted read", {{"corruptReads", {1}}}, false, false, "read at 0x4000: the data received fails its CRC32"},
+        {"read without answer", {{"timeoutReads", {1}}}, false, false, "read at 0x4000: data stopped after "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -50,6 +52,7 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
             c.bWrite ? d->WriteFlash(0x4000, 4096, block.data(), true) : d->ReadFlash(0x4000, n, buffer.data());
         EXPECT_FALSE(ok);
         EXPECT_EQ(d->IsFlashRedetectNeeded(), c.bRedetect);
+        EXPECT_EQ(ZelUsbDeviceLastError(d).rfind(c.reason, 0), 0u) << ZelUsbDeviceLastError(d);
         if (std::string(c.what).find("answer") != std::string::npos) {
             EXPECT_GE(Emulated("dev.json")->NowUs() - before, 1000000) << "the host waited out its timeout";
         }
@@ -59,6 +62,7 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
         EXPECT_TRUE(d->ReadFlash(0x4000, n, buffer.data()));
         EXPECT_EQ(buffer, block);
         EXPECT_FALSE(d->IsFlashRedetectNeeded());
+        EXPECT_EQ(ZelUsbDeviceLastError(d).rfind(c.reason, 0), 0u) << "a call that succeeds keeps the text";
         ReleaseZelUsbDevices();
         dir.Remove("dev.json");
     }
@@ -106,12 +110,15 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         const char* step;
         Call failing;
     };
-    const Case cases[] = {{"enterDfu", kDfu},  {"patch", kPatch}, {"flashId", kDetect}, {"erase", kWrite},
-                          {"program", kWrite}, {"write", kWrite}, {"read", kRead},      {"leaveDfu", kNormal}};
+    // crcQuery: the device answers FLASH_CRC and is pulled out while it reads the range for it.
+    const Case cases[] = {{"enterDfu", kDfu},   {"patch", kPatch},   {"flashId", kDetect},
+                          {"erase", kWrite},    {"program", kWrite}, {"write", kWrite},
+                          {"crcQuery", kWrite}, {"read", kRead},     {"leaveDfu", kNormal}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
         const bool bPatch = c.failing == kPatch;
-        CZelUsbDevice* d = Faulty({{"unplugAtStep", c.step}}, bPatch ? "za4800.json" : "za1200.json");
+        CZelUsbDevice* d = Faulty({{"unplugAtStep", c.step}}, bPatch ? "za4800.json" : "za1200.json",
+                                  std::string(c.step) == "crcQuery");
         ASSERT_NE(d, nullptr);
         const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
         const std::vector<uint8_t> block = simtest::Pattern(4096, 6);
@@ -127,10 +134,64 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         for (int call = 0; call < 6; ++call)
             EXPECT_EQ(results[call], call < c.failing) << "call " << call;
         EXPECT_FALSE(d->IsDeviceAvailable());
+        EXPECT_EQ(ZelUsbDeviceLastError(d), "device unplugged");
         EXPECT_TRUE(Parked());
         EXPECT_EQ(Device("dev.json"), nullptr);
         ReleaseZelUsbDevices();
         std::filesystem::remove(dir.File("dev.json.unplugged"));
+    }
+}
+
+// Only the blocks that changed: a device with the CRC capability is sent only the whole blocks whose
+// contents differ, and the flag word at both ends; one without it every block, as before. A CRC query
+// without an answer is no failure: the block is written, and no query follows in that DFU session.
+TEST_F(FaultTest, UnchangedBlocksAreSkippedOnlyWithTheCrcCapability)
+{
+    struct Case {
+        const char* what;
+        bool bFlashCrc;
+        nlohmann::json faults;
+        uint64_t nQueries;  // in the second download
+        uint64_t nWrites;
+    };
+    // Responses: identify, enter DFU, flash ID and setup, flag, query, 32 blocks, flag (39); then enter
+    // DFU, flash ID and setup, flag: the second download's query is the 44th.
+    const Case cases[] = {
+        {"without the capability", false, nlohmann::json::object(), 0, 34},
+        {"with it", true, nlohmann::json::object(), 1, 4},
+        {"its query unanswered", true, {{"dropResponses", {44}}}, 1, 34},
+        {"the first query unanswered", true, {{"dropResponses", {6}}}, 1, 4},
+    };
+    std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 9);
+    auto download = [&](CZelUsbDevice* d) {
+        static const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
+        image[0x3000] = image[0x3001] = 0xFF;
+        bool ok = d->WriteFlash(0x3000, 2, erased, true);
+        for (uint32_t offset = 0; ok && offset < image.size(); offset += 4096)
+            ok = d->WriteFlash(offset, 4096, image.data() + offset, true);
+        image[0x3000] = image[0x3001] = 0xAA;
+        return ok && d->WriteFlashFlag(0x3000, 2, flag, true);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CZelUsbDevice* d = Faulty(c.faults, "za1200.json", c.bFlashCrc);
+        ASSERT_NE(d, nullptr);
+        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        ASSERT_TRUE(download(d));
+        // The next download, in a new DFU session, changes blocks 3 (the flag's) and 20.
+        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        image[0x3100] ^= 0x5A;
+        image[20 * 4096 + 7] ^= 0x01;
+        const CEmulatedDevice::Stats before = Emulated("dev.json")->GetStats();
+        ASSERT_TRUE(download(d));
+        const CEmulatedDevice::Stats after = Emulated("dev.json")->GetStats();
+        EXPECT_EQ(after.nCrcQueries - before.nCrcQueries, c.nQueries);
+        EXPECT_EQ(after.nWrites - before.nWrites, c.nWrites);
+        EXPECT_EQ(ReadAll(d, 0, 128 * 1024), image);
+        EXPECT_EQ(ZelUsbDeviceLastError(d), "") << "an unanswered query fails no call";
+        ReleaseZelUsbDevices();
+        dir.Remove("dev.json");
+        dir.Remove("dev-za1200.flash");
     }
 }
 

@@ -158,6 +158,29 @@ void CHidBackend::ReleaseAll()
     m_bScanned = false;
 }
 
+CZelHidDevice* CHidBackend::Find(CZelUsbDevice* pDevice)
+{
+    for (const auto* pList : {&m_live, &m_retired})
+        for (const auto& device : *pList)
+            if (device.get() == pDevice)
+                return device.get();
+    return nullptr;
+}
+
+std::string CHidBackend::LastError(CZelUsbDevice* pDevice)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const CZelHidDevice* pOwn = Find(pDevice);
+    return pOwn ? pOwn->LastError() : std::string();
+}
+
+void CHidBackend::ClearLastError(CZelUsbDevice* pDevice)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (CZelHidDevice* pOwn = Find(pDevice))
+        pOwn->ClearLastError();
+}
+
 size_t CHidBackend::LiveCount()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -29,6 +29,8 @@ public:
     void Release(CZelUsbDevice* pDevice) override;
     void Release(const char16_t* pszPath) override;
     void ReleaseAll() override;
+    std::string LastError(CZelUsbDevice* pDevice) override;
+    void ClearLastError(CZelUsbDevice* pDevice) override;
 
     IHidTransport& Transport() { return *m_transport; }
     // Objects handed out and not released; objects released and kept.
@@ -36,6 +38,8 @@ public:
     size_t RetiredCount();
 
 private:
+    // One of the objects handed out (live or retired), or null.
+    CZelHidDevice* Find(CZelUsbDevice* pDevice);
     CZelHidDevice* OpenDevice(const HidInterfaceInfo& info, bool bJustArrived);
     std::shared_ptr<std::mutex> InterfaceLock(const std::string& strPath);
     void Retire(size_t index);

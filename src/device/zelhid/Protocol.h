@@ -35,6 +35,7 @@ enum Command : uint8_t {
     CMD_FLASH_CONFIG = 0x21,
     CMD_FLASH_WRITE = 0x22,
     CMD_FLASH_READ = 0x23,
+    CMD_FLASH_CRC = 0x24,  // only to a device that reports kCapFlashCrc
 };
 
 enum Status : uint8_t {
@@ -76,6 +77,12 @@ constexpr uint32_t kWriteProgramOnly = 0x2;  // the flag word: program, never er
 // Capability bits of the identity (IDENTIFY response val2).
 constexpr uint32_t kCapHidDfu = 0x1;
 constexpr uint32_t kCapBootLoader = 0x2;
+constexpr uint32_t kCapFlashCrc = 0x4;  // answers FLASH_CRC
+
+// FLASH_CRC: the CRC32 of each piece of a range (arg3 the piece size, 0: the whole range as one piece),
+// at most kMaxCrcPieces pieces of at least kMinCrcPiece bytes.
+constexpr uint32_t kMaxCrcPieces = 1024;
+constexpr uint32_t kMinCrcPiece = 256;
 
 // Command report (ID 1, host to device).
 struct CommandHeader {

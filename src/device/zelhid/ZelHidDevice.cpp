@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 using namespace zelproto;
@@ -16,6 +17,11 @@ uint32_t RemainingMs(std::chrono::steady_clock::time_point deadline)
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
+}
+
+std::string ModeText(uint8_t mode)
+{
+    return "the device reports mode " + std::to_string(mode) + (mode == MODE_RECOVERY ? " (recovery)" : "");
 }
 
 // A bound on reports read in one wait, so that a device that babbles cannot hold a call forever.
@@ -72,6 +78,13 @@ bool CZelHidDevice::Usable()
     return m_link != nullptr;
 }
 
+void CZelHidDevice::NewDfuSession()
+{
+    m_bFlashReady = false;
+    m_pieces.bValid = false;
+    m_bCrcQueriesOff = false;
+}
+
 uint8_t CZelHidDevice::NextSeq()
 {
     m_nSeq = m_nSeq == 255 ? 1 : static_cast<uint8_t>(m_nSeq + 1);
@@ -85,16 +98,62 @@ bool CZelHidDevice::WriteReport(const uint8_t* pReport)
     return !m_bClosed && m_link->Write(pReport, m_timeouts.nReportWriteMs);
 }
 
+std::string CZelHidDevice::LastError() const
+{
+    std::lock_guard<std::mutex> lock(m_errMutex);
+    return m_strLastError;
+}
+
+void CZelHidDevice::ClearLastError()
+{
+    std::lock_guard<std::mutex> lock(m_errMutex);
+    m_strLastError.clear();
+}
+
+bool CZelHidDevice::Fail(const std::string& strWhy)
+{
+    std::lock_guard<std::mutex> lock(m_errMutex);
+    m_strLastError = strWhy;
+    return false;
+}
+
+bool CZelHidDevice::FailExchange(const Request& req, const std::string& strCause)
+{
+    if (m_bClosed || !m_link || !m_link->IsConnected())
+        return FailUnplugged();
+    std::string name = req.pszExchange;
+    if (req.bAt) {
+        char at[24];
+        std::snprintf(at, sizeof at, " at 0x%x", req.arg0);
+        name += at;
+    }
+    return Fail(name + ": " + strCause);
+}
+
+bool CZelHidDevice::FailUnplugged()
+{
+    return Fail("device unplugged");
+}
+
 bool CZelHidDevice::Transact(const Request& req, Reply& reply)
 {
+    if (Exchange(req, reply))
+        return true;
+    // What the device holds may have changed in a failed exchange: ask again before skipping anything.
+    m_pieces.bValid = false;
+    return false;
+}
+
+bool CZelHidDevice::Exchange(const Request& req, Reply& reply)
+{
     if (!Usable() || !m_link->IsConnected())
-        return false;
+        return FailUnplugged();
     uint8_t report[kReportSize];
     // Whatever is still waiting belongs to an exchange that was given up: drop it.
     for (int i = 0; i < kMaxReportsPerWait; ++i) {
         const int r = m_link->Read(report, 0);
         if (r < 0)
-            return false;
+            return FailUnplugged();
         if (r == 0)
             break;
     }
@@ -109,55 +168,65 @@ bool CZelHidDevice::Transact(const Request& req, Reply& reply)
         EncodeCommand(report, h, req.pOut, std::min<size_t>(req.nOut, kInlineSize));
     else
         EncodeCommand(report, h, req.pInline, req.nInline);
+    auto notSent = [&] {
+        return FailExchange(req, "report not sent within " + std::to_string(m_timeouts.nReportWriteMs) + " ms");
+    };
     if (!WriteReport(report))
-        return false;
+        return notSent();
     for (uint32_t offset = kInlineSize; req.pOut && offset < req.nOut; offset += kDataPayload) {
         EncodeData(report, h.nSeq, req.pOut + offset, std::min<size_t>(kDataPayload, req.nOut - offset));
         if (!WriteReport(report))
-            return false;
+            return notSent();
     }
-    if (!AwaitResponse(h.nSeq, h.nCommand, req.nTimeoutMs, reply))
+    if (!AwaitResponse(req, h.nSeq, reply))
         return false;
     m_mode = reply.header.nMode;
     m_nLastStatus = reply.header.nStatus;
     if (reply.header.nStatus != ST_OK)
-        return false;
+        return FailExchange(req, StatusName(reply.header.nStatus));
     if (!req.pIn)
         return true;
     if (reply.header.val0 > req.nInCapacity)
-        return false;  // more than was asked for: not an answer to this request
-    return ReceiveData(h.nSeq, reply.header.val0, reply.header.val1, req.pIn, reply);
+        return FailExchange(req, "answer longer than asked for");  // not an answer to this request
+    return ReceiveData(req, h.nSeq, reply);
 }
 
-bool CZelHidDevice::AwaitResponse(uint8_t nSeq, uint8_t nCommand, uint32_t nTimeoutMs, Reply& reply)
+bool CZelHidDevice::AwaitResponse(const Request& req, uint8_t nSeq, Reply& reply)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(req.nTimeoutMs);
     uint8_t report[kReportSize];
     for (int i = 0; i < kMaxReportsPerWait; ++i) {
         const int r = m_link->Read(report, RemainingMs(deadline));
-        if (r <= 0 || m_bClosed)
-            return false;
+        if (r < 0 || m_bClosed)
+            return FailUnplugged();
+        if (r == 0)
+            return FailExchange(req, "no answer within " + std::to_string(req.nTimeoutMs) + " ms");
         ResponseHeader h;
-        if (DecodeResponse(report, h) && h.nSeq == nSeq && h.nCommand == nCommand) {
+        if (DecodeResponse(report, h) && h.nSeq == nSeq && h.nCommand == req.nCommand) {
             reply.header = h;
             std::memcpy(reply.inlineData, InlinePayload(report), kInlineSize);
             return true;
         }
         // A response or data of an earlier, abandoned exchange: never taken for this one's answer.
     }
-    return false;
+    return FailExchange(req, "no answer among " + std::to_string(kMaxReportsPerWait) + " reports");
 }
 
-bool CZelHidDevice::ReceiveData(uint8_t nSeq, uint32_t nCount, uint32_t nCrc, uint8_t* pIn, Reply& reply)
+bool CZelHidDevice::ReceiveData(const Request& req, uint8_t nSeq, Reply& reply)
 {
+    const uint32_t nCount = reply.header.val0;
+    uint8_t* pIn = req.pIn;
     uint32_t received = std::min<uint32_t>(nCount, kInlineSize);
     std::memcpy(pIn, reply.inlineData, received);
     uint8_t report[kReportSize];
     int spare = kMaxReportsPerWait;
     while (received < nCount) {
         const int r = m_link->Read(report, m_timeouts.nDataMs);
-        if (r <= 0 || m_bClosed || --spare == 0)
-            return false;
+        if (r < 0 || m_bClosed)
+            return FailUnplugged();
+        if (r == 0 || --spare == 0)
+            return FailExchange(req, "data stopped after " + std::to_string(received) + " of " +
+                                         std::to_string(nCount) + " bytes");
         if (!IsDataReport(report) || DataSeq(report) != nSeq)
             continue;
         const uint32_t n = std::min<uint32_t>(kDataPayload, nCount - received);
@@ -165,7 +234,7 @@ bool CZelHidDevice::ReceiveData(uint8_t nSeq, uint32_t nCount, uint32_t nCrc, ui
         received += n;
     }
     reply.nInReceived = received;
-    return Crc32(pIn, nCount) == nCrc;
+    return Crc32(pIn, nCount) == reply.header.val1 || FailExchange(req, "the data received fails its CRC32");
 }
 
 void CZelHidDevice::NoteFailure(uint8_t status)
@@ -193,6 +262,7 @@ void CZelHidDevice::NoteFailure(uint8_t status)
 bool CZelHidDevice::IdentifyLocked()
 {
     Request req;
+    req.pszExchange = "identify";
     req.nCommand = CMD_IDENTIFY;
     req.nTimeoutMs = m_timeouts.nShortMs;
     Reply reply;
@@ -289,12 +359,13 @@ uint16_t CZelHidDevice::GetDefaultSerialNumberAddr()
 bool CZelHidDevice::IsDeviceAvailable()
 {
     if (m_bClosed)
-        return false;
+        return FailUnplugged();
     std::unique_lock<std::mutex> lock(*m_pLock, std::try_to_lock);
     if (!lock.owns_lock())
         return true;  // another thread is in an operation with it
     CLinkGuard guard(m_link, m_bClosed);
     Request req;
+    req.pszExchange = "status";
     req.nCommand = CMD_STATUS;
     req.nTimeoutMs = m_timeouts.nAvailableMs;
     Reply reply;
@@ -308,29 +379,31 @@ bool CZelHidDevice::SwitchToDfuMode()
     std::lock_guard<std::mutex> lock(*m_pLock);
     CLinkGuard guard(m_link, m_bClosed);
     Request req;
+    req.pszExchange = "enter DFU";
     req.nCommand = CMD_ENTER_DFU;
     req.nTimeoutMs = m_timeouts.nModeSwitchMs;
     Reply reply;
-    const bool ok = Transact(req, reply) && IsDfuMode(m_mode);
-    m_bFlashReady = false;
+    const bool ok = Transact(req, reply) && (IsDfuMode(m_mode) || FailExchange(req, ModeText(m_mode)));
+    NewDfuSession();
     return ok;
 }
 
 bool CZelHidDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
 {
     if (!pData || nLength == 0 || nLength > kMaxPatchTransfer)
-        return false;
+        return Fail("load patch: " + std::to_string(nLength) + " bytes, not 1 to " + std::to_string(kMaxPatchTransfer));
     std::lock_guard<std::mutex> lock(*m_pLock);
     CLinkGuard guard(m_link, m_bClosed);
     Request req;
+    req.pszExchange = "load patch";
     req.nCommand = CMD_LOAD_PATCH;
     req.arg1 = nLength;
     req.pOut = pData;
     req.nOut = nLength;
     req.nTimeoutMs = m_timeouts.nModeSwitchMs;
     Reply reply;
-    const bool ok = Transact(req, reply) && IsDfuMode(m_mode);
-    m_bFlashReady = false;
+    const bool ok = Transact(req, reply) && (IsDfuMode(m_mode) || FailExchange(req, ModeText(m_mode)));
+    NewDfuSession();
     return ok;
 }
 
@@ -339,16 +412,17 @@ bool CZelHidDevice::SwitchToNormalMode()
     std::lock_guard<std::mutex> lock(*m_pLock);
     CLinkGuard guard(m_link, m_bClosed);
     Request req;
+    req.pszExchange = "leave DFU";
     req.nCommand = CMD_LEAVE_DFU;
     req.nTimeoutMs = m_timeouts.nModeSwitchMs;
     Reply reply;
     const bool ok = Transact(req, reply);
-    m_bFlashReady = false;
+    NewDfuSession();
     if (!ok)
         return false;
     // The device has booted again: what it reports (version, mode) may have changed.
     IdentifyLocked();
-    return m_mode == MODE_NORMAL;
+    return m_mode == MODE_NORMAL || FailExchange(req, ModeText(m_mode));
 }
 
 // ---- Flash ----------------------------------------------------------------------------------------
@@ -356,9 +430,13 @@ bool CZelHidDevice::SwitchToNormalMode()
 bool CZelHidDevice::DetectFlashLocked()
 {
     const _FLASH_INFO* pTable = g_pFlashInfo;
-    if (!pTable || !Usable())
-        return false;
+    if (!m_bClosed && !pTable)
+        return Fail("flash ID: no flash table");
+    if (!Usable())
+        return FailUnplugged();
+    m_pieces.bValid = false;
     Request req;
+    req.pszExchange = "flash ID";
     req.nCommand = CMD_FLASH_ID;
     req.nTimeoutMs = m_timeouts.nShortMs;
     Reply reply;
@@ -367,12 +445,16 @@ bool CZelHidDevice::DetectFlashLocked()
         return false;
     }
     const _FLASH_INFO* pInfo = FindFlashInfo(pTable, reply.header.val0);
-    if (!pInfo)
-        return false;
+    if (!pInfo) {
+        char why[64];
+        std::snprintf(why, sizeof why, "flash ID: 0x%06x is not in the flash table", reply.header.val0);
+        return Fail(why);
+    }
     const FlashConfig cfg = FlashConfigOf(*pInfo);
     uint8_t payload[kFlashConfigSize];
     EncodeFlashConfig(payload, cfg);
     Request config;
+    config.pszExchange = "flash setup";
     config.nCommand = CMD_FLASH_CONFIG;
     config.pInline = payload;
     config.nInline = sizeof payload;
@@ -408,7 +490,9 @@ bool CZelHidDevice::EnsureFlashReady()
     // With a flash table the chip is always set up from its record.
     if (g_pFlashInfo)
         return DetectFlashLocked();
+    m_pieces.bValid = false;
     Request req;
+    req.pszExchange = "flash ID";
     req.nCommand = CMD_FLASH_ID;
     req.nTimeoutMs = m_timeouts.nShortMs;
     Reply reply;
@@ -427,16 +511,24 @@ bool CZelHidDevice::EnsureFlashReady()
 bool CZelHidDevice::Write(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify, bool bProgramOnly)
 {
     m_bRedetect = false;
-    if (m_bClosed || (nLength && !pData) || static_cast<uint64_t>(nOffset) + nLength > 0x100000000ull)
-        return false;
+    if (m_bClosed)
+        return FailUnplugged();
+    if ((nLength && !pData) || static_cast<uint64_t>(nOffset) + nLength > 0x100000000ull)
+        return Fail("write: no data, or a range past 4 GB");
     if (nLength == 0)
         return true;
     std::lock_guard<std::mutex> lock(*m_pLock);
     CLinkGuard guard(m_link, m_bClosed);
-    if (!Usable() || !EnsureFlashReady())
+    if (!Usable())
+        return FailUnplugged();
+    if (!EnsureFlashReady())
         return false;
-    if (m_nCapacity && static_cast<uint64_t>(nOffset) + nLength > m_nCapacity)
-        return false;
+    if (m_nCapacity && static_cast<uint64_t>(nOffset) + nLength > m_nCapacity) {
+        char why[96];
+        std::snprintf(why, sizeof why, "write at 0x%x: %u bytes pass the flash's end (%u KB)", nOffset, nLength,
+                      m_nCapacity / 1024);
+        return Fail(why);
+    }
     const uint64_t sector = m_nSectorSize ? m_nSectorSize : 4096;
     const uint64_t end = static_cast<uint64_t>(nOffset) + nLength;
     for (uint64_t pos = nOffset; pos < end;) {
@@ -444,7 +536,16 @@ bool CZelHidDevice::Write(uint32_t nOffset, uint32_t nLength, const uint8_t* pDa
         const uint64_t next = std::min({end, (pos / sector + 1) * sector, pos + kMaxWriteTransfer});
         const uint32_t n = static_cast<uint32_t>(next - pos);
         const uint8_t* piece = pData + (pos - nOffset);
+        // A whole piece may already be there; the flag word (program only) is always written.
+        const bool bWholePiece = !bProgramOnly && n == kCrcPiece && pos % kCrcPiece == 0;
+        if (bWholePiece && PieceUnchanged(static_cast<uint32_t>(pos), piece)) {
+            ++m_nSkipped;
+            pos = next;
+            continue;
+        }
         Request req;
+        req.pszExchange = "write";
+        req.bAt = true;
         req.nCommand = CMD_FLASH_WRITE;
         req.arg0 = static_cast<uint32_t>(pos);
         req.arg1 = n;
@@ -452,6 +553,7 @@ bool CZelHidDevice::Write(uint32_t nOffset, uint32_t nLength, const uint8_t* pDa
         req.pOut = piece;
         req.nOut = n;
         req.nTimeoutMs = m_timeouts.nWriteMs;
+        ForgetPieces(pos, next);
         Reply reply;
         if (!Transact(req, reply)) {
             NoteFailure(reply.header.nStatus);
@@ -460,9 +562,92 @@ bool CZelHidDevice::Write(uint32_t nOffset, uint32_t nLength, const uint8_t* pDa
         // The device read the range back: its checksum must be that of what was sent.
         if (bVerify && reply.header.val1 != Crc32(piece, n)) {
             m_bRedetect = true;
-            return false;
+            m_pieces.bValid = false;
+            return FailExchange(req, "verify: the range read back differs");
+        }
+        // Only a piece the device read back is known to hold the data now.
+        if (bWholePiece && bVerify && m_pieces.bValid && pos >= m_pieces.nBase &&
+            pos < m_pieces.nBase + static_cast<uint64_t>(kCrcWindowPieces) * kCrcPiece) {
+            const uint32_t i = static_cast<uint32_t>((pos - m_pieces.nBase) / kCrcPiece);
+            m_pieces.crc[i] = Crc32(piece, n);
+            m_pieces.nKnown |= 1u << i;
         }
         pos = next;
+    }
+    return true;
+}
+
+void CZelHidDevice::ForgetPieces(uint64_t nBegin, uint64_t nEnd)
+{
+    if (!m_pieces.bValid)
+        return;
+    for (uint32_t i = 0; i < kCrcWindowPieces; ++i) {
+        const uint64_t begin = m_pieces.nBase + static_cast<uint64_t>(i) * kCrcPiece;
+        if (begin < nEnd && nBegin < begin + kCrcPiece)
+            m_pieces.nKnown &= ~(1u << i);
+    }
+}
+
+bool CZelHidDevice::PieceUnchanged(uint32_t nOffset, const uint8_t* pPiece)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_idMutex);
+        if (!(m_identity.nCapabilities & kCapFlashCrc))
+            return false;
+    }
+    if (m_bCrcQueriesOff)
+        return false;
+    constexpr uint32_t kWindow = kCrcWindowPieces * kCrcPiece;
+    const uint32_t base = nOffset / kWindow * kWindow;
+    const uint32_t i = (nOffset - base) / kCrcPiece;
+    if (!m_pieces.bValid || m_pieces.nBase != base) {
+        // The whole window at once: one exchange instead of one per piece.
+        uint32_t count = kCrcWindowPieces;
+        if (m_nCapacity && m_nCapacity > base)
+            count = std::min<uint32_t>(count, (m_nCapacity - base) / kCrcPiece);
+        if (!QueryPieceCrcs(base, count))
+            return false;
+    } else if (!(m_pieces.nKnown >> i & 1)) {
+        if (!QueryPieceCrcs(nOffset, 1))
+            return false;
+    }
+    return (m_pieces.nKnown >> i & 1) && m_pieces.crc[i] == Crc32(pPiece, kCrcPiece);
+}
+
+// FLASH_CRC for nCount pieces from nOffset. A failure is no failure of the write: it falls back to
+// writing, keeps the last error as it was and asks no more in this DFU session.
+bool CZelHidDevice::QueryPieceCrcs(uint32_t nOffset, uint32_t nCount)
+{
+    uint8_t answer[kCrcWindowPieces * 4];
+    Request req;
+    req.pszExchange = "CRC query";
+    req.bAt = true;
+    req.nCommand = CMD_FLASH_CRC;
+    req.arg0 = nOffset;
+    req.arg1 = nCount * kCrcPiece;
+    req.arg3 = static_cast<uint16_t>(kCrcPiece);
+    req.nTimeoutMs = m_timeouts.nReadMs;
+    req.pIn = answer;
+    req.nInCapacity = nCount * 4;
+    const std::string before = LastError();
+    Reply reply;
+    if (nCount == 0 || !Transact(req, reply) || reply.nInReceived != nCount * 4) {
+        Fail(before);
+        m_bCrcQueriesOff = true;
+        m_pieces.bValid = false;
+        return false;
+    }
+    constexpr uint32_t kWindow = kCrcWindowPieces * kCrcPiece;
+    const uint32_t base = nOffset / kWindow * kWindow;
+    if (!m_pieces.bValid || m_pieces.nBase != base) {
+        m_pieces = PieceCrcs{};
+        m_pieces.bValid = true;
+        m_pieces.nBase = base;
+    }
+    for (uint32_t k = 0; k < nCount; ++k) {
+        const uint32_t i = (nOffset - base) / kCrcPiece + k;
+        m_pieces.crc[i] = GetLe32(answer + 4 * k);
+        m_pieces.nKnown |= 1u << i;
     }
     return true;
 }
@@ -482,11 +667,15 @@ bool CZelHidDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuf
     const uint32_t capacity = nLength;
     nLength = 0;
     m_bRedetect = false;
-    if (m_bClosed || (capacity && !pBuffer))
-        return false;
+    if (m_bClosed)
+        return FailUnplugged();
+    if (capacity && !pBuffer)
+        return Fail("read: no buffer");
     std::lock_guard<std::mutex> lock(*m_pLock);
     CLinkGuard guard(m_link, m_bClosed);
-    if (!Usable() || !EnsureFlashReady())
+    if (!Usable())
+        return FailUnplugged();
+    if (!EnsureFlashReady())
         return false;
     uint32_t delivered = 0;
     while (delivered < capacity) {
@@ -495,6 +684,8 @@ bool CZelHidDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuf
             break;
         const uint32_t ask = std::min(capacity - delivered, kMaxReadTransfer);
         Request req;
+        req.pszExchange = "read";
+        req.bAt = true;
         req.nCommand = CMD_FLASH_READ;
         req.arg0 = static_cast<uint32_t>(pos);
         req.arg1 = ask;

@@ -7,12 +7,23 @@
 // Release: Close() marks the object closed at once (IsDeviceAvailable false, every operation false),
 // makes a running operation stop at its next report and gives up the link. The backend keeps closed
 // objects until ReleaseZelUsbDevices, so a pointer the program still holds never dangles.
+//
+// Last error: every call that fails records why, as "<exchange>: <cause>" ("write at 0x3000: CRC
+// mismatch", "read at 0x0: no answer within 2000 ms") or "device unplugged"; it stays until the next
+// failure or ClearLastError.
+//
+// Unchanged blocks: a device that reports kCapFlashCrc is asked for the CRC32 of each 4 KB piece of the
+// aligned 128 KB window that a whole-piece write falls in, once per DFU session and after every failure;
+// a whole piece whose CRC32 is already the data's is not written. Partial writes and the flag word are
+// always written; a query that fails falls back to writing, and no further query is made in that DFU
+// session. Devices without the capability are never asked.
 #pragma once
 
 #include "device/ZelHidApi.h"
 #include "device/zelhid/HidTransport.h"
 #include "device/zelhid/Protocol.h"
 
+#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -67,9 +78,18 @@ public:
 
     // The status of the last answer the device gave (for diagnostics and tests).
     uint8_t LastStatus() const { return m_nLastStatus.load(); }
+    std::string LastError() const;
+    void ClearLastError();
+    // Whole pieces that writes found unchanged and did not send, since the object was made.
+    uint32_t SkippedPieces() const { return m_nSkipped.load(); }
+
+    static constexpr uint32_t kCrcPiece = 4096;
+    static constexpr uint32_t kCrcWindowPieces = 32;  // 128 KB
 
 private:
     struct Request {
+        const char* pszExchange = "";  // how a failure names it; with bAt, " at 0x<arg0>" follows
+        bool bAt = false;
         uint8_t nCommand = 0;
         uint32_t arg0 = 0, arg1 = 0;
         uint16_t arg3 = 0;              // flags
@@ -88,17 +108,28 @@ private:
     };
 
     // One exchange, the interface lock held. False on any failure of the link, a stale or malformed
-    // answer stream, or a status other than ST_OK (reply.header.nStatus tells which).
+    // answer stream, or a status other than ST_OK (reply.header.nStatus tells which), with the last
+    // error recorded and what was known of the pieces' CRC32s forgotten.
     bool Transact(const Request& req, Reply& reply);
+    bool Exchange(const Request& req, Reply& reply);
     bool WriteReport(const uint8_t* pReport);
-    bool AwaitResponse(uint8_t nSeq, uint8_t nCommand, uint32_t nTimeoutMs, Reply& reply);
-    bool ReceiveData(uint8_t nSeq, uint32_t nCount, uint32_t nCrc, uint8_t* pIn, Reply& reply);
+    bool AwaitResponse(const Request& req, uint8_t nSeq, Reply& reply);
+    bool ReceiveData(const Request& req, uint8_t nSeq, Reply& reply);
     bool IdentifyLocked();
     bool EnsureFlashReady();
     bool DetectFlashLocked();
     bool Write(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify, bool bProgramOnly);
+    bool PieceUnchanged(uint32_t nOffset, const uint8_t* pPiece);
+    bool QueryPieceCrcs(uint32_t nBase, uint32_t nCount);
+    void ForgetPieces(uint64_t nBegin, uint64_t nEnd);
     void NoteFailure(uint8_t status);
+    // Records why the call fails and returns false.
+    bool Fail(const std::string& strWhy);
+    bool FailExchange(const Request& req, const std::string& strCause);
+    bool FailUnplugged();
     bool Usable();
+    // Entering or leaving DFU mode: the flash is set up again and the pieces' CRC32s asked again.
+    void NewDfuSession();
     uint8_t NextSeq();
 
     const std::string m_strPath;
@@ -111,12 +142,25 @@ private:
     std::atomic<bool> m_bClosed{false};
     std::atomic<uint8_t> m_nLastStatus{zelproto::ST_OK};
     std::atomic<bool> m_bRedetect{false};
+    std::atomic<uint32_t> m_nSkipped{0};
+    mutable std::mutex m_errMutex;  // guards m_strLastError
+    std::string m_strLastError;
 
     uint8_t m_nSeq = 0;
     uint8_t m_mode = zelproto::MODE_NORMAL;
     bool m_bFlashReady = false;
     uint32_t m_nCapacity = 0;  // bytes, from the flash setup
     uint32_t m_nSectorSize = 0;
+
+    // What the device reported for the pieces of one window in this DFU session (docs/protocol.md).
+    struct PieceCrcs {
+        bool bValid = false;  // a window is held
+        uint32_t nBase = 0;
+        std::array<uint32_t, kCrcWindowPieces> crc{};
+        uint32_t nKnown = 0;  // bit i: crc[i] is the piece's contents now
+    };
+    PieceCrcs m_pieces;
+    bool m_bCrcQueriesOff = false;  // a query failed in this DFU session
 
     mutable std::mutex m_idMutex;  // guards m_identity
     zelproto::Identity m_identity;
