@@ -5,9 +5,12 @@
 #include <cctype>
 #include <ostream>
 
-namespace {
+const char* CliVersionText()
+{
+    return "quillon-cli 2.1.0.1";
+}
 
-const char* const kVersionText = "quillon-cli 2.1.0.1";
+namespace {
 
 std::string NumberCheck(const std::string& text)
 {
@@ -36,6 +39,33 @@ void AddDeviceOption(CLI::App* pCommand, CliOptions& options)
 {
     pCommand->add_option("--device,-d", options.strDevice,
                          "Device: its index from `list` or its interface path (default: the first)");
+    pCommand->add_option("--serial", options.serialList, "Device: its USB serial number")
+        ->excludes(pCommand->get_option("--device"))
+        ->expected(1);
+}
+
+// download and upload: one device or several (run at once); with several connected one must be named.
+CLI::Option* AddDeviceListOptions(CLI::App* pCommand, CliOptions& options, const char* pszAll)
+{
+    // One value per occurrence, so that a positional argument after it is never taken for a device.
+    pCommand
+        ->add_option("--device,-d", options.deviceList,
+                     "Device: its index from `list` or its interface path; repeat for several")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    pCommand->add_option("--serial", options.serialList, "Device: its USB serial number; repeat or S1,S2 for several")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->delimiter(',');
+    CLI::Option* pAll = pCommand->add_flag("--all", options.bAll, pszAll);
+    pAll->excludes(pCommand->get_option("--device"));
+    pAll->excludes(pCommand->get_option("--serial"));
+    pCommand->add_option("--jobs,-j", options.nJobs, "Devices at once when several run (default: all)")
+        ->check(CLI::PositiveNumber);
+    pCommand->add_flag("--job", options.bJob)->group("");
+    return pAll;
 }
 
 }  // namespace
@@ -85,10 +115,12 @@ bool ParseChipBytes(const std::string& text, uint8_t abyChip[2])
 
 int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out, std::ostream& err)
 {
-    CLI::App app{"quillon-cli: firmware download and upload for HID DFU audio controllers, without a window.\n"
-                 "Exit status: 0 success, 1 refused or failed, 2 usage error, 3 no such device or file, 4 output lost.",
-                 "quillon-cli"};
-    app.set_version_flag("--version", kVersionText);
+    CLI::App app{
+        "quillon-cli: firmware download and upload for HID DFU audio controllers, without a window.\n"
+        "Exit status: 0 success, 1 refused or failed, 2 usage error, 3 no such device or file, 4 output lost,\n"
+        "5 a device refused untouched (several devices), 6 a device in use by another program.",
+        "quillon-cli"};
+    app.set_version_flag("--version", CliVersionText());
     app.require_subcommand(1);
     app.fallthrough();
 
@@ -114,9 +146,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
 
     CLI::App* pDownload = app.add_subcommand("download", "Download a firmware image into a device");
     pDownload->add_option("IMAGE", options.strImage, "Firmware image file (.bin)")->required();
-    AddDeviceOption(pDownload, options);
-    CLI::Option* pAll = pDownload->add_flag("--all", options.bAll, "Download into every listed device in turn");
-    pAll->excludes(pDownload->get_option("--device"));
+    AddDeviceListOptions(pDownload, options, "Download into every listed device, several at once");
     bool bUpdateAllFlag = false;
     CLI::Option* pUpdateAll =
         pDownload->add_flag("--update-all,!--no-update-all", bUpdateAllFlag,
@@ -130,7 +160,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
 
     CLI::App* pUpload = app.add_subcommand("upload", "Read a device's firmware into a file");
     pUpload->add_option("FILE", options.strFile, "Output file")->required();
-    AddDeviceOption(pUpload, options);
+    AddDeviceListOptions(pUpload, options, "Read every listed device, each into FILE named after it");
     pUpload->add_flag("--force", options.bForce, "Replace FILE if it exists");
     pUpload->callback([&] { options.command = CliCommand::Upload; });
 

@@ -28,6 +28,8 @@ constexpr int EXIT_FAILED = 1;  // refused or failed: a message was shown
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_NOT_FOUND = 3;    // no such device or file
 constexpr int EXIT_OUTPUT_LOST = 4;  // the command ran to its end, but its output could not all be written
+constexpr int EXIT_REFUSED = 5;      // several devices: none failed, but one was refused before it was touched
+constexpr int EXIT_BUSY = 6;         // a device is held by another program; it was not touched
 
 struct CliOptions {
     CliCommand command = CliCommand::None;
@@ -40,9 +42,14 @@ struct CliOptions {
     std::string strLogFile;
     bool bQuiet = false;
 
-    // Device selection: an index from `list` or an interface path; empty: the first device.
+    // Device selection: an index from `list` or an interface path; empty: the first device (info).
     std::string strDevice;
     bool bAll = false;
+    // download, upload: every --device (index or path) and --serial given, in order; several run at once.
+    std::vector<std::string> deviceList;
+    std::vector<std::string> serialList;  // also info's --serial
+    unsigned nJobs = 0;                   // --jobs: devices at once in a parallel run; 0: all
+    bool bJob = false;                    // one device of a parallel run: no census, no warning
 
     // download
     std::string strImage;
@@ -78,3 +85,6 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
 bool ParseCliNumber(const std::string& text, uint32_t& value);
 // "B1,B2": two bytes (each a number as above, at most 0xff).
 bool ParseChipBytes(const std::string& text, uint8_t abyChip[2]);
+
+// "quillon-cli VERSION", as --version prints it.
+const char* CliVersionText();

@@ -94,6 +94,14 @@ std::string CCliOutput::Lost()
 
 void CCliOutput::ClearBarLocked()
 {
+    if (m_nBoardLines > 0) {
+        m_err << '\r';
+        if (m_nBoardLines > 1)
+            m_err << "\033[" << m_nBoardLines - 1 << 'A';
+        m_err << "\033[J" << std::flush;
+        CheckLocked(m_err, "stderr");
+        m_nBoardLines = 0;
+    }
     if (m_bBarShown) {
         m_err << "\r\033[K" << std::flush;
         CheckLocked(m_err, "stderr");
@@ -244,4 +252,57 @@ void CCliOutput::SetTraceShown(bool bShown)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bTraceShown = bShown;
+}
+
+void CCliOutput::Warning(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Log("warning", QString::fromStdString(text));
+    if (m_bJson) {
+        WriteJsonLocked({{"event", "warning"}, {"text", text}});
+        return;
+    }
+    ClearBarLocked();
+    m_out << std::flush;
+    m_err << "quillon-cli: warning: " << text << '\n' << std::flush;
+    CheckLocked(m_err, "stderr");
+}
+
+void CCliOutput::LogLine(const char* pszKind, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Log(pszKind, QString::fromStdString(text));
+}
+
+void CCliOutput::DeviceLine(const char* pszKind, const nlohmann::json& object, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool bTrace = std::string(pszKind) == "trace";
+    Log(pszKind, QString::fromStdString(text));
+    if (m_bJson) {
+        WriteJsonLocked(object);
+        return;
+    }
+    if (bTrace && (m_bQuiet || !m_bTraceShown))
+        return;
+    ClearBarLocked();
+    std::ostream& stream = bTrace ? m_out : m_err;
+    m_out << std::flush;
+    stream << (std::string(pszKind) == "error" ? "quillon-cli: " : "") << text << '\n' << std::flush;
+    CheckLocked(stream, bTrace ? "stdout" : "stderr");
+}
+
+void CCliOutput::ShowBoard(const std::vector<std::string>& lines)
+{
+    if (!m_bProgressBar)
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ClearBarLocked();
+    if (lines.empty())
+        return;
+    for (size_t i = 0; i < lines.size(); ++i)
+        m_err << (i ? "\n" : "") << lines[i] << "\033[K";
+    m_err << std::flush;
+    CheckLocked(m_err, "stderr");
+    m_nBoardLines = static_cast<int>(lines.size());
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <vector>
 
 class CCliOutput : public IProgressObserver {
 public:
@@ -57,6 +58,17 @@ public:
     // False: trace lines are logged and recorded but not printed (the start-up census of `list`).
     void SetTraceShown(bool bShown);
 
+    // A warning of quillon-cli itself: stderr ("quillon-cli: warning: ..."), or a JSON "warning".
+    void Warning(const std::string& text);
+    // A line of the --log file alone, of this kind ("run", "result").
+    void LogLine(const char* pszKind, const std::string& text);
+    // A trace line, message or error of one device of a parallel run: the JSON object (the device's
+    // fields already in it), else the text with the device's prefix on stdout (a trace line) or
+    // stderr (pszKind "message" or "error"); logged either way.
+    void DeviceLine(const char* pszKind, const nlohmann::json& object, const std::string& text);
+    // The progress of every running device of a parallel run, one line each, on the terminal.
+    void ShowBoard(const std::vector<std::string>& lines);
+
 private:
     void Log(const char* pszKind, const QString& text);
     void ClearBarLocked();
@@ -72,6 +84,7 @@ private:
     bool m_bProgressBar;
     bool m_bTraceShown = true;
     bool m_bBarShown = false;
+    int m_nBoardLines = 0;
     int m_nLastPercent = -1;
     int m_nLogFd = -1;
     std::string m_strLost;

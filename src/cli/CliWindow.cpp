@@ -7,6 +7,7 @@
 #include "cli/Interrupts.h"
 #include "cli/OverridePreferenceStore.h"
 #include "compose/ProgramServices.h"
+#include "device/ZelHidApi.h"
 #include "emulator/SimFolder.h"
 #include "emulator/hid/EmulatorBackend.h"
 #include "platform/NativePath.h"
@@ -34,6 +35,26 @@ bool IsIndex(const std::string& text)
             return false;
     return true;
 }
+
+// Passes the flows' progress on and counts the blocks the current attempt has written.
+class CBlockCounter final : public IProgressObserver {
+public:
+    explicit CBlockCounter(IProgressObserver& next) : m_next(next) {}
+    void OnProgress(uint64_t nDone, uint64_t nTotal) override
+    {
+        if (nDone == 0)
+            m_nBlocks = 0;
+        else if (nDone > m_nLastDone)
+            ++m_nBlocks;
+        m_nLastDone = nDone;
+        m_next.OnProgress(nDone, nTotal);
+    }
+    std::atomic<int> m_nBlocks{0};
+
+private:
+    IProgressObserver& m_next;
+    uint64_t m_nLastDone = 0;
+};
 
 }  // namespace
 
@@ -82,6 +103,39 @@ int CCliWindow::FindDevice(const std::string& selector)
     return FindDeviceByPath(PathFromNative(selector));
 }
 
+std::string CCliWindow::DeviceSerial(int nIndex)
+{
+    CZelUsbDevice* pDevice = DeviceAt(nIndex);
+    return pDevice != nullptr ? Utf16(ZelUsbDeviceSerialNumber(pDevice)).toStdString() : std::string();
+}
+
+std::vector<int> CCliWindow::FindDevicesBySerial(const std::string& serial)
+{
+    const QString wanted = QString::fromStdString(serial);
+    std::vector<int> exact, folded;
+    for (int i = 0; i < DeviceCount(); ++i) {
+        const QString own = QString::fromStdString(DeviceSerial(i));
+        if (own.isEmpty())
+            continue;
+        if (own == wanted)
+            exact.push_back(i);
+        else if (own.compare(wanted, Qt::CaseInsensitive) == 0)
+            folded.push_back(i);
+    }
+    return exact.empty() ? folded : exact;
+}
+
+int CCliWindow::HeldBy(int nIndex)
+{
+    CZelUsbDevice* pDevice = DeviceAt(nIndex);
+    return pDevice != nullptr ? ZelUsbDeviceHeldBy(pDevice) : 0;
+}
+
+int CCliWindow::BlocksWritten() const
+{
+    return m_blocks.load();
+}
+
 bool CCliWindow::Select(int nIndex)
 {
     return m_host.SelectComboItem(IDC_DEVICE_COMBO, nIndex);
@@ -98,10 +152,11 @@ nlohmann::json CCliWindow::Describe(int nIndex)
     Select(nIndex);
     CZelUsbDevice* pDevice = DeviceAt(nIndex);
     auto text = [this](int nId) { return m_host.GetDlgItemText(nId).toStdString(); };
-    return {
+    nlohmann::json device = {
         {"index", nIndex},
         {"path", DevicePath(nIndex).toStdString()},
         {"product", m_host.ComboGetText(IDC_DEVICE_COMBO, nIndex).toStdString()},
+        {"serial", DeviceSerial(nIndex)},
         {"vendor_id", text(IDC_DEV_VID)},
         {"product_id", text(IDC_DEV_PID)},
         {"version", text(IDC_DEV_VERSION)},
@@ -110,6 +165,10 @@ nlohmann::json CCliWindow::Describe(int nIndex)
         {"boot_loader", pDevice != nullptr && pDevice->IsHidDfuBootLoaderSupported()},
         {"update_all_optional", m_host.IsDlgItemEnabled(IDC_UPDATE_ALL)},
     };
+    // A device another program holds shows only what its USB descriptors say.
+    if (const int nHolder = HeldBy(nIndex); nHolder != 0)
+        device["held_by"] = nHolder;
+    return device;
 }
 
 bool CCliWindow::OpenImage(const QString& path)
@@ -167,11 +226,14 @@ int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensu
     }
     if (const QString problem = SettingsStoreProblem(QString::fromLatin1(kAppTitle)); !problem.isEmpty())
         output.Error(PrintableText(problem) + "; the stored preferences are not used");
-    CProgramServices services(simDir, QString::fromLatin1(kAppTitle));
+    // One device of a parallel run sees its own device alone (named by its interface path).
+    CProgramServices services(simDir, QString::fromLatin1(kAppTitle),
+                              options.bJob && !options.deviceList.empty() ? options.deviceList.front() : std::string());
     COverridePreferenceStore prefs(services.Preferences(), options.nMatchPolicy, options.bVerify);
     CQuillonEnv env = services.Env(ReadExecutablePath());
     env.pPrefs = &prefs;
-    env.pProgress = &output;
+    CBlockCounter blocks(output);
+    env.pProgress = &blocks;
     // Without --force an existing file is never replaced, even one that appears while the device is read.
     env.bReplaceConfirmed = options.command == CliCommand::Upload && options.bForce;
 
@@ -182,12 +244,12 @@ int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensu
     // Never a question on the terminal: a file dialog that the command did not answer is cancelled.
     session.SetFileAnswerer([](bool, const FileDialogRequest&, QString&) { return false; });
 
-    output.SetTraceShown(bShowCensus);
+    output.SetTraceShown(bShowCensus && !options.bJob);
     int nExit = EXIT_FAILED;
     CConsoleHostFactory factory(session);
     factory.onCreated = [&](CConsoleHost& host) {
         output.SetTraceShown(true);
-        CCliWindow window(host, session, static_cast<CQuillonDlg&>(host.Dialog()), output);
+        CCliWindow window(host, session, static_cast<CQuillonDlg&>(host.Dialog()), output, blocks.m_nBlocks);
         nExit = body(window);
         host.PressEscape();
     };

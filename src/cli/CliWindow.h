@@ -6,9 +6,11 @@
 #include "cli/CliOptions.h"
 
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <vector>
 
 class CCliOutput;
 class CConsoleHost;
@@ -18,8 +20,9 @@ class CZelUsbDevice;
 
 class CCliWindow {
 public:
-    CCliWindow(CConsoleHost& host, CConsoleSession& session, CQuillonDlg& dlg, CCliOutput& output)
-        : m_host(host), m_session(session), m_dlg(dlg), m_output(output)
+    CCliWindow(CConsoleHost& host, CConsoleSession& session, CQuillonDlg& dlg, CCliOutput& output,
+               const std::atomic<int>& blocks)
+        : m_host(host), m_session(session), m_dlg(dlg), m_output(output), m_blocks(blocks)
     {}
 
     int DeviceCount();
@@ -29,6 +32,14 @@ public:
     // -1 when there is no such device.
     int FindDevice(const std::string& selector);
     int FindDeviceByPath(const QString& path);
+    // The device's USB serial number ("" when it has none).
+    std::string DeviceSerial(int nIndex);
+    // The devices with this serial number (exactly, else ignoring case).
+    std::vector<int> FindDevicesBySerial(const std::string& serial);
+    // 0 when no other program holds the device, else its process id (-1: unknown).
+    int HeldBy(int nIndex);
+    // Blocks written by the last attempt of the last download.
+    int BlocksWritten() const;
 
     // Selects the entry as the operator does (selection change included).
     bool Select(int nIndex);
@@ -57,6 +68,7 @@ private:
     CConsoleSession& m_session;
     CQuillonDlg& m_dlg;
     CCliOutput& m_output;
+    const std::atomic<int>& m_blocks;
 };
 
 // Builds the environment (device backend, notices, preferences with the command line's overrides,

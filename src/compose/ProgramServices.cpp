@@ -6,14 +6,15 @@
 #include "platform/PreferenceStore.h"
 #include "platform/ProfileReader.h"
 
-CProgramServices::CProgramServices(const std::string& strSimDir, const QString& strAppTitle)
+CProgramServices::CProgramServices(const std::string& strSimDir, const QString& strAppTitle,
+                                   const std::string& strOnlyDevice)
     : m_strAppTitle(strAppTitle)
 {
     if (!strSimDir.empty()) {
-        m_pBackend = CreateEmulatorBackend(strSimDir);
+        m_pBackend = CreateEmulatorBackend(strSimDir, strOnlyDevice);
         m_pNotifier = CreateSimFolderNotifier(strSimDir);
     } else {
-        m_pBackend = CreateHidapiBackend();
+        m_pBackend = CreateHidapiBackend(strOnlyDevice);
         m_pNotifier = CreateUdevNotifier();
     }
     m_pPrevious = SetZelHidBackend(m_pBackend.get());

@@ -17,7 +17,8 @@ class IZelHidBackend;
 class CProgramServices {
 public:
     // strSimDir empty: real devices through hidapi and udev. strAppTitle names the preference store.
-    CProgramServices(const std::string& strSimDir, const QString& strAppTitle);
+    // strOnlyDevice: the interface path of the one device served (quillon-cli's parallel runs); empty: all.
+    CProgramServices(const std::string& strSimDir, const QString& strAppTitle, const std::string& strOnlyDevice = {});
     // The previous backend serves the library again.
     ~CProgramServices();
     CProgramServices(const CProgramServices&) = delete;

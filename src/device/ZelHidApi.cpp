@@ -59,3 +59,15 @@ void ZelUsbDeviceClearLastError(CZelUsbDevice* pDevice)
     if (IZelHidBackend* pBackend = g_pBackend.load(); pBackend && pDevice)
         pBackend->ClearLastError(pDevice);
 }
+
+const char16_t* ZelUsbDeviceSerialNumber(CZelUsbDevice* pDevice)
+{
+    IZelHidBackend* pBackend = g_pBackend.load();
+    return pBackend && pDevice ? pBackend->SerialNumber(pDevice) : nullptr;
+}
+
+int ZelUsbDeviceHeldBy(CZelUsbDevice* pDevice)
+{
+    IZelHidBackend* pBackend = g_pBackend.load();
+    return pBackend && pDevice ? pBackend->HeldBy(pDevice) : 0;
+}

@@ -129,8 +129,18 @@ public:
     // ZelUsbDeviceLastError and ZelUsbDeviceClearLastError for the backend's own devices.
     virtual std::string LastError(CZelUsbDevice* /*pDevice*/) { return {}; }
     virtual void ClearLastError(CZelUsbDevice* /*pDevice*/) {}
+    // See ZelUsbDeviceSerialNumber and ZelUsbDeviceHeldBy below.
+    virtual const char16_t* SerialNumber(CZelUsbDevice*) { return nullptr; }
+    virtual int HeldBy(CZelUsbDevice*) { return 0; }
 };
 
 // Selects the backend; null restores "no backend", under which enumeration finds nothing.
 // Not owned. Returns the previous backend.
 IZelHidBackend* SetZelHidBackend(IZelHidBackend* pBackend);
+
+// Beyond the window's contract, for front ends that run many devices at once (quillon-cli).
+// The device's USB serial number; null when it has none or the library does not know it.
+const char16_t* ZelUsbDeviceSerialNumber(CZelUsbDevice* pDevice);
+// Whether another program holds the device now (one program per device, docs/device-library.md): 0 when
+// this program may use it, else that program's process id, or -1 when its id cannot be had.
+int ZelUsbDeviceHeldBy(CZelUsbDevice* pDevice);

@@ -1,6 +1,7 @@
 #include "dfu/DfuModeEntry.h"
 
 #include "app/QuillonDlg.h"
+#include "app/Trace.h"
 #include "app/WindowConfig.h"
 #include "base/HeapBlock.h"
 #include "platform/FileIo.h"
@@ -25,14 +26,27 @@ bool LoadPatchFile(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
     return pDevice->LoadDfuPatch(patch, static_cast<uint32_t>(nLength));
 }
 
+// One program per device: a device another program holds was not touched, and the trace says why.
+void TraceHolder(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
+{
+    const int nPid = ZelUsbDeviceHeldBy(pDevice);
+    if (nPid == 0)
+        return;
+    AppendTrace(pDlg, nPid > 0 ? QStringLiteral("Device is in use by another program (process %1)!\r\n").arg(nPid)
+                               : QStringLiteral("Device is in use by another program!\r\n"));
+}
+
 }  // namespace
 
 bool EnterDfuMode(CQuillonDlg* pDlg, CZelUsbDevice* pDevice)
 {
     if (pDevice->IsHidDfuBootLoaderSupported()) {
-        if (!pDevice->SwitchToDfuMode())
+        if (!pDevice->SwitchToDfuMode()) {
+            TraceHolder(pDlg, pDevice);
             return false;
+        }
     } else if (!LoadPatchFile(pDlg, pDevice)) {
+        TraceHolder(pDlg, pDevice);
         return false;
     }
 

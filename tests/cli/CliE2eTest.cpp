@@ -125,13 +125,14 @@ TEST_F(CliE2e, ListShowsEachDeviceAsTheWindowShowsIt)
                               "  Subversion:  0x12000134\n"
                               "  Chipset:     ZA1200+ZH880\n"
                               "  Boot loader: yes\n"
-                              "  Update All:  optional\n";
+                              "  Update All:  optional\n"
+                              "  Serial:      ZA1200-000101\n";
     EXPECT_NE(run.strOut.find(block), std::string::npos) << run.strOut;
     EXPECT_EQ(run.strOut.rfind("No.0: ", 0), 0u);
     EXPECT_EQ(run.strOut.find("devices found"), std::string::npos);
 }
 
-TEST_F(CliE2e, InfoSelectsByIndexOrPathAndRefusesUnknownDevices)
+TEST_F(CliE2e, DevicesAreChosenByIndexPathOrSerialAndNeverGuessed)
 {
     const int n2400 = Index("ZEL ZA2400 Audio");
     const CliRun byIndex = scratch.RunSim({"--json", "info", "--device", std::to_string(n2400)});
@@ -141,9 +142,42 @@ TEST_F(CliE2e, InfoSelectsByIndexOrPathAndRefusesUnknownDevices)
     ASSERT_EQ(byPath.nExit, 0);
     EXPECT_EQ(byPath.JsonLines().at(0)["device"], devices[static_cast<size_t>(n2400)]);
 
+    const std::string serial = devices[static_cast<size_t>(n2400)]["serial"];
+    ASSERT_FALSE(serial.empty());
+    const CliRun bySerial = scratch.RunSim({"--json", "info", "--serial", serial});
+    ASSERT_EQ(bySerial.nExit, 0) << bySerial.strErr;
+    EXPECT_EQ(bySerial.JsonLines().at(0)["device"], devices[static_cast<size_t>(n2400)]);
+    const CliRun dryBySerial =
+        scratch.RunSim({"--json", "download", CCliScratch::ExampleImage(kImage1200), "--serial", serial, "--dry-run"});
+    int nDryRunIndex = -1;
+    for (const nlohmann::json& line : dryBySerial.JsonLines())
+        if (line["event"] == "dry-run")
+            nDryRunIndex = line["index"];
+    EXPECT_EQ(nDryRunIndex, n2400) << dryBySerial.strOut;
+
     const CliRun byDefault = scratch.RunSim({"info"});
     EXPECT_EQ(byDefault.nExit, 0);
     EXPECT_EQ(byDefault.strOut.rfind("No.0: " + DevicePath(0) + "\n", 0), 0u);
+
+    // With several devices and none named, download and upload list the candidates and touch nothing.
+    const auto before = SimFiles();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"download", CCliScratch::ExampleImage(kImage1200)},
+          std::vector<std::string>{"upload", scratch.Path("up.bin")}}) {
+        const CliRun guess = scratch.RunSim(args);
+        EXPECT_EQ(guess.nExit, 2) << guess.strErr;
+        EXPECT_NE(guess.strErr.find(std::to_string(devices.size()) + " devices are connected; name one"),
+                  std::string::npos)
+            << guess.strErr;
+        EXPECT_NE(guess.strErr.find("  No." + std::to_string(n2400) + " " + DevicePath(n2400) + " serial " + serial),
+                  std::string::npos)
+            << guess.strErr;
+    }
+    EXPECT_EQ(SimFiles(), before);
+    EXPECT_FALSE(fs::exists(scratch.Path("up.bin")));
+    const CliRun noSerial = scratch.RunSim({"download", CCliScratch::ExampleImage(kImage1200), "--serial", "NONE"});
+    EXPECT_EQ(noSerial.nExit, 3);
+    EXPECT_EQ(noSerial.strErr, "quillon-cli: no such device: serial number NONE\n");
 
     for (const std::string& selector : {std::string("99"), scratch.SimDir() + "/nothing.json"}) {
         const CliRun none = scratch.RunSim({"info", "--device", selector});
@@ -277,65 +311,101 @@ TEST_F(CliE2e, StoredPreferencesAreTheWindowsAndOptionsOverrideThemForOneRun)
     EXPECT_EQ(ReadFileText(store), "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
 }
 
-TEST_F(CliE2e, DownloadAllReportsEachDeviceAndFailsWhenOneRefuses)
+// Several devices at once: each outcome on its own (one succeeds, one is refused untouched by the match
+// policy, one is pulled out while it is written), every line of a device carrying its index and serial.
+TEST_F(CliE2e, SeveralDevicesRunAtOnceEachWithItsOwnOutcome)
 {
-    // Two devices; under the vendor check alone the ZA4800 (another vendor ID) refuses the image.
-    const std::string two = scratch.Path("two");
-    fs::create_directory(two);
+    const std::string three = scratch.Path("three");
+    fs::create_directory(three);
     for (const char* pszFile : {"za1200.json", "za4800.json"})
-        fs::copy_file(scratch.SimDir() + "/" + pszFile, two + "/" + pszFile);
+        fs::copy_file(scratch.SimDir() + "/" + pszFile, three + "/" + pszFile);
+    nlohmann::json pulled = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/za2400.json"));
+    pulled["faults"] = {{"unplugAtStep", "write"}};
+    WriteFileText(three + "/za2400.json", pulled.dump());
     const std::vector<std::string> args = {
-        "--sim", two, "--match-policy", "0x1", "download", CCliScratch::ExampleImage(kImage1200), "--all"};
+        "--sim", three, "--match-policy", "0x1", "download", CCliScratch::ExampleImage(kImage1200), "--all"};
     std::vector<std::string> jsonArgs = args;
     jsonArgs.insert(jsonArgs.begin(), "--json");
     const CliRun run = scratch.Run(jsonArgs);
     EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
     EXPECT_EQ(run.strErr, "");
-    int nMessages = 0;
-    std::vector<nlohmann::json> outcomes;
-    std::vector<std::string> traces;
+    std::map<int, std::vector<std::string>> traces;  // by device; -1: this process's own (the census)
+    std::map<std::string, nlohmann::json> outcomes;  // by file name
     nlohmann::json result;
     for (const nlohmann::json& line : run.JsonLines()) {
-        ASSERT_TRUE(line.contains("event"));
-        if (line["event"] == "message") {
-            ++nMessages;
-            EXPECT_EQ(line["text"], "Vendor ID of firmware doesn't match device vendor ID!");
-        } else if (line["event"] == "device-result") {
-            outcomes.push_back(line);
-        } else if (line["event"] == "result") {
+        if (line["event"] == "device-result")
+            outcomes[fs::path(line["path"].get<std::string>()).filename().string()] = line;
+        else if (line["event"] == "result")
             result = line;
-        } else if (line["event"] != "progress") {
-            EXPECT_EQ(line["event"], "trace");
-            traces.push_back(line["text"]);
+        else if (line["event"] == "trace")
+            traces[line.value("index", -1)].push_back(line["text"]);
+        if (line.contains("index") && line["event"] != "device-result") {
+            EXPECT_EQ(line["serial"], "ZA" + std::string(line["index"] == 0   ? "1200-000101"
+                                                         : line["index"] == 1 ? "2400-000207"
+                                                                              : "4800-000410"))
+                << line;
         }
     }
-    EXPECT_EQ(nMessages, 1);
-    ASSERT_EQ(outcomes.size(), 2u);
-    EXPECT_EQ(outcomes[0]["path"], two + "/za1200.json");
-    EXPECT_EQ(outcomes[0]["ok"], true);
-    EXPECT_EQ(outcomes[1]["path"], two + "/za4800.json");
-    EXPECT_EQ(outcomes[1]["ok"], false);
-    EXPECT_EQ(result["command"], "download");
+    ASSERT_EQ(outcomes.size(), 3u) << run.strOut;
+    EXPECT_EQ(outcomes["za1200.json"]["outcome"], "succeeded");
+    EXPECT_EQ(outcomes["za1200.json"]["ok"], true);
+    EXPECT_EQ(outcomes["za1200.json"]["blocks"], 30);
+    EXPECT_EQ(outcomes["za2400.json"]["outcome"], "failed");
+    EXPECT_EQ(outcomes["za4800.json"]["outcome"], "refused");
+    EXPECT_EQ(outcomes["za4800.json"]["blocks"], 0);
     EXPECT_EQ(result["ok"], false);
-    EXPECT_EQ(result["devices"].size(), 2u);
-    // The census, then the first device's whole download, then only the second one's image line.
+    EXPECT_EQ(result["devices"].size(), 3u);
+    EXPECT_EQ(traces[-1].size(), 4u);  // the census, once
     const std::string open = "Open DFU file " + CCliScratch::ExampleImage(kImage1200) + " succeeded\r\n";
-    std::vector<std::string> expected = {"Total 2 devices found!\r\n", "No.0: " + two + "/za1200.json\r\n",
-                                         "No.1: " + two + "/za4800.json\r\n", open};
+    std::vector<std::string> expected = {open};
     for (const std::string& line : kDownloadLines)
         expected.push_back(line + "\r\n");
-    expected.push_back(open);
-    EXPECT_EQ(traces, expected);
+    EXPECT_EQ(traces[0], expected);
+    EXPECT_EQ(traces[2], std::vector<std::string>{open});
 
-    // Text form: one outcome line per device, then the count.
+    // Refused is told apart from failed: without the failing device the status is 5.
+    fs::remove(three + "/za2400.json");
     std::vector<std::string> quietArgs = args;
     quietArgs.insert(quietArgs.begin(), "--quiet");
     const CliRun text = scratch.Run(quietArgs);
-    EXPECT_EQ(text.nExit, 1);
-    EXPECT_EQ(text.strErr, "Vendor ID of firmware doesn't match device vendor ID!\n");
-    EXPECT_EQ(text.OutLines(), (std::vector<std::string>{"No.0 " + two + "/za1200.json: download succeeded",
-                                                         "No.1 " + two + "/za4800.json: download failed",
-                                                         "1 of 2 downloads succeeded"}));
+    EXPECT_EQ(text.nExit, 5);
+    EXPECT_EQ(text.strErr, "[No.1 ZA4800-000410] Vendor ID of firmware doesn't match device vendor ID!\n");
+    EXPECT_EQ(text.OutLines(),
+              (std::vector<std::string>{"No.0 " + three + "/za1200.json: download succeeded",
+                                        "No.1 " + three + "/za4800.json: download refused, nothing written",
+                                        "1 of 2 downloads succeeded"}));
+}
+
+// One program per device: a second program is refused while the first writes, and the first finishes.
+TEST_F(CliE2e, ASecondProgramIsRefusedWhileTheFirstHoldsTheDevice)
+{
+    nlohmann::json device = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/za1200.json"));
+    device["timing"] = {{"realTime", true}, {"speed", 0.25}};
+    WriteFileText(scratch.SimDir() + "/za1200.json", device.dump());
+    const std::string path = DevicePath(Index("ZEL ZA1200 Audio"));
+    QProcess first;
+    first.start(QString::fromStdString(CCliScratch::Program()),
+                {QStringLiteral("--sim"), QString::fromStdString(scratch.SimDir()), QStringLiteral("download"),
+                 QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--device"),
+                 QString::fromStdString(path)});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    QByteArray out;
+    while (!out.contains("Firmware upgrade started....\n") && first.waitForReadyRead(30000))
+        out += first.readAllStandardOutput();
+    const std::string holder = "process " + std::to_string(first.processId());
+    const CliRun second = scratch.RunSim({"download", CCliScratch::ExampleImage(kImage2400), "--device", path});
+    const CliRun list = scratch.RunSim({"list"});
+    ASSERT_TRUE(first.waitForFinished(60000));
+    out += first.readAllStandardOutput();
+    EXPECT_EQ(second.nExit, 6) << second.strErr;
+    EXPECT_EQ(second.strErr, "quillon-cli: device No.0 (" + path + ") is in use by another program (" + holder +
+                                 "); nothing was done\n");
+    EXPECT_EQ(second.strOut.find("Open DFU file"), std::string::npos) << second.strOut;
+    EXPECT_NE(list.strOut.find("  In use by:   " + holder + "\n"), std::string::npos) << list.strOut;
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_TRUE(out.contains("Firmware upgrade succeeded....\n")) << out.toStdString();
+    // Let go at the end: the device is free again.
+    EXPECT_EQ(scratch.RunSim({"list"}).strOut.find("In use by"), std::string::npos);
 }
 
 // A signal while the device is being written is the operator's close request: the window refuses it
@@ -354,7 +424,8 @@ TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
     process.start(QString::fromStdString(CCliScratch::Program()),
                   {QStringLiteral("--sim"), QString::fromStdString(slow), QStringLiteral("--match-policy"),
                    QStringLiteral("0"), QStringLiteral("download"),
-                   QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--all")});
+                   QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--all"),
+                   QStringLiteral("--jobs"), QStringLiteral("1")});
     ASSERT_TRUE(process.waitForStarted(10000));
     QByteArray out;
     while (!out.contains("Firmware upgrade started....\n") && process.waitForReadyRead(30000))
@@ -364,9 +435,11 @@ TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
     ASSERT_TRUE(process.waitForFinished(60000));
     out += process.readAllStandardOutput();
     const std::string err = process.readAllStandardError().toStdString();
-    EXPECT_EQ(err, "Do NOT exit while DFU is running!\n");
+    EXPECT_NE(err.find("Do NOT exit while DFU is running!\n"), std::string::npos) << err;
     const std::string text = out.toStdString();
-    EXPECT_NE(text.find("Firmware upgrade succeeded....\nWaiting until device is switched to normal mode....\n"
+    const std::string prefix = "[No.0 ZA1200-000101] ";
+    EXPECT_NE(text.find(prefix + "Firmware upgrade succeeded....\n" + prefix +
+                        "Waiting until device is switched to normal mode....\n" + prefix +
                         "Device is switched to normal mode successfully!\n"),
               std::string::npos)
         << text;
@@ -547,16 +620,23 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
     EXPECT_EQ(lines.back()["ok"], true);
 
     const std::string text = ReadFileText(log);
-    const QRegularExpression stamped(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* (trace|message|error) .*$"));
+    const QRegularExpression stamped(QStringLiteral(
+        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* (trace|message|error|warning|run|result) .*$"));
     int nLines = 0;
     for (const QString& line : QString::fromStdString(text).split(u'\n', Qt::SkipEmptyParts)) {
         EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
         ++nLines;
     }
-    // The census, the image, the six stages.
-    EXPECT_EQ(nLines, static_cast<int>(Census().size() + 1 + kDownloadLines.size()));
+    // The census, the run's header, the warning of a policy that checks nothing, the image, the six
+    // stages, the device's result.
+    EXPECT_EQ(nLines, static_cast<int>(Census().size() + 3 + 1 + kDownloadLines.size()));
     EXPECT_NE(text.find(" trace Firmware upgrade succeeded....\n"), std::string::npos);
+    EXPECT_NE(text.find(" run quillon-cli "), std::string::npos) << text;
+    EXPECT_NE(text.find("; match policy 0x00000000; verify on\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" serial=ZA1200-000101 path=" + DevicePath(Index("ZEL ZA1200 Audio")) + " duration_ms="),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(" blocks=30 outcome=succeeded\n"), std::string::npos) << text;
 
     const CliRun noLog = scratch.RunSim({"--log", scratch.Path("no/such/folder.log"), "list"});
     EXPECT_EQ(noLog.nExit, 3);

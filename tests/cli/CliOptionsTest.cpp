@@ -90,12 +90,21 @@ TEST(CliParse, CommandsAndTheirArguments)
     EXPECT_EQ(p.options.strSimDir, "/tmp/x");
     EXPECT_TRUE(p.options.bJson);
     EXPECT_EQ(p.options.strImage, "img.bin");
-    EXPECT_EQ(p.options.strDevice, "2");
+    EXPECT_EQ(p.options.deviceList, std::vector<std::string>{"2"});
     ASSERT_TRUE(p.options.bUpdateAll.has_value());
     EXPECT_FALSE(*p.options.bUpdateAll);
     EXPECT_TRUE(p.options.bDryRun);
     EXPECT_FALSE(p.options.nMatchPolicy.has_value());
     EXPECT_FALSE(p.options.bVerify.has_value());
+
+    // Several devices, each option taking one value, so that IMAGE after them stays IMAGE.
+    p = Parse(
+        {"download", "--device", "0", "--device", "/p", "img.bin", "--serial", "A,B", "--serial", "C", "-j", "3"});
+    ASSERT_EQ(p.nResult, -1) << p.strErr;
+    EXPECT_EQ(p.options.strImage, "img.bin");
+    EXPECT_EQ(p.options.deviceList, (std::vector<std::string>{"0", "/p"}));
+    EXPECT_EQ(p.options.serialList, (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(p.options.nJobs, 3u);
 
     // Global options may follow the command.
     p = Parse({"upload", "out.bin", "--force", "--match-policy", "0x10f", "--no-verify", "--quiet"});
@@ -134,6 +143,8 @@ TEST(CliParse, UsageErrorsEndWithStatusTwo)
         {"frobnicate"},
         {"download"},
         {"download", "a.bin", "--all", "--device", "0"},
+        {"download", "a.bin", "--all", "--serial", "S"},
+        {"download", "a.bin", "--all", "--jobs", "0"},
         {"download", "a.bin", "--dry-run", "--backup", "b.bin"},
         {"download", "a.bin", "--update-all", "--no-update-all", "--bogus"},
         {"--match-policy", "0x1g", "list"},

@@ -56,8 +56,13 @@ u=$work/unpacked
 if ldd "$u/usr/lib/quillon/quillon-cli" | grep -E 'libQt6(Gui|Widgets)|libX|libxcb|lib(E|Open)?GL'; then
   fail "quillon-cli links the GUI stack"
 fi
-# Nothing installed names the checkout or the build folder.
-if grep -rlF -e "$src" -e "$build" "$u"; then fail "installed files hold a build path"; fi
+# Nothing installed names the checkout or the build folder. A path counts only as a whole path in a
+# printable string: a short checkout path such as /w also turns up in the bytes of machine code.
+re_path() { printf '%s' "$1" | sed 's/[][\.*^$+?(){}|]/\\&/g'; }
+pattern="(^|[^[:alnum:]_./-])($(re_path "$src")|$(re_path "$build"))(/|\$|[^[:alnum:]_.-])"
+while IFS= read -r -d '' f; do
+  if strings -a -n 4 "$f" | grep -qE "$pattern"; then echo "$f" >&2; fail "installed files hold a build path"; fi
+done < <(find "$u" -type f -print0)
 
 # Copyright in the machine-readable format; the changelog compressed as policy asks, in this version.
 head -1 "$u/usr/share/doc/quillon-cli/copyright" \

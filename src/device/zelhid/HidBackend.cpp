@@ -43,12 +43,24 @@ std::shared_ptr<std::mutex> CHidBackend::InterfaceLock(const std::string& strPat
     return lock;
 }
 
+std::shared_ptr<CDeviceLock> CHidBackend::FileLock(const std::string& strPath)
+{
+    const std::string key = LowerAscii(strPath);
+    std::shared_ptr<CDeviceLock> lock = m_fileLocks[key].lock();
+    if (!lock) {
+        lock = std::make_shared<CDeviceLock>(strPath);
+        m_fileLocks[key] = lock;
+    }
+    return lock;
+}
+
 CZelHidDevice* CHidBackend::OpenDevice(const HidInterfaceInfo& info, bool bJustArrived)
 {
     std::unique_ptr<IHidLink> link = m_transport->Open(info.strPath, bJustArrived);
     if (!link)
         return nullptr;
-    auto device = std::make_unique<CZelHidDevice>(info, std::move(link), InterfaceLock(info.strPath), m_timeouts);
+    auto device = std::make_unique<CZelHidDevice>(info, std::move(link), InterfaceLock(info.strPath), m_timeouts,
+                                                  FileLock(info.strPath));
     if (!device->Identify())
         return nullptr;  // never handed out, so it may go at once
     m_live.push_back(std::move(device));
@@ -179,6 +191,20 @@ void CHidBackend::ClearLastError(CZelUsbDevice* pDevice)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (CZelHidDevice* pOwn = Find(pDevice))
         pOwn->ClearLastError();
+}
+
+const char16_t* CHidBackend::SerialNumber(CZelUsbDevice* pDevice)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CZelHidDevice* pOurs = Find(pDevice);
+    return pOurs ? pOurs->SerialNumber().c_str() : nullptr;
+}
+
+int CHidBackend::HeldBy(CZelUsbDevice* pDevice)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CZelHidDevice* pOurs = Find(pDevice);
+    return pOurs ? pOurs->ProbeHeldBy() : 0;
 }
 
 size_t CHidBackend::LiveCount()

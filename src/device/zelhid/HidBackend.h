@@ -31,6 +31,8 @@ public:
     void ReleaseAll() override;
     std::string LastError(CZelUsbDevice* pDevice) override;
     void ClearLastError(CZelUsbDevice* pDevice) override;
+    const char16_t* SerialNumber(CZelUsbDevice* pDevice) override;
+    int HeldBy(CZelUsbDevice* pDevice) override;
 
     IHidTransport& Transport() { return *m_transport; }
     // Objects handed out and not released; objects released and kept.
@@ -42,6 +44,7 @@ private:
     CZelHidDevice* Find(CZelUsbDevice* pDevice);
     CZelHidDevice* OpenDevice(const HidInterfaceInfo& info, bool bJustArrived);
     std::shared_ptr<std::mutex> InterfaceLock(const std::string& strPath);
+    std::shared_ptr<CDeviceLock> FileLock(const std::string& strPath);
     void Retire(size_t index);
 
     std::mutex m_mutex;
@@ -50,6 +53,7 @@ private:
     std::vector<std::unique_ptr<CZelHidDevice>> m_live;
     std::vector<std::unique_ptr<CZelHidDevice>> m_retired;
     std::map<std::string, std::weak_ptr<std::mutex>> m_locks;
+    std::map<std::string, std::weak_ptr<CDeviceLock>> m_fileLocks;
     std::vector<CZelUsbDevice*> m_array;
     ZEL_USB_DEVICE_ARRAY m_result{0, nullptr};
     bool m_bScanned = false;

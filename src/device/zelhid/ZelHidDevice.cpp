@@ -29,36 +29,79 @@ constexpr int kMaxReportsPerWait = 200000;
 
 }  // namespace
 
-// Gives up the link at the end of an operation when the object was released meanwhile.
+// At the end of a call: gives up the link when the object was released meanwhile, and the device's
+// lock when the call no longer needs it.
 class CLinkGuard {
 public:
-    CLinkGuard(std::unique_ptr<IHidLink>& link, const std::atomic<bool>& closed) : m_link(link), m_closed(closed) {}
+    explicit CLinkGuard(CZelHidDevice& device) : m_device(device) {}
     ~CLinkGuard()
     {
-        if (m_closed.load())
-            m_link.reset();
+        if (m_device.m_bClosed.load())
+            m_device.m_link.reset();
+        m_device.EndCall();
     }
 
 private:
-    std::unique_ptr<IHidLink>& m_link;
-    const std::atomic<bool>& m_closed;
+    CZelHidDevice& m_device;
 };
 
 CZelHidDevice::CZelHidDevice(const HidInterfaceInfo& info, std::unique_ptr<IHidLink> link,
-                             std::shared_ptr<std::mutex> pathLock, const ProtocolTimeouts& timeouts)
+                             std::shared_ptr<std::mutex> pathLock, const ProtocolTimeouts& timeouts,
+                             std::shared_ptr<CDeviceLock> fileLock)
     : m_strPath(info.strPath), m_strPath16(Utf8ToUtf16(info.strPath)), m_strProduct(info.strProduct),
-      m_bHasProduct(info.bHasProduct && !info.strProduct.empty()), m_timeouts(timeouts), m_pLock(std::move(pathLock)),
-      m_link(std::move(link))
+      m_bHasProduct(info.bHasProduct && !info.strProduct.empty()), m_strSerial(info.strSerialNumber),
+      m_nUsbVendorId(info.nVendorId), m_nUsbProductId(info.nProductId), m_timeouts(timeouts),
+      m_pLock(std::move(pathLock)), m_link(std::move(link)),
+      m_pHold(fileLock ? std::move(fileLock) : std::make_shared<CDeviceLock>(info.strPath))
 {}
 
-CZelHidDevice::~CZelHidDevice() = default;
+CZelHidDevice::~CZelHidDevice()
+{
+    std::lock_guard<std::mutex> lock(*m_pLock);
+    m_pHold->Release(this);
+}
 
 void CZelHidDevice::Close()
 {
     m_bClosed = true;
     std::unique_lock<std::mutex> lock(*m_pLock, std::try_to_lock);
-    if (lock.owns_lock())
+    if (lock.owns_lock()) {
         m_link.reset();
+        m_pHold->Release(this);
+    }
+}
+
+bool CZelHidDevice::TakeHold(bool bExclusive)
+{
+    switch (m_pHold->Take(this, bExclusive)) {
+    case CDeviceLock::Outcome::Busy: {
+        const int nPid = CDeviceLock::HolderPid(TransportPath());
+        m_nHeldBy = nPid > 0 ? nPid : -1;
+        return false;
+    }
+    case CDeviceLock::Outcome::Taken:
+    case CDeviceLock::Outcome::NoFile:
+        break;
+    }
+    m_nHeldBy = 0;
+    return true;
+}
+
+int CZelHidDevice::ProbeHeldBy()
+{
+    std::unique_lock<std::mutex> lock(*m_pLock, std::try_to_lock);
+    if (!lock.owns_lock() || m_bClosed)
+        return 0;
+    // Shared: only another program's operation stands in the way, never its identity exchanges.
+    const bool bFree = TakeHold(false);
+    EndCall();
+    return bFree ? 0 : m_nHeldBy.load();
+}
+
+void CZelHidDevice::EndCall()
+{
+    if (m_bClosed || !IsDfuMode(m_mode) || !m_pHold->IsExclusive())
+        m_pHold->Release(this);
 }
 
 bool CZelHidDevice::IsLinkConnected()
@@ -146,7 +189,13 @@ bool CZelHidDevice::Transact(const Request& req, Reply& reply)
 
 bool CZelHidDevice::Exchange(const Request& req, Reply& reply)
 {
-    if (!Usable() || !m_link->IsConnected())
+    if (!Usable())
+        return FailUnplugged();
+    // IDENTIFY and STATUS are one report each way with the same answer for anyone: shared.
+    const bool bExclusive = req.nCommand != CMD_IDENTIFY && req.nCommand != CMD_STATUS;
+    if (!TakeHold(bExclusive))
+        return Fail("device in use by another program");
+    if (!m_link->IsConnected())
         return FailUnplugged();
     uint8_t report[kReportSize];
     // Whatever is still waiting belongs to an exchange that was given up: drop it.
@@ -277,8 +326,19 @@ bool CZelHidDevice::IdentifyLocked()
 bool CZelHidDevice::Identify()
 {
     std::lock_guard<std::mutex> lock(*m_pLock);
-    CLinkGuard guard(m_link, m_bClosed);
-    return IdentifyLocked();
+    CLinkGuard guard(*this);
+    if (IdentifyLocked())
+        return true;
+    if (m_nHeldBy == 0)
+        return false;
+    // Another program holds the device: listed by what the USB descriptors say, re-read when it is free.
+    Identity id;
+    id.nVendorId = m_nUsbVendorId;
+    id.nProductId = m_nUsbProductId;
+    id.nCapabilities = kCapHidDfu | kCapBootLoader;
+    std::lock_guard<std::mutex> idLock(m_idMutex);
+    m_identity = id;
+    return true;
 }
 
 void CZelHidDevice::RefreshIfIdle()
@@ -286,7 +346,7 @@ void CZelHidDevice::RefreshIfIdle()
     std::unique_lock<std::mutex> lock(*m_pLock, std::try_to_lock);
     if (!lock.owns_lock())
         return;
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     IdentifyLocked();
 }
 
@@ -363,7 +423,7 @@ bool CZelHidDevice::IsDeviceAvailable()
     std::unique_lock<std::mutex> lock(*m_pLock, std::try_to_lock);
     if (!lock.owns_lock())
         return true;  // another thread is in an operation with it
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     Request req;
     req.pszExchange = "status";
     req.nCommand = CMD_STATUS;
@@ -377,7 +437,7 @@ bool CZelHidDevice::IsDeviceAvailable()
 bool CZelHidDevice::SwitchToDfuMode()
 {
     std::lock_guard<std::mutex> lock(*m_pLock);
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     Request req;
     req.pszExchange = "enter DFU";
     req.nCommand = CMD_ENTER_DFU;
@@ -393,7 +453,7 @@ bool CZelHidDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
     if (!pData || nLength == 0 || nLength > kMaxPatchTransfer)
         return Fail("load patch: " + std::to_string(nLength) + " bytes, not 1 to " + std::to_string(kMaxPatchTransfer));
     std::lock_guard<std::mutex> lock(*m_pLock);
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     Request req;
     req.pszExchange = "load patch";
     req.nCommand = CMD_LOAD_PATCH;
@@ -410,7 +470,7 @@ bool CZelHidDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
 bool CZelHidDevice::SwitchToNormalMode()
 {
     std::lock_guard<std::mutex> lock(*m_pLock);
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     Request req;
     req.pszExchange = "leave DFU";
     req.nCommand = CMD_LEAVE_DFU;
@@ -474,7 +534,7 @@ bool CZelHidDevice::DetectFlashLocked()
 bool CZelHidDevice::DetectFlash()
 {
     std::lock_guard<std::mutex> lock(*m_pLock);
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     return DetectFlashLocked();
 }
 
@@ -518,7 +578,7 @@ bool CZelHidDevice::Write(uint32_t nOffset, uint32_t nLength, const uint8_t* pDa
     if (nLength == 0)
         return true;
     std::lock_guard<std::mutex> lock(*m_pLock);
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     if (!Usable())
         return FailUnplugged();
     if (!EnsureFlashReady())
@@ -672,7 +732,7 @@ bool CZelHidDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuf
     if (capacity && !pBuffer)
         return Fail("read: no buffer");
     std::lock_guard<std::mutex> lock(*m_pLock);
-    CLinkGuard guard(m_link, m_bClosed);
+    CLinkGuard guard(*this);
     if (!Usable())
         return FailUnplugged();
     if (!EnsureFlashReady())

@@ -4,6 +4,13 @@
 // its whole exchange, so calls from two threads never interleave on the wire. Identity queries use
 // a small lock of their own and never wait for an exchange.
 //
+// One program per device: every exchange needs the device's lock (DeviceLock.h, on the file the
+// interface path names). An identity exchange holds it shared for itself; an operation takes it
+// exclusively with its first exchange and keeps it while the device is in DFU mode, so until it is back
+// in normal mode (or gone).
+// While another program holds it nothing is sent: an operation fails, and an identity query answers
+// with the USB descriptors' vendor and product IDs and zeros for the rest (HeldBy() says by whom).
+//
 // Release: Close() marks the object closed at once (IsDeviceAvailable false, every operation false),
 // makes a running operation stop at its next report and gives up the link. The backend keeps closed
 // objects until ReleaseZelUsbDevices, so a pointer the program still holds never dangles.
@@ -20,6 +27,7 @@
 #pragma once
 
 #include "device/ZelHidApi.h"
+#include "device/zelhid/DeviceLock.h"
 #include "device/zelhid/HidTransport.h"
 #include "device/zelhid/Protocol.h"
 
@@ -42,8 +50,10 @@ struct ProtocolTimeouts {
 
 class CZelHidDevice final : public CZelUsbDevice {
 public:
+    // fileLock: the interface's lock across processes, shared by the objects of its path (null: one of
+    // its own on info.strPath).
     CZelHidDevice(const HidInterfaceInfo& info, std::unique_ptr<IHidLink> link, std::shared_ptr<std::mutex> pathLock,
-                  const ProtocolTimeouts& timeouts = {});
+                  const ProtocolTimeouts& timeouts = {}, std::shared_ptr<CDeviceLock> fileLock = nullptr);
     ~CZelHidDevice() override;
 
     // Asks the device who it is; false when it does not answer the protocol.
@@ -75,6 +85,13 @@ public:
     bool WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override;
     bool WriteFlashFlag(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override;
     bool ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer) override;
+
+    // 0: this program may use the device; else the process id of the program that held it at the last
+    // exchange refused here (-1 when its id cannot be had).
+    int HeldBy() const { return m_nHeldBy.load(); }
+    // The same, asked now without an exchange (0 also while this program is using it).
+    int ProbeHeldBy();
+    const std::u16string& SerialNumber() const { return m_strSerial; }
 
     // The status of the last answer the device gave (for diagnostics and tests).
     uint8_t LastStatus() const { return m_nLastStatus.load(); }
@@ -130,12 +147,21 @@ private:
     bool Usable();
     // Entering or leaving DFU mode: the flash is set up again and the pieces' CRC32s asked again.
     void NewDfuSession();
+    // The device's lock for the next exchange (exclusive but for identity exchanges); false (nothing to
+    // be sent) while another program has it.
+    bool TakeHold(bool bExclusive);
+    // After a call: an identity exchange, or an operation that left the device in normal mode, lets go.
+    void EndCall();
+    friend class CLinkGuard;
     uint8_t NextSeq();
 
     const std::string m_strPath;
     const std::u16string m_strPath16;
     const std::u16string m_strProduct;
     const bool m_bHasProduct;
+    const std::u16string m_strSerial;
+    const uint16_t m_nUsbVendorId;
+    const uint16_t m_nUsbProductId;
     const ProtocolTimeouts m_timeouts;
     std::shared_ptr<std::mutex> m_pLock;  // guards the link and the fields below it
     std::unique_ptr<IHidLink> m_link;
@@ -145,6 +171,8 @@ private:
     std::atomic<uint32_t> m_nSkipped{0};
     mutable std::mutex m_errMutex;  // guards m_strLastError
     std::string m_strLastError;
+    std::atomic<int> m_nHeldBy{0};
+    std::shared_ptr<CDeviceLock> m_pHold;  // guarded by m_pLock
 
     uint8_t m_nSeq = 0;
     uint8_t m_mode = zelproto::MODE_NORMAL;

@@ -9,8 +9,8 @@
 #include <string>
 
 // The emulator's devices described by the JSON files in simDir, served in process. Paths are
-// the device files' paths.
-std::unique_ptr<IZelHidBackend> CreateEmulatorBackend(const std::string& simDir);
+// the device files' paths. strOnlyPath: that device alone is served (and plugged); empty: all.
+std::unique_ptr<IZelHidBackend> CreateEmulatorBackend(const std::string& simDir, const std::string& strOnlyPath = {});
 
 // Device files added to or removed from simDir; paths match CreateEmulatorBackend's.
 std::unique_ptr<IDeviceNotifier> CreateSimFolderNotifier(const std::string& simDir);
