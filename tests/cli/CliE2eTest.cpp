@@ -404,8 +404,18 @@ TEST_F(CliE2e, ASecondProgramIsRefusedWhileTheFirstHoldsTheDevice)
     EXPECT_NE(list.strOut.find("  In use by:   " + holder + "\n"), std::string::npos) << list.strOut;
     EXPECT_EQ(first.exitCode(), 0);
     EXPECT_TRUE(out.contains("Firmware upgrade succeeded....\n")) << out.toStdString();
-    // Let go at the end: the device is free again.
+    // Let go at the end: the device is free again, also after a holder that was killed.
     EXPECT_EQ(scratch.RunSim({"list"}).strOut.find("In use by"), std::string::npos);
+    first.start(QString::fromStdString(CCliScratch::Program()),
+                {QStringLiteral("--sim"), QString::fromStdString(scratch.SimDir()), QStringLiteral("download"),
+                 QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--device"),
+                 QString::fromStdString(path)});
+    out.clear();
+    while (!out.contains("Firmware upgrade started....\n") && first.waitForReadyRead(30000))
+        out += first.readAllStandardOutput();
+    first.kill();
+    ASSERT_TRUE(first.waitForFinished(30000));
+    EXPECT_EQ(scratch.RunSim({"download", CCliScratch::ExampleImage(kImage1200), "--device", path}).nExit, 0);
 }
 
 // A signal while the device is being written is the operator's close request: the window refuses it
