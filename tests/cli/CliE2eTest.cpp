@@ -574,8 +574,13 @@ TEST_F(CliE2e, UploadReadsBackWhatADownloadWrote)
     EXPECT_EQ(fs::file_size(backup), 65536u);
 
     const std::string after = scratch.Path("after.bin");
-    const CliRun upload = scratch.RunSim({"--quiet", "upload", after, "--device", std::to_string(n1200)});
+    const CliRun upload = scratch.RunSim({"--json", "upload", after, "--device", std::to_string(n1200)});
     ASSERT_EQ(upload.nExit, 0) << upload.strErr;
+    // The progress rises while the device is read, not only at its end.
+    int nMidway = 0;
+    for (const auto& line : upload.JsonLines())
+        nMidway += line["event"] == "progress" && line["done"] > 0 && line["done"] < line["total"];
+    EXPECT_GE(nMidway, 50);
     const std::string written = ReadFileText(image);
     const std::string read = ReadFileText(after);
     ASSERT_EQ(read.size(), 65536u);
