@@ -213,7 +213,7 @@ std::string CommandWords(const CLI::App* pCommand)
 {
     std::string words;
     for (; pCommand != nullptr && pCommand->get_parent() != nullptr; pCommand = pCommand->get_parent())
-        words = pCommand->get_name() + (words.empty() ? "" : " ") + words;
+        words.insert(0, words.empty() ? pCommand->get_name() : pCommand->get_name() + " ");
     return words;
 }
 

@@ -8,6 +8,7 @@
 #include <QDateTime>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -54,7 +55,8 @@ std::string ProgressText(uint64_t nDone, uint64_t nTotal, double dSeconds, int n
         char szPart[48];
         std::snprintf(szPart, sizeof szPart, "%.1f KiB/s", dRate / 1024);
         parts.emplace_back(szPart);
-        const auto nLeft = static_cast<uint64_t>(static_cast<double>(nTotal - std::min(nDone, nTotal)) / dRate + 0.5);
+        const auto nLeft =
+            static_cast<uint64_t>(std::llround(static_cast<double>(nTotal - std::min(nDone, nTotal)) / dRate));
         std::snprintf(szPart, sizeof szPart, "%llu:%02llu left", static_cast<unsigned long long>(nLeft / 60),
                       static_cast<unsigned long long>(nLeft % 60));
         parts.emplace_back(szPart);
@@ -318,10 +320,10 @@ void CCliOutput::OnProgress(uint64_t nDone, uint64_t nTotal)
 void CCliOutput::EndProgress()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const bool bShown = m_bBarShown;
     ClearBarLocked();
     m_nLastPercent = -1;
-    if (bShown && m_nStartMs >= 0) {
+    // Also when a line erased the bar before the operation ended.
+    if (m_bProgressBar && m_nStartMs >= 0) {
         char szSeconds[32];
         std::snprintf(szSeconds, sizeof szSeconds, "%.1f", (SteadyMs() - m_nStartMs) / 1000.0);
         m_err << m_nDone << " bytes in " << szSeconds << " s\n" << std::flush;

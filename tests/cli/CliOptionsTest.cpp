@@ -291,6 +291,7 @@ TEST(CliOutputLines, ProgressBarOnlyOnChangeAndErasedBeforeALine)
     EXPECT_EQ(err.str().substr(once.size()), "\r\033[K");
     EXPECT_EQ(out.str(), "Firmware upgrade succeeded....\n");
     bar.OnProgress(8192, 8192);
+    bar.Trace(QStringLiteral("Firmware upgrade succeeded....\r\n"));  // the summary stays after it
     bar.EndProgress();
     EXPECT_TRUE(
         QString::fromStdString(err.str()).contains(QRegularExpression("\\r\\033\\[K8192 bytes in \\d+\\.\\d s\\n$")))
