@@ -789,6 +789,12 @@ TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
                                                  "--subsystem-match=hidraw --action=change");
     EXPECT_EQ(findings.size(), 3u) << result.dump(1);
 
+    // No rules in that root: a `list` that finds nothing points at doctor, on stderr alone.
+    const CliRun list = scratch.Run({"list"}, {{"QUILLON_SYSROOT", root}}, program);
+    EXPECT_EQ(list.nExit, 0);
+    EXPECT_EQ(list.strOut, "No device found.\n");
+    EXPECT_NE(list.strErr.find("`quillon-cli doctor` says what is missing"), std::string::npos) << list.strErr;
+
     // Rules in place, the table and the patch beside the program: nothing left.
     fs::create_directories(root + "/etc/udev/rules.d");
     WriteFileText(root + "/etc/udev/rules.d/70-quillon.rules", "");
