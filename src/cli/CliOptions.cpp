@@ -217,6 +217,32 @@ std::string CommandWords(const CLI::App* pCommand)
     return words;
 }
 
+// `help [COMMAND]`: the help of quillon-cli or of the command the words name.
+int PrintHelp(CLI::App& app, const std::vector<std::string>& words, int argc, const char* const* argv,
+              std::ostream& out, std::ostream& err)
+{
+    CLI::App* pCommand = &app;
+    for (const std::string& word : words) {
+        CLI::App* pNext = Subcommand(pCommand, word);
+        if (pNext == nullptr) {
+            std::vector<std::string> names;
+            for (const CLI::App* pSub : pCommand->get_subcommands({}))
+                names.push_back(pSub->get_name());
+            const std::string nearest = Nearest(word, names);
+            const std::string text =
+                "unknown command " + word + (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+            err << "quillon-cli: " << text << '\n';
+            UsageResult(argc, argv, "help", text, out);
+            return EXIT_USAGE;
+        }
+        pCommand = pNext;
+    }
+    // Not App::help(), which shows the parsed `help` command's own help instead.
+    const std::string name = pCommand == &app ? "quillon-cli" : "quillon-cli " + CommandWords(pCommand);
+    out << pCommand->get_formatter()->make_help(pCommand, name, CLI::AppFormatMode::Normal);
+    return EXIT_OK;
+}
+
 }  // namespace
 
 const std::vector<CliCommandGlobals>& CommandGlobals()
@@ -348,8 +374,9 @@ std::unique_ptr<CLI::App> BuildCommandLine(CliOptions& options, CliRawOptions& r
         ->option_text("FILE");
     app.add_flag("--quiet,-q", options.bQuiet, "No trace lines and no progress bar on the terminal");
 
-    app.add_subcommand("help", "Show the help of quillon-cli or of a command")
-        ->add_option("COMMAND", "The command, in one or two words");
+    CLI::App* pHelp = app.add_subcommand("help", "Show the help of quillon-cli or of a command");
+    pHelp->add_option("COMMAND", raw.helpWords, "The command, in one or two words");
+    pHelp->callback([&] { options.command = CliCommand::Help; });
 
     CLI::App* pList = app.add_subcommand("list", "List the devices as the window lists them");
     pList->callback([&] { options.command = CliCommand::List; });
@@ -453,26 +480,6 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
         err << app.help();
         return EXIT_USAGE;
     }
-    const bool bHelpOption = std::any_of(argv + 1, argv + argc, [](const char* psz) { return psz[0] == '-'; });
-    if (std::string(argv[1]) == "help" && !bHelpOption) {
-        CLI::App* pCommand = &app;
-        for (int i = 2; i < argc; ++i) {
-            CLI::App* pNext = Subcommand(pCommand, argv[i]);
-            if (pNext == nullptr) {
-                std::vector<std::string> names;
-                for (const CLI::App* pSub : pCommand->get_subcommands({}))
-                    names.push_back(pSub->get_name());
-                const std::string nearest = Nearest(argv[i], names);
-                err << "quillon-cli: unknown command " << argv[i]
-                    << (nearest.empty() ? "" : "; did you mean " + nearest + "?") << '\n';
-                return EXIT_USAGE;
-            }
-            pCommand = pNext;
-        }
-        out << pCommand->help();
-        return EXIT_OK;
-    }
-
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -500,6 +507,8 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
         err << app.help();
         return EXIT_USAGE;
     }
+    if (options.command == CliCommand::Help)
+        return PrintHelp(app, raw.helpWords, argc, argv, out, err);
 
     if (!raw.strMatchPolicy.empty())
         options.nMatchPolicy = Number(raw.strMatchPolicy);

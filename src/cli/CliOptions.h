@@ -9,6 +9,7 @@
 
 enum class CliCommand {
     None,
+    Help,  // answered by the parser
     List,
     Info,
     Download,

@@ -13,6 +13,7 @@
 // Option texts converted after parsing, and the flags whose absence matters.
 struct CliRawOptions {
     std::string strMatchPolicy, strVid, strPid, strVersion, strSubVersion, strChip;
+    std::vector<std::string> helpWords;
     bool bVerifyFlag = false;
     bool bUpdateAllFlag = false;
     CLI::Option* pVerify = nullptr;

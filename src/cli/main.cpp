@@ -37,6 +37,7 @@ int Dispatch(const CliOptions& options, CCliOutput& output)
         return RunConfigCheck(options, output);
     case CliCommand::Doctor:
         return RunDoctor(options, output);
+    case CliCommand::Help:
     case CliCommand::None:
         break;
     }
@@ -68,6 +69,7 @@ const char* CommandName(CliCommand command)
         return "config check";
     case CliCommand::Doctor:
         return "doctor";
+    case CliCommand::Help:
     case CliCommand::None:
         break;
     }

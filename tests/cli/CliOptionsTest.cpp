@@ -215,7 +215,7 @@ TEST(CliParse, EachCommandsHelpShowsTheGlobalOptionsItUses)
     Parsed p = Parse({});
     EXPECT_EQ(p.nResult, EXIT_USAGE);
     EXPECT_NE(p.strErr.find("Subcommands:"), std::string::npos);
-    p = Parse({"help", "download"});
+    p = Parse({"-q", "help", "download"});
     EXPECT_EQ(p.nResult, EXIT_OK);
     EXPECT_NE(p.strOut.find("  --match-policy BITS"), std::string::npos) << p.strOut;
     EXPECT_NE(p.strOut.find("  --verify, --no-verify"), std::string::npos) << p.strOut;
