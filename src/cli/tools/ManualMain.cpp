@@ -116,7 +116,7 @@ void WriteGuiManual(std::ostream& out)
     ProgramOptions options;
     const std::unique_ptr<CLI::App> pApp = BuildProgramCommandLine(options, "quillon");
     const std::string description = pApp->get_description();
-    out << ".TH QUILLON 1 \"\" \"" << Roff(pApp->get_name()) << "\" \"User Commands\"\n"
+    out << ".TH QUILLON 1 \"\" \"" << Roff(description.substr(0, description.find(": "))) << "\" \"User Commands\"\n"
         << ".SH NAME\nquillon \\- " << Roff(description.substr(description.find(": ") + 2)) << '\n'
         << ".SH SYNOPSIS\n\\fBquillon\\fR [\\fIoptions\\fR]\n"
         << ".SH DESCRIPTION\nThe operator's window: it lists the connected devices, opens a firmware image and "
