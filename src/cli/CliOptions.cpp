@@ -94,6 +94,7 @@ CLI::App* Subcommand(CLI::App* pCommand, const std::string& name)
     }
     return nullptr;
 }
+
 // Adds to each command's help the global options it uses.
 void AddGlobalsFooters(CLI::App& app)
 {
@@ -123,7 +124,7 @@ void AddGlobalsFooters(CLI::App& app)
 
 // Where a usage error lies: the first word that names no command or option, and the nearest name.
 struct Misspelling {
-    std::string strWord, strNearest, strCommand;
+    std::string strWord, strNearest;
     bool bOption = false;
 };
 
@@ -172,7 +173,7 @@ bool FindMisspelling(CLI::App& app, int argc, const char* const* argv, Misspelli
                             names.push_back("--" + lname);
                     }
                 }
-                found = {word, Nearest(name, names), pCommand->get_name(), true};
+                found = {word, Nearest(name, names), true};
                 return true;
             }
             if (pOption->get_items_expected_min() > 0 && word.find('=') == std::string::npos &&
@@ -187,7 +188,7 @@ bool FindMisspelling(CLI::App& app, int argc, const char* const* argv, Misspelli
             std::vector<std::string> names;
             for (const CLI::App* pSub : pCommand->get_subcommands({}))
                 names.push_back(pSub->get_name());
-            found = {word, Nearest(word, names), pCommand->get_name(), false};
+            found = {word, Nearest(word, names), false};
             return true;
         }
         pCommand = pNext;
@@ -501,10 +502,6 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
             app.exit(e, out, err);
         }
         UsageResult(argc, argv, CommandWords(pCommand), text, out);
-        return EXIT_USAGE;
-    }
-    if (options.command == CliCommand::None) {
-        err << app.help();
         return EXIT_USAGE;
     }
     if (options.command == CliCommand::Help)
