@@ -28,6 +28,7 @@ LAYER_OF = {
     "compose": "compose",
     "gui": "gui",
     "cli": "cli",
+    "cli/tools": "cli_tools",
 }
 
 # Layer -> the layers it may include from (besides its own), closed under "uses".
@@ -49,6 +50,9 @@ ALLOWED = {
             "compose", "host_console"},
     "gui": {"base", "platform", "device", "protocol", "emulator", "emulator_hid", "config", "image", "app",
             "compose", "host_qt"},
+    # Build tools that read both programs' command tables.
+    "cli_tools": {"base", "platform", "device", "protocol", "emulator", "emulator_hid", "config", "image", "app",
+                  "compose", "host_console", "cli", "gui"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)

@@ -9,6 +9,7 @@
 
 enum class CliCommand {
     None,
+    Help,  // answered by the parser
     List,
     Info,
     Download,
@@ -30,6 +31,9 @@ constexpr int EXIT_NOT_FOUND = 3;    // no such device or file
 constexpr int EXIT_OUTPUT_LOST = 4;  // the command ran to its end, but its output could not all be written
 constexpr int EXIT_REFUSED = 5;      // several devices: none failed, but one was refused before it was touched
 constexpr int EXIT_BUSY = 6;         // a device is held by another program; it was not touched
+
+// The version of the --json lines' shape, in every line.
+constexpr int kJsonSchema = 2;
 
 struct CliOptions {
     CliCommand command = CliCommand::None;

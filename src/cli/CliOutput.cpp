@@ -1,17 +1,32 @@
 #include "cli/CliOutput.h"
 
+#include "cli/CliOptions.h"
+
 #include "platform/FileIo.h"
 #include "platform/NativePath.h"
 
 #include <QDateTime>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+
 namespace {
+
+int64_t SteadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 std::string Json(const QString& text)
 {
@@ -19,6 +34,58 @@ std::string Json(const QString& text)
 }
 
 }  // namespace
+
+int TerminalColumns()
+{
+    if (const char* pszColumns = std::getenv("COLUMNS"); pszColumns != nullptr && std::atoi(pszColumns) > 0)
+        return std::atoi(pszColumns);
+    struct winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+std::string ProgressText(uint64_t nDone, uint64_t nTotal, double dSeconds, int nColumns)
+{
+    const uint64_t nPercent = nTotal ? std::min(nDone, nTotal) * 100 / nTotal : 0;
+    std::vector<std::string> parts = {std::to_string(nPercent) + "%",
+                                      std::to_string(nDone) + "/" + std::to_string(nTotal) + " bytes"};
+    if (dSeconds > 0.05 && nDone > 0) {
+        const double dRate = static_cast<double>(nDone) / dSeconds;
+        char szPart[48];
+        std::snprintf(szPart, sizeof szPart, "%.1f KiB/s", dRate / 1024);
+        parts.emplace_back(szPart);
+        const auto nLeft =
+            static_cast<uint64_t>(std::llround(static_cast<double>(nTotal - std::min(nDone, nTotal)) / dRate));
+        std::snprintf(szPart, sizeof szPart, "%llu:%02llu left", static_cast<unsigned long long>(nLeft / 60),
+                      static_cast<unsigned long long>(nLeft % 60));
+        parts.emplace_back(szPart);
+    }
+    // The last column stays free: a terminal wraps a line that fills it.
+    const size_t nWidth = static_cast<size_t>(std::max(nColumns, 2)) - 1;
+    std::string text;
+    for (const std::string& part : parts) {
+        if (text.size() + 1 + part.size() > nWidth)
+            break;
+        text += (text.empty() ? "" : " ") + part;
+    }
+    constexpr size_t kMinBar = 10, kMaxBar = 40;
+    if (text.size() + kMinBar + 3 <= nWidth) {
+        const size_t nBar = std::min(kMaxBar, nWidth - text.size() - 3);
+        const size_t nFilled = static_cast<size_t>(nPercent) * nBar / 100;
+        text = "[" + std::string(nFilled, '#') + std::string(nBar - nFilled, ' ') + "] " + text;
+    }
+    return text.substr(0, nWidth);
+}
+
+std::string LogStamp(const QDateTime& time)
+{
+    const int nOffset = time.offsetFromUtc() / 60;
+    char szOffset[16];
+    std::snprintf(szOffset, sizeof szOffset, "%c%02d%02d", nOffset < 0 ? '-' : '+', std::abs(nOffset) / 60,
+                  std::abs(nOffset) % 60);
+    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toStdString() + szOffset;
+}
 
 std::string TerminalLine(const QString& text)
 {
@@ -66,8 +133,7 @@ void CCliOutput::Log(const char* pszKind, const QString& text)
 {
     if (m_nLogFd < 0 || m_bLogLost)
         return;
-    const QString stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs);
-    const std::string line = stamp.toStdString() + ' ' + pszKind + ' ' + TerminalLine(text);
+    const std::string line = LogStamp(QDateTime::currentDateTime()) + ' ' + pszKind + ' ' + TerminalLine(text);
     if (!WriteFully(m_nLogFd, line.data(), line.size())) {
         m_bLogLost = true;
         m_strLost += std::string(m_strLost.empty() ? "" : "; ") + "the log file: " + std::strerror(errno);
@@ -112,7 +178,9 @@ void CCliOutput::ClearBarLocked()
 
 void CCliOutput::WriteJsonLocked(const nlohmann::json& object)
 {
-    m_out << object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n' << std::flush;
+    nlohmann::json line = object;
+    line["schema"] = kJsonSchema;
+    m_out << line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n' << std::flush;
     CheckLocked(m_out, "stdout");
 }
 
@@ -154,14 +222,29 @@ void CCliOutput::Result(const nlohmann::json& object, const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bJson) {
-        nlohmann::json result = object;
-        result["event"] = "result";
-        WriteJsonLocked(result);
+        // Written at the end, when the exit status it carries is known.
+        if (!m_pendingResult.is_null())
+            WriteJsonLocked(m_pendingResult);
+        m_pendingResult = object;
+        m_pendingResult["event"] = "result";
         return;
     }
     ClearBarLocked();
     m_out << text << std::flush;
     CheckLocked(m_out, "stdout");
+}
+
+void CCliOutput::Finish(const std::string& command, int nStatus)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bJson)
+        return;
+    nlohmann::json result = m_pendingResult;
+    if (result.is_null())
+        result = {{"event", "result"}, {"command", command}, {"ok", nStatus == EXIT_OK}};
+    result["status"] = nStatus;
+    WriteJsonLocked(result);
+    m_pendingResult = nullptr;
 }
 
 void CCliOutput::Event(const nlohmann::json& object, const std::string& text)
@@ -225,10 +308,11 @@ void CCliOutput::OnProgress(uint64_t nDone, uint64_t nTotal)
         WriteJsonLocked({{"event", "progress"}, {"done", nDone}, {"total", nTotal}});
         return;
     }
-    constexpr int kWidth = 40;
-    const int nFilled = nPercent * kWidth / 100;
-    m_err << "\r[" << std::string(nFilled, '#') << std::string(kWidth - nFilled, ' ') << "] " << nPercent << "% "
-          << nDone << "/" << nTotal << " bytes\033[K" << std::flush;
+    if (nDone == 0 || m_nStartMs < 0)
+        m_nStartMs = SteadyMs();
+    m_nDone = nDone;
+    m_err << '\r' << ProgressText(nDone, nTotal, (SteadyMs() - m_nStartMs) / 1000.0, TerminalColumns()) << "\033[K"
+          << std::flush;
     CheckLocked(m_err, "stderr");
     m_bBarShown = true;
 }
@@ -238,6 +322,14 @@ void CCliOutput::EndProgress()
     std::lock_guard<std::mutex> lock(m_mutex);
     ClearBarLocked();
     m_nLastPercent = -1;
+    // Also when a line erased the bar before the operation ended.
+    if (m_bProgressBar && m_nStartMs >= 0) {
+        char szSeconds[32];
+        std::snprintf(szSeconds, sizeof szSeconds, "%.1f", (SteadyMs() - m_nStartMs) / 1000.0);
+        m_err << m_nDone << " bytes in " << szSeconds << " s\n" << std::flush;
+        CheckLocked(m_err, "stderr");
+    }
+    m_nStartMs = -1;
 }
 
 CCliOutput::Seen CCliOutput::TakeSeen()
@@ -300,8 +392,10 @@ void CCliOutput::ShowBoard(const std::vector<std::string>& lines)
     ClearBarLocked();
     if (lines.empty())
         return;
+    // Never wider than the terminal: a wrapped line would break the erasing of the board.
+    const size_t nColumns = static_cast<size_t>(TerminalColumns()) - 1;
     for (size_t i = 0; i < lines.size(); ++i)
-        m_err << (i ? "\n" : "") << lines[i] << "\033[K";
+        m_err << (i ? "\n" : "") << lines[i].substr(0, nColumns) << "\033[K";
     m_err << std::flush;
     CheckLocked(m_err, "stderr");
     m_nBoardLines = static_cast<int>(lines.size());

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <mutex>
@@ -34,7 +35,11 @@ public:
     // The text of a message box of the window.
     void Message(const QString& text);
     // The outcome of a command: the JSON object with --json, else the human text (lines, may be empty).
+    // With --json the object is written by Finish, which adds the exit status.
     void Result(const nlohmann::json& object, const std::string& text);
+    // With --json the last line: the command's result (or, when it gave none, `command`, `ok`) with
+    // `status`, the exit status.
+    void Finish(const std::string& command, int nStatus);
     // An event of quillon-cli itself (one device's outcome in --all, a dry-run verdict...).
     void Event(const nlohmann::json& object, const std::string& text);
     // Why an operation failed ("Reason: " and the text on stdout, also with --quiet; the log): after the
@@ -86,13 +91,26 @@ private:
     bool m_bBarShown = false;
     int m_nBoardLines = 0;
     int m_nLastPercent = -1;
+    int64_t m_nStartMs = -1;  // when the running operation's progress began
+    uint64_t m_nDone = 0;
     int m_nLogFd = -1;
     std::string m_strLost;
     bool m_bOutLost = false;
     bool m_bErrLost = false;
     bool m_bLogLost = false;
     Seen m_seen;
+    nlohmann::json m_pendingResult;
 };
+
+// The terminal's width on stderr: COLUMNS, else the terminal's own, else 80.
+int TerminalColumns();
+// A progress line that fits nColumns without filling the last one: a bar while there is room, the
+// percentage, the bytes, and once a rate is known the rate and the time left.
+std::string ProgressText(uint64_t nDone, uint64_t nTotal, double dSeconds, int nColumns);
+
+// The --log file's time stamp: local time with milliseconds and the offset from UTC
+// ("2026-12-07 13:00:00.000 +0100").
+std::string LogStamp(const QDateTime& time);
 
 // The text as a terminal line: a trailing "\r\n" becomes "\n"; a text without a line end gets one.
 // Bytes of a file name that are not UTF-8 are written "\xNN".

@@ -11,6 +11,7 @@
 #include "cli/CliWindow.h"
 #include "cli/Interrupts.h"
 #include "cli/ParallelRun.h"
+#include "cli/SystemChecks.h"
 #include "device/ZelHidApi.h"
 #include "dfu/AdmissionCheck.h"
 #include "dfu/BlockProgramming.h"
@@ -231,7 +232,7 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
         const char* pszVerdict = verdicts[i] == MatchVerdict::NotChecked ? "not checked"
                                  : verdicts[i] == MatchVerdict::Pass     ? "pass"
                                                                          : "fail";
-        nlohmann::json check = {{"check", row.pszName}, {"bit", row.nBit}, {"verdict", pszVerdict}};
+        nlohmann::json check = {{"check", row.pszName}, {"bit", HexText(row.nBit, 4)}, {"verdict", pszVerdict}};
         text << "  " << row.pszName << ": " << std::string(13 - std::strlen(row.pszName), ' ') << pszVerdict;
         if (verdicts[i] == MatchVerdict::Fail) {
             check["message"] = row.pszMessage;
@@ -259,11 +260,11 @@ bool DryRunOne(CCliWindow& window, int nIndex, const CliOptions& options)
     output.Event({{"event", "dry-run"},
                   {"index", nIndex},
                   {"path", window.DevicePath(nIndex).toStdString()},
-                  {"match_policy", nPolicy},
+                  {"match_policy", HexText(nPolicy, 8)},
                   {"checks", checks},
                   {"admitted", bAdmitted},
                   {"update_all", dlg.m_bUpdateAll != 0},
-                  {"block_mask", nBlockMask},
+                  {"block_mask", HexText(nBlockMask, 8)},
                   {"blocks", BlocksJson(blocks)},
                   {"bytes", SelectedByteCount(nBlockMask, dlg.m_nImageSize)},
                   {"flag_offset", nFlagOffset},
@@ -301,6 +302,15 @@ bool RefuseExisting(CCliOutput& output, const std::string& path, const char* psz
     return true;
 }
 
+// Real devices are reached through hidraw nodes that the udev rules open to the user.
+bool AccessMayBeMissing()
+{
+    if (FindInstalledUdevRules().empty())
+        return true;
+    const std::vector<HidrawNode> nodes = ListHidrawNodes("/sys/class/hidraw", "/dev");
+    return std::any_of(nodes.begin(), nodes.end(), [](const HidrawNode& node) { return node.bPermissionDenied; });
+}
+
 }  // namespace
 
 int RunList(const CliOptions& options, CCliOutput& output)
@@ -315,6 +325,9 @@ int RunList(const CliOptions& options, CCliOutput& output)
         if (devices.empty())
             text = "No device found.\n";
         output.Result({{"command", "list"}, {"devices", devices}}, text);
+        if (devices.empty() && EffectiveSimDir(options).empty() && AccessMayBeMissing())
+            output.Warning("a device may be connected but out of reach (permissions, udev rules): "
+                           "`quillon-cli doctor` says what is missing and how to fix it");
         return EXIT_OK;
     });
 }

@@ -52,9 +52,12 @@ bool WriteOutput(CCliOutput& output, const CliOptions& options, const uint8_t* p
 
 nlohmann::json IdentityJson(const _ZEL_USB_DEV_INFO& info)
 {
-    return {{"vendor_id", HexText(info.wVendorId, 4)},        {"product_id", HexText(info.wProductId, 4)},
-            {"version", HexText(info.dwVersion & 0xFFFF, 4)}, {"version_field", HexText(info.dwVersion, 8)},
-            {"subversion", HexText(info.dwSubVersion, 8)},    {"chip", {info.byChip[0], info.byChip[1]}}};
+    return {{"vendor_id", HexText(info.wVendorId, 4)},
+            {"product_id", HexText(info.wProductId, 4)},
+            {"version", HexText(info.dwVersion & 0xFFFF, 4)},
+            {"version_field", HexText(info.dwVersion, 8)},
+            {"subversion", HexText(info.dwSubVersion, 8)},
+            {"chip", {HexText(info.byChip[0], 2), HexText(info.byChip[1], 2)}}};
 }
 
 std::string IdentityText(const _ZEL_USB_DEV_INFO& info)

@@ -178,11 +178,10 @@ void Judge(Job& job, int nStatus)
 
 std::string BoardLine(const Job& job)
 {
-    constexpr int kWidth = 24;
-    const int nPercent = job.nTotal ? static_cast<int>(std::min(job.nDone, job.nTotal) * 100 / job.nTotal) : 0;
-    const int nFilled = nPercent * kWidth / 100;
-    return DeviceLabel(*job.pDevice) + " [" + std::string(nFilled, '#') + std::string(kWidth - nFilled, ' ') + "] " +
-           std::to_string(nPercent) + "%";
+    const std::string label = DeviceLabel(*job.pDevice) + " ";
+    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - job.start).count();
+    return label + ProgressText(job.nDone, job.nTotal, dSeconds,
+                                std::max(TerminalColumns() - static_cast<int>(label.size()), 2));
 }
 
 }  // namespace

@@ -37,10 +37,43 @@ int Dispatch(const CliOptions& options, CCliOutput& output)
         return RunConfigCheck(options, output);
     case CliCommand::Doctor:
         return RunDoctor(options, output);
+    case CliCommand::Help:
     case CliCommand::None:
         break;
     }
     return EXIT_USAGE;
+}
+
+const char* CommandName(CliCommand command)
+{
+    switch (command) {
+    case CliCommand::List:
+        return "list";
+    case CliCommand::Info:
+        return "info";
+    case CliCommand::Download:
+        return "download";
+    case CliCommand::Upload:
+        return "upload";
+    case CliCommand::ImageInfo:
+        return "image info";
+    case CliCommand::ImageStamp:
+        return "image stamp";
+    case CliCommand::FlashTableEncrypt:
+        return "flash-table encrypt";
+    case CliCommand::FlashTableDecrypt:
+        return "flash-table decrypt";
+    case CliCommand::FlashTableShow:
+        return "flash-table show";
+    case CliCommand::ConfigCheck:
+        return "config check";
+    case CliCommand::Doctor:
+        return "doctor";
+    case CliCommand::Help:
+    case CliCommand::None:
+        break;
+    }
+    return "";
 }
 
 }  // namespace
@@ -60,9 +93,11 @@ int main(int argc, char** argv)
     std::string strReason;
     if (!options.strLogFile.empty() && !output.OpenLog(options.strLogFile, strReason)) {
         output.Error("cannot open the log file " + PrintablePath(options.strLogFile) + ": " + strReason);
+        output.Finish(CommandName(options.command), EXIT_NOT_FOUND);
         return EXIT_NOT_FOUND;
     }
     const int nExit = Dispatch(options, output);
+    output.Finish(CommandName(options.command), output.Lost().empty() ? nExit : EXIT_OUTPUT_LOST);
     const std::string lost = output.Lost();
     if (lost.empty())
         return nExit;

@@ -71,3 +71,24 @@ int ZelUsbDeviceHeldBy(CZelUsbDevice* pDevice)
     IZelHidBackend* pBackend = g_pBackend.load();
     return pBackend && pDevice ? pBackend->HeldBy(pDevice) : 0;
 }
+
+namespace {
+thread_local CReadProgressScope* t_pReadProgress = nullptr;
+}
+
+CReadProgressScope::CReadProgressScope(Callback pCallback, void* pContext)
+    : m_pCallback(pCallback), m_pContext(pContext), m_pOuter(t_pReadProgress)
+{
+    t_pReadProgress = this;
+}
+
+CReadProgressScope::~CReadProgressScope()
+{
+    t_pReadProgress = m_pOuter;
+}
+
+void CReadProgressScope::Report(uint64_t nDone, uint64_t nTotal)
+{
+    if (const CReadProgressScope* pScope = t_pReadProgress)
+        pScope->m_pCallback(pScope->m_pContext, nDone, nTotal);
+}

@@ -144,3 +144,23 @@ const char16_t* ZelUsbDeviceSerialNumber(CZelUsbDevice* pDevice);
 // Whether another program holds the device now (one program per device, docs/device-library.md): 0 when
 // this program may use it, else that program's process id, or -1 when its id cannot be had.
 int ZelUsbDeviceHeldBy(CZelUsbDevice* pDevice);
+
+// While one lives on a thread, a long read of that thread's device calls (ReadFlash) reports the bytes
+// received so far, also inside one transfer, so that the caller can show progress while it waits; the
+// contract's calls keep their signatures. Scopes nest: the innermost one is told.
+class CReadProgressScope {
+public:
+    using Callback = void (*)(void* pContext, uint64_t nDone, uint64_t nTotal);
+    CReadProgressScope(Callback pCallback, void* pContext);
+    ~CReadProgressScope();
+    CReadProgressScope(const CReadProgressScope&) = delete;
+    CReadProgressScope& operator=(const CReadProgressScope&) = delete;
+
+    // Called by the device library: tells this thread's innermost scope, if there is one.
+    static void Report(uint64_t nDone, uint64_t nTotal);
+
+private:
+    Callback m_pCallback;
+    void* m_pContext;
+    CReadProgressScope* m_pOuter;
+};

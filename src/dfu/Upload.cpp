@@ -2,6 +2,7 @@
 
 #include "app/QuillonDlg.h"
 #include "app/Trace.h"
+#include "device/ZelHidApi.h"
 #include "dfu/DfuModeEntry.h"
 #include "dfu/OperationWorker.h"
 #include "dfu/RetrySchedule.h"
@@ -27,7 +28,7 @@ void Trace(CQuillonDlg* pDlg, const char* pszText)
 void ReportProgress(CQuillonDlg* pDlg, uint64_t nDone)
 {
     if (IProgressObserver* pProgress = pDlg->Env().pProgress)
-        pProgress->OnProgress(nDone, kUploadBufferSize);
+        pProgress->OnProgress(std::min<uint64_t>(nDone, kUploadBufferSize), kUploadBufferSize);
 }
 
 // Exactly the delivered bytes, and never more than the buffer holds, whatever the device reports. The
@@ -48,6 +49,9 @@ void RunAttempts(CQuillonDlg* pDlg, CZelUsbDevice* pDevice, COutputFile& file)
         std::fill(std::begin(s_uploadBuffer), std::end(s_uploadBuffer), uint8_t{0});
         uint32_t nLength = kUploadBufferSize;
         ReportProgress(pDlg, 0);
+        const CReadProgressScope progress([](void* pContext, uint64_t nDone,
+                                             uint64_t) { ReportProgress(static_cast<CQuillonDlg*>(pContext), nDone); },
+                                          pDlg);
         if (pDevice->ReadFlash(0, nLength, s_uploadBuffer)) {
             ReportProgress(pDlg, std::min(nLength, kUploadBufferSize));
             // A file that did not take the bytes is no success.

@@ -10,19 +10,27 @@
 #error "QUILLON_VERSION must name the program's version"
 #endif
 
+std::unique_ptr<CLI::App> BuildProgramCommandLine(ProgramOptions& options, const std::string& title)
+{
+    auto pApp = std::make_unique<CLI::App>(
+        title + " " QUILLON_VERSION
+                ": downloads firmware into HID DFU audio controllers, or reads it back into a file.",
+        title);
+    pApp->allow_extras();
+    pApp->set_version_flag("--version", title + " " QUILLON_VERSION);
+    pApp->add_option("--sim", options.strSimDir,
+                     "Work on the emulated devices described in this folder instead of real devices "
+                     "(default: the folder named by QUILLON_SIM_DIR)")
+        ->option_text("DIR");
+    pApp->footer("Without --sim or QUILLON_SIM_DIR the program works on real devices through hidraw.");
+    return pApp;
+}
+
 ProgramOptions ParseProgramOptions(int argc, char** argv, const std::string& title)
 {
     ProgramOptions options;
-    CLI::App app(title + " " QUILLON_VERSION
-                         ": downloads firmware into HID DFU audio controllers, or reads it back into a file.",
-                 title);
-    app.allow_extras();
-    app.set_version_flag("--version", title + " " QUILLON_VERSION);
-    app.add_option("--sim", options.strSimDir,
-                   "Work on the emulated devices described in this folder instead of real devices "
-                   "(default: the folder named by QUILLON_SIM_DIR)")
-        ->option_text("DIR");
-    app.footer("Without --sim or QUILLON_SIM_DIR the program works on real devices through hidraw.");
+    const std::unique_ptr<CLI::App> pApp = BuildProgramCommandLine(options, title);
+    CLI::App& app = *pApp;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -10,7 +10,9 @@
 #include <QRegularExpression>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <grp.h>
+#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -492,7 +494,7 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
     for (const auto& check : dry["checks"])
         EXPECT_EQ(check["verdict"], "pass") << check.dump();
     // ImageMask 0xffffffff, boot loader block 0 and serial-number block 4 left out ("Update All" unchecked).
-    EXPECT_EQ(dry["block_mask"], 0xffffffeeu);
+    EXPECT_EQ(dry["block_mask"], "0xffffffee");
     EXPECT_EQ(dry["update_all"], false);
     EXPECT_EQ(dry["flag_offset"], 0x3000);
     std::vector<int> blocks;
@@ -513,7 +515,7 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
     for (const auto& line : updateAll.JsonLines())
         if (line["event"] == "dry-run") {
             bSeen = true;
-            EXPECT_EQ(line["block_mask"], 0xffffffefu);
+            EXPECT_EQ(line["block_mask"], "0xffffffef");
             EXPECT_EQ(line["checks"][0]["verdict"], "not checked");
         }
     EXPECT_TRUE(bSeen);
@@ -582,8 +584,13 @@ TEST_F(CliE2e, UploadReadsBackWhatADownloadWrote)
     EXPECT_EQ(fs::file_size(backup), 65536u);
 
     const std::string after = scratch.Path("after.bin");
-    const CliRun upload = scratch.RunSim({"--quiet", "upload", after, "--device", std::to_string(n1200)});
+    const CliRun upload = scratch.RunSim({"--json", "upload", after, "--device", std::to_string(n1200)});
     ASSERT_EQ(upload.nExit, 0) << upload.strErr;
+    // The progress rises while the device is read, not only at its end.
+    int nMidway = 0;
+    for (const auto& line : upload.JsonLines())
+        nMidway += line["event"] == "progress" && line["done"] > 0 && line["done"] < line["total"];
+    EXPECT_GE(nMidway, 50);
     const std::string written = ReadFileText(image);
     const std::string read = ReadFileText(after);
     ASSERT_EQ(read.size(), 65536u);
@@ -610,6 +617,7 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
     uint64_t nLastDone = 0;
     int nProgress = 0;
     for (const auto& line : lines) {
+        EXPECT_EQ(line["schema"], 2) << line.dump();
         if (line["event"] == "trace")
             traces.push_back(line["text"]);
         if (line["event"] == "progress") {
@@ -628,10 +636,11 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
     EXPECT_EQ(lines.back()["event"], "result");
     EXPECT_EQ(lines.back()["command"], "download");
     EXPECT_EQ(lines.back()["ok"], true);
+    EXPECT_EQ(lines.back()["status"], 0);
 
     const std::string text = ReadFileText(log);
     const QRegularExpression stamped(QStringLiteral(
-        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\S* (trace|message|error|warning|run|result) .*$"));
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [+-]\\d{4} (trace|message|error|warning|run|result) .*$"));
     int nLines = 0;
     for (const QString& line : QString::fromStdString(text).split(u'\n', Qt::SkipEmptyParts)) {
         EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
@@ -652,11 +661,60 @@ TEST_F(CliE2e, JsonAndLogCarryEveryLine)
     EXPECT_EQ(noLog.nExit, 3);
     EXPECT_EQ(noLog.strErr, "quillon-cli: cannot open the log file " + scratch.Path("no/such/folder.log") +
                                 ": No such file or directory\n");
+    const CliRun noLogJson = scratch.RunSim({"--json", "--log", scratch.Path("no/such/folder.log"), "list"});
+    EXPECT_EQ(noLogJson.JsonLines().back()["status"], 3) << noLogJson.strOut;
 
     // Appended, not replaced.
     scratch.RunSim({"--log", log, "--quiet", "upload", scratch.Path("x.bin")});
     EXPECT_EQ(ReadFileText(log).rfind(text, 0), 0u);
     EXPECT_GT(ReadFileText(log).size(), text.size());
+}
+
+// Every field of every JSON line the commands write is in the table of docs/cli.md ("*": any event).
+TEST_F(CliE2e, JsonFieldsAreDocumented)
+{
+    std::set<std::string> documented;
+    const QRegularExpression row(QStringLiteral("^\\| `([a-z*-]+)` \\| `([a-z_.*\\[\\]]+)` \\|"));
+    for (const QString& line : QString::fromStdString(ReadFileText(QUILLON_SOURCE_DIR "/docs/cli.md")).split(u'\n'))
+        if (const QRegularExpressionMatch match = row.match(line); match.hasMatch())
+            documented.insert((match.captured(1) + " " + match.captured(2)).toStdString());
+    std::set<std::string> emitted;
+    std::function<void(const std::string&, const std::string&, const nlohmann::json&)> collect =
+        [&](const std::string& event, const std::string& prefix, const nlohmann::json& object) {
+            for (const auto& [key, value] : object.items()) {
+                // A key that is data (a table's name) stands as "*".
+                const std::string name =
+                    prefix + (key.find_first_not_of("abcdefghijklmnopqrstuvwxyz_") == std::string::npos ? key : "*");
+                emitted.insert(event + " " + name);
+                if (value.is_object())
+                    collect(event, name + ".", value);
+                for (const auto& item : value.is_array() ? value : nlohmann::json::array())
+                    if (item.is_object())
+                        collect(event, name + "[].", item);
+            }
+        };
+    const std::string image = CCliScratch::ExampleImage(kImage1200);
+    const std::string n = std::to_string(Index("ZEL ZA1200 Audio"));
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{"list"},
+                                               {"info"},
+                                               {"download", image, "--device", n, "--dry-run"},
+                                               {"download", image, "--device", n, "--backup", scratch.Path("b.bin")},
+                                               {"download", image, "--all", "--jobs", "2"},
+                                               {"upload", scratch.Path("u.bin"), "--device", n},
+                                               {"image", "info", image},
+                                               {"flash-table", "show"},
+                                               {"config", "check"},
+                                               {"doctor"},
+                                               {"lsit"}}) {
+        args.insert(args.begin(), "--json");
+        for (const nlohmann::json& line : scratch.RunSim(args).JsonLines())
+            collect(line.value("event", "?"), "", line);
+    }
+    EXPECT_GT(emitted.size(), 60u);
+    for (const std::string& field : emitted)
+        EXPECT_TRUE(documented.count(field) || documented.count("* " + field.substr(field.find(' ') + 1)))
+            << field << " is not in the table of docs/cli.md";
 }
 
 TEST_F(CliE2e, ImageStampAndInfoRoundTrip)
@@ -677,7 +735,7 @@ TEST_F(CliE2e, ImageStampAndInfoRoundTrip)
     EXPECT_EQ(result["version"], "0x0107");
     EXPECT_EQ(result["version_field"], "0x00020107");
     EXPECT_EQ(result["subversion"], "0x12000100");
-    EXPECT_EQ(result["chip"], nlohmann::json::array({0, 1}));
+    EXPECT_EQ(result["chip"], nlohmann::json::array({"0x00", "0x01"}));
     EXPECT_EQ(result["record_offset"], 8192 - 36);
 
     const CliRun text = scratch.Run({"image", "info", "stamped.bin"});
@@ -740,6 +798,12 @@ TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
                                                  "control --reload-rules && sudo udevadm trigger "
                                                  "--subsystem-match=hidraw --action=change");
     EXPECT_EQ(findings.size(), 3u) << result.dump(1);
+
+    // No rules in that root: a `list` that finds nothing points at doctor, on stderr alone.
+    const CliRun list = scratch.Run({"list"}, {{"QUILLON_SYSROOT", root}}, program);
+    EXPECT_EQ(list.nExit, 0);
+    EXPECT_EQ(list.strOut, "No device found.\n");
+    EXPECT_NE(list.strErr.find("`quillon-cli doctor` says what is missing"), std::string::npos) << list.strErr;
 
     // Rules in place, the table and the patch beside the program: nothing left.
     fs::create_directories(root + "/etc/udev/rules.d");

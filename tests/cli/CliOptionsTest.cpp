@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <filesystem>
 #include <fstream>
@@ -183,6 +185,49 @@ TEST(CliParse, HelpAndVersionEndWithStatusZero)
     }
 }
 
+TEST(CliParse, TyposAreAnsweredWithTheNearestName)
+{
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"lsit"}, "unknown command lsit; did you mean list?"},
+        {{"--versoin", "list"}, "unknown option --versoin; did you mean --version?"},
+        {{"--sim", "lsit", "lsit"}, "unknown command lsit; did you mean list?"},
+        {{"image", "stmap", "a", "b"}, "unknown command stmap; did you mean stamp?"},
+        {{"download", "a.bin", "--dry-rn"}, "unknown option --dry-rn; did you mean --dry-run?"},
+        {{"upload", "--forse", "a.bin"}, "unknown option --forse; did you mean --force?"},
+        {{"xyzzy"}, "unknown command xyzzy\n"},
+        {{"help", "flash-table", "shwo"}, "unknown command shwo; did you mean show?"},
+    };
+    for (const auto& [args, expected] : cases) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.nResult, EXIT_USAGE) << args.front();
+        EXPECT_NE(p.strErr.find(expected), std::string::npos) << p.strErr;
+    }
+    // With --json a usage error still ends with a result line.
+    const Parsed p = Parse({"--json", "lsit"});
+    const nlohmann::json result = nlohmann::json::parse(p.strOut);
+    EXPECT_EQ(result["status"], EXIT_USAGE);
+    EXPECT_EQ(result["schema"], kJsonSchema);
+    EXPECT_EQ(result["error"], "unknown command lsit; did you mean list?");
+}
+
+TEST(CliParse, EachCommandsHelpShowsTheGlobalOptionsItUses)
+{
+    Parsed p = Parse({});
+    EXPECT_EQ(p.nResult, EXIT_USAGE);
+    EXPECT_NE(p.strErr.find("Subcommands:"), std::string::npos);
+    p = Parse({"-q", "help", "download"});
+    EXPECT_EQ(p.nResult, EXIT_OK);
+    EXPECT_NE(p.strOut.find("  --match-policy BITS"), std::string::npos) << p.strOut;
+    EXPECT_NE(p.strOut.find("  --verify, --no-verify"), std::string::npos) << p.strOut;
+    EXPECT_EQ(p.strOut.find("{false}"), std::string::npos) << p.strOut;
+    p = Parse({"flash-table", "encrypt", "--help"});
+    EXPECT_NE(p.strOut.find("  --log FILE"), std::string::npos) << p.strOut;
+    EXPECT_EQ(p.strOut.find("--sim"), std::string::npos) << p.strOut;
+    p = Parse({"help"});
+    EXPECT_EQ(p.nResult, EXIT_OK);
+    EXPECT_NE(p.strOut.find("Exit status: 0 success"), std::string::npos);
+}
+
 TEST(CliOutputLines, OnlyTheTrailingLineEndChanges)
 {
     EXPECT_EQ(TerminalLine(QStringLiteral("Firmware upgrade started....\r\n")), "Firmware upgrade started....\n");
@@ -209,9 +254,14 @@ TEST(CliOutputLines, TraceToStdoutMessagesToStderrAndJsonKeepsTheExactText)
     json.Trace(QStringLiteral("Firmware upgrade started....\r\n"));
     json.OnProgress(10, 100);
     json.Message(QStringLiteral("Firmware upgrade failed"));
-    EXPECT_EQ(jout.str(), "{\"event\":\"trace\",\"text\":\"Firmware upgrade started....\\r\\n\"}\n"
-                          "{\"done\":10,\"event\":\"progress\",\"total\":100}\n"
-                          "{\"event\":\"message\",\"text\":\"Firmware upgrade failed\"}\n");
+    json.Result({{"command", "upload"}, {"ok", false}}, "");
+    json.Finish("upload", EXIT_FAILED);
+    json.Finish("list", EXIT_NOT_FOUND);  // a command that gave no result still ends with one
+    EXPECT_EQ(jout.str(), "{\"event\":\"trace\",\"schema\":2,\"text\":\"Firmware upgrade started....\\r\\n\"}\n"
+                          "{\"done\":10,\"event\":\"progress\",\"schema\":2,\"total\":100}\n"
+                          "{\"event\":\"message\",\"schema\":2,\"text\":\"Firmware upgrade failed\"}\n"
+                          "{\"command\":\"upload\",\"event\":\"result\",\"ok\":false,\"schema\":2,\"status\":1}\n"
+                          "{\"command\":\"list\",\"event\":\"result\",\"ok\":false,\"schema\":2,\"status\":3}\n");
     EXPECT_EQ(jerr.str(), "");
 }
 
@@ -240,6 +290,40 @@ TEST(CliOutputLines, ProgressBarOnlyOnChangeAndErasedBeforeALine)
     bar.Trace(QStringLiteral("Firmware upgrade succeeded....\r\n"));
     EXPECT_EQ(err.str().substr(once.size()), "\r\033[K");
     EXPECT_EQ(out.str(), "Firmware upgrade succeeded....\n");
+    bar.OnProgress(8192, 8192);
+    bar.Trace(QStringLiteral("Firmware upgrade succeeded....\r\n"));  // the summary stays after it
+    bar.EndProgress();
+    EXPECT_TRUE(
+        QString::fromStdString(err.str()).contains(QRegularExpression("\\r\\033\\[K8192 bytes in \\d+\\.\\d s\\n$")))
+        << err.str();
+}
+
+TEST(CliOutputLines, ProgressFitsTheWidthAndShowsRateAndTimeLeft)
+{
+    struct Case {
+        int nColumns;
+        double dSeconds;
+        const char* pszExpected;
+    } cases[] = {
+        {80, 2.0, "[#########                           ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
+        {70, 2.0, "[######                    ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
+        {50, 2.0, "25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
+        {50, 0.0, "[######                    ] 25% 4096/16384 bytes"},
+        {20, 2.0, "[###          ] 25%"},
+        {8, 2.0, "25%"},
+    };
+    for (const Case& c : cases) {
+        const std::string line = ProgressText(4096, 16384, c.dSeconds, c.nColumns);
+        EXPECT_LT(line.size(), static_cast<size_t>(c.nColumns));
+        EXPECT_EQ(line, c.pszExpected) << c.nColumns;
+    }
+}
+
+TEST(CliOutputLines, LogStampCarriesTheOffsetFromUtc)
+{
+    const QDateTime time(QDate(2026, 12, 7), QTime(12, 0, 5, 42), QTimeZone(3600));
+    EXPECT_EQ(LogStamp(time), "2026-12-07 12:00:05.042 +0100");
+    EXPECT_EQ(LogStamp(time.toOffsetFromUtc(-(5 * 3600 + 30 * 60))), "2026-12-07 05:30:05.042 -0530");
 }
 
 TEST(CliPreferences, OverridesOnlyTheGivenValues)

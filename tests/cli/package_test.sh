@@ -30,10 +30,9 @@ cli_files=(/usr/lib/quillon/quillon-cli /usr/lib/quillon/Quillon.ini /usr/lib/qu
 gui_files=(/usr/lib/quillon/Quillon /usr/bin/quillon /usr/share/applications/quillon.desktop
   /usr/share/icons/hicolor/48x48/apps/quillon.png /usr/share/metainfo/invalid.quillon.quillon.metainfo.xml
   /usr/share/doc/quillon/copyright /usr/share/doc/quillon/changelog.Debian.gz)
-# MERGE: the command line's man pages and completion join here once they are built:
-#   cli_files+=(/usr/share/man/man1/quillon-cli.1.gz /usr/share/bash-completion/completions/quillon-cli
-#     /usr/share/zsh/vendor-completions/_quillon-cli)
-#   gui_files+=(/usr/share/man/man1/quillon.1.gz)
+cli_files+=(/usr/share/man/man1/quillon-cli.1.gz /usr/share/bash-completion/completions/quillon-cli
+  /usr/share/zsh/vendor-completions/_quillon-cli)
+gui_files+=(/usr/share/man/man1/quillon.1.gz)
 for f in "${cli_files[@]}"; do has cli "$f"; done
 grep -q ' ./usr/bin/quillon-cli -> ../lib/quillon/quillon-cli$' "$work/cli.contents" || fail "no bin/quillon-cli link"
 dpkg-deb -f "$cli_deb" Depends | grep -q libhidapi || fail "quillon-cli does not depend on hidapi"

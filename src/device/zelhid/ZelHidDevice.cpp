@@ -281,6 +281,8 @@ bool CZelHidDevice::ReceiveData(const Request& req, uint8_t nSeq, Reply& reply)
         const uint32_t n = std::min<uint32_t>(kDataPayload, nCount - received);
         std::memcpy(pIn + received, DataPayload(report), n);
         received += n;
+        if (m_nReadTotal != 0)
+            CReadProgressScope::Report(m_nReadBase + received, m_nReadTotal);
     }
     reply.nInReceived = received;
     return Crc32(pIn, nCount) == reply.header.val1 || FailExchange(req, "the data received fails its CRC32");
@@ -753,7 +755,11 @@ bool CZelHidDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuf
         req.nInCapacity = ask;
         req.nTimeoutMs = m_timeouts.nReadMs;
         Reply reply;
-        if (!Transact(req, reply)) {
+        m_nReadBase = delivered;
+        m_nReadTotal = capacity;
+        const bool bRead = Transact(req, reply);
+        m_nReadTotal = 0;
+        if (!bRead) {
             NoteFailure(reply.header.nStatus);
             return false;
         }

@@ -168,6 +168,9 @@ private:
     std::atomic<bool> m_bClosed{false};
     std::atomic<uint8_t> m_nLastStatus{zelproto::ST_OK};
     std::atomic<bool> m_bRedetect{false};
+    // ReadFlash: the bytes before the running transfer and the read's whole length (0: no read runs).
+    uint32_t m_nReadBase = 0;
+    uint32_t m_nReadTotal = 0;
     std::atomic<uint32_t> m_nSkipped{0};
     mutable std::mutex m_errMutex;  // guards m_strLastError
     std::string m_strLastError;
