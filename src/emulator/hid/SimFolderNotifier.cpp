@@ -54,13 +54,23 @@ void CSimFolderNotifier::Run()
         }
         if (fds[0].revents || m_bStop)
             return;
+        // The events only say that something changed; the folder itself says what. Events of other
+        // files (the devices' flash files, rewritten by every write) are not worth a look: with many
+        // devices in one folder each write would make every program watching it read the folder.
+        bool bLook = m_inotifyFd < 0;
         if (m_inotifyFd >= 0) {
-            // The events only say that something changed; the folder itself says what.
             alignas(inotify_event) char buffer[4096];
-            while (::read(m_inotifyFd, buffer, sizeof buffer) > 0) {
+            ssize_t nRead = 0;
+            while ((nRead = ::read(m_inotifyFd, buffer, sizeof buffer)) > 0) {
+                for (ssize_t i = 0; i + static_cast<ssize_t>(sizeof(inotify_event)) <= nRead;) {
+                    const auto* e = reinterpret_cast<const inotify_event*>(buffer + i);
+                    bLook = bLook || (e->mask & IN_Q_OVERFLOW) || e->len == 0 || IsSimDeviceFileName(e->name);
+                    i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+                }
             }
         }
-        Rescan(true);
+        if (bLook)
+            Rescan(true);
     }
 }
 
