@@ -63,7 +63,6 @@ public:
     CPlantedDevice(CZelUsbDevice* pInner, Planted planted, uint32_t nFlagOffset)
         : m_pInner(pInner), m_planted(planted), m_nFlagOffset(nFlagOffset)
     {}
-    CZelUsbDevice* Inner() const { return m_pInner; }
 
     uint16_t GetVendorID() override { return m_pInner->GetVendorID(); }
     uint16_t GetProductID() override { return m_pInner->GetProductID(); }

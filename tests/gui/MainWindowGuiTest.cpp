@@ -1,12 +1,12 @@
 // The real main window under the Qt host, driven through its widgets: start-up on two example devices,
-// selection, Options, and an upload whose worker uses the window.
+// selection, and an upload whose worker uses the window (the Options dialog: app/OptionsTest headless,
+// WindowSystemTest on Qt).
 #include "gui/QtTestSupport.h"
 
 #include "app/Resource.h"
 #include "support/WindowFixture.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
@@ -92,38 +92,6 @@ TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndF
     EXPECT_EQ(nResult, IDCANCEL);
     EXPECT_EQ(notifier.nUnregistrations, 1);
     EXPECT_TRUE(boxes.empty());
-}
-
-// Cancel after a change keeps the stored policy and writes nothing; OK stores both values.
-TEST_F(MainWindowGuiTest, OptionsCancelKeepsAndOkStores)
-{
-    prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), 0x3);
-    const int nWritesBefore = prefs.WriteCount();
-    Run([&](CQtDialogHost& qtHost, CQuillonDlg& window) {
-        WhenModalOpens(factory, [&](CQtDialogHost& options) {
-            QWidget* pBox = options.Window();
-            EXPECT_EQ(pBox->parentWidget(), qtHost.Window());
-            EXPECT_TRUE(FindControl<QCheckBox>(pBox, IDC_MATCH_PID)->isChecked());
-            EXPECT_FALSE(FindControl<QCheckBox>(pBox, IDC_MATCH_VERSION)->isChecked());
-            EXPECT_FALSE(FindControl<QCheckBox>(pBox, IDC_MATCH_VID)->isEnabled());
-            QTest::mouseClick(FindControl<QCheckBox>(pBox, IDC_AUTO_VERIFY), Qt::LeftButton);
-            QTest::mouseClick(FindControl<QPushButton>(pBox, IDCANCEL), Qt::LeftButton);
-        });
-        qtHost.MenuAction(ID_CONFIG_OPTIONS)->trigger();
-        EXPECT_FALSE(window.m_bAutoVerify);
-        EXPECT_EQ(prefs.WriteCount(), nWritesBefore);
-
-        WhenModalOpens(factory, [&](CQtDialogHost& options) {
-            QTest::mouseClick(FindControl<QCheckBox>(options.Window(), IDC_AUTO_VERIFY), Qt::LeftButton);
-            QTest::mouseClick(FindControl<QPushButton>(options.Window(), IDOK), Qt::LeftButton);
-        });
-        qtHost.MenuAction(ID_CONFIG_OPTIONS)->trigger();
-        EXPECT_EQ(factory.TopHost(), &qtHost);
-        EXPECT_TRUE(window.m_bAutoVerify);
-        EXPECT_EQ(window.m_nMatchPolicy, 0x3u);
-    });
-    EXPECT_EQ(prefs.RawValue(QStringLiteral("Options"), QStringLiteral("MatchPolicy")).toUInt(), 0x3u);
-    EXPECT_EQ(prefs.RawValue(QStringLiteral("Options"), QStringLiteral("AutoVerify")).toUInt(), 1u);
 }
 
 // Start with "Upload Firmware": the worker asks for the file through the window (a real save dialog on

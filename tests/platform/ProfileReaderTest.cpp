@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 
 #include <functional>
-#include <sys/stat.h>
 #include <sys/time.h>
 
 namespace {
@@ -288,14 +287,6 @@ TEST_F(FileProfileReaderTest, EditsAreSeenAtTheNextRead)
     // Removed.
     ASSERT_TRUE(QFile::remove(m_path));
     EXPECT_EQ(Int("A"), 777u);
-}
-
-TEST_F(FileProfileReaderTest, WhatIsNotARegularFileReadsAsMissing)
-{
-    EXPECT_EQ(m_reader->GetPrivateProfileInt("S", "A", 9, m_dir.path()), 9u);
-    const QString fifo = m_dir.filePath("fifo.ini");
-    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    EXPECT_EQ(m_reader->GetPrivateProfileInt("S", "A", 9, fifo), 9u);  // returns, no writer needed
 }
 
 TEST(MemoryProfileReaderTest, CountsReadsAndForgetsRemovedFiles)

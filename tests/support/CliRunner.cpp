@@ -28,11 +28,6 @@ std::vector<std::string> CliRun::OutLines() const
     return SplitLines(strOut);
 }
 
-std::vector<std::string> CliRun::ErrLines() const
-{
-    return SplitLines(strErr);
-}
-
 std::vector<nlohmann::json> CliRun::JsonLines() const
 {
     std::vector<nlohmann::json> objects;

@@ -15,7 +15,6 @@ struct CliRun {
     std::string strOut;
     std::string strErr;
     std::vector<std::string> OutLines() const;
-    std::vector<std::string> ErrLines() const;
     // Every stdout line parsed as JSON; a line that is not JSON fails the calling test.
     std::vector<nlohmann::json> JsonLines() const;
     // The JSON line of that event (null when there is none), for runs that print other lines too.

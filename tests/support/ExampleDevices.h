@@ -45,8 +45,3 @@ inline void PrintTo(const ExampleDevice& device, std::ostream* os)
 {
     *os << device.pszStem;
 }
-
-inline std::string ExampleImagePath(const ExampleDevice& device)
-{
-    return std::string(QUILLON_SOURCE_DIR "/examples/images/") + device.pszImage;
-}

@@ -89,32 +89,6 @@ void CFakeZelUsbDevice::ClearCalls()
     m_writes.clear();
 }
 
-uint16_t CFakeZelUsbDevice::GetVendorID()
-{
-    Record("GetVendorID", "");
-    return nVendorId;
-}
-uint16_t CFakeZelUsbDevice::GetProductID()
-{
-    Record("GetProductID", "");
-    return nProductId;
-}
-uint16_t CFakeZelUsbDevice::GetVersion()
-{
-    Record("GetVersion", "");
-    return nVersion;
-}
-uint32_t CFakeZelUsbDevice::GetSubVersion()
-{
-    Record("GetSubVersion", "");
-    return nSubVersion;
-}
-uint16_t CFakeZelUsbDevice::GetChipsetType()
-{
-    Record("GetChipsetType", "");
-    return nChipsetType;
-}
-
 const char16_t* CFakeZelUsbDevice::GetProductString()
 {
     Record("GetProductString", "");
@@ -127,27 +101,11 @@ const char16_t* CFakeZelUsbDevice::GetDevicePath()
     return strPath.c_str();
 }
 
-bool CFakeZelUsbDevice::IsHidDfuSupported()
-{
-    Record("IsHidDfuSupported", "");
-    return bHidDfu;
-}
-bool CFakeZelUsbDevice::IsHidDfuBootLoaderSupported()
-{
-    Record("IsHidDfuBootLoaderSupported", "");
-    return bBootLoader;
-}
 bool CFakeZelUsbDevice::IsDeviceAvailable()
 {
     Record("IsDeviceAvailable", "");
     return bAvailable && !bReleased;
 }
-bool CFakeZelUsbDevice::SwitchToDfuMode()
-{
-    Record("SwitchToDfuMode", "");
-    return Next(qSwitchToDfu, bDefaultResult);
-}
-
 bool CFakeZelUsbDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
 {
     Record("LoadDfuPatch", std::to_string(nLength));
@@ -158,47 +116,15 @@ bool CFakeZelUsbDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
     return Next(qLoadPatch, bDefaultResult);
 }
 
-bool CFakeZelUsbDevice::SwitchToNormalMode()
+bool CFakeZelUsbDevice::Written(bool bFlag, uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
 {
-    Record("SwitchToNormalMode", "");
-    return Next(qSwitchToNormal, bDefaultResult);
-}
-bool CFakeZelUsbDevice::DetectFlash()
-{
-    Record("DetectFlash", "");
-    return Next(qDetectFlash, bDefaultResult);
-}
-bool CFakeZelUsbDevice::IsFlashRedetectNeeded()
-{
-    Record("IsFlashRedetectNeeded", "");
-    return Next(qRedetect, bDefaultRedetect);
-}
-uint16_t CFakeZelUsbDevice::GetDefaultSerialNumberAddr()
-{
-    Record("GetDefaultSerialNumberAddr", "");
-    return nDefaultSerialAddr;
-}
-
-bool CFakeZelUsbDevice::WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
-{
-    Record("WriteFlash",
+    Record(bFlag ? "WriteFlashFlag" : "WriteFlash",
            Hex(nOffset) + "," + std::to_string(nLength) + "," + HexBytes(pData, nLength) + "," + (bVerify ? "1" : "0"));
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_writes.push_back({false, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});
+        m_writes.push_back({bFlag, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});
     }
-    return Next(qWrite, bDefaultResult);
-}
-
-bool CFakeZelUsbDevice::WriteFlashFlag(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
-{
-    Record("WriteFlashFlag",
-           Hex(nOffset) + "," + std::to_string(nLength) + "," + HexBytes(pData, nLength) + "," + (bVerify ? "1" : "0"));
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_writes.push_back({true, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});
-    }
-    return Next(qWriteFlag, bDefaultResult);
+    return Next(bFlag ? qWriteFlag : qWrite, bDefaultResult);
 }
 
 bool CFakeZelUsbDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer)

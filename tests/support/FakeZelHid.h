@@ -62,24 +62,37 @@ public:
     size_t CountCalls(const std::string& name) const;
     void ClearCalls();
 
-    uint16_t GetVendorID() override;
-    uint16_t GetProductID() override;
-    uint16_t GetVersion() override;
-    uint32_t GetSubVersion() override;
-    uint16_t GetChipsetType() override;
+    // Every call is recorded (and onCall run) before the answer is read, so onCall may change it.
+    uint16_t GetVendorID() override { return Answer("GetVendorID", &CFakeZelUsbDevice::nVendorId); }
+    uint16_t GetProductID() override { return Answer("GetProductID", &CFakeZelUsbDevice::nProductId); }
+    uint16_t GetVersion() override { return Answer("GetVersion", &CFakeZelUsbDevice::nVersion); }
+    uint32_t GetSubVersion() override { return Answer("GetSubVersion", &CFakeZelUsbDevice::nSubVersion); }
+    uint16_t GetChipsetType() override { return Answer("GetChipsetType", &CFakeZelUsbDevice::nChipsetType); }
     const char16_t* GetProductString() override;
     const char16_t* GetDevicePath() override;
-    bool IsHidDfuSupported() override;
-    bool IsHidDfuBootLoaderSupported() override;
+    bool IsHidDfuSupported() override { return Answer("IsHidDfuSupported", &CFakeZelUsbDevice::bHidDfu); }
+    bool IsHidDfuBootLoaderSupported() override
+    {
+        return Answer("IsHidDfuBootLoaderSupported", &CFakeZelUsbDevice::bBootLoader);
+    }
     bool IsDeviceAvailable() override;
-    bool SwitchToDfuMode() override;
+    bool SwitchToDfuMode() override { return Scripted("SwitchToDfuMode", qSwitchToDfu, bDefaultResult); }
     bool LoadDfuPatch(const uint8_t* pData, uint32_t nLength) override;
-    bool SwitchToNormalMode() override;
-    bool DetectFlash() override;
-    bool IsFlashRedetectNeeded() override;
-    uint16_t GetDefaultSerialNumberAddr() override;
-    bool WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override;
-    bool WriteFlashFlag(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override;
+    bool SwitchToNormalMode() override { return Scripted("SwitchToNormalMode", qSwitchToNormal, bDefaultResult); }
+    bool DetectFlash() override { return Scripted("DetectFlash", qDetectFlash, bDefaultResult); }
+    bool IsFlashRedetectNeeded() override { return Scripted("IsFlashRedetectNeeded", qRedetect, bDefaultRedetect); }
+    uint16_t GetDefaultSerialNumberAddr() override
+    {
+        return Answer("GetDefaultSerialNumberAddr", &CFakeZelUsbDevice::nDefaultSerialAddr);
+    }
+    bool WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override
+    {
+        return Written(false, nOffset, nLength, pData, bVerify);
+    }
+    bool WriteFlashFlag(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override
+    {
+        return Written(true, nOffset, nLength, pData, bVerify);
+    }
     bool ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer) override;
 
     std::vector<uint8_t> lastPatch;  // bytes of the last LoadDfuPatch
@@ -88,6 +101,18 @@ public:
 private:
     void Record(const std::string& name, const std::string& args);
     bool Next(std::deque<bool>& queue, bool bDefault);
+    template <class T>
+    T Answer(const char* pszName, T CFakeZelUsbDevice::*pField)
+    {
+        Record(pszName, "");
+        return this->*pField;
+    }
+    bool Scripted(const char* pszName, std::deque<bool>& queue, const bool& bDefault)
+    {
+        Record(pszName, "");
+        return Next(queue, bDefault);
+    }
+    bool Written(bool bFlag, uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify);
 
     mutable std::mutex m_mutex;
     std::vector<FakeCall> m_calls;
