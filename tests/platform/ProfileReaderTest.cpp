@@ -127,6 +127,7 @@ TEST_P(ProfileRulesTest, IntegerReading)
     } cases[] = {
         {"10", 10u},
         {"0x1F", 0x1Fu},
+        {"0xa", 0xAu},
         {"0X1f", 0u},  // only a lower-case prefix counts
         {"0b101", 5u},
         {"0o17", 15u},
@@ -183,8 +184,8 @@ TEST_P(ProfileRulesTest, MissingFileGivesDefaults)
 
 TEST_P(ProfileRulesTest, Encodings)
 {
-    const QByteArray body = "[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\n";
-    const QString expected = QStringLiteral("Z\u00e4hler \u20ac");
+    const QByteArray body = "[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\xE0\xA4\x85\n";
+    const QString expected = QStringLiteral("Z\u00e4hler \u20ac\u0905");
 
     SetText("\xEF\xBB\xBF" + body);  // UTF-8 with byte order mark
     EXPECT_EQ(Str("chipset\u00fc", "name"), expected);
