@@ -5,7 +5,7 @@
 #
 # Usage: scripts/guest.sh [--user] [--rules FILE] BUILD_DIR -- COMMAND [ARG...]
 #   --user        run COMMAND as the unprivileged user "quillon-test" (uid 4711) instead of root
-#   --rules FILE  udev rules installed in the guest (default: BUILD_DIR/70-quillon.rules when present)
+#   --rules FILE  udev rules installed in the guest (default: BUILD_DIR/packaging/70-quillon.rules when present)
 # COMMAND's standard output and error come back on the host's; the script exits with its status.
 # The guest sees the host's files as they are (read-only) and the folder $GUEST_OUT writable.
 # Fails with a message when QEMU, busybox or the kernel package cannot be had; never skips.
@@ -26,7 +26,7 @@ if [ $# -lt 3 ] || [ "$2" != -- ]; then
 fi
 build=$(realpath "$1")
 shift 2
-[ -n "$rules" ] || rules=$build/70-quillon.rules
+[ -n "$rules" ] || rules=$build/packaging/70-quillon.rules
 
 die() { echo "guest: $*" >&2; exit 1; }
 for tool in qemu-system-x86_64 dpkg-deb apt-get cpio depmod modprobe; do

@@ -16,6 +16,7 @@ using namespace zelproto;
 namespace {
 
 constexpr uint16_t kBusUsb = 3;  // BUS_USB: the kernel names the device 0003:VVVV:PPPP.NNNN
+constexpr int kDetachDelayMs = 200;  // from the answer to a mode switch until the device leaves the bus
 
 bool WriteEvent(int fd, const uhid_event& ev)
 {
@@ -198,8 +199,11 @@ void CUhidDevice::FollowMode(bool& bWasDfu)
     const bool bDfu = IsDfuMode(m_device->Mode());
     if (bDfu == bWasDfu)
         return;
-    // Like hardware rebooting into its other mode: gone from the bus, then back as a new device.
+    // Like hardware rebooting into its other mode: gone from the bus, then back as a new device. The
+    // answer must be read first: once the node is gone, the host's poll reports the hang-up and hidapi
+    // gives up without reading what was still queued. Whatever the host sends meanwhile is lost.
     bWasDfu = bDfu;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kDetachDelayMs));
     Destroy();
     Create();
 }
