@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Faults on a real node: a device pulled out in the middle of a block fails the download cleanly and
+# takes the next one after it is plugged back in; a device that stops answering ends the attempt by
+# the read timeout, without hanging.
+source "$(dirname "$0")/lib.sh"
+image=$src/examples/images/za1200-fw-0106.bin
+dl() { cli download --match-policy 0x10f --verify --serial ZA1200-000101 "$image"; }
+
+sim_copy devs
+rm "$work/devs"/za{2400,3600,4800}.json
+set_json "$work/devs/za1200.json" faults='{"unplugAtStep": "write", "unplugAtStepCount": 3}'
+start_uhid "$work/devs" 1
+out=$(dl 2>&1) && fail "download succeeded through an unplug: $out"
+grep -q 'Firmware upgrade succeeded' <<<"$out" && fail "success traced through an unplug: $out"
+grep -q '^Reason: .*device unplugged' <<<"$out" || fail "no reason given: $out"
+wait_nodes 0
+# Plugged back in, without the fault: it recovers on the next download.
+set_json "$work/devs/za1200.json.unplugged" faults='{}'
+mv "$work/devs/za1200.json.unplugged" "$work/devs/za1200.json"
+wait_nodes 1
+out=$(dl 2>&1) || fail "no recovery after the device came back: $out"
+grep -qx 'Firmware upgrade succeeded....' <<<"$out" || fail "recovery download did not succeed: $out"
+
+# Stops answering: its first flash write gets no answer, on every attempt.
+set_json "$work/devs/za1200.json" faults='{"timeoutWrites": [1, 2, 3, 4, 5, 6, 7, 8]}'
+wait_nodes 1
+sleep 1
+udevadm settle
+out=$(dl 2>&1) && fail "download succeeded without answers: $out"
+[ $? -ne 124 ] || fail "the download hung"
+grep -q 'no answer within' <<<"$out" || fail "the timeout is not the reason: $out"
+stop_uhid
+finish
