@@ -5,6 +5,7 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mkdir -p /dev/pts /dev/shm
+ln -sf /proc/self/fd /dev/fd
 mount -t devpts devpts /dev/pts
 for d in /run /tmp /dev/shm; do mount -t tmpfs tmpfs $d; done
 chmod 1777 /tmp /dev/shm

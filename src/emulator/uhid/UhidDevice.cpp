@@ -16,7 +16,11 @@ using namespace zelproto;
 namespace {
 
 constexpr uint16_t kBusUsb = 3;  // BUS_USB: the kernel names the device 0003:VVVV:PPPP.NNNN
-constexpr int kDetachDelayMs = 200;  // from the answer to a mode switch until the device leaves the bus
+constexpr int kDetachDelayMs = 200;
+// The receiver runs before the device's engine, and both before the host's programs: the kernel keeps
+// only 32 output events for us and drops what comes beyond.
+constexpr int kReceiverPriority = 10;
+constexpr int kPumpPriority = 5;  // from the answer to a mode switch until the device leaves the bus
 
 bool WriteEvent(int fd, const uhid_event& ev)
 {
@@ -29,6 +33,14 @@ void CopyText(char* pDest, size_t nSize, const std::string& str)
     const size_t n = std::min(nSize - 1, str.size());
     std::memcpy(pDest, str.data(), n);
     pDest[n] = 0;
+}
+
+// Where permitted (root, or CAP_SYS_NICE); otherwise the thread keeps its ordinary policy.
+void RunRealTime(int nPriority)
+{
+    sched_param param{};
+    param.sched_priority = nPriority;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 }
 
 }  // namespace
@@ -108,6 +120,12 @@ bool CUhidDevice::Start(std::string& strError)
     return true;
 }
 
+std::string CUhidDevice::Summary()
+{
+    return std::to_string(m_nReportsOut.load()) + " reports out, " + std::to_string(m_nReportsIn.load()) +
+           " in, device clock " + std::to_string(m_device->NowUs()) + " us";
+}
+
 bool CUhidDevice::Create()
 {
     const DeviceDescription& desc = m_device->Description();
@@ -123,20 +141,23 @@ bool CUhidDevice::Create()
     ev.u.create2.product = desc.nProductId;
     ev.u.create2.version = desc.nVersion & 0xFFFF;
     std::memcpy(ev.u.create2.rd_data, rd.data(), rd.size());
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::lock_guard<std::mutex> lock(m_fdMutex);
     m_bCreated = WriteEvent(m_fd, ev);
     return m_bCreated;
 }
 
 void CUhidDevice::Destroy()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_fdMutex);
+        if (!m_bCreated)
+            return;
+        uhid_event ev{};
+        ev.type = UHID_DESTROY;
+        WriteEvent(m_fd, ev);
+        m_bCreated = false;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_bCreated)
-        return;
-    uhid_event ev{};
-    ev.type = UHID_DESTROY;
-    WriteEvent(m_fd, ev);
-    m_bCreated = false;
     m_out.clear();
 }
 
@@ -155,17 +176,15 @@ void CUhidDevice::SendInput(Report report)
     ev.type = UHID_INPUT2;
     ev.u.input2.size = static_cast<uint16_t>(std::min<uint32_t>(m_quirks.nInputSize, UHID_DATA_MAX));
     std::memcpy(ev.u.input2.data, report.data(), std::min<size_t>(ev.u.input2.size, report.size()));
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_bCreated)
-        WriteEvent(m_fd, ev);
+    std::lock_guard<std::mutex> lock(m_fdMutex);
+    if (m_bCreated && WriteEvent(m_fd, ev))
+        ++m_nReportsIn;
 }
 
 void CUhidDevice::Receive()
 {
     // The kernel keeps only a few dozen events for us: read them at once, ahead of the device's work.
-    sched_param param{};
-    param.sched_priority = 10;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+    RunRealTime(kReceiverPriority);
     uhid_event ev{};
     while (!m_bStop) {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
@@ -180,6 +199,7 @@ void CUhidDevice::Receive()
             std::memcpy(report.data(), ev.u.output.data, std::min<size_t>(ev.u.output.size, report.size()));
             std::lock_guard<std::mutex> lock(m_mutex);
             m_out.push_back(report);
+            ++m_nReportsOut;
             m_cond.notify_one();
         } else if (ev.type == UHID_GET_REPORT || ev.type == UHID_SET_REPORT) {
             // No feature reports: say so at once, or the caller waits for the kernel's timeout.
@@ -188,7 +208,7 @@ void CUhidDevice::Receive()
             reply.type = bGet ? UHID_GET_REPORT_REPLY : UHID_SET_REPORT_REPLY;
             (bGet ? reply.u.get_report_reply.id : reply.u.set_report_reply.id) = ev.u.get_report.id;
             (bGet ? reply.u.get_report_reply.err : reply.u.set_report_reply.err) = EIO;
-            std::lock_guard<std::mutex> lock(m_mutex);
+            std::lock_guard<std::mutex> lock(m_fdMutex);
             WriteEvent(m_fd, reply);
         }
     }
@@ -210,6 +230,9 @@ void CUhidDevice::FollowMode(bool& bWasDfu)
 
 void CUhidDevice::Pump()
 {
+    // Above the host's programs too: with one CPU, a device that waits behind the host lets the host
+    // fill the kernel's queue.
+    RunRealTime(kPumpPriority);
     const uint64_t link = m_device->OpenLink();
     bool bWasDfu = IsDfuMode(m_device->Mode());
     Report in{};

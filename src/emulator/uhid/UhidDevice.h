@@ -39,6 +39,8 @@ public:
     const std::shared_ptr<CEmulatedDevice>& Device() const { return m_device; }
     // False once a fault pulled the emulated device out (the kernel's device is gone then).
     bool Alive() const { return m_bAlive.load(); }
+    // Reports that crossed the kernel so far, each way, and the device's clock: "N out, M in, T us".
+    std::string Summary();
 
 private:
     using Report = std::array<uint8_t, zelproto::kReportSize>;
@@ -57,7 +59,9 @@ private:
     int m_wake[2] = {-1, -1};
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bAlive{true};
-    std::mutex m_mutex;  // m_out, m_bCreated, writes to m_fd
+    std::atomic<uint64_t> m_nReportsOut{0}, m_nReportsIn{0};
+    std::mutex m_mutex;    // m_out
+    std::mutex m_fdMutex;  // m_bCreated, writes to m_fd
     std::condition_variable m_cond;
     std::deque<Report> m_out;
     bool m_bCreated = false;

@@ -105,7 +105,7 @@ int main(int argc, char** argv)
         for (auto it = served.begin(); it != served.end();) {
             const auto found = plugged.find(it->first);
             if (found == plugged.end() || found->second != it->second->Device() || !it->second->Alive()) {
-                std::printf("unplugged %s\n", it->first.c_str());
+                std::printf("unplugged %s: %s\n", it->first.c_str(), it->second->Summary().c_str());
                 it = served.erase(it);
             } else {
                 ++it;
@@ -135,6 +135,8 @@ int main(int argc, char** argv)
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+    for (const auto& [path, uhid] : served)
+        std::printf("stopped %s: %s\n", path.c_str(), uhid->Summary().c_str());
     served.clear();
     return 0;
 }
