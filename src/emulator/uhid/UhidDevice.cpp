@@ -172,6 +172,14 @@ void CUhidDevice::SendInput(Report report)
             EncodeResponse(report.data(), hdr, inline_.data(), kInlineSize);
         }
     }
+    // One input report per report interval of real time, as on a bus: the kernel keeps only 64 input
+    // reports for each reader of the node and drops what comes beyond, so a device that ran ahead of a
+    // slow host would lose a long answer's data.
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_nextInput)
+        std::this_thread::sleep_until(m_nextInput);
+    m_nextInput =
+        std::max(now, m_nextInput) + std::chrono::microseconds(m_device->Description().timing.nReportIntervalUs);
     uhid_event ev{};
     ev.type = UHID_INPUT2;
     ev.u.input2.size = static_cast<uint16_t>(std::min<uint32_t>(m_quirks.nInputSize, UHID_DATA_MAX));

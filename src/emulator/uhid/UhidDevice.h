@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -65,6 +66,7 @@ private:
     std::condition_variable m_cond;
     std::deque<Report> m_out;
     bool m_bCreated = false;
+    std::chrono::steady_clock::time_point m_nextInput;  // the pump's: when the next input report may go
     std::thread m_receiver;
     std::thread m_pump;
 };
