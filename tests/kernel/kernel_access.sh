@@ -17,8 +17,8 @@ as_user() {  # GROUPS-OPTION CLI-ARGS...
   shift
   setpriv --reuid=4711 --regid=4711 "$groups" -- env HOME="$work" timeout 300 "$bin/quillon-cli" "$@"
 }
-out=$(as_user --clear-groups list 2>&1) && fail "list succeeded without access: $out"
-grep -q '^No\.' <<<"$out" && fail "devices listed without access: $out"
+out=$(as_user --clear-groups list 2>&1) || true
+[ "$out" = "No device found." ] || fail "devices listed without access: $out"
 out=$(as_user --clear-groups doctor 2>&1) && fail "doctor found nothing wrong: $out"
 for node in /dev/hidraw*; do
   grep -q "$node" <<<"$out" || fail "doctor does not name $node: $out"
