@@ -46,7 +46,8 @@ public:
 
     bool IsPlugged();
     // When the device next has something to do for this link (deliver a report or run queued work), on
-    // its clock; -1: nothing until the host writes. For a driver that moves the clock itself.
+    // its clock; -1: nothing until the host writes (also while a transfer's data is still coming). For a
+    // driver that moves the clock itself.
     int64_t PendingUntilUs(uint64_t nLink);
     // The device is pulled out now (its file went away): a running erase or program is torn.
     void Unplug();
