@@ -11,9 +11,12 @@ packages=(
   clang libclang-rt-14-dev clang-format clang-tidy
   xvfb xauth dpkg-dev fakeroot file appstream desktop-file-utils
   wine64 gcc-mingw-w64-x86-64
+  qemu-system-x86 busybox-static kmod cpio udev
 )
 # xvfb and xauth serve the GUI tests on a real X server (xvfb-run); Qt's X11 platform plugin (xcb) and
 # the X libraries it needs come with qt6-base-dev (libqt6gui6 and its dependencies).
+# qemu-system-x86, busybox-static, kmod, cpio and udev run the kernel tests' guest (scripts/guest.sh,
+# which fetches Debian's kernel package itself with apt-get download into the build tree).
 # appstream and desktop-file-utils validate the window's metadata and desktop entry (label package).
 
 

@@ -64,6 +64,19 @@ int CEmulatedDevice::Write(uint64_t nLink, const uint8_t* pReport)
     return result;
 }
 
+int64_t CEmulatedDevice::PendingUntilUs(uint64_t nLink)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bPlugged)
+        return -1;
+    // In the middle of a transfer the host is still sending: its next report, not the device's work,
+    // moves the clock (the device erases and programs while the data arrives).
+    int64_t t = m_xfer.bActive ? kNever : NextWorkStart();
+    if (const auto it = m_links.find(nLink); it != m_links.end() && !it->second.empty())
+        t = std::min(t, it->second.front().nDeliver);
+    return t == kNever ? -1 : t;
+}
+
 int CEmulatedDevice::Read(uint64_t nLink, uint8_t* pReport, uint32_t nTimeoutMs)
 {
     std::function<void()> notify;

@@ -45,6 +45,10 @@ public:
     int Read(uint64_t nLink, uint8_t* pReport, uint32_t nTimeoutMs);
 
     bool IsPlugged();
+    // When the device next has something to do for this link (deliver a report or run queued work), on
+    // its clock; -1: nothing until the host writes (also while a transfer's data is still coming). For a
+    // driver that moves the clock itself.
+    int64_t PendingUntilUs(uint64_t nLink);
     // The device is pulled out now (its file went away): a running erase or program is torn.
     void Unplug();
     // A device that was pulled out is plugged in again: it boots from its flash as it was left, its

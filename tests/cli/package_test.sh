@@ -77,7 +77,7 @@ zcat "$u/usr/share/doc/quillon-cli/changelog.Debian.gz" | head -1 | grep -q "^qu
 rules=$u/usr/lib/udev/rules.d/70-quillon.rules
 expected=$(grep -Eio '^(ID|Info)[0-9]+=0x[0-9a-f]+, *0x[0-9a-f]+' "$u/usr/lib/quillon/Quillon.ini" \
   | sed -E 's/.*=(0x[0-9a-f]+), *(0x[0-9a-f]+)/\1 \2/' | xargs -n2 printf '%04x:%04x\n' | sort -u)
-got=$(grep -v '^#' "$rules" | grep . | sed -E 's/.*idVendor\}=="([0-9a-f]{4})".*idProduct\}=="([0-9a-f]{4})".*/\1:\2/' | sort)
+got=$(grep -v '^#' "$rules" | grep . | sed -E 's/^SUBSYSTEM=="hidraw", KERNELS=="0003:([0-9A-F]{4}):([0-9A-F]{4})\.\*".*/\1:\2/' | tr A-F a-f | sort)
 [ -n "$expected" ] && [ "$got" = "$expected" ] || fail "rules name $got, the configuration $expected"
 grep -v '^#' "$rules" | grep . | grep -v 'TAG+="uaccess", GROUP="plugdev", MODE="0660"$' && fail "a rule without seat or group access"
 

@@ -28,9 +28,11 @@ public:
     uint64_t now = 1000;
 
     std::vector<DeviceInfo> Enumerate() override { return devices; }
-    Handle Open(const std::string&) override
+    std::string strOpened;
+    Handle Open(const std::string& strPath) override
     {
         ++nOpens;
+        strOpened = strPath;
         if (nOpenFailures > 0) {
             --nOpenFailures;
             return nullptr;
@@ -151,6 +153,52 @@ TEST(HidapiTransport, OpeningANodeThatJustArrivedIsRetried)
     fake->nOpens = 0;
     EXPECT_FALSE(transport.Open("/dev/hidraw9", false)) << "a listed node is tried once";
     EXPECT_EQ(fake->nOpens, 1);
+}
+
+// After a mode switch the device is back under another node, maybe with another product ID: found by
+// vendor, usage and serial number; a device without a serial number only when it is the one candidate.
+TEST(HidapiTransport, ReopenFindsTheDeviceThatCameBack)
+{
+    auto info = [](const char* path, uint16_t pid, uint16_t page, const wchar_t* serial) {
+        IHidapi::DeviceInfo d;
+        d.strPath = path;
+        d.nVendorId = 0x2fe3;
+        d.nProductId = pid;
+        d.nUsagePage = page;
+        d.nUsage = 1;
+        d.strSerialNumber = serial;
+        return d;
+    };
+    HidInterfaceInfo was;
+    was.nVendorId = 0x2fe3;
+    was.nProductId = 0x1200;
+    was.nUsagePage = 0xff00;
+    was.nUsage = 1;
+    struct Case {
+        std::u16string serial;
+        std::vector<IHidapi::DeviceInfo> devices;
+        std::string expected;  // the node opened; empty: none, after waiting kReopenMs
+    } cases[] = {
+        {u"S1",
+         {info("/dev/hidraw1", 0x1200, 0xff00, L"S2"), info("/dev/hidraw4", 0x1201, 0xff00, L"S1")},
+         "/dev/hidraw4"},
+        {u"S1", {info("/dev/hidraw1", 0x1200, 0xff01, L"S1")}, ""},
+        {u"", {info("/dev/hidraw2", 0x1200, 0xff00, L"")}, "/dev/hidraw2"},
+        {u"", {info("/dev/hidraw2", 0x1200, 0xff00, L""), info("/dev/hidraw3", 0x1200, 0xff00, L"")}, ""},
+    };
+    for (const Case& c : cases) {
+        auto api = std::make_unique<CFakeHidapi>();
+        CFakeHidapi* fake = api.get();
+        fake->devices = c.devices;
+        CHidapiTransport transport(std::move(api));
+        was.strSerialNumber = c.serial;
+        const uint64_t start = fake->now;
+        EXPECT_EQ(transport.Reopen(was) != nullptr, !c.expected.empty()) << c.expected;
+        EXPECT_EQ(fake->strOpened, c.expected);
+        if (c.expected.empty()) {
+            EXPECT_GE(fake->now - start, CHidapiTransport::kReopenMs) << "waited for the device to come back";
+        }
+    }
 }
 
 TEST(HidapiTransport, InterfacesCarryUsageAndStrings)

@@ -2,7 +2,6 @@
 // own loaders. The build runs it on the shipped configuration, so the package grants access to exactly
 // the product IDs it knows.
 #include "base/HeapBlock.h"
-#include "base/HexText.h"
 #include "config/Configuration.h"
 #include "platform/NativePath.h"
 #include "platform/OutputFile.h"
@@ -31,6 +30,15 @@ const char kHeader[] =
     "#   sudo udevadm control --reload-rules && sudo udevadm trigger --subsystem-match=hidraw --action=change\n"
     "\n";
 
+// The IDs as the kernel names a USB HID device: 0003:VVVV:PPPP.NNNN, upper-case hex. Matching that name
+// rather than the USB device's attributes also serves devices without a USB parent (uhid).
+std::string UpperHex(uint16_t nValue)
+{
+    char sz[8];
+    std::snprintf(sz, sizeof sz, "%04X", nValue);
+    return sz;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -56,9 +64,8 @@ int main(int argc, char** argv)
     }
     std::string text = kHeader;
     for (const auto& [nVendor, nProduct] : ids)
-        text += "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"" + HexText(nVendor, 4).substr(2) +
-                "\", ATTRS{idProduct}==\"" + HexText(nProduct, 4).substr(2) +
-                "\", TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\"\n";
+        text += "SUBSYSTEM==\"hidraw\", KERNELS==\"0003:" + UpperHex(nVendor) + ":" + UpperHex(nProduct) +
+                ".*\", TAG+=\"uaccess\", GROUP=\"plugdev\", MODE=\"0660\"\n";
     std::string reason;
     if (!WriteWholeFile(PathFromNative(std::string(argv[2])), text.data(), text.size(), true, reason)) {
         std::fprintf(stderr, "quillon-udev-rules: cannot write %s: %s\n", argv[2], reason.c_str());

@@ -61,6 +61,7 @@ CZelHidDevice* CHidBackend::OpenDevice(const HidInterfaceInfo& info, bool bJustA
         return nullptr;
     auto device = std::make_unique<CZelHidDevice>(info, std::move(link), InterfaceLock(info.strPath), m_timeouts,
                                                   FileLock(info.strPath));
+    device->SetReopen([transport = m_transport.get(), info] { return transport->Reopen(info); });
     if (!device->Identify())
         return nullptr;  // never handed out, so it may go at once
     m_live.push_back(std::move(device));

@@ -40,4 +40,12 @@ public:
     // bJustArrived: the interface was announced a moment ago; opening is retried briefly while the
     // system finishes setting it up.
     virtual std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) = 0;
+    // The same device again after its link failed, when the system may have enumerated it anew (a
+    // mode switch on a real bus gives it a new node): found by its vendor ID, usage and serial number,
+    // waiting a while for it to come back. Null where links never move (the default).
+    virtual std::unique_ptr<IHidLink> Reopen(const HidInterfaceInfo& was)
+    {
+        (void)was;
+        return nullptr;
+    }
 };

@@ -173,3 +173,23 @@ std::unique_ptr<IHidLink> CHidapiTransport::Open(const std::string& strPath, boo
     }
     return nullptr;
 }
+
+std::unique_ptr<IHidLink> CHidapiTransport::Reopen(const HidInterfaceInfo& was)
+{
+    // The product ID may change with the mode; the vendor, the usage and the serial number do not. A
+    // device without a serial number is taken only when it is the one candidate.
+    const uint64_t deadline = m_api->NowMs() + kReopenMs;
+    for (;;) {
+        std::vector<std::string> candidates;
+        for (const IHidapi::DeviceInfo& d : m_api->Enumerate())
+            if (d.nVendorId == was.nVendorId && d.nUsagePage == was.nUsagePage && d.nUsage == was.nUsage &&
+                WideToUtf16(d.strSerialNumber) == was.strSerialNumber)
+                candidates.push_back(d.strPath);
+        if (candidates.size() == 1)
+            if (std::unique_ptr<IHidLink> link = Open(candidates.front(), true))
+                return link;
+        if (m_api->NowMs() >= deadline)
+            return nullptr;
+        m_api->Sleep(kOpenRetryStepMs);
+    }
+}

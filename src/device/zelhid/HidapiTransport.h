@@ -44,10 +44,13 @@ public:
     std::vector<HidInterfaceInfo> Enumerate() override;
     std::optional<HidInterfaceInfo> Describe(const std::string& strPath) override;
     std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) override;
+    std::unique_ptr<IHidLink> Reopen(const HidInterfaceInfo& was) override;
 
     // How long and how often opening a node that just arrived is tried.
     static constexpr uint32_t kOpenRetryMs = 1000;
     static constexpr uint32_t kOpenRetryStepMs = 50;
+    // How long a device that left the bus (rebooting into another mode) is waited for by Reopen.
+    static constexpr uint32_t kReopenMs = 5000;
 
 private:
     std::shared_ptr<IHidapi> m_api;

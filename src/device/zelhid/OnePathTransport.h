@@ -16,6 +16,7 @@ public:
     std::vector<HidInterfaceInfo> Enumerate() override;
     std::optional<HidInterfaceInfo> Describe(const std::string& strPath) override;
     std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) override;
+    std::unique_ptr<IHidLink> Reopen(const HidInterfaceInfo& was) override { return m_inner->Reopen(was); }
 
 private:
     std::unique_ptr<IHidTransport> m_inner;

@@ -182,9 +182,27 @@ bool CZelHidDevice::Transact(const Request& req, Reply& reply)
 {
     if (Exchange(req, reply))
         return true;
+    // A device that switched modes on a real bus comes back as a new node: the questions that change
+    // nothing on the device are asked again there, never a command that acts.
+    const bool bRepeatable = req.nCommand == CMD_IDENTIFY || req.nCommand == CMD_STATUS ||
+                             req.nCommand == CMD_FLASH_ID || req.nCommand == CMD_FLASH_CONFIG ||
+                             req.nCommand == CMD_FLASH_READ || req.nCommand == CMD_FLASH_CRC;
+    if (bRepeatable && Reopened() && Exchange(req, reply))
+        return true;
     // What the device holds may have changed in a failed exchange: ask again before skipping anything.
     m_pieces.bValid = false;
     return false;
+}
+
+bool CZelHidDevice::Reopened()
+{
+    if (m_bClosed || !m_link || m_link->IsConnected() || !m_reopen)
+        return false;
+    std::unique_ptr<IHidLink> link = m_reopen();
+    if (!link)
+        return false;
+    m_link = std::move(link);
+    return true;
 }
 
 bool CZelHidDevice::Exchange(const Request& req, Reply& reply)

@@ -33,6 +33,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,6 +56,8 @@ public:
     CZelHidDevice(const HidInterfaceInfo& info, std::unique_ptr<IHidLink> link, std::shared_ptr<std::mutex> pathLock,
                   const ProtocolTimeouts& timeouts = {}, std::shared_ptr<CDeviceLock> fileLock = nullptr);
     ~CZelHidDevice() override;
+    // How to reach the device again when its link fails because it re-enumerated (null: never).
+    void SetReopen(std::function<std::unique_ptr<IHidLink>()> reopen) { m_reopen = std::move(reopen); }
 
     // Asks the device who it is; false when it does not answer the protocol.
     bool Identify();
@@ -129,6 +132,9 @@ private:
     // error recorded and what was known of the pieces' CRC32s forgotten.
     bool Transact(const Request& req, Reply& reply);
     bool Exchange(const Request& req, Reply& reply);
+    // After a failed exchange: the link is lost while the object is still in use, and a new one was
+    // found (the device came back from re-enumerating).
+    bool Reopened();
     bool WriteReport(const uint8_t* pReport);
     bool AwaitResponse(const Request& req, uint8_t nSeq, Reply& reply);
     bool ReceiveData(const Request& req, uint8_t nSeq, Reply& reply);
@@ -165,6 +171,7 @@ private:
     const ProtocolTimeouts m_timeouts;
     std::shared_ptr<std::mutex> m_pLock;  // guards the link and the fields below it
     std::unique_ptr<IHidLink> m_link;
+    std::function<std::unique_ptr<IHidLink>()> m_reopen;
     std::atomic<bool> m_bClosed{false};
     std::atomic<uint8_t> m_nLastStatus{zelproto::ST_OK};
     std::atomic<bool> m_bRedetect{false};
