@@ -8,7 +8,8 @@ mkdir -p /dev/pts /dev/shm
 ln -sf /proc/self/fd /dev/fd
 mount -t devpts devpts /dev/pts
 for d in /run /tmp /dev/shm; do mount -t tmpfs tmpfs $d; done
-chmod 1777 /tmp /dev/shm
+mkdir -p /run/lock
+chmod 1777 /tmp /dev/shm /run/lock
 out=$(sed -n 's/.*guestout=\([^ ]*\).*/\1/p' /proc/cmdline)
 mkdir -p "$out"
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 guestout "$out"

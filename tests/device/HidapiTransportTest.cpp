@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <deque>
 
 namespace {
@@ -271,3 +273,30 @@ TEST(HidapiSystem, UdevNotifierStartsAndStops)
 }
 
 }  // namespace
+
+// The lock of a device must outlive its node: it is named after the vendor ID and the serial number, and
+// a serial number never makes a path of its own.
+TEST(HidapiTransport, LockFileFollowsTheDeviceNotItsNode)
+{
+    if (!std::filesystem::is_directory(CHidapiTransport::kLockDir))
+        GTEST_SKIP() << CHidapiTransport::kLockDir << " is missing: every device is locked by its node";
+    CHidapiTransport transport(std::make_unique<CFakeHidapi>());
+    HidInterfaceInfo info;
+    info.strPath = "/dev/hidraw7";
+    info.nVendorId = 0x2fe3;
+    const struct {
+        std::u16string serial;
+        std::string expected;
+        bool bCreate;
+    } cases[] = {
+        {u"ZA1200-000101", "/run/lock/quillon-2fe3-ZA1200-000101.lock", true},
+        {u"../a/b c", "/run/lock/quillon-2fe3-.._2fa_2fb_20c.lock", true},
+        {u"", "/dev/hidraw7", false},
+    };
+    for (const auto& c : cases) {
+        info.strSerialNumber = c.serial;
+        bool bCreate = !c.bCreate;
+        EXPECT_EQ(transport.LockFile(info, bCreate), c.expected);
+        EXPECT_EQ(bCreate, c.bCreate);
+    }
+}

@@ -17,8 +17,10 @@ as_user() {  # GROUPS-OPTION CLI-ARGS...
   shift
   setpriv --reuid=4711 --regid=4711 "$groups" -- env HOME="$work" timeout 300 "$bin/quillon-cli" "$@"
 }
-out=$(as_user --clear-groups list 2>&1) || true
-[ "$out" = "No device found." ] || fail "devices listed without access: $out"
+status=0
+out=$(as_user --clear-groups list 2>"$work/list.err") || status=$?
+[ "$out" = "No device found." ] && [ "$status" -eq 0 ] || fail "devices listed without access: $out (status $status)"
+grep -q 'quillon-cli doctor' "$work/list.err" || fail "list without access gives no hint at doctor: $(cat "$work/list.err")"
 out=$(as_user --clear-groups doctor 2>&1) && fail "doctor found nothing wrong: $out"
 for node in /dev/hidraw*; do
   grep -q "$node" <<<"$out" || fail "doctor does not name $node: $out"

@@ -6,6 +6,8 @@ source "$(dirname "$0")/lib.sh"
 image=$src/examples/images/za1200-fw-0106.bin
 
 sim_copy devs
+# A slower link (4 ms a report): the first program still writes when a second one starts in the guest.
+set_json "$work/devs/za1200.json" timing='{"reportIntervalUs": 4000}'
 start_uhid "$work/devs" 4
 # Only the ZA1200 takes this image under the vendor and product checks: the others are refused, untouched.
 status=0
@@ -15,16 +17,16 @@ cli --quiet --match-policy 0x3 download "$image" --all >"$work/all.out" 2>"$work
 [ "$(grep -c ': download refused, nothing written$' "$work/all.out")" -eq 3 ] || fail "not three refused: $(cat "$work/all.out")"
 grep -qx '1 of 4 downloads succeeded' "$work/all.out" || fail "no summary: $(cat "$work/all.out")"
 
-dl() { "$bin/quillon-cli" download --match-policy 0x10f --serial ZA1200-000101 "$image"; }
+dl=("$bin/quillon-cli" download --match-policy 0x10f --serial ZA1200-000101 "$image")
 start_first() {
-  dl >"$work/first.out" 2>&1 &
+  "${dl[@]}" >"$work/first.out" 2>&1 &
   first=$!
   for _ in $(seq 1200); do grep -q 'Firmware upgrade started' "$work/first.out" && return 0; sleep 0.1; done
   fail "the first program never started writing: $(cat "$work/first.out")"
 }
 start_first
 status=0
-out=$(timeout 300 dl 2>&1) || status=$?
+out=$(timeout 300 "${dl[@]}" 2>&1) || status=$?
 [ "$status" -eq 6 ] || fail "second program: status $status, not 6: $out"
 grep -q "is in use by another program (process $first); nothing was done" <<<"$out" || fail "no holder named: $out"
 grep -q 'Open DFU file' <<<"$out" && fail "the second program began: $out"
@@ -35,7 +37,7 @@ grep -qx 'Firmware upgrade succeeded....' "$work/first.out" || fail "the first d
 start_first
 kill -KILL "$first"
 wait "$first" 2>/dev/null || true
-out=$(timeout 300 dl 2>&1) || fail "no download after a killed holder: $out"
+out=$(timeout 300 "${dl[@]}" 2>&1) || fail "no download after a killed holder: $out"
 grep -qx 'Firmware upgrade succeeded....' <<<"$out" || fail "download after a killed holder: $out"
 stop_uhid
 finish

@@ -50,7 +50,8 @@ CDeviceLock::Outcome CDeviceLock::Take(const void* pOwner, bool bExclusive)
         return Outcome::NoFile;
     // Read-only and non-blocking: opening a node must neither need more rights than the device's own
     // link nor wait.
-    const int fd = ::open(m_strFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = m_bCreate ? ::open(m_strFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_CREAT | O_NOFOLLOW, 0644)
+                             : ::open(m_strFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return Outcome::NoFile;
     if (!LockFile(fd, bExclusive, bBusy)) {

@@ -13,7 +13,9 @@
 
 class CDeviceLock {
 public:
-    explicit CDeviceLock(std::string strFile) : m_strFile(std::move(strFile)) {}
+    // bCreate: the file is a lock file of its own, created when it is missing (never through a link).
+    explicit CDeviceLock(std::string strFile, bool bCreate = false) : m_strFile(std::move(strFile)), m_bCreate(bCreate)
+    {}
     ~CDeviceLock();
     CDeviceLock(const CDeviceLock&) = delete;
     CDeviceLock& operator=(const CDeviceLock&) = delete;
@@ -28,6 +30,7 @@ public:
     Outcome Take(const void* pOwner, bool bExclusive);
     void Release(const void* pOwner);
     bool IsExclusive() const { return m_fd >= 0 && m_bExclusive; }
+    const std::string& File() const { return m_strFile; }
 
     // Longer than an identity exchange may take (its answer's timeout is 1,000 ms).
     static constexpr int kSharedWaitMs = 1500;
@@ -37,6 +40,7 @@ public:
 
 private:
     std::string m_strFile;
+    bool m_bCreate = false;
     int m_fd = -1;
     bool m_bExclusive = false;
     std::set<const void*> m_owners;

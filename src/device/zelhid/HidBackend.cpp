@@ -43,12 +43,14 @@ std::shared_ptr<std::mutex> CHidBackend::InterfaceLock(const std::string& strPat
     return lock;
 }
 
-std::shared_ptr<CDeviceLock> CHidBackend::FileLock(const std::string& strPath)
+std::shared_ptr<CDeviceLock> CHidBackend::FileLock(const HidInterfaceInfo& info)
 {
-    const std::string key = LowerAscii(strPath);
+    bool bCreate = false;
+    const std::string file = m_transport->LockFile(info, bCreate);
+    const std::string key = LowerAscii(file);
     std::shared_ptr<CDeviceLock> lock = m_fileLocks[key].lock();
     if (!lock) {
-        lock = std::make_shared<CDeviceLock>(strPath);
+        lock = std::make_shared<CDeviceLock>(file, bCreate);
         m_fileLocks[key] = lock;
     }
     return lock;
@@ -59,8 +61,8 @@ CZelHidDevice* CHidBackend::OpenDevice(const HidInterfaceInfo& info, bool bJustA
     std::unique_ptr<IHidLink> link = m_transport->Open(info.strPath, bJustArrived);
     if (!link)
         return nullptr;
-    auto device = std::make_unique<CZelHidDevice>(info, std::move(link), InterfaceLock(info.strPath), m_timeouts,
-                                                  FileLock(info.strPath));
+    auto device =
+        std::make_unique<CZelHidDevice>(info, std::move(link), InterfaceLock(info.strPath), m_timeouts, FileLock(info));
     device->SetReopen([transport = m_transport.get(), info] { return transport->Reopen(info); });
     if (!device->Identify())
         return nullptr;  // never handed out, so it may go at once

@@ -44,7 +44,7 @@ private:
     CZelHidDevice* Find(CZelUsbDevice* pDevice);
     CZelHidDevice* OpenDevice(const HidInterfaceInfo& info, bool bJustArrived);
     std::shared_ptr<std::mutex> InterfaceLock(const std::string& strPath);
-    std::shared_ptr<CDeviceLock> FileLock(const std::string& strPath);
+    std::shared_ptr<CDeviceLock> FileLock(const HidInterfaceInfo& info);
     void Retire(size_t index);
 
     std::mutex m_mutex;

@@ -48,4 +48,12 @@ public:
         (void)was;
         return nullptr;
     }
+    // The file whose lock stands for the device among programs (DeviceLock.h), and whether it is ours to
+    // create. It must stay the same while the device is re-enumerated; the interface's own path does,
+    // where links never move (the default).
+    virtual std::string LockFile(const HidInterfaceInfo& info, bool& bCreate)
+    {
+        bCreate = false;
+        return info.strPath;
+    }
 };

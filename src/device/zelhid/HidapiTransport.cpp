@@ -5,8 +5,11 @@
 
 #include <hidapi/hidapi.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -192,4 +195,27 @@ std::unique_ptr<IHidLink> CHidapiTransport::Reopen(const HidInterfaceInfo& was)
             return nullptr;
         m_api->Sleep(kOpenRetryStepMs);
     }
+}
+
+std::string CHidapiTransport::LockFile(const HidInterfaceInfo& info, bool& bCreate)
+{
+    struct stat st {};
+    bCreate = !info.strSerialNumber.empty() && ::stat(kLockDir, &st) == 0 && S_ISDIR(st.st_mode);
+    if (!bCreate)
+        return info.strPath;
+    // Letters, digits, '-' and '.' as they are, any other byte in hex: one name per serial, none with a
+    // path separator or a leading dot.
+    char szVendor[8];
+    std::snprintf(szVendor, sizeof szVendor, "%04x", info.nVendorId);
+    std::string name = std::string(kLockDir) + "/quillon-" + szVendor + "-";
+    for (const unsigned char c : Utf16ToUtf8(info.strSerialNumber)) {
+        if (std::isalnum(c) || c == '-' || c == '.') {
+            name += static_cast<char>(c);
+        } else {
+            char szHex[4];
+            std::snprintf(szHex, sizeof szHex, "_%02x", c);
+            name += szHex;
+        }
+    }
+    return name + ".lock";
 }

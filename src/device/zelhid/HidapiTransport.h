@@ -45,12 +45,16 @@ public:
     std::optional<HidInterfaceInfo> Describe(const std::string& strPath) override;
     std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) override;
     std::unique_ptr<IHidLink> Reopen(const HidInterfaceInfo& was) override;
+    // A hidraw node goes with a mode switch and the device comes back on another: a device with a
+    // serial number is locked by a file in /run/lock named after its vendor ID and serial number.
+    std::string LockFile(const HidInterfaceInfo& info, bool& bCreate) override;
 
     // How long and how often opening a node that just arrived is tried.
     static constexpr uint32_t kOpenRetryMs = 1000;
     static constexpr uint32_t kOpenRetryStepMs = 50;
     // How long a device that left the bus (rebooting into another mode) is waited for by Reopen.
     static constexpr uint32_t kReopenMs = 5000;
+    static constexpr const char* kLockDir = "/run/lock";
 
 private:
     std::shared_ptr<IHidapi> m_api;

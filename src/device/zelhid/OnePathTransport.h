@@ -17,6 +17,10 @@ public:
     std::optional<HidInterfaceInfo> Describe(const std::string& strPath) override;
     std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) override;
     std::unique_ptr<IHidLink> Reopen(const HidInterfaceInfo& was) override { return m_inner->Reopen(was); }
+    std::string LockFile(const HidInterfaceInfo& info, bool& bCreate) override
+    {
+        return m_inner->LockFile(info, bCreate);
+    }
 
 private:
     std::unique_ptr<IHidTransport> m_inner;

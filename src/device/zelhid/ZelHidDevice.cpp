@@ -75,7 +75,7 @@ bool CZelHidDevice::TakeHold(bool bExclusive)
 {
     switch (m_pHold->Take(this, bExclusive)) {
     case CDeviceLock::Outcome::Busy: {
-        const int nPid = CDeviceLock::HolderPid(TransportPath());
+        const int nPid = CDeviceLock::HolderPid(m_pHold->File());
         m_nHeldBy = nPid > 0 ? nPid : -1;
         return false;
     }
