@@ -7,7 +7,8 @@ mount -t devtmpfs dev /dev
 mkdir -p /dev/pts /dev/shm
 ln -sf /proc/self/fd /dev/fd
 mount -t devpts devpts /dev/pts
-for d in /run /tmp /dev/shm; do mount -t tmpfs tmpfs $d; done
+# /tmp stays the overlay's: a checkout or build tree under the host's /tmp must stay visible.
+for d in /run /dev/shm; do mount -t tmpfs tmpfs $d; done
 mkdir -p /run/lock
 chmod 1777 /tmp /dev/shm /run/lock
 out=$(sed -n 's/.*guestout=\([^ ]*\).*/\1/p' /proc/cmdline)

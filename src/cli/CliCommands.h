@@ -18,6 +18,7 @@ int RunFlashTableDecrypt(const CliOptions& options, CCliOutput& output);
 int RunFlashTableShow(const CliOptions& options, CCliOutput& output);
 int RunConfigCheck(const CliOptions& options, CCliOutput& output);
 int RunDoctor(const CliOptions& options, CCliOutput& output);
+int RunWatch(const CliOptions& options, CCliOutput& output);
 
 // Whether the path (bytes as typed, links followed) names a regular file.
 bool IsRegularFile(const std::string& path);

@@ -250,6 +250,7 @@ const std::vector<CliCommandGlobals>& CommandGlobals()
 {
     static const std::vector<CliCommandGlobals> table = {
         {"list", {"--sim", "--json", "--log", "--quiet"}},
+        {"watch", {"--sim", "--json", "--log", "--quiet"}},
         {"info", {"--sim", "--json", "--log", "--quiet"}},
         {"download", {"--sim", "--json", "--match-policy", "--verify", "--log", "--quiet"}},
         {"upload", {"--sim", "--json", "--log", "--quiet"}},
@@ -381,6 +382,13 @@ std::unique_ptr<CLI::App> BuildCommandLine(CliOptions& options, CliRawOptions& r
 
     CLI::App* pList = app.add_subcommand("list", "List the devices as the window lists them");
     pList->callback([&] { options.command = CliCommand::List; });
+
+    CLI::App* pWatch =
+        app.add_subcommand("watch", "List the devices, then trace every device that arrives or leaves until Ctrl-C");
+    pWatch->add_option("--seconds", options.nWatchSeconds, "Stop after this many seconds")
+        ->option_text("N")
+        ->check(CLI::Range(1u, 31536000u));
+    pWatch->callback([&] { options.command = CliCommand::Watch; });
 
     CLI::App* pInfo = app.add_subcommand("info", "Show one device");
     AddDeviceOption(pInfo, options);

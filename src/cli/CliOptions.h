@@ -21,6 +21,7 @@ enum class CliCommand {
     FlashTableShow,
     ConfigCheck,
     Doctor,
+    Watch,
 };
 
 // Exit status of every command.
@@ -53,6 +54,7 @@ struct CliOptions {
     std::vector<std::string> deviceList;
     std::vector<std::string> serialList;  // also info's --serial
     unsigned nJobs = 0;                   // --jobs: devices at once in a parallel run; 0: all
+    unsigned nWatchSeconds = 0;           // watch --seconds; 0: until a signal
     bool bJob = false;                    // one device of a parallel run: no census, no warning
 
     // download

@@ -215,6 +215,15 @@ void CCliWindow::WaitForWorker()
     m_host.PumpMessages();
 }
 
+void CCliWindow::Watch(unsigned nSeconds)
+{
+    CInterruptScope interrupts;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
+    while (!TakeInterrupt() && (nSeconds == 0 || std::chrono::steady_clock::now() < end))
+        m_host.DeliverNext(std::chrono::milliseconds(100));
+    m_host.PumpMessages();
+}
+
 int RunWithWindow(const CliOptions& options, CCliOutput& output, bool bShowCensus,
                   const std::function<int(CCliWindow&)>& body)
 {

@@ -55,6 +55,9 @@ public:
     void StartOperation(bool bUpload, std::optional<bool> bUpdateAll);
     // The controls read into the fields, as Start does before the worker runs.
     void StoreControls(bool bUpload, std::optional<bool> bUpdateAll);
+    // Device notices delivered to the idle window, which traces each arrival and removal, until a signal
+    // or, with nSeconds, until that time has passed.
+    void Watch(unsigned nSeconds);
 
     CQuillonDlg& Dlg() { return m_dlg; }
     CConsoleSession& Session() { return m_session; }

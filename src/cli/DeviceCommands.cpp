@@ -332,6 +332,15 @@ int RunList(const CliOptions& options, CCliOutput& output)
     });
 }
 
+int RunWatch(const CliOptions& options, CCliOutput& output)
+{
+    return RunWithWindow(options, output, true, [&](CCliWindow& window) {
+        window.Watch(options.nWatchSeconds);
+        output.Result({{"command", "watch"}}, "");
+        return EXIT_OK;
+    });
+}
+
 namespace {
 
 // The devices a download or upload names (--all, every --device and --serial, each device once), else

@@ -37,6 +37,8 @@ int Dispatch(const CliOptions& options, CCliOutput& output)
         return RunConfigCheck(options, output);
     case CliCommand::Doctor:
         return RunDoctor(options, output);
+    case CliCommand::Watch:
+        return RunWatch(options, output);
     case CliCommand::Help:
     case CliCommand::None:
         break;
@@ -69,6 +71,8 @@ const char* CommandName(CliCommand command)
         return "config check";
     case CliCommand::Doctor:
         return "doctor";
+    case CliCommand::Watch:
+        return "watch";
     case CliCommand::Help:
     case CliCommand::None:
         break;

@@ -8,6 +8,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -460,6 +461,33 @@ TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
     EXPECT_EQ(process.exitCode(), 1);
 }
 
+// watch: the idle window's trace of devices coming and going, until a signal ends it with status 0.
+TEST_F(CliE2e, WatchTracesDevicesThatComeAndGo)
+{
+    const std::string dir = scratch.Path("watched");
+    fs::create_directory(dir);
+    fs::copy_file(scratch.SimDir() + "/za1200.json", dir + "/za1200.json");
+    QProcess watch;
+    watch.start(QString::fromStdString(CCliScratch::Program()),
+                {QStringLiteral("--sim"), QString::fromStdString(dir), QStringLiteral("watch")});
+    ASSERT_TRUE(watch.waitForStarted(10000));
+    QByteArray out;
+    auto waitFor = [&](const std::string& text) {
+        while (!out.contains(text.c_str()) && watch.waitForReadyRead(30000))
+            out += watch.readAllStandardOutput();
+        return out.contains(text.c_str());
+    };
+    ASSERT_TRUE(waitFor("No.0: " + dir + "/za1200.json\n")) << out.toStdString();
+    fs::copy_file(scratch.SimDir() + "/za2400.json", dir + "/za2400.json");
+    EXPECT_TRUE(waitFor("Device " + dir + "/za2400.json is plugged in\n")) << out.toStdString();
+    fs::remove(dir + "/za1200.json");
+    EXPECT_TRUE(waitFor("Device " + dir + "/za1200.json is removed\n")) << out.toStdString();
+    ::kill(static_cast<pid_t>(watch.processId()), SIGINT);
+    ASSERT_TRUE(watch.waitForFinished(30000));
+    EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(watch.exitCode(), 0);
+}
+
 TEST_F(CliE2e, UpdateAllWhereTheWindowForbidsItIsAUsageError)
 {
     const int n3600 = Index("ZEL ZA3600 Audio");
@@ -706,6 +734,7 @@ TEST_F(CliE2e, JsonFieldsAreDocumented)
                                                {"flash-table", "show"},
                                                {"config", "check"},
                                                {"doctor"},
+                                               {"watch", "--seconds", "1"},
                                                {"lsit"}}) {
         args.insert(args.begin(), "--json");
         for (const nlohmann::json& line : scratch.RunSim(args).JsonLines())
