@@ -6,8 +6,9 @@ source "$(dirname "$0")/lib.sh"
 image=$src/examples/images/za1200-fw-0106.bin
 
 sim_copy devs
-# A slower link (4 ms a report): the first program still writes when a second one starts in the guest.
-set_json "$work/devs/za1200.json" timing='{"reportIntervalUs": 4000}'
+# A slow chip (0.3 s a sector erase): the first program is still writing for seconds when a second one
+# has started in the guest, however slow the guest is.
+set_json "$work/devs/za1200.json" timing='{"sectorEraseUs": 300000}'
 start_uhid "$work/devs" 4
 # Only the ZA1200 takes this image under the vendor and product checks: the others are refused, untouched.
 status=0
