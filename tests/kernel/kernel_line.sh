@@ -22,8 +22,9 @@ dl=("$bin/quillon-cli" download --match-policy 0x10f --serial ZA1200-000101 "$im
 start_first() {
   "${dl[@]}" >"$work/first.out" 2>&1 &
   first=$!
-  for _ in $(seq 1200); do grep -q 'Firmware upgrade started' "$work/first.out" && return 0; sleep 0.1; done
-  fail "the first program never started writing: $(cat "$work/first.out")"
+  # Holding the device is the first program's exclusive lock, which the kernel lists with its pid.
+  for _ in $(seq 1200); do grep -q "FLOCK  ADVISORY  WRITE $first " /proc/locks && return 0; sleep 0.05; done
+  fail "the first program never held the device: $(cat "$work/first.out")"
 }
 start_first
 status=0
