@@ -11,8 +11,10 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <grp.h>
+#include <sys/stat.h>
 #include <set>
 #include <unistd.h>
 
@@ -461,6 +463,24 @@ TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
     EXPECT_EQ(process.exitCode(), 1);
 }
 
+// Whether the process has an inotify watch on the folder, as the kernel lists it in its fdinfo.
+bool WatchesFolder(qint64 pid, const std::string& dir)
+{
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0)
+        return false;
+    char inode[32];
+    std::snprintf(inode, sizeof inode, " ino:%jx ", static_cast<uintmax_t>(st.st_ino));
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fdinfo", ec)) {
+        std::ifstream info(fd.path());
+        for (std::string line; std::getline(info, line);)
+            if (line.rfind("inotify wd:", 0) == 0 && (line + ' ').find(inode) != std::string::npos)
+                return true;
+    }
+    return false;
+}
+
 // watch: the idle window's trace of devices coming and going, until a signal ends it with status 0.
 TEST_F(CliE2e, WatchTracesDevicesThatComeAndGo)
 {
@@ -478,6 +498,12 @@ TEST_F(CliE2e, WatchTracesDevicesThatComeAndGo)
         return out.contains(text.c_str());
     };
     ASSERT_TRUE(waitFor("No.0: " + dir + "/za1200.json\n")) << out.toStdString();
+    // The census comes before the program listens; a device that comes in between is not seen. The
+    // kernel shows when the program's inotify watch is on the folder.
+    bool bWatching = false;
+    for (int i = 0; i < 1000 && !(bWatching = WatchesFolder(watch.processId(), dir)); ++i)
+        ::usleep(10000);
+    ASSERT_TRUE(bWatching) << "no inotify watch on " << dir;
     fs::copy_file(scratch.SimDir() + "/za2400.json", dir + "/za2400.json");
     EXPECT_TRUE(waitFor("Device " + dir + "/za2400.json is plugged in\n")) << out.toStdString();
     fs::remove(dir + "/za1200.json");
