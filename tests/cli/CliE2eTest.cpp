@@ -14,8 +14,8 @@
 #include <fstream>
 #include <functional>
 #include <grp.h>
-#include <sys/stat.h>
 #include <set>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
