@@ -2,43 +2,95 @@
 #include "support/ParamNames.h"
 #include "support/WindowFixture.h"
 
+#include <deque>
 #include <gmock/gmock.h>
 #include <tuple>
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 
 namespace {
 
 const QString kKey = QStringLiteral("CHIP_0101_SUBV_00001000");  // the fake device's identity
 
-// "W 0x3000+2" for a block write, "F 0x3000+2" for the flag write.
-std::vector<std::string> WriteList(const CFakeZelUsbDevice* pDevice)
+// "W 0x3000+2, F 0x3000+2": a block write, then the flag write.
+std::string WriteList(const CFakeZelUsbDevice* pDevice)
 {
-    std::vector<std::string> out;
+    std::string out;
     char buf[40];
     for (const auto& w : pDevice->Writes()) {
-        std::snprintf(buf, sizeof buf, "%c 0x%04x+%zu", w.bFlag ? 'F' : 'W', w.nOffset, w.data.size());
-        out.push_back(buf);
+        std::snprintf(buf, sizeof buf, "%s%c 0x%04x+%zu", out.empty() ? "" : ", ", w.bFlag ? 'F' : 'W', w.nOffset,
+                      w.data.size());
+        out += buf;
     }
     return out;
 }
-
-}  // namespace
 
 struct SelectRow {
     const char* pszName;
     bool bBootLoader;
     uint16_t nDeviceSerial;
     int32_t nUpdateAll;
-    std::vector<std::pair<QString, int64_t>> settings;  // section, value under the device's key
+    int64_t nImageMask, nBootLoaderMask, nSerialAddr, nFlagOffset;  // under the device's key; -1: not set
     uint32_t nExpectedMask;
     int32_t nExpectedFlag;
+    friend void PrintTo(const SelectRow& row, std::ostream* os) { *os << row.pszName; }
 };
-void PrintTo(const SelectRow& row, std::ostream* os)
+
+const SelectRow kSelectRows[] = {
+    {"NoKeysNoBootLoaderUpdateAll", false, 0, 1, -1, -1, -1, -1, 0xFFFFFFFF, 0x3000},
+    {"Serial3000ExcludesBlocks2And3", false, 0x3000, 1, -1, -1, -1, -1, 0xFFFFFFF3, 0x3000},
+    {"Serial1000ExcludesBlock2Only", false, 0x1000, 1, -1, -1, -1, -1, 0xFFFFFFFB, 0x3000},
+    {"Serial3001ExcludesNothing", false, 0x3001, 1, -1, -1, -1, -1, 0xFFFFFFFF, 0x3000},
+    {"ConfiguredSerialOverridesDevice", false, 0x4000, 1, -1, -1, 0x8000, -1, 0xFFFFFFDF, 0x3000},
+    {"BootLoaderBeatsSerialWithUpdateAll", false, 0, 1, -1, 0x07, 0x1000, -1, 0xFFFFFFFF, 0x3000},
+    {"BootLoaderAndSerialLeftOut", false, 0, 0, -1, 0x07, 0x1000, -1, 0xFFFFFFF8, 0x3000},
+    {"ImageMaskIsBootLoaderMask", true, 0, 0, 0x3, 0x3, -1, -1, 0, 0x3000},
+    {"ConfiguredFlagOffset", false, 0, 1, 0xFF, -1, -1, 0x2000, 0xFF, 0x2000},
+};
+
+std::string AllBlocks(int nCount, int nLastLength = 4096)
 {
-    *os << row.pszName;
+    std::string out;
+    char buf[40];
+    for (int i = 0; i < nCount; ++i) {
+        std::snprintf(buf, sizeof buf, "%sW 0x%04x+%d", i ? ", " : "", i * 4096, i + 1 == nCount ? nLastLength : 4096);
+        out += buf;
+    }
+    return out;
 }
+
+std::string Flagged(const std::string& blocks)
+{
+    return "W 0x3000+2, " + blocks + ", F 0x3000+2";
+}
+
+struct ExtentRow {
+    const char* pszName;
+    int32_t nImageSize;
+    int32_t nFlagAt;  // where 0xAA <nSecond> stands, -1: nowhere
+    uint8_t nSecond;
+    int32_t nFlagOffset;
+    uint32_t nMask;
+    std::string expected;
+    friend void PrintTo(const ExtentRow& row, std::ostream* os) { *os << row.pszName; }
+};
+
+const ExtentRow kExtentRows[] = {
+    {"TwoFullBlocksNoThird", 8192, -1, 0, 0x3000, 0xFFFFFFFF, AllBlocks(2)},
+    {"NothingBeyond128K", 300000, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, Flagged(AllBlocks(32))},
+    {"StopsAfterHighestBit", 65536, 0x3000, 0xAA, 0x3000, 0x6, Flagged("W 0x1000+4096, W 0x2000+4096")},
+    {"FlagWordEndingTheImageDoesNotQualify", 0x3002, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, AllBlocks(4, 2)},
+    {"FlagWordWithOneByteAfterQualifies", 0x3003, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, Flagged(AllBlocks(4, 3))},
+    {"HalfFlagWordWrittenWithoutProtocol", 0x5000, 0x3000, 0x55, 0x3000, 0x8, "W 0x3000+4096"},
+    {"FlagOffsetZero", 0x5000, 0, 0xAA, 0, 0xFFFFFFFF, AllBlocks(5)},
+    {"FlagOffsetNegative", 0x5000, 0x3000, 0xAA, -0x1000, 0xFFFFFFFF, AllBlocks(5)},
+    {"FlagOffsetNotWholeBlock", 0x5000, 0x3001, 0xAA, 0x3001, 0xFFFFFFFF, AllBlocks(5)},
+    {"FlagOffsetOutsideImage", 0x5000, -1, 0, 0x8000, 0xFFFFFFFF, AllBlocks(5)},
+    {"FlagBlockNotSelected", 0x5800, 0x3000, 0xAA, 0x3000, 0x1, Flagged("W 0x0000+4096")},
+    {"MaskBeyondImageEndIgnored", 0x2000, -1, 0, 0x3000, 0xF0000003, AllBlocks(2)},
+};
+
+}  // namespace
 
 class SelectBlocksTest : public DfuTest, public ::testing::WithParamInterface<SelectRow> {};
 
@@ -48,8 +100,13 @@ TEST_P(SelectBlocksTest, MaskAndFlagOffset)
     CFakeZelUsbDevice* pDevice = AddListedDevice();
     pDevice->bBootLoader = row.bBootLoader;
     pDevice->nDefaultSerialAddr = row.nDeviceSerial;
-    for (const auto& [section, value] : row.settings)
-        profile.SetInt(section, kKey, value);
+    const std::pair<const char*, int64_t> settings[] = {{"ImageMask", row.nImageMask},
+                                                        {"BootLoaderMask", row.nBootLoaderMask},
+                                                        {"SerialNumberAddr", row.nSerialAddr},
+                                                        {"FlagOffset", row.nFlagOffset}};
+    for (const auto& [section, value] : settings)
+        if (value >= 0)
+            profile.SetInt(section, kKey, value);
     dlg->m_bUpdateAll = row.nUpdateAll;
 
     uint32_t nMask = 0xDEAD;
@@ -65,32 +122,11 @@ TEST_P(SelectBlocksTest, MaskAndFlagOffset)
     EXPECT_EQ(pDevice->CountCalls("WriteFlash") + pDevice->CountCalls("SwitchToDfuMode"), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, SelectBlocksTest,
-    ::testing::Values(
-        SelectRow{"NoKeysNoBootLoaderUpdateAll", false, 0, 1, {}, 0xFFFFFFFF, 0x3000},
-        SelectRow{"Serial3000ExcludesBlocks2And3", false, 0x3000, 1, {}, 0xFFFFFFF3, 0x3000},
-        SelectRow{"Serial1000ExcludesBlock2Only", false, 0x1000, 1, {}, 0xFFFFFFFB, 0x3000},
-        SelectRow{"Serial3001ExcludesNothing", false, 0x3001, 1, {}, 0xFFFFFFFF, 0x3000},
-        SelectRow{
-            "ConfiguredSerialOverridesDevice", false, 0x4000, 1, {{"SerialNumberAddr", 0x8000}}, 0xFFFFFFDF, 0x3000},
-        SelectRow{"BootLoaderBeatsSerialWithUpdateAll",
-                  false,
-                  0,
-                  1,
-                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}},
-                  0xFFFFFFFF,
-                  0x3000},
-        SelectRow{"BootLoaderAndSerialLeftOut",
-                  false,
-                  0,
-                  0,
-                  {{"BootLoaderMask", 0x07}, {"SerialNumberAddr", 0x1000}},
-                  0xFFFFFFF8,
-                  0x3000},
-        SelectRow{"ImageMaskIsBootLoaderMask", true, 0, 0, {{"ImageMask", 0x3}, {"BootLoaderMask", 0x3}}, 0, 0x3000},
-        SelectRow{"ConfiguredFlagOffset", false, 0, 1, {{"ImageMask", 0xFF}, {"FlagOffset", 0x2000}}, 0xFF, 0x2000}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, SelectBlocksTest, ::testing::ValuesIn(kSelectRows), RowName());
+
+// The worked example's writes with "Update All".
+const char* const kUpdateAllWrites =
+    "W 0x3000+2, W 0x0000+4096, W 0x1000+4096, W 0x2000+4096, W 0x3000+4096, W 0x5000+2048, F 0x3000+2";
 
 class ProgramBlocksTest : public DfuTest {
 protected:
@@ -122,25 +158,22 @@ TEST_F(ProgramBlocksTest, WorkedExample)
         ASSERT_EQ(nFlag, 0x3000);
 
         EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-        std::vector<std::string> expected = {"W 0x3000+2",    "W 0x1000+4096", "W 0x2000+4096",
-                                             "W 0x3000+4096", "W 0x5000+2048", "F 0x3000+2"};
-        if (nUpdateAll)
-            expected.insert(expected.begin() + 1, "W 0x0000+4096");
-        EXPECT_THAT(WriteList(pDevice), ElementsAreArray(expected));
+        EXPECT_EQ(WriteList(pDevice), nUpdateAll ? kUpdateAllWrites
+                                                 : "W 0x3000+2, W 0x1000+4096, W 0x2000+4096, W 0x3000+4096, "
+                                                   "W 0x5000+2048, F 0x3000+2");
         const auto writes = pDevice->Writes();
-        const size_t k = nUpdateAll ? 1 : 0;
-        EXPECT_THAT(writes[0].data, ElementsAre(0xFF, 0xFF));
-        if (nUpdateAll) {
-            EXPECT_EQ(writes[1].data, Pattern(0, 4096));
-        }
-        EXPECT_EQ(writes[k + 1].data, Pattern(0x1000, 4096));
-        EXPECT_EQ(writes[k + 2].data, Pattern(0x2000, 4096));
+        std::vector<std::vector<uint8_t>> expected = {{0xFF, 0xFF}};
+        if (nUpdateAll)
+            expected.push_back(Pattern(0, 4096));
         // The flag's own block goes out with the flag word cleared.
         std::vector<uint8_t> flagBlock = Pattern(0x3000, 4096);
         flagBlock[0] = flagBlock[1] = 0xFF;
-        EXPECT_EQ(writes[k + 3].data, flagBlock);
-        EXPECT_EQ(writes[k + 4].data, Pattern(0x5000, 2048));
-        EXPECT_THAT(writes[k + 5].data, ElementsAre(0xAA, 0xAA));
+        for (const auto& data : {Pattern(0x1000, 4096), Pattern(0x2000, 4096), flagBlock, Pattern(0x5000, 2048)})
+            expected.push_back(data);
+        expected.push_back({0xAA, 0xAA});
+        ASSERT_EQ(writes.size(), expected.size());
+        for (size_t i = 0; i < writes.size(); ++i)
+            EXPECT_EQ(writes[i].data, expected[i]) << i;
         EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
         for (const auto& w : writes)
             EXPECT_EQ(w.bVerify, dlg->m_bAutoVerify);
@@ -153,20 +186,6 @@ TEST_F(ProgramBlocksTest, WorkedExample)
     }
 }
 
-struct ExtentRow {
-    const char* pszName;
-    int32_t nImageSize;
-    int32_t nFlagAt;  // where 0xAA <nSecond> stands, -1: nowhere
-    uint8_t nSecond;
-    int32_t nFlagOffset;
-    uint32_t nMask;
-    std::vector<std::string> expected;
-};
-void PrintTo(const ExtentRow& row, std::ostream* os)
-{
-    *os << row.pszName;
-}
-
 class ProgramExtentTest : public DfuTest, public ::testing::WithParamInterface<ExtentRow> {};
 
 TEST_P(ProgramExtentTest, Writes)
@@ -177,79 +196,36 @@ TEST_P(ProgramExtentTest, Writes)
     if (row.nFlagAt >= 0)
         dlg->m_pImageData[row.nFlagAt + 1] = row.nSecond;
     EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, row.nFlagOffset, row.nMask));
-    EXPECT_THAT(WriteList(pDevice), ElementsAreArray(row.expected));
+    EXPECT_EQ(WriteList(pDevice), row.expected);
 }
 
-std::vector<std::string> AllBlocks(int nCount, int nLastLength = 4096)
+INSTANTIATE_TEST_SUITE_P(Rows, ProgramExtentTest, ::testing::ValuesIn(kExtentRows), RowName());
+
+// A failed block or flag write leaves the image's flag word as it was, and the next attempt runs the
+// whole flag protocol again.
+TEST_F(ProgramBlocksTest, FailedWritesRestoreTheFlagWord)
 {
-    std::vector<std::string> out;
-    char buf[40];
-    for (int i = 0; i < nCount; ++i) {
-        std::snprintf(buf, sizeof buf, "W 0x%04x+%d", i * 4096, i + 1 == nCount ? nLastLength : 4096);
-        out.push_back(buf);
-    }
-    return out;
-}
-
-std::vector<std::string> Flagged(std::vector<std::string> blocks, const char* pszOffset = "0x3000")
-{
-    blocks.insert(blocks.begin(), std::string("W ") + pszOffset + "+2");
-    blocks.push_back(std::string("F ") + pszOffset + "+2");
-    return blocks;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ProgramExtentTest,
-    ::testing::Values(
-        ExtentRow{"TwoFullBlocksNoThird", 8192, -1, 0, 0x3000, 0xFFFFFFFF, AllBlocks(2)},
-        ExtentRow{"NothingBeyond128K", 300000, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, Flagged(AllBlocks(32))},
-        ExtentRow{"StopsAfterHighestBit",
-                  65536,
-                  0x3000,
-                  0xAA,
-                  0x3000,
-                  0x6,
-                  {"W 0x3000+2", "W 0x1000+4096", "W 0x2000+4096", "F 0x3000+2"}},
-        ExtentRow{"FlagWordEndingTheImageDoesNotQualify", 0x3002, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF, AllBlocks(4, 2)},
-        ExtentRow{"FlagWordWithOneByteAfterQualifies", 0x3003, 0x3000, 0xAA, 0x3000, 0xFFFFFFFF,
-                  Flagged(AllBlocks(4, 3))},
-        ExtentRow{"HalfFlagWordWrittenWithoutProtocol", 0x5000, 0x3000, 0x55, 0x3000, 0x8, {"W 0x3000+4096"}},
-        ExtentRow{"FlagOffsetZero", 0x5000, 0, 0xAA, 0, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagOffsetNegative", 0x5000, 0x3000, 0xAA, -0x1000, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagOffsetNotWholeBlock", 0x5000, 0x3001, 0xAA, 0x3001, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagOffsetOutsideImage", 0x5000, -1, 0, 0x8000, 0xFFFFFFFF, AllBlocks(5)},
-        ExtentRow{"FlagBlockNotSelected", 0x5800, 0x3000, 0xAA, 0x3000, 0x1, Flagged({"W 0x0000+4096"})},
-        ExtentRow{"MaskBeyondImageEndIgnored", 0x2000, -1, 0, 0x3000, 0xF0000003, AllBlocks(2)}),
-    RowName());
-
-TEST_F(ProgramBlocksTest, FailureAtFourthBlockRestoresFlagWord)
-{
-    uint32_t nMask = 0;
-    int32_t nFlag = 0;
-    CFakeZelUsbDevice* pDevice = SetUpWorkedExample(1, nMask, nFlag);
-    pDevice->qWrite = {true, true, true, true, false};
-
-    EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-    EXPECT_THAT(WriteList(pDevice),
-                ElementsAre("W 0x3000+2", "W 0x0000+4096", "W 0x1000+4096", "W 0x2000+4096", "W 0x3000+4096"));
-    EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
-
-    // The next attempt finds the flag word intact and runs the whole protocol again.
-    pDevice->ClearCalls();
-    EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-    EXPECT_EQ(WriteList(pDevice).front(), "W 0x3000+2");
-    EXPECT_EQ(WriteList(pDevice).back(), "F 0x3000+2");
-}
-
-TEST_F(ProgramBlocksTest, FailedFlagWritesRestoreFlagWord)
-{
-    for (bool bClosing : {false, true}) {
-        CFakeZelUsbDevice* pDevice = AddListedDevice();
-        LoadImage(0x5800, 0x3000);
-        (bClosing ? pDevice->qWriteFlag : pDevice->qWrite) = {false};
-        EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, 0x3000, 0xFFFFFFFF));
-        EXPECT_EQ(pDevice->Writes().size(), bClosing ? 8u : 1u);
+    const struct {
+        std::deque<bool> qWrite, qWriteFlag;
+        std::string writes;
+    } cases[] = {
+        {{true, true, true, true, false}, {}, "W 0x3000+2, W 0x0000+4096, W 0x1000+4096, W 0x2000+4096, W 0x3000+4096"},
+        {{false}, {}, "W 0x3000+2"},
+        {{}, {false}, kUpdateAllWrites},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.writes);
+        uint32_t nMask = 0;
+        int32_t nFlag = 0;
+        CFakeZelUsbDevice* pDevice = SetUpWorkedExample(1, nMask, nFlag);
+        pDevice->qWrite = c.qWrite;
+        pDevice->qWriteFlag = c.qWriteFlag;
+        EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+        EXPECT_EQ(WriteList(pDevice), c.writes);
         EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
+        pDevice->ClearCalls();
+        EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
+        EXPECT_EQ(WriteList(pDevice), kUpdateAllWrites);
     }
 }
 

@@ -7,61 +7,34 @@
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
 
 class WorkerThreadsTest : public DfuTest {
 protected:
-    CFakeZelUsbDevice* ReadyDevice()
+    void SetUp() override
     {
-        CFakeZelUsbDevice* pDevice = AddListedDevice();
+        DfuTest::SetUp();
+        pDevice = AddListedDevice();
         LoadImage(0x2000, -1);
-        return pDevice;
     }
-    static DeviceNotice Notice(unsigned nEvent, const std::u16string& path)
+    void Notify(unsigned nEvent, const std::u16string& path)
     {
-        DeviceNotice notice;
-        notice.nEvent = nEvent;
-        notice.bHasRecord = true;
-        notice.nDeviceType = DBT_DEVTYP_DEVICEINTERFACE;
-        notice.strPath = path;
-        return notice;
+        dlg->OnDeviceChange({nEvent, true, DBT_DEVTYP_DEVICEINTERFACE, path});
     }
+    CFakeZelUsbDevice* pDevice = nullptr;
 };
 
 }  // namespace
 
-TEST_F(WorkerThreadsTest, StartDuringFinishingStartsNoSecondWorker)
+// While preparing (not yet busy, the worker in a refusal's message box) and while finishing (busy, with
+// the controls enabled again) the window stays open and a second start starts no second worker.
+TEST_F(WorkerThreadsTest, WindowStaysOpenAndOneWorkerRunsAtATime)
 {
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
-    CGate& finishing = NewGate();
-    clock.pFinishGate = &finishing;
-
-    dlg->OnStart();
-    finishing.WaitArrived();
-    ASSERT_TRUE(dlg->m_bBusy.load());
-    const std::thread::id firstWorker = dlg->m_hWorkerThread.get_id();
-    dlg->m_bDeviceListStale = true;  // a notice during the final pause stays recorded
-
-    dlg->OnStart();
-
-    EXPECT_EQ(dlg->m_hWorkerThread.get_id(), firstWorker);
-    EXPECT_TRUE(dlg->m_bDeviceListStale.load());
-    finishing.Open();
-    dlg->m_hWorkerThread.join();
-    EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 1u);
-    EXPECT_FALSE(dlg->m_bBusy.load());
-    EXPECT_EQ(CountLog("Enumerate"), 0u);
-}
-
-TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
-{
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
     Message close;
     close.kind = MessageKind::Close;
-
-    // Preparing, not yet busy: the worker waits in a refusal's message box.
     dlg->m_nMatchPolicy = 0x1;
     dlg->m_ImageInfo.wVendorId = 0x1234;
     CGate& preparing = NewGate();
@@ -72,31 +45,46 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
     dlg->OnStart();
     preparing.WaitArrived();
     ASSERT_FALSE(dlg->m_bBusy.load());
-    const std::thread::id firstWorker = dlg->m_hWorkerThread.get_id();
-    dlg->OnStart();  // no second worker either
-    EXPECT_EQ(dlg->m_hWorkerThread.get_id(), firstWorker);
+    std::thread::id worker = dlg->m_hWorkerThread.get_id();
+    dlg->OnStart();
+    EXPECT_EQ(dlg->m_hWorkerThread.get_id(), worker);
     dlg->OnWndMsg(close);
     dlg->OnOK();
     dlg->OnCancel();
     EXPECT_FALSE(host->IsEnded());
+    // A removal while preparing keeps the worker's device.
+    Notify(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0");
+    EXPECT_FALSE(pDevice->bReleased);
+    EXPECT_EQ(host->ComboGetCount(IDC_DEVICE_COMBO), 1);
     preparing.Open();
     dlg->m_hWorkerThread.join();
     EXPECT_EQ(CountBoxes("Vendor ID of firmware doesn't match device vendor ID!"), 1u);
+    // The list was rebuilt once, after the worker's own fix-up.
+    EXPECT_THAT(ListTexts(), ElementsAre("USB Audio Device"));
+    EXPECT_EQ(CountLog("Enumerate"), 1u);
 
-    // Finishing: busy, with the controls enabled again.
     dlg->m_nMatchPolicy = 0;
+    pDevice->ClearCalls();
     CGate& finishing = NewGate();
     clock.pFinishGate = &finishing;
     dlg->OnStart();
     finishing.WaitArrived();
     ASSERT_TRUE(dlg->m_bBusy.load());
     ASSERT_TRUE(host->IsDlgItemEnabled(IDC_START));
+    worker = dlg->m_hWorkerThread.get_id();
+    dlg->m_bDeviceListStale = true;  // a notice during the final pause stays recorded
+    dlg->OnStart();
+    EXPECT_EQ(dlg->m_hWorkerThread.get_id(), worker);
+    EXPECT_TRUE(dlg->m_bDeviceListStale.load());
     dlg->OnWndMsg(close);
     dlg->OnCancel();
     EXPECT_FALSE(host->IsEnded());
     EXPECT_THAT(Boxes(), Contains("Do NOT exit while DFU is running!"));
     finishing.Open();
     dlg->m_hWorkerThread.join();
+    EXPECT_EQ(pDevice->CountCalls("SwitchToDfuMode"), 1u);
+    EXPECT_FALSE(dlg->m_bBusy.load());
+    EXPECT_EQ(CountLog("Enumerate"), 1u) << "the worker leaves the recorded notice to the window";
 
     // Once the worker has ended the window ends at once.
     dlg->OnWndMsg(close);
@@ -106,7 +94,6 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenWhileTheWorkerRuns)
 
 TEST_F(WorkerThreadsTest, ThousandOperationsInARow)
 {
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
     constexpr int kCycles = 1000;
     Message selChange;
     selChange.kind = MessageKind::Command;
@@ -126,11 +113,11 @@ TEST_F(WorkerThreadsTest, ThousandOperationsInARow)
     EXPECT_THAT(Boxes(), ::testing::IsEmpty());
     EXPECT_EQ(clock.TotalSleptMs(), 500u * kCycles);
     EXPECT_EQ(host->ComboGetItemData(IDC_DEVICE_COMBO, 0), pDevice);
+    EXPECT_EQ(CountLog("Enumerate"), 0u);
 }
 
 TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
 {
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
     backend.Offer(u"/dev/hidraw7");
     CGate& writing = NewGate();
     pDevice->onCall = [&](const std::string& name) {
@@ -142,12 +129,12 @@ TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
     writing.WaitArrived();
     ASSERT_TRUE(dlg->m_bBusy.load());
     for (int i = 0; i < 3; ++i)
-        dlg->OnDeviceChange(Notice(DBT_DEVICEARRIVAL, u"/dev/hidraw7"));
-    dlg->OnDeviceChange(Notice(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0"));
+        Notify(DBT_DEVICEARRIVAL, u"/dev/hidraw7");
+    Notify(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0");
 
     // Nothing happened yet: no trace, no list change, the worker's device not released.
     EXPECT_TRUE(dlg->m_bDeviceListStale.load());
-    EXPECT_THAT(Traces(), Not(Contains(::testing::HasSubstr("plugged in"))));
+    EXPECT_THAT(Traces(), Not(Contains(HasSubstr("plugged in"))));
     EXPECT_EQ(CountLog("Add(/dev/hidraw7)"), 0u);
     EXPECT_FALSE(pDevice->bReleased);
     writing.Open();
@@ -156,31 +143,6 @@ TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
     // One re-enumeration after the operation answers them all.
     EXPECT_EQ(CountLog("Enumerate"), 1u);
     EXPECT_FALSE(dlg->m_bDeviceListStale.load());
-    EXPECT_THAT(Traces(), Not(Contains(::testing::HasSubstr("removed"))));
+    EXPECT_THAT(Traces(), Not(Contains(HasSubstr("removed"))));
     EXPECT_EQ(pDevice->Writes().size(), 2u);
-}
-
-TEST_F(WorkerThreadsTest, RemovalWhilePreparingKeepsTheWorkersDevice)
-{
-    CFakeZelUsbDevice* pDevice = ReadyDevice();
-    dlg->m_nMatchPolicy = 0x1;
-    dlg->m_ImageInfo.wVendorId = 0x1234;
-    CGate& box = NewGate();
-    pDevice->onCall = [&](const std::string& name) {
-        if (name == "GetVendorID")
-            box.Arrive();
-    };
-
-    dlg->OnStart();
-    box.WaitArrived();
-    ASSERT_FALSE(dlg->m_bBusy.load());
-    dlg->OnDeviceChange(Notice(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0"));
-    EXPECT_FALSE(pDevice->bReleased);
-    EXPECT_EQ(host->ComboGetCount(IDC_DEVICE_COMBO), 1);
-    box.Open();
-    dlg->m_hWorkerThread.join();
-
-    // The list was rebuilt once, after the worker's own fix-up.
-    EXPECT_THAT(ListTexts(), ElementsAre("USB Audio Device"));
-    EXPECT_EQ(CountLog("Enumerate"), 1u);
 }
