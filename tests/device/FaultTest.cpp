@@ -163,27 +163,18 @@ TEST_F(FaultTest, UnchangedBlocksAreSkippedOnlyWithTheCrcCapability)
         {"the first query unanswered", true, {{"dropResponses", {6}}}, 1, 4},
     };
     std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 9);
-    auto download = [&](CZelUsbDevice* d) {
-        static const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
-        image[0x3000] = image[0x3001] = 0xFF;
-        bool ok = d->WriteFlash(0x3000, 2, erased, true);
-        for (uint32_t offset = 0; ok && offset < image.size(); offset += 4096)
-            ok = d->WriteFlash(offset, 4096, image.data() + offset, true);
-        image[0x3000] = image[0x3001] = 0xAA;
-        return ok && d->WriteFlashFlag(0x3000, 2, flag, true);
-    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         CZelUsbDevice* d = Faulty(c.faults, "za1200.json", c.bFlashCrc);
         ASSERT_NE(d, nullptr);
         ASSERT_TRUE(EnterDfu(d, "ZA1200"));
-        ASSERT_TRUE(download(d));
+        ASSERT_TRUE(Download(d, image));
         // The next download, in a new DFU session, changes blocks 3 (the flag's) and 20.
         ASSERT_TRUE(EnterDfu(d, "ZA1200"));
         image[0x3100] ^= 0x5A;
         image[20 * 4096 + 7] ^= 0x01;
         const CEmulatedDevice::Stats before = Emulated("dev.json")->GetStats();
-        ASSERT_TRUE(download(d));
+        ASSERT_TRUE(Download(d, image));
         const CEmulatedDevice::Stats after = Emulated("dev.json")->GetStats();
         EXPECT_EQ(after.nCrcQueries - before.nCrcQueries, c.nQueries);
         EXPECT_EQ(after.nWrites - before.nWrites, c.nWrites);

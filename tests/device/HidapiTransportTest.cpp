@@ -10,9 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include <deque>
+#include <filesystem>
 
 namespace {
 
@@ -70,6 +69,18 @@ public:
     uint64_t NowMs() override { return now; }
 };
 
+IHidapi::DeviceInfo Info(const char* path, uint16_t pid = 0x1200, uint16_t page = 0xff00, const wchar_t* serial = L"")
+{
+    return {path, 0x2fe3, pid, page, 1, -1, L"", serial};  // usage 1, no interface number, no product string
+}
+
+// A transport over a stand-in for hidapi that the test scripts.
+class HidapiTransport : public ::testing::Test {
+protected:
+    CFakeHidapi* fake = new CFakeHidapi;
+    CHidapiTransport transport{std::unique_ptr<IHidapi>(fake)};
+};
+
 std::vector<uint8_t> Report(uint8_t id, uint8_t fill, size_t size = zelproto::kReportSize)
 {
     std::vector<uint8_t> r(size, fill);
@@ -78,11 +89,8 @@ std::vector<uint8_t> Report(uint8_t id, uint8_t fill, size_t size = zelproto::kR
     return r;
 }
 
-TEST(HidapiTransport, WritesTheWholeReportWithItsId)
+TEST_F(HidapiTransport, WritesTheWholeReportWithItsId)
 {
-    auto api = std::make_unique<CFakeHidapi>();
-    CFakeHidapi* fake = api.get();
-    CHidapiTransport transport(std::move(api));
     auto link = transport.Open("/dev/hidraw3", false);
     ASSERT_TRUE(link);
     const std::vector<uint8_t> report = Report(zelproto::kReportIdCommand, 0x33);
@@ -99,11 +107,8 @@ TEST(HidapiTransport, WritesTheWholeReportWithItsId)
     EXPECT_EQ(fake->nCloses, 1);
 }
 
-TEST(HidapiTransport, ReadsDropWhatIsNotOneOfOurReports)
+TEST_F(HidapiTransport, ReadsDropWhatIsNotOneOfOurReports)
 {
-    auto api = std::make_unique<CFakeHidapi>();
-    CFakeHidapi* fake = api.get();
-    CHidapiTransport transport(std::move(api));
     auto link = transport.Open("/dev/hidraw3", false);
     fake->reads = {Report(0x05, 0x11),                         // unknown report ID
                    Report(zelproto::kReportIdData, 0x22, 40),  // short
@@ -115,30 +120,18 @@ TEST(HidapiTransport, ReadsDropWhatIsNotOneOfOurReports)
     EXPECT_EQ(out[1], 0x44);
     EXPECT_EQ(link->Read(out, 500), 0) << "nothing more: a timeout";
     EXPECT_EQ(fake->readTimeouts.back(), 500);
+    EXPECT_EQ(link->Read(out, 0), 0);
+    EXPECT_EQ(fake->readTimeouts.back(), 0) << "0: only what is waiting, never blocking";
+    for (int ms : fake->readTimeouts)
+        EXPECT_GE(ms, 0) << "never -1 (blocking)";
     fake->bReadError = true;
     EXPECT_EQ(link->Read(out, 500), -1);
     EXPECT_FALSE(link->IsConnected());
     EXPECT_EQ(link->Read(out, 500), -1);
 }
 
-TEST(HidapiTransport, ReadsAlwaysWaitWithATimeout)
+TEST_F(HidapiTransport, OpeningANodeThatJustArrivedIsRetried)
 {
-    auto api = std::make_unique<CFakeHidapi>();
-    CFakeHidapi* fake = api.get();
-    CHidapiTransport transport(std::move(api));
-    auto link = transport.Open("/dev/hidraw3", false);
-    uint8_t out[zelproto::kReportSize];
-    EXPECT_EQ(link->Read(out, 0), 0);
-    EXPECT_EQ(fake->readTimeouts.back(), 0) << "0: only what is waiting, never blocking";
-    for (int ms : fake->readTimeouts)
-        EXPECT_GE(ms, 0) << "never -1 (blocking)";
-}
-
-TEST(HidapiTransport, OpeningANodeThatJustArrivedIsRetried)
-{
-    auto api = std::make_unique<CFakeHidapi>();
-    CFakeHidapi* fake = api.get();
-    CHidapiTransport transport(std::move(api));
     fake->nOpenFailures = 3;
     EXPECT_TRUE(transport.Open("/dev/hidraw9", true));
     EXPECT_EQ(fake->nOpens, 4);
@@ -159,18 +152,8 @@ TEST(HidapiTransport, OpeningANodeThatJustArrivedIsRetried)
 
 // After a mode switch the device is back under another node, maybe with another product ID: found by
 // vendor, usage and serial number; a device without a serial number only when it is the one candidate.
-TEST(HidapiTransport, ReopenFindsTheDeviceThatCameBack)
+TEST_F(HidapiTransport, ReopenFindsTheDeviceThatCameBack)
 {
-    auto info = [](const char* path, uint16_t pid, uint16_t page, const wchar_t* serial) {
-        IHidapi::DeviceInfo d;
-        d.strPath = path;
-        d.nVendorId = 0x2fe3;
-        d.nProductId = pid;
-        d.nUsagePage = page;
-        d.nUsage = 1;
-        d.strSerialNumber = serial;
-        return d;
-    };
     HidInterfaceInfo was;
     was.nVendorId = 0x2fe3;
     was.nProductId = 0x1200;
@@ -182,42 +165,30 @@ TEST(HidapiTransport, ReopenFindsTheDeviceThatCameBack)
         std::string expected;  // the node opened; empty: none, after waiting kReopenMs
     } cases[] = {
         {u"S1",
-         {info("/dev/hidraw1", 0x1200, 0xff00, L"S2"), info("/dev/hidraw4", 0x1201, 0xff00, L"S1")},
+         {Info("/dev/hidraw1", 0x1200, 0xff00, L"S2"), Info("/dev/hidraw4", 0x1201, 0xff00, L"S1")},
          "/dev/hidraw4"},
-        {u"S1", {info("/dev/hidraw1", 0x1200, 0xff01, L"S1")}, ""},
-        {u"", {info("/dev/hidraw2", 0x1200, 0xff00, L"")}, "/dev/hidraw2"},
-        {u"", {info("/dev/hidraw2", 0x1200, 0xff00, L""), info("/dev/hidraw3", 0x1200, 0xff00, L"")}, ""},
+        {u"S1", {Info("/dev/hidraw1", 0x1200, 0xff01, L"S1")}, ""},
+        {u"", {Info("/dev/hidraw2")}, "/dev/hidraw2"},
+        {u"", {Info("/dev/hidraw2"), Info("/dev/hidraw3")}, ""},
     };
     for (const Case& c : cases) {
-        auto api = std::make_unique<CFakeHidapi>();
-        CFakeHidapi* fake = api.get();
-        fake->devices = c.devices;
-        CHidapiTransport transport(std::move(api));
+        auto* api = new CFakeHidapi;
+        api->devices = c.devices;
+        CHidapiTransport reopening{std::unique_ptr<IHidapi>(api)};
         was.strSerialNumber = c.serial;
-        const uint64_t start = fake->now;
-        EXPECT_EQ(transport.Reopen(was) != nullptr, !c.expected.empty()) << c.expected;
-        EXPECT_EQ(fake->strOpened, c.expected);
+        const uint64_t start = api->now;
+        EXPECT_EQ(reopening.Reopen(was) != nullptr, !c.expected.empty()) << c.expected;
+        EXPECT_EQ(api->strOpened, c.expected);
         if (c.expected.empty()) {
-            EXPECT_GE(fake->now - start, CHidapiTransport::kReopenMs) << "waited for the device to come back";
+            EXPECT_GE(api->now - start, CHidapiTransport::kReopenMs) << "waited for the device to come back";
         }
     }
 }
 
-TEST(HidapiTransport, InterfacesCarryUsageAndStrings)
+TEST_F(HidapiTransport, InterfacesCarryUsageAndStrings)
 {
-    auto api = std::make_unique<CFakeHidapi>();
-    IHidapi::DeviceInfo d;
-    d.strPath = "/dev/hidraw1";
-    d.nVendorId = 0x2fe3;
-    d.nProductId = 0x1200;
-    d.nUsagePage = 0xff00;
-    d.nUsage = 1;
-    d.strProduct = L"ZEL \U0001F3B5 Audio";
-    api->devices.push_back(d);
-    d.strPath = "/dev/hidraw2";
-    d.strProduct.clear();
-    api->devices.push_back(d);
-    CHidapiTransport transport(std::move(api));
+    fake->devices = {Info("/dev/hidraw1"), Info("/dev/hidraw2")};
+    fake->devices[0].strProduct = L"ZEL \U0001F3B5 Audio";
     const auto infos = transport.Enumerate();
     ASSERT_EQ(infos.size(), 2u);
     EXPECT_EQ(infos[0].strProduct, u"ZEL \U0001F3B5 Audio") << "wide text becomes UTF-16 with a surrogate pair";
@@ -229,17 +200,11 @@ TEST(HidapiTransport, InterfacesCarryUsageAndStrings)
 }
 
 // A served interface that does not speak the protocol is not listed.
-TEST(HidapiTransport, SilentInterfacesAreNotServed)
+TEST_F(HidapiTransport, SilentInterfacesAreNotServed)
 {
     simtest::CTestTables tables;
     auto api = std::make_unique<CFakeHidapi>();
-    IHidapi::DeviceInfo d;
-    d.strPath = "/dev/hidraw1";
-    d.nVendorId = 0x2fe3;
-    d.nProductId = 0x1200;
-    d.nUsagePage = 0xff00;
-    d.nUsage = 1;
-    api->devices.push_back(d);
+    api->devices.push_back(Info("/dev/hidraw1"));
     ProtocolTimeouts quick;
     quick.nShortMs = 10;
     CHidBackend backend(std::make_unique<CHidapiTransport>(std::move(api)), quick);
@@ -276,11 +241,10 @@ TEST(HidapiSystem, UdevNotifierStartsAndStops)
 
 // The lock of a device must outlive its node: it is named after the vendor ID and the serial number, and
 // a serial number never makes a path of its own.
-TEST(HidapiTransport, LockFileFollowsTheDeviceNotItsNode)
+TEST_F(HidapiTransport, LockFileFollowsTheDeviceNotItsNode)
 {
     if (!std::filesystem::is_directory(CHidapiTransport::kLockDir))
         GTEST_SKIP() << CHidapiTransport::kLockDir << " is missing: every device is locked by its node";
-    CHidapiTransport transport(std::make_unique<CFakeHidapi>());
     HidInterfaceInfo info;
     info.strPath = "/dev/hidraw7";
     info.nVendorId = 0x2fe3;

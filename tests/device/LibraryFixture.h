@@ -68,6 +68,19 @@ protected:
         return !g_pFlashInfo || d->DetectFlash();
     }
 
+    // The flag protocol over a whole image: the flag word erased, every block, then the flag word set
+    // (in the image too).
+    bool Download(CZelUsbDevice* d, std::vector<uint8_t>& image)
+    {
+        static const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
+        image[0x3000] = image[0x3001] = 0xFF;
+        bool ok = d->WriteFlash(0x3000, 2, erased, true);
+        for (uint32_t offset = 0; ok && offset < image.size(); offset += 4096)
+            ok = d->WriteFlash(offset, 4096, image.data() + offset, true);
+        image[0x3000] = image[0x3001] = 0xAA;
+        return ok && d->WriteFlashFlag(0x3000, 2, flag, true);
+    }
+
     std::vector<uint8_t> ReadAll(CZelUsbDevice* d, uint32_t offset, uint32_t length)
     {
         std::vector<uint8_t> out(length);

@@ -31,6 +31,15 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
         EXPECT_TRUE(d->IsHidDfuSupported());
         EXPECT_TRUE(d->IsDeviceAvailable());
     }
+    // Enumeration keeps the objects and rereads their identity.
+    std::vector<CZelUsbDevice*> first(a->ppDevices, a->ppDevices + a->nCount);
+    a = EnumZelUsbDevices(false, nullptr);
+    EXPECT_EQ(std::vector<CZelUsbDevice*>(a->ppDevices, a->ppDevices + a->nCount), first) << "no rescan: last result";
+    a = EnumZelUsbDevices(true, nullptr);
+    EXPECT_EQ(std::vector<CZelUsbDevice*>(a->ppDevices, a->ppDevices + a->nCount), first) << "the same devices";
+    a = EnumZelUsbDevices(true, Path16("za4800.json").c_str());
+    ASSERT_EQ(a->nCount, 1u);
+    EXPECT_EQ(a->ppDevices[0], first[3]);
 }
 
 TEST_F(LibraryTest, KnownIdTableDecidesWhatIsServed)
@@ -48,47 +57,13 @@ TEST_F(LibraryTest, KnownIdTableDecidesWhatIsServed)
     EXPECT_EQ(std::u16string(a->ppDevices[0]->GetDevicePath()), Path16("za3600.json"));
 }
 
-TEST_F(LibraryTest, PatchDeviceNeedsItsDfuPatchRecord)
-{
-    CZelUsbDevice* d = Device("za4800.json");
-    ASSERT_NE(d, nullptr);
-    EXPECT_TRUE(d->IsHidDfuSupported());
-    g_pKnownDfuPatchInfos = nullptr;
-    EXPECT_FALSE(d->IsHidDfuSupported());
-    // A record for another codec of the same controller does not match.
-    _ZEL_USB_DEV_INFO other[2] = {{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x82}, {}}, {}};
-    g_pKnownDfuPatchInfos = other;
-    EXPECT_FALSE(d->IsHidDfuSupported());
-}
-
-TEST_F(LibraryTest, EnumerationKeepsObjectsAndRereadsIdentity)
-{
-    const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
-    std::vector<CZelUsbDevice*> first(a->ppDevices, a->ppDevices + a->nCount);
-    a = EnumZelUsbDevices(false, nullptr);
-    EXPECT_EQ(std::vector<CZelUsbDevice*>(a->ppDevices, a->ppDevices + a->nCount), first) << "no rescan: last result";
-    a = EnumZelUsbDevices(true, nullptr);
-    EXPECT_EQ(std::vector<CZelUsbDevice*>(a->ppDevices, a->ppDevices + a->nCount), first) << "the same devices";
-    a = EnumZelUsbDevices(true, Path16("za4800.json").c_str());
-    ASSERT_EQ(a->nCount, 1u);
-    EXPECT_EQ(a->ppDevices[0], first[3]);
-}
-
 TEST_F(LibraryTest, FullDownloadWithTheFlagProtocolSurvivesTheRun)
 {
     CZelUsbDevice* d = Device("za1200.json");
     ASSERT_NE(d, nullptr);
     ASSERT_TRUE(EnterDfu(d, "ZA1200"));
     std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 7);
-    image[0x3000] = 0xFF;
-    image[0x3001] = 0xFF;
-    const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
-    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
-    for (uint32_t offset = 0; offset < image.size(); offset += 4096)
-        ASSERT_TRUE(d->WriteFlash(offset, 4096, image.data() + offset, true)) << offset;
-    ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, true));
-    image[0x3000] = 0xAA;
-    image[0x3001] = 0xAA;
+    ASSERT_TRUE(Download(d, image));
     EXPECT_EQ(ReadAll(d, 0, 128 * 1024), image);
     EXPECT_TRUE(d->SwitchToNormalMode());
     EXPECT_EQ(d->GetVersion(), 0x0105);
@@ -152,6 +127,14 @@ TEST_F(LibraryTest, PatchEntryChecksThePatch)
     EXPECT_TRUE(d->DetectFlash());
     EXPECT_EQ(ReadAll(d, 0, 16).size(), 16u);
     EXPECT_TRUE(d->SwitchToNormalMode());
+
+    // The device needs its DFU patch record; one for another codec of the same controller does not match.
+    EXPECT_TRUE(d->IsHidDfuSupported());
+    g_pKnownDfuPatchInfos = nullptr;
+    EXPECT_FALSE(d->IsHidDfuSupported());
+    _ZEL_USB_DEV_INFO otherCodec[2] = {{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x82}, {}}, {}};
+    g_pKnownDfuPatchInfos = otherCodec;
+    EXPECT_FALSE(d->IsHidDfuSupported());
 }
 
 TEST_F(LibraryTest, DetectFlashNeedsTheChipInTheTable)
@@ -160,6 +143,10 @@ TEST_F(LibraryTest, DetectFlashNeedsTheChipInTheTable)
     ASSERT_TRUE(d->SwitchToDfuMode());
     g_pFlashInfo = nullptr;
     EXPECT_FALSE(d->DetectFlash()) << "no table";
+    // Transfers work without a table.
+    const std::vector<uint8_t> block = simtest::Pattern(4096, 4);
+    ASSERT_TRUE(d->WriteFlash(0x8000, 4096, block.data(), true));
+    EXPECT_EQ(ReadAll(d, 0x8000, 4096), block);
     std::vector<_FLASH_INFO> others = {simtest::CTestTables::Chip("Other", 0xC22015, 0x0800), _FLASH_INFO{}};
     g_pFlashInfo = others.data();
     EXPECT_FALSE(d->DetectFlash()) << "W25Q80DV is not in this table";
@@ -169,16 +156,6 @@ TEST_F(LibraryTest, DetectFlashNeedsTheChipInTheTable)
     table.insert(table.begin() + 1, simtest::CTestTables::Chip("Winbond W25Q80DV", 0xEF4014, 0x0400));
     g_pFlashInfo = table.data();
     EXPECT_TRUE(d->DetectFlash());
-}
-
-TEST_F(LibraryTest, TransfersWorkWithoutAFlashTable)
-{
-    g_pFlashInfo = nullptr;
-    CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(d->SwitchToDfuMode());
-    const std::vector<uint8_t> block = simtest::Pattern(4096, 4);
-    ASSERT_TRUE(d->WriteFlash(0x8000, 4096, block.data(), true));
-    EXPECT_EQ(ReadAll(d, 0x8000, 4096), block);
 }
 
 // Writes of every shape keep every byte outside their range; the result is compared with a model.
@@ -214,23 +191,26 @@ TEST_F(LibraryTest, WritesKeepEverythingOutsideTheirRange)
     EXPECT_EQ(ReadAll(d, 0, span), model);
 }
 
-TEST_F(LibraryTest, WritesOutsideTheFlashFail)
+// Transfers need DFU mode; writes outside the flash fail; a flag write programs without erase.
+TEST_F(LibraryTest, TransferLimitsAndTheFlagWrite)
 {
     CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
     const std::vector<uint8_t> data(16, 0x11);
+    EXPECT_FALSE(d->WriteFlash(0x1000, 4, data.data(), true));
+    uint32_t n = 4;
+    uint8_t buffer[4];
+    EXPECT_FALSE(d->ReadFlash(0, n, buffer));
+    EXPECT_FALSE(d->DetectFlash());
+    EXPECT_TRUE(d->IsDeviceAvailable());
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
     const uint32_t capacity = 1024 * 1024;
     EXPECT_TRUE(d->WriteFlash(capacity - 16, 16, data.data(), true));
     EXPECT_FALSE(d->WriteFlash(capacity - 8, 16, data.data(), true));
     EXPECT_FALSE(d->WriteFlash(0xFFFFFFF8u, 16, data.data(), true)) << "offset and length wrap";
     EXPECT_FALSE(d->WriteFlash(0, 16, nullptr, true));
     EXPECT_TRUE(d->WriteFlash(0, 0, nullptr, true)) << "nothing to write";
-}
 
-TEST_F(LibraryTest, FlagWriteProgramsWithoutErase)
-{
-    CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    // The flag write programs without erase.
     const std::vector<uint8_t> before = ReadAll(d, 0x3000, 4096);
     const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA}, other[2] = {0x55, 0x55};
     ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
@@ -277,18 +257,6 @@ TEST_F(LibraryTest, ReadsDeliverWhatTheFlashHas)
     uint32_t n = 16;
     EXPECT_FALSE(d->ReadFlash(0, n, nullptr));
     EXPECT_EQ(n, 0u);
-}
-
-TEST_F(LibraryTest, TransfersNeedDfuMode)
-{
-    CZelUsbDevice* d = Device("za1200.json");
-    const uint8_t data[4] = {1, 2, 3, 4};
-    EXPECT_FALSE(d->WriteFlash(0x1000, 4, data, true));
-    uint32_t n = 4;
-    uint8_t buffer[4];
-    EXPECT_FALSE(d->ReadFlash(0, n, buffer));
-    EXPECT_FALSE(d->DetectFlash());
-    EXPECT_TRUE(d->IsDeviceAvailable());
 }
 
 TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
@@ -350,14 +318,11 @@ TEST_F(LibraryTest, ArrivalAndRemovalOfFiles)
     const uint8_t data[2] = {0, 0};
     EXPECT_FALSE(d->WriteFlash(0, 2, data, false));
     EXPECT_EQ(EnumZelUsbDevices(true, nullptr)->nCount, 4u);
-}
 
-TEST_F(LibraryTest, DeviceWithoutProductString)
-{
     dir.WriteVariant("za1200.json", "anon.json", {{"product", nullptr}});
-    CZelUsbDevice* d = Device("anon.json");
+    d = Device("anon.json");
     ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->GetProductString(), nullptr);
+    EXPECT_EQ(d->GetProductString(), nullptr) << "a device without a product string";
 }
 
 }  // namespace

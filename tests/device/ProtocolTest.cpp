@@ -9,16 +9,30 @@ using namespace zelproto;
 
 namespace {
 
-TEST(Protocol, CommandAndResponseRoundTrip)
+// Every bit of the report flipped in turn, and the report tested with it.
+template <class Decodes>
+void ExpectEveryFlipCaught(const uint8_t* sent, Decodes decodes)
 {
     uint8_t report[kReportSize];
-    CommandHeader c;
-    c.nSeq = 200;
-    c.nCommand = CMD_FLASH_WRITE;
-    c.arg0 = 0x12345678;
-    c.arg1 = 4096;
-    c.arg2 = 0xCAFEBABE;
-    c.arg3 = kWriteVerify | kWriteProgramOnly;
+    for (size_t bit = 0; bit < 8 * kReportSize; ++bit) {
+        std::memcpy(report, sent, kReportSize);
+        report[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        EXPECT_FALSE(decodes(report)) << "bit " << bit;
+    }
+}
+
+// One bit flipped anywhere in a command on its way to the device must never read as another command
+// of this version: a flipped offset would write a block elsewhere. A flipped version byte still decodes,
+// for the device to refuse it as another version. No flipped bit of a response passes for a response.
+TEST(Protocol, CommandAndResponseRoundTripAndNoFlippedBitPasses)
+{
+    uint8_t report[kReportSize];
+    const CommandHeader c{.nSeq = 200,
+                          .nCommand = CMD_FLASH_WRITE,
+                          .arg0 = 0x12345678,
+                          .arg1 = 4096,
+                          .arg2 = 0xCAFEBABE,
+                          .arg3 = kWriteVerify | kWriteProgramOnly};
     const uint8_t payload[kInlineSize + 5] = {1, 2, 3};
     EncodeCommand(report, c, payload, sizeof payload);  // cut to what fits
     EXPECT_EQ(report[0], kReportIdCommand);
@@ -31,49 +45,31 @@ TEST(Protocol, CommandAndResponseRoundTrip)
     EXPECT_EQ(back.arg2, 0xCAFEBABEu);
     EXPECT_EQ(back.arg3, kWriteVerify | kWriteProgramOnly);
     EXPECT_EQ(std::memcmp(InlinePayload(report), payload, kInlineSize), 0);
+    ExpectEveryFlipCaught(report, [](const uint8_t* r) {
+        CommandHeader h;
+        return DecodeCommand(r, h) && h.nVersion == kProtocolVersion;
+    });
 
-    ResponseHeader r;
-    r.nSeq = 7;
-    r.nCommand = CMD_FLASH_READ;
-    r.nStatus = ST_VERIFY_FAILED;
-    r.nMode = MODE_DFU_PATCH;
-    r.val0 = 1;
-    r.val1 = 0xFFFFFFFF;
-    r.val2 = 3;
-    EncodeResponse(report, r, nullptr, 0);
+    const ResponseHeader r{.nSeq = 7,
+                           .nCommand = CMD_FLASH_READ,
+                           .nStatus = ST_VERIFY_FAILED,
+                           .nMode = MODE_DFU_PATCH,
+                           .val0 = 1,
+                           .val1 = 0xFFFFFFFF,
+                           .val2 = 3};
+    const uint8_t inlined[4] = {9, 8, 7, 6};
+    EncodeResponse(report, r, inlined, sizeof inlined);
     ResponseHeader rb;
     ASSERT_TRUE(DecodeResponse(report, rb));
     EXPECT_EQ(rb.nSeq, 7);
     EXPECT_EQ(rb.nStatus, ST_VERIFY_FAILED);
     EXPECT_EQ(rb.nMode, MODE_DFU_PATCH);
     EXPECT_EQ(rb.val1, 0xFFFFFFFFu);
+    ExpectEveryFlipCaught(report, [&](const uint8_t* p) { return DecodeResponse(p, rb); });
     report[1] = kProtocolVersion + 1;
     EXPECT_FALSE(DecodeResponse(report, rb)) << "another protocol version";
     report[0] = kReportIdData;
     EXPECT_FALSE(DecodeCommand(report, back));
-}
-
-// One bit flipped anywhere in a command on its way to the device must never read as another command
-// of this version: a flipped offset would write a block elsewhere. A flipped version byte still decodes,
-// for the device to refuse it as another version.
-TEST(Protocol, NoSingleBitFlipPassesAsAnotherCommand)
-{
-    CommandHeader c;
-    c.nSeq = 200;
-    c.nCommand = CMD_FLASH_WRITE;
-    c.arg0 = 0x3000;
-    c.arg1 = 4096;
-    c.arg2 = 0xCAFEBABE;
-    c.arg3 = kWriteVerify;
-    const uint8_t payload[kInlineSize] = {0xAA, 0xAA, 0x55};
-    uint8_t sent[kReportSize], report[kReportSize];
-    EncodeCommand(sent, c, payload, sizeof payload);
-    for (size_t bit = 0; bit < 8 * kReportSize; ++bit) {
-        std::memcpy(report, sent, kReportSize);
-        report[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-        CommandHeader back;
-        EXPECT_FALSE(DecodeCommand(report, back) && back.nVersion == kProtocolVersion) << "bit " << bit;
-    }
 }
 
 TEST(Protocol, BulkReportsCarrySixtyTwoBytes)
@@ -86,26 +82,22 @@ TEST(Protocol, BulkReportsCarrySixtyTwoBytes)
     EXPECT_EQ(DataPayload(report)[9], 0x5A);
     EXPECT_EQ(DataPayload(report)[10], 0) << "the rest is zero";
     EXPECT_GE(kDataPayload, 60u);
-    EXPECT_EQ(DataReportCount(0), 0u);
-    EXPECT_EQ(DataReportCount(44), 0u);
-    EXPECT_EQ(DataReportCount(45), 1u);
-    EXPECT_EQ(DataReportCount(44 + 62), 1u);
-    EXPECT_EQ(DataReportCount(4096), 66u);
-    EXPECT_EQ(DataReportCount(65536), 1057u);
+    const std::pair<size_t, size_t> counts[] = {{0, 0}, {44, 0}, {45, 1}, {44 + 62, 1}, {4096, 66}, {65536, 1057}};
+    for (const auto& [bytes, reports] : counts)
+        EXPECT_EQ(DataReportCount(bytes), reports) << bytes;
 }
 
 TEST(Protocol, IdentityAndFlashSetupRoundTrip)
 {
     uint8_t buffer[kInlineSize] = {};
-    Identity id;
-    id.nVendorId = 0x2fe4;
-    id.nProductId = 0x4800;
-    id.nVersion = 0x00010100;
-    id.nSubVersion = 0x48000010;
-    id.nChipsetType = 0x0381;
-    id.nDefaultSerialAddr = 0x4000;
-    id.nCapabilities = kCapHidDfu;
-    id.nMode = MODE_RECOVERY;
+    const Identity id{.nVendorId = 0x2fe4,
+                      .nProductId = 0x4800,
+                      .nVersion = 0x00010100,
+                      .nSubVersion = 0x48000010,
+                      .nChipsetType = 0x0381,
+                      .nDefaultSerialAddr = 0x4000,
+                      .nCapabilities = kCapHidDfu,
+                      .nMode = MODE_RECOVERY};
     EncodeIdentity(buffer, id);
     const Identity back = DecodeIdentity(buffer);
     EXPECT_EQ(back.nVersion, id.nVersion);
@@ -113,11 +105,7 @@ TEST(Protocol, IdentityAndFlashSetupRoundTrip)
     EXPECT_EQ(back.nCapabilities, id.nCapabilities);
     EXPECT_EQ(back.nMode, MODE_RECOVERY);
 
-    FlashConfig cfg;
-    cfg.nJedecId = 0xEF4014;
-    cfg.nCapacityKb = 1024;
-    cfg.nSectorSize = 4096;
-    cfg.nAddressBytes = 3;
+    FlashConfig cfg{.nJedecId = 0xEF4014, .nCapacityKb = 1024, .nSectorSize = 4096, .nAddressBytes = 3};
     for (int i = 0; i < OP_COUNT; ++i)
         cfg.opcodes[i] = static_cast<uint8_t>(i + 1);
     static_assert(kFlashConfigSize <= kInlineSize);
@@ -126,30 +114,6 @@ TEST(Protocol, IdentityAndFlashSetupRoundTrip)
     EXPECT_EQ(c2.nJedecId, cfg.nJedecId);
     EXPECT_EQ(c2.nSectorSize, cfg.nSectorSize);
     EXPECT_EQ(std::memcmp(c2.opcodes, cfg.opcodes, OP_COUNT), 0);
-}
-
-}  // namespace
-
-namespace {
-
-// No single flipped bit anywhere in a response passes for a response.
-TEST(Protocol, EveryFlippedBitOfAResponseIsCaught)
-{
-    uint8_t report[kReportSize];
-    ResponseHeader r;
-    r.nSeq = 42;
-    r.nCommand = CMD_FLASH_WRITE;
-    r.nStatus = ST_VERIFY_FAILED;
-    r.val0 = 4096;
-    const uint8_t payload[4] = {9, 8, 7, 6};
-    EncodeResponse(report, r, payload, sizeof payload);
-    ResponseHeader back;
-    ASSERT_TRUE(DecodeResponse(report, back));
-    for (size_t bit = 0; bit < kReportSize * 8; ++bit) {
-        report[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-        EXPECT_FALSE(DecodeResponse(report, back)) << "bit " << bit;
-        report[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-    }
 }
 
 }  // namespace
