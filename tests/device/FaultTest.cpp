@@ -11,9 +11,12 @@ namespace {
 class FaultTest : public LibraryTest {
 protected:
     // A ZA1200 (or ZA4800) with the faults given, as the file dev.json; each chip keeps its own flash
-    // file (one of another chip's size is refused).
+    // file (one of another chip's size is refused). Any earlier one is released and gone, with its flash.
     CZelUsbDevice* Faulty(const nlohmann::json& faults, const char* example = "za1200.json", bool bFlashCrc = false)
     {
+        ReleaseZelUsbDevices();
+        for (const char* file : {"dev.json", "dev.json.unplugged", "dev-za1200.flash"})
+            dir.Remove(file);
         const std::string flash = "dev-" + std::string(example).substr(0, 6) + ".flash";
         dir.WriteVariant(example, "dev.json",
                          {{"faults", faults}, {"flash", {{"file", flash}}}, {"flashCrc", bFlashCrc}});
@@ -63,8 +66,6 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
         EXPECT_EQ(buffer, block);
         EXPECT_FALSE(d->IsFlashRedetectNeeded());
         EXPECT_EQ(ZelUsbDeviceLastError(d).rfind(c.reason, 0), 0u) << "a call that succeeds keeps the text";
-        ReleaseZelUsbDevices();
-        dir.Remove("dev.json");
     }
 }
 
@@ -77,7 +78,6 @@ TEST_F(FaultTest, RefusedModeSwitches)
     EXPECT_FALSE(d->SwitchToNormalMode());
     EXPECT_TRUE(d->IsDeviceAvailable());
 
-    ReleaseZelUsbDevices();
     d = Faulty({{"refuseDfu", true}}, "za4800.json");
     const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
     EXPECT_FALSE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
@@ -92,8 +92,6 @@ TEST_F(FaultTest, FlashIdentificationFailing)
     EXPECT_TRUE(d->DetectFlash());
     EXPECT_FALSE(d->IsFlashRedetectNeeded());
     // Without a table the transfers identify the chip themselves, and fail the same way.
-    ReleaseZelUsbDevices();
-    dir.Remove("dev.json");
     g_pFlashInfo = nullptr;
     d = Faulty({{"flashIdFails", true}});
     ASSERT_TRUE(d->SwitchToDfuMode());
@@ -137,8 +135,6 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         EXPECT_EQ(ZelUsbDeviceLastError(d), "device unplugged");
         EXPECT_TRUE(Parked());
         EXPECT_EQ(Device("dev.json"), nullptr);
-        ReleaseZelUsbDevices();
-        std::filesystem::remove(dir.File("dev.json.unplugged"));
     }
 }
 
@@ -180,9 +176,6 @@ TEST_F(FaultTest, UnchangedBlocksAreSkippedOnlyWithTheCrcCapability)
         EXPECT_EQ(after.nWrites - before.nWrites, c.nWrites);
         EXPECT_EQ(ReadAll(d, 0, 128 * 1024), image);
         EXPECT_EQ(ZelUsbDeviceLastError(d), "") << "an unanswered query fails no call";
-        ReleaseZelUsbDevices();
-        dir.Remove("dev.json");
-        dir.Remove("dev-za1200.flash");
     }
 }
 
@@ -212,22 +205,17 @@ public:
         CommandHeader h;
         if (DecodeCommand(r, h) && (h.nCommand == CMD_FLASH_WRITE || h.nCommand == CMD_FLASH_READ)) {
             uint8_t report[kReportSize];
-            ResponseHeader old;
-            old.nSeq = static_cast<uint8_t>(h.nSeq - 1);
-            old.nCommand = h.nCommand;
-            old.nStatus = ST_OK;
-            old.nMode = MODE_DFU_BOOTLOADER;
-            old.val0 = 44;
-            old.val1 = Crc32(report, 0);
+            // An answer to the same command's previous exchange, then one of this exchange to another command.
+            const uint8_t nOld = static_cast<uint8_t>(h.nSeq - 1);
+            const uint32_t crc = Crc32(report, 0);  // of no bytes
+            const ResponseHeader old{kProtocolVersion, nOld, h.nCommand, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
             EncodeResponse(report, old, nullptr, 0);
             m_injected.emplace_back(report, report + kReportSize);
-            ResponseHeader otherCommand = old;
-            otherCommand.nSeq = h.nSeq;
-            otherCommand.nCommand = CMD_IDENTIFY;
-            EncodeResponse(report, otherCommand, nullptr, 0);
+            const ResponseHeader other{kProtocolVersion, h.nSeq, CMD_IDENTIFY, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
+            EncodeResponse(report, other, nullptr, 0);
             m_injected.emplace_back(report, report + kReportSize);
             const uint8_t zeros[kDataPayload] = {};
-            EncodeData(report, static_cast<uint8_t>(h.nSeq - 1), zeros, sizeof zeros);
+            EncodeData(report, nOld, zeros, sizeof zeros);
             m_injected.emplace_back(report, report + kReportSize);
             ++nInjected;
         }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -22,17 +23,12 @@ public:
         m_notices.push_back(n);
         m_cv.notify_all();
     }
-    // The first `count` notices, once they are there (or what came within a generous bound).
-    std::vector<DeviceNotice> Wait(size_t count)
+    // The notices so far once there are `count` (or what came within a generous bound), taken away.
+    std::vector<DeviceNotice> Take(size_t count)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_cv.wait_for(lock, std::chrono::seconds(20), [&] { return m_notices.size() >= count; });
-        return m_notices;
-    }
-    void Clear()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_notices.clear();
+        return std::exchange(m_notices, {});
     }
 
 private:
@@ -54,42 +50,38 @@ TEST(SimFolderNotifier, FilesArriveAndLeave)
     ASSERT_TRUE(notifier->Register([&](const DeviceNotice& n) { sink(n); }));
 
     dir.WriteVariant("za1200.json", "extra.json", {{"serialNumber", "X"}});
-    std::vector<DeviceNotice> got = sink.Wait(1);
+    std::vector<DeviceNotice> got = sink.Take(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].nEvent, DBT_DEVICEARRIVAL);
     EXPECT_TRUE(got[0].bHasRecord);
     EXPECT_EQ(got[0].nDeviceType, DBT_DEVTYP_DEVICEINTERFACE);
     EXPECT_EQ(got[0].strPath, U16(SimDevicePath(SimFolderPath(dir.Path()), "extra.json")));
 
-    sink.Clear();
     dir.Remove("za2400.json");
-    got = sink.Wait(1);
+    got = sink.Take(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].nEvent, DBT_DEVICEREMOVECOMPLETE);
     EXPECT_EQ(got[0].strPath, U16(dir.File("za2400.json")));
 
     // A device file rewritten in place is a replug: removal, then arrival.
-    sink.Clear();
     dir.WriteVariant("za1200.json", "za1200.json", {{"version", "0x0106"}});
-    got = sink.Wait(2);
+    got = sink.Take(2);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0].nEvent, DBT_DEVICEREMOVECOMPLETE);
     EXPECT_EQ(got[1].nEvent, DBT_DEVICEARRIVAL);
     EXPECT_EQ(got[1].strPath, U16(dir.File("za1200.json")));
 
     // Files that are not devices make no notices; a later device file shows that none came before it.
-    sink.Clear();
     dir.Write("readme.txt", "x");
     dir.Write("zz.json", R"({"vendorId": 1, "productId": 2})");
-    got = sink.Wait(1);
+    got = sink.Take(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].strPath, U16(dir.File("zz.json")));
 
     notifier->Unregister();
-    sink.Clear();
     dir.Remove("zz.json");
     notifier.reset();
-    EXPECT_TRUE(sink.Wait(0).empty()) << "nothing after Unregister";
+    EXPECT_TRUE(sink.Take(0).empty()) << "nothing after Unregister";
 }
 
 TEST(SimFolderNotifier, MissingFolderCannotBeWatched)
@@ -110,7 +102,7 @@ TEST(SimFolderNotifier, UnregisterFromTheSinkStopsDelivery)
         sink(n);
     }));
     dir.Write("a.json", R"({"vendorId": 1, "productId": 2})");
-    EXPECT_EQ(sink.Wait(1).size(), 1u);
+    EXPECT_EQ(sink.Take(1).size(), 1u);
     notifier.reset();  // joins the thread that ended on its own
 }
 

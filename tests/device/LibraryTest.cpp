@@ -82,7 +82,7 @@ TEST_F(LibraryTest, RecoveryAfterAnInterruptedFlagProtocol)
 {
     CZelUsbDevice* d = Device("za1200.json");
     ASSERT_TRUE(EnterDfu(d, "ZA1200"));
-    const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA};
+    const uint8_t erased[2] = {0xFF, 0xFF};
     ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
     const std::vector<uint8_t> block = simtest::Pattern(4096, 1);
     ASSERT_TRUE(d->WriteFlash(0x1000, 4096, block.data(), true));
@@ -102,9 +102,8 @@ TEST_F(LibraryTest, RecoveryAfterAnInterruptedFlagProtocol)
     EXPECT_EQ(d->GetVersion(), 0);
     // The whole protocol again brings it back.
     ASSERT_TRUE(EnterDfu(d, "ZA1200"));
-    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
-    ASSERT_TRUE(d->WriteFlash(0x1000, 4096, block.data(), true));
-    ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, true));
+    std::vector<uint8_t> image = simtest::Pattern(0x4000, 1);
+    ASSERT_TRUE(Download(d, image));
     EXPECT_TRUE(d->SwitchToNormalMode());
     EXPECT_EQ(d->GetVersion(), 0x0105);
 }
@@ -158,8 +157,9 @@ TEST_F(LibraryTest, DetectFlashNeedsTheChipInTheTable)
     EXPECT_TRUE(d->DetectFlash());
 }
 
-// Writes of every shape keep every byte outside their range; the result is compared with a model.
-TEST_F(LibraryTest, WritesKeepEverythingOutsideTheirRange)
+// Writes of every shape keep every byte outside their range (the result is compared with a model), and
+// reads of every shape deliver what the flash has.
+TEST_F(LibraryTest, WritesAndReadsOfEveryShape)
 {
     CZelUsbDevice* d = Device("za1200.json");
     ASSERT_TRUE(EnterDfu(d, "ZA1200"));
@@ -189,6 +189,34 @@ TEST_F(LibraryTest, WritesKeepEverythingOutsideTheirRange)
     // The same bytes again change nothing and succeed.
     ASSERT_TRUE(d->WriteFlash(0x5000, 2048, model.data() + 0x5000, true));
     EXPECT_EQ(ReadAll(d, 0, span), model);
+
+    // Reads deliver what the flash has, never beyond the capacity given.
+    const std::vector<uint8_t> flash = Emulated("za1200.json")->FlashContents();
+    struct Read {
+        uint32_t offset, capacity, delivered;
+    };
+    const uint32_t size = 1024 * 1024;
+    const Read reads[] = {
+        {0, 65536, 65536},          // the upload
+        {0, 100, 100},              // less than a report
+        {0, 44, 44},                // exactly the response's own payload
+        {0x100, 106, 106},          // response plus one full data report
+        {size - 1000, 4096, 1000},  // the flash ends first
+        {size, 4096, 0},            // nothing left
+        {0x20000, 100000, 100000},  // more than one transfer
+        {0, 0, 0},
+    };
+    for (const Read& c : reads) {
+        std::vector<uint8_t> buffer(c.capacity + 8, 0xEE);
+        uint32_t n = c.capacity;
+        ASSERT_TRUE(d->ReadFlash(c.offset, n, buffer.data())) << c.offset << "+" << c.capacity;
+        ASSERT_EQ(n, c.delivered) << c.offset << "+" << c.capacity;
+        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + n, flash.begin() + c.offset));
+        EXPECT_EQ(buffer[c.capacity], 0xEE) << "never beyond the capacity";
+    }
+    uint32_t n = 16;
+    EXPECT_FALSE(d->ReadFlash(0, n, nullptr));
+    EXPECT_EQ(n, 0u);
 }
 
 // Transfers need DFU mode; writes outside the flash fail; a flag write programs without erase.
@@ -225,38 +253,6 @@ TEST_F(LibraryTest, TransferLimitsAndTheFlagWrite)
     ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, false));
     ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, false));
     EXPECT_EQ(Emulated("za1200.json")->GetStats().nErases, erases + 1) << "the flag write itself never erases";
-}
-
-TEST_F(LibraryTest, ReadsDeliverWhatTheFlashHas)
-{
-    CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
-    const std::vector<uint8_t> flash = Emulated("za1200.json")->FlashContents();
-    struct Case {
-        uint32_t offset, capacity, delivered;
-    };
-    const uint32_t size = 1024 * 1024;
-    const Case cases[] = {
-        {0, 65536, 65536},          // the upload
-        {0, 100, 100},              // less than a report
-        {0, 44, 44},                // exactly the response's own payload
-        {0x100, 106, 106},          // response plus one full data report
-        {size - 1000, 4096, 1000},  // the flash ends first
-        {size, 4096, 0},            // nothing left
-        {0x20000, 100000, 100000},  // more than one transfer
-        {0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        std::vector<uint8_t> buffer(c.capacity + 8, 0xEE);
-        uint32_t n = c.capacity;
-        ASSERT_TRUE(d->ReadFlash(c.offset, n, buffer.data())) << c.offset << "+" << c.capacity;
-        ASSERT_EQ(n, c.delivered) << c.offset << "+" << c.capacity;
-        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + n, flash.begin() + c.offset));
-        EXPECT_EQ(buffer[c.capacity], 0xEE) << "never beyond the capacity";
-    }
-    uint32_t n = 16;
-    EXPECT_FALSE(d->ReadFlash(0, n, nullptr));
-    EXPECT_EQ(n, 0u);
 }
 
 TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)

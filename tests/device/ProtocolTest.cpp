@@ -27,12 +27,9 @@ void ExpectEveryFlipCaught(const uint8_t* sent, Decodes decodes)
 TEST(Protocol, CommandAndResponseRoundTripAndNoFlippedBitPasses)
 {
     uint8_t report[kReportSize];
-    const CommandHeader c{.nSeq = 200,
-                          .nCommand = CMD_FLASH_WRITE,
-                          .arg0 = 0x12345678,
-                          .arg1 = 4096,
-                          .arg2 = 0xCAFEBABE,
-                          .arg3 = kWriteVerify | kWriteProgramOnly};
+    // Version, sequence number, command, offset, length, CRC32, flags.
+    const CommandHeader c{
+        kProtocolVersion, 200, CMD_FLASH_WRITE, 0x12345678, 4096, 0xCAFEBABE, kWriteVerify | kWriteProgramOnly};
     const uint8_t payload[kInlineSize + 5] = {1, 2, 3};
     EncodeCommand(report, c, payload, sizeof payload);  // cut to what fits
     EXPECT_EQ(report[0], kReportIdCommand);
@@ -50,13 +47,8 @@ TEST(Protocol, CommandAndResponseRoundTripAndNoFlippedBitPasses)
         return DecodeCommand(r, h) && h.nVersion == kProtocolVersion;
     });
 
-    const ResponseHeader r{.nSeq = 7,
-                           .nCommand = CMD_FLASH_READ,
-                           .nStatus = ST_VERIFY_FAILED,
-                           .nMode = MODE_DFU_PATCH,
-                           .val0 = 1,
-                           .val1 = 0xFFFFFFFF,
-                           .val2 = 3};
+    // Version, sequence number, command, status, mode, three values.
+    const ResponseHeader r{kProtocolVersion, 7, CMD_FLASH_READ, ST_VERIFY_FAILED, MODE_DFU_PATCH, 1, 0xFFFFFFFF, 3};
     const uint8_t inlined[4] = {9, 8, 7, 6};
     EncodeResponse(report, r, inlined, sizeof inlined);
     ResponseHeader rb;

@@ -10,14 +10,7 @@ namespace {
 
 _ZEL_USB_DEV_INFO Image(uint16_t vid, uint16_t pid, uint32_t version, uint32_t subversion, uint8_t chip0, uint8_t chip1)
 {
-    _ZEL_USB_DEV_INFO info{};
-    info.wVendorId = vid;
-    info.wProductId = pid;
-    info.dwVersion = version;
-    info.dwSubVersion = subversion;
-    info.byChip[0] = chip0;
-    info.byChip[1] = chip1;
-    return info;
+    return {vid, pid, version, subversion, {chip0, chip1}, {}};
 }
 
 struct Identity {

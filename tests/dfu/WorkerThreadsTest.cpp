@@ -33,8 +33,7 @@ protected:
 // the controls enabled again) the window stays open and a second start starts no second worker.
 TEST_F(WorkerThreadsTest, WindowStaysOpenAndOneWorkerRunsAtATime)
 {
-    Message close;
-    close.kind = MessageKind::Close;
+    const Message close{.kind = MessageKind::Close};
     dlg->m_nMatchPolicy = 0x1;
     dlg->m_ImageInfo.wVendorId = 0x1234;
     CGate& preparing = NewGate();
@@ -95,10 +94,7 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenAndOneWorkerRunsAtATime)
 TEST_F(WorkerThreadsTest, ThousandOperationsInARow)
 {
     constexpr int kCycles = 1000;
-    Message selChange;
-    selChange.kind = MessageKind::Command;
-    selChange.nId = IDC_DEVICE_COMBO;
-    selChange.nCode = CBN_SELCHANGE;
+    const Message selChange{.kind = MessageKind::Command, .nId = IDC_DEVICE_COMBO, .nCode = CBN_SELCHANGE};
     for (int i = 0; i < kCycles; ++i) {
         dlg->OnStart();
         // The operator clicks the list while the worker runs; the list is locked only while Running.
