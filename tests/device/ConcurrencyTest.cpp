@@ -30,69 +30,53 @@ TEST_F(LibraryTest, TwoThreadsShareADevice)
     EXPECT_EQ(failures.load(), 0);
 }
 
-// A link that holds the worker at its Nth report until the test lets it go on.
-struct CPause {
-    std::atomic<int> nWrites{0};
-    int nAt = -1;
-    CGate gate;
-};
-
-class CPausingLink final : public IHidLink {
+// A transport whose links call the hook with every report written.
+class CHookedTransport final : public IHidTransport {
 public:
-    CPausingLink(std::unique_ptr<IHidLink> inner, CPause& pause) : m_inner(std::move(inner)), m_pause(pause) {}
-    bool Write(const uint8_t* r, uint32_t t) override
-    {
-        if (++m_pause.nWrites == m_pause.nAt)
-            m_pause.gate.Arrive();
-        return m_inner->Write(r, t);
-    }
-    int Read(uint8_t* r, uint32_t t) override { return m_inner->Read(r, t); }
-    bool IsConnected() override { return m_inner->IsConnected(); }
-
-private:
-    std::unique_ptr<IHidLink> m_inner;
-    CPause& m_pause;
-};
-
-class CPausingTransport final : public IHidTransport {
-public:
-    CPausingTransport(const std::string& dir, CPause& pause) : m_inner(dir), m_pause(pause) {}
+    CHookedTransport(const std::string& dir, std::function<void(const uint8_t*)> onWrite)
+        : m_inner(dir), m_onWrite(std::move(onWrite))
+    {}
     std::vector<HidInterfaceInfo> Enumerate() override { return m_inner.Enumerate(); }
     std::optional<HidInterfaceInfo> Describe(const std::string& p) override { return m_inner.Describe(p); }
     std::unique_ptr<IHidLink> Open(const std::string& p, bool b) override
     {
         auto link = m_inner.Open(p, b);
-        return link ? std::make_unique<CPausingLink>(std::move(link), m_pause) : nullptr;
+        return link ? std::make_unique<CHookedLink>(std::move(link), m_onWrite) : nullptr;
     }
 
 private:
     CEmulatorTransport m_inner;
-    CPause& m_pause;
+    std::function<void(const uint8_t*)> m_onWrite;
 };
 
 // The removal notice releases the path while the worker is writing: the worker's call ends false,
 // the object stays valid memory, and later calls on it fail cleanly.
 TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
 {
-    CPause pause;
+    // The worker is held at its Nth report until the test lets it go on.
+    std::atomic<int> nWrites{0}, nPauseAt{-1};
+    CGate pause;
     SetZelHidBackend(nullptr);
-    backend = std::make_unique<CHidBackend>(std::make_unique<CPausingTransport>(dir.Path(), pause));
+    backend = std::make_unique<CHidBackend>(std::make_unique<CHookedTransport>(dir.Path(), [&](const uint8_t*) {
+        if (++nWrites == nPauseAt)
+            pause.Arrive();
+    }));
     SetZelHidBackend(backend.get());
     CZelUsbDevice* d = Device("za1200.json");
     ASSERT_TRUE(EnterDfu(d, "ZA1200"));
     const std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 3);
     std::atomic<bool> result{true};
-    pause.nAt = pause.nWrites + 200;  // inside the third block
+    nPauseAt = nWrites + 200;  // inside the third block
     std::thread worker([&] {
         bool ok = true;
         for (uint32_t offset = 0; offset < image.size() && ok; offset += 4096)
             ok = d->WriteFlash(offset, 4096, image.data() + offset, true);
         result = ok;
     });
-    pause.gate.WaitArrived();
+    pause.WaitArrived();
     ReleaseZelUsbDevice(Path16("za1200.json").c_str());
     EXPECT_FALSE(d->IsDeviceAvailable()) << "closed at once, while the worker still holds it";
-    pause.gate.Open();
+    pause.Open();
     worker.join();
     EXPECT_FALSE(result.load());
     EXPECT_FALSE(d->IsDeviceAvailable());

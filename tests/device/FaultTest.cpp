@@ -2,8 +2,6 @@
 // worked with again afterwards where it is still there.
 #include "LibraryFixture.h"
 
-#include <deque>
-
 using namespace zelproto;
 
 namespace {
@@ -197,53 +195,32 @@ TEST_F(FaultTest, UnplugAfterReports)
 
 // A link that slips answers of earlier exchanges in front of the device's own: the library must
 // never take them for the answer it waits for.
-class CStaleLink final : public IHidLink {
-public:
-    explicit CStaleLink(std::unique_ptr<IHidLink> inner) : m_inner(std::move(inner)) {}
-    bool Write(const uint8_t* r, uint32_t t) override
-    {
-        CommandHeader h;
-        if (DecodeCommand(r, h) && (h.nCommand == CMD_FLASH_WRITE || h.nCommand == CMD_FLASH_READ)) {
-            uint8_t report[kReportSize];
-            // An answer to the same command's previous exchange, then one of this exchange to another command.
-            const uint8_t nOld = static_cast<uint8_t>(h.nSeq - 1);
-            const uint32_t crc = Crc32(report, 0);  // of no bytes
-            const ResponseHeader old{kProtocolVersion, nOld, h.nCommand, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
-            EncodeResponse(report, old, nullptr, 0);
-            m_injected.emplace_back(report, report + kReportSize);
-            const ResponseHeader other{kProtocolVersion, h.nSeq, CMD_IDENTIFY, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
-            EncodeResponse(report, other, nullptr, 0);
-            m_injected.emplace_back(report, report + kReportSize);
-            const uint8_t zeros[kDataPayload] = {};
-            EncodeData(report, nOld, zeros, sizeof zeros);
-            m_injected.emplace_back(report, report + kReportSize);
-            ++nInjected;
-        }
-        return m_inner->Write(r, t);
-    }
-    int Read(uint8_t* r, uint32_t t) override
-    {
-        if (!m_injected.empty() && t > 0) {
-            std::copy(m_injected.front().begin(), m_injected.front().end(), r);
-            m_injected.pop_front();
-            return 1;
-        }
-        return m_inner->Read(r, t);
-    }
-    bool IsConnected() override { return m_inner->IsConnected(); }
-    int nInjected = 0;
-
-private:
-    std::unique_ptr<IHidLink> m_inner;
-    std::deque<std::vector<uint8_t>> m_injected;
-};
-
 TEST_F(LibraryTest, StaleAnswersAreNeverTakenForTheAnswer)
 {
     auto device = Emulated("za1200.json");
     HidInterfaceInfo info = DescribeEmulatedDevice(dir.File("za1200.json"), *device);
-    auto link = std::make_unique<CStaleLink>(OpenEmulatorLink(device));
-    CStaleLink* pLink = link.get();
+    CHookedLink* pLink = nullptr;
+    int nInjected = 0;
+    auto link = std::make_unique<CHookedLink>(OpenEmulatorLink(device), [&](const uint8_t* r) {
+        CommandHeader h;
+        if (!DecodeCommand(r, h) || (h.nCommand != CMD_FLASH_WRITE && h.nCommand != CMD_FLASH_READ))
+            return;
+        uint8_t report[kReportSize];
+        // An answer to the same command's previous exchange, then one of this exchange to another command.
+        const uint8_t nOld = static_cast<uint8_t>(h.nSeq - 1);
+        const uint32_t crc = Crc32(report, 0);  // of no bytes
+        const ResponseHeader old{kProtocolVersion, nOld, h.nCommand, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
+        EncodeResponse(report, old, nullptr, 0);
+        pLink->injected.emplace_back(report, report + kReportSize);
+        const ResponseHeader other{kProtocolVersion, h.nSeq, CMD_IDENTIFY, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
+        EncodeResponse(report, other, nullptr, 0);
+        pLink->injected.emplace_back(report, report + kReportSize);
+        const uint8_t zeros[kDataPayload] = {};
+        EncodeData(report, nOld, zeros, sizeof zeros);
+        pLink->injected.emplace_back(report, report + kReportSize);
+        ++nInjected;
+    });
+    pLink = link.get();
     CZelHidDevice d(info, std::move(link), std::make_shared<std::mutex>());
     ASSERT_TRUE(d.Identify());
     ASSERT_TRUE(d.SwitchToDfuMode());
@@ -255,7 +232,7 @@ TEST_F(LibraryTest, StaleAnswersAreNeverTakenForTheAnswer)
     EXPECT_TRUE(d.ReadFlash(0x2000, n, buffer.data()));
     EXPECT_EQ(n, 4096u);
     EXPECT_EQ(buffer, block);
-    EXPECT_EQ(pLink->nInjected, 2);
+    EXPECT_EQ(nInjected, 2);
 }
 
 }  // namespace

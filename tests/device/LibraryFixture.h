@@ -9,8 +9,40 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+// A link to an emulated device with a hook on every report written, and reports slipped in front of
+// the device's own answers.
+class CHookedLink final : public IHidLink {
+public:
+    CHookedLink(std::unique_ptr<IHidLink> inner, std::function<void(const uint8_t*)> onWrite)
+        : m_inner(std::move(inner)), m_onWrite(std::move(onWrite))
+    {}
+    bool Write(const uint8_t* r, uint32_t t) override
+    {
+        m_onWrite(r);
+        return m_inner->Write(r, t);
+    }
+    int Read(uint8_t* r, uint32_t t) override
+    {
+        if (injected.empty() || t == 0)
+            return m_inner->Read(r, t);
+        std::copy(injected.front().begin(), injected.front().end(), r);
+        injected.pop_front();
+        return 1;
+    }
+    bool IsConnected() override { return m_inner->IsConnected(); }
+    std::deque<std::vector<uint8_t>> injected;
+
+private:
+    std::unique_ptr<IHidLink> m_inner;
+    std::function<void(const uint8_t*)> m_onWrite;
+};
 
 class LibraryTest : public ::testing::Test {
 protected:
