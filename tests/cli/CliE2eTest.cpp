@@ -1,30 +1,17 @@
-// quillon-cli end to end: the built program against the emulator's example devices (a scratch copy of
-// examples/sim, listed in file-name order: No.0 za1200 to No.3 za4800), its data files beside it in the
-// build tree. Exit status, exact stdout and stderr lines, JSON lines.
-#include "support/CliRunner.h"
-#include "support/ExampleDevices.h"
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+// quillon-cli end to end: the built program against the emulator's example devices, its data files
+// beside it in the build tree. Exit status, exact stdout and stderr lines, JSON lines.
+#include "CliE2e.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <grp.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace fs = std::filesystem;
-using ::testing::_;
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::Not;
-using ::testing::StartsWith;
 
 namespace {
 
@@ -41,28 +28,6 @@ const std::vector<std::string> kDownloadLines = {"Waiting until device is switch
 const std::vector<std::string> kUploadLines = {
     kDownloadLines[0], kDownloadLines[1], "Firmware upload started....", "Firmware upload succeeded!",
     kDownloadLines[4], kDownloadLines[5]};
-
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// The lines as the program prints them, each ending in "\n".
-std::string Lines(const std::vector<std::string>& lines)
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
-
-// One run and what it must give.
-struct Expectation {
-    std::vector<std::string> args;  // "--sim <scratch>/sim" goes in front unless they begin with a --sim of their own
-    int nExit;
-    ::testing::Matcher<const std::string&> out = _, err = _;
-};
 
 // The program in the background; Until reads its stdout until it holds the text.
 class CBackground {
@@ -84,62 +49,6 @@ public:
     std::string Out() { return (m_out += m_process.readAllStandardOutput()).toStdString(); }
     QProcess m_process;
     QByteArray m_out;
-};
-
-class CliE2e : public ::testing::Test {
-protected:
-    std::string DevicePath(int nIndex, const std::string& dir = {}) const
-    {
-        return (dir.empty() ? scratch.SimDir() : dir) + "/" + kExampleDevices[nIndex].pszStem + ".json";
-    }
-
-    // The start-up census as the window traces it.
-    std::vector<std::string> Census() const
-    {
-        std::vector<std::string> lines = {"Total 4 devices found!"};
-        for (int i = 0; i < 4; ++i)
-            lines.push_back("No." + std::to_string(i) + ": " + DevicePath(i));
-        return lines;
-    }
-
-    std::map<std::string, std::string> SimFiles() const
-    {
-        std::map<std::string, std::string> files;
-        for (const auto& entry : fs::recursive_directory_iterator(scratch.SimDir()))
-            if (entry.is_regular_file())
-                files[entry.path().string()] = ReadFileText(entry.path().string());
-        return files;
-    }
-
-    // A folder of the scratch holding copies of these example devices, each with the JSON fields given.
-    std::string World(const std::string& name, const std::map<std::string, nlohmann::json>& devices) const
-    {
-        const std::string dir = scratch.Path(name);
-        fs::create_directory(dir);
-        for (const auto& [stem, fields] : devices) {
-            nlohmann::json device = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/" + stem + ".json"));
-            if (!fields.is_null())
-                device.update(fields);
-            WriteFileText(dir + "/" + stem + ".json", device.dump());
-        }
-        return dir;
-    }
-
-    void Expect(const std::vector<Expectation>& expectations) const
-    {
-        for (const Expectation& e : expectations) {
-            std::vector<std::string> args = e.args;
-            if (args.at(0) != "--sim")
-                args.insert(args.begin(), {"--sim", scratch.SimDir()});
-            const CliRun run = scratch.Run(args);
-            SCOPED_TRACE(::testing::PrintToString(e.args));
-            EXPECT_EQ(run.nExit, e.nExit) << run;
-            EXPECT_THAT(run.strOut, e.out);
-            EXPECT_THAT(run.strErr, e.err);
-        }
-    }
-
-    CCliScratch scratch;
 };
 
 std::string Hex(int nDigits, uint32_t nValue)
@@ -184,17 +93,10 @@ TEST_F(CliE2e, ListShowsEachDeviceAsTheWindowShowsItAndInfoChoosesOne)
     EXPECT_EQ(dry.Event("dry-run")["index"], 1) << dry;
 
     // The text form: no census, one block per device in list order; info alone shows No.0.
-    const std::string block = "No.0: " + DevicePath(0) +
-                              "\n"
-                              "  Product:     ZEL ZA1200 Audio\n"
-                              "  Vendor ID:   0x2fe3\n"
-                              "  Product ID:  0x1200\n"
-                              "  Version:     0x0105\n"
-                              "  Subversion:  0x12000134\n"
-                              "  Chipset:     ZA1200+ZH880\n"
-                              "  Boot loader: yes\n"
-                              "  Update All:  optional\n"
-                              "  Serial:      ZA1200-000101\n";
+    const std::string block = Lines({"No.0: " + DevicePath(0), "  Product:     ZEL ZA1200 Audio",
+                                     "  Vendor ID:   0x2fe3", "  Product ID:  0x1200", "  Version:     0x0105",
+                                     "  Subversion:  0x12000134", "  Chipset:     ZA1200+ZH880", "  Boot loader: yes",
+                                     "  Update All:  optional", "  Serial:      ZA1200-000101"});
     Expect({{{"list"}, 0, AllOf(StartsWith(block), Not(HasSubstr("devices found"))), ""},
             {{"info"}, 0, StartsWith("No.0: " + DevicePath(0) + "\n")}});
 }
@@ -423,21 +325,15 @@ TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
     EXPECT_EQ(updateAll.Event("dry-run")["block_mask"], "0xffffffef") << updateAll;
     EXPECT_EQ(updateAll.Event("dry-run")["checks"][0]["verdict"], "not checked") << updateAll;
 
-    const std::string rows = "Device No.0 (" + DevicePath(0) +
-                             ")\n"
-                             "  Vendor ID:     pass\n"
-                             "  Product ID:    pass\n"
-                             "  Version:       pass\n"
-                             "  Subversion:    pass\n"
-                             "  Chipset Type:  pass\n"
-                             "  Update All:    no\n"
-                             "  Block mask:    0xffffffee\n"
-                             "  Blocks:        1-3, 5-31 (30 blocks, 122880 bytes)\n"
-                             "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)\n"
-                             "  Verdict:       the download would be admitted\n";
+    const std::string rows =
+        Lines({"Device No.0 (" + DevicePath(0) + ")", "  Vendor ID:     pass", "  Product ID:    pass",
+               "  Version:       pass", "  Subversion:    pass", "  Chipset Type:  pass", "  Update All:    no",
+               "  Block mask:    0xffffffee", "  Blocks:        1-3, 5-31 (30 blocks, 122880 bytes)",
+               "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)",
+               "  Verdict:       the download would be admitted"});
     Expect({{{"--match-policy", "0x10f", "download", kImage1200, "--device", "0", "--dry-run"},
              0,
-             ::testing::EndsWith("\n" + rows),
+             EndsWith("\n" + rows),
              ""}});
     EXPECT_EQ(SimFiles(), before);
 }
