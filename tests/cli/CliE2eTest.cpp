@@ -51,6 +51,14 @@ public:
     QByteArray m_out;
 };
 
+// The lines as the JSON trace events carry them.
+std::vector<std::string> Crlf(std::vector<std::string> lines)
+{
+    for (std::string& line : lines)
+        line += "\r\n";
+    return lines;
+}
+
 std::string Hex(int nDigits, uint32_t nValue)
 {
     char hex[16];
@@ -259,8 +267,7 @@ TEST_F(CliE2e, DownloadAndUploadTraceEveryStep)
     EXPECT_EQ(nLastDone, 30u * 4096u);
     EXPECT_EQ(nProgress, 31);  // 0 and after each of the 30 blocks
     ASSERT_GE(traces.size(), kDownloadLines.size());
-    for (size_t i = 0; i < kDownloadLines.size(); ++i)
-        EXPECT_EQ(traces[traces.size() - kDownloadLines.size() + i], kDownloadLines[i] + "\r\n");
+    EXPECT_EQ(std::vector<std::string>(traces.end() - 6, traces.end()), Crlf(kDownloadLines));
     EXPECT_EQ(std::tie(lines.back()["event"], lines.back()["command"], lines.back()["ok"], lines.back()["status"]),
               std::make_tuple("result", "download", true, 0));
 
@@ -370,10 +377,7 @@ TEST_F(CliE2e, SeveralDevicesRunAtOnceEachWithItsOwnOutcome)
     EXPECT_EQ(run.JsonLines().back()["devices"].size(), 3u);
     EXPECT_EQ(traces[-1].size(), 4u);  // the census, once
     const std::string open = "Open DFU file " + kImage1200 + " succeeded\r\n";
-    std::vector<std::string> expected = {open};
-    for (const std::string& line : kDownloadLines)
-        expected.push_back(line + "\r\n");
-    EXPECT_EQ(traces[0], expected);
+    EXPECT_EQ(traces[0], Concat({open}, Crlf(kDownloadLines)));
     EXPECT_EQ(traces[2], std::vector<std::string>{open});
 
     // Refused is told apart from failed: without the failing device the status is 5.
@@ -554,24 +558,25 @@ TEST_F(CliE2e, ImageStampAndInfoRoundTrip)
 }
 
 // A copy of quillon-cli in a folder of its own, so that it finds the data files put there; and a root
-// with those hidraw nodes (their uevent's HID_ID) under /dev and /sys.
-std::string InstallCopy(const CCliScratch& scratch, const std::map<std::string, std::string>& nodes)
+// with those hidraw nodes (their uevent's HID_ID, their mode) under /dev and /sys.
+std::string InstallCopy(const CCliScratch& scratch, const std::map<std::string, std::pair<std::string, int>>& nodes)
 {
     fs::create_directories(scratch.Path("app"));
     fs::copy_file(CCliScratch::Program(), scratch.Path("app/quillon-cli"));
     const std::string root = scratch.Path("root");
     fs::create_directories(root + "/dev");
-    for (const auto& [node, id] : nodes) {
+    for (const auto& [node, idAndMode] : nodes) {
         fs::create_directories(root + "/sys/class/hidraw/" + node + "/device");
-        WriteFileText(root + "/sys/class/hidraw/" + node + "/device/uevent", "HID_ID=0003:" + id + "\n");
+        WriteFileText(root + "/sys/class/hidraw/" + node + "/device/uevent", "HID_ID=0003:" + idAndMode.first + "\n");
         WriteFileText(root + "/dev/" + node, "");
+        fs::permissions(root + "/dev/" + node, static_cast<fs::perms>(idAndMode.second));
     }
     return scratch.Path("app/quillon-cli");
 }
 
 TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
 {
-    const std::string program = InstallCopy(scratch, {{"hidraw3", "00002FE3:00001200"}});
+    const std::string program = InstallCopy(scratch, {{"hidraw3", {"00002FE3:00001200", 0644}}});
     const std::map<std::string, std::string> env = {{"QUILLON_SYSROOT", scratch.Path("root")}};
     fs::copy_file(CCliScratch::SourceDir() + "/examples/Quillon.ini", scratch.Path("app/Quillon.ini"));
     WriteFileText(scratch.Path("CMakeCache.txt"), "");  // the program stands in a build folder's app/
@@ -617,23 +622,17 @@ TEST_F(CliE2e, DoctorFindsAHidrawNodeThatCannotBeOpened)
         GTEST_SKIP() << "needs root and setpriv";
     // A configured vendor, another vendor (not ours to judge), a configured one that is open to all, and
     // a configured one that the rules gave to a group the user is not in (a station without a seat).
-    const std::string program = InstallCopy(scratch, {{"hidraw0", "00002FE4:00004800"},
-                                                      {"hidraw1", "0000046D:0000C52B"},
-                                                      {"hidraw2", "00002FE3:00001200"},
-                                                      {"hidraw3", "00002FE3:00002400"}});
+    const std::string program = InstallCopy(scratch, {{"hidraw0", {"00002FE4:00004800", 0600}},
+                                                      {"hidraw1", {"0000046D:0000C52B", 0600}},
+                                                      {"hidraw2", {"00002FE3:00001200", 0777}},
+                                                      {"hidraw3", {"00002FE3:00002400", 0660}}});
     for (const char* pszFile : {"Quillon.ini", "zel.dat", "ZA4800.bin"})
         fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + pszFile, scratch.Path(std::string("app/") + pszFile));
     const std::string root = scratch.Path("root");
     fs::create_directories(root + "/etc/udev/rules.d");
     WriteFileText(root + "/etc/udev/rules.d/70-quillon.rules", "");
     ASSERT_EQ(::chown((root + "/dev/hidraw3").c_str(), 0, ::getgrnam("plugdev")->gr_gid), 0);
-    const fs::perms owner = fs::perms::owner_read | fs::perms::owner_write;
-    fs::permissions(root + "/dev/hidraw3", owner | fs::perms::group_read | fs::perms::group_write);
-    fs::permissions(root + "/dev/hidraw0", owner);
-    fs::permissions(root + "/dev/hidraw1", owner);
-    fs::permissions(root + "/dev/hidraw2", fs::perms::all);
-    fs::permissions(scratch.Dir(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                       fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(scratch.Dir(), static_cast<fs::perms>(0755));
 
     const CliRun run = scratch.Run({"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "--json", "doctor"},
                                    {{"QUILLON_SYSROOT", root}, {"HOME", "/nonexistent"}}, "/usr/bin/setpriv");

@@ -258,11 +258,7 @@ TEST(CliOutputLines, ProgressBarOnlyOnChangeAndErasedBeforeALine)
 
 TEST(CliOutputLines, ProgressFitsTheWidthAndShowsRateAndTimeLeft)
 {
-    struct Case {
-        int nColumns;
-        double dSeconds;
-        const char* pszExpected;
-    } cases[] = {
+    const std::tuple<int, double, std::string> cases[] = {
         {80, 2.0, "[#########                           ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {70, 2.0, "[######                    ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {50, 2.0, "25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
@@ -270,10 +266,10 @@ TEST(CliOutputLines, ProgressFitsTheWidthAndShowsRateAndTimeLeft)
         {20, 2.0, "[###          ] 25%"},
         {8, 2.0, "25%"},
     };
-    for (const Case& c : cases) {
-        const std::string line = ProgressText(4096, 16384, c.dSeconds, c.nColumns);
-        EXPECT_LT(line.size(), static_cast<size_t>(c.nColumns));
-        EXPECT_EQ(line, c.pszExpected) << c.nColumns;
+    for (const auto& [nColumns, dSeconds, expected] : cases) {
+        const std::string line = ProgressText(4096, 16384, dSeconds, nColumns);
+        EXPECT_LT(line.size(), static_cast<size_t>(nColumns));
+        EXPECT_EQ(line, expected) << nColumns;
     }
 }
 
