@@ -1,16 +1,11 @@
-// quillon-cli end to end: the built program against the emulator's example devices (a scratch copy of
-// examples/sim), its data files beside it in the build tree. Exit status, exact stdout and stderr lines,
-// JSON lines.
-#include "support/CliRunner.h"
-#include "support/ExampleDevices.h"
-
-#include <gtest/gtest.h>
+// quillon-cli end to end: the built program against the emulator's example devices, its data files
+// beside it in the build tree. Exit status, exact stdout and stderr lines, JSON lines.
+#include "CliE2e.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <grp.h>
@@ -18,228 +13,184 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
-
 namespace {
 
-const char kImage1200[] = "za1200-fw-0106.bin";
-const char kImage2400[] = "za2400-fw-0211.bin";
-
-const std::vector<std::string> kDownloadLines = {
-    "Waiting until device is switched to DFU mode!",
-    "Device is switched to DFU mode successfully!",
-    "Firmware upgrade started....",
-    "Firmware upgrade succeeded....",
-    "Waiting until device is switched to normal mode....",
-    "Device is switched to normal mode successfully!",
-};
-
+const std::string kImage1200 = CCliScratch::ExampleImage("za1200-fw-0106.bin");
+const std::string kImage2400 = CCliScratch::ExampleImage("za2400-fw-0211.bin");
+const std::string kNoIdentity = CCliScratch::ExampleImage("no-identity.bin");
+const std::string kProductMismatch = "Product ID of firmware doesn't match device product ID!";
+const std::vector<std::string> kDownloadLines = {"Waiting until device is switched to DFU mode!",
+                                                 "Device is switched to DFU mode successfully!",
+                                                 "Firmware upgrade started....",
+                                                 "Firmware upgrade succeeded....",
+                                                 "Waiting until device is switched to normal mode....",
+                                                 "Device is switched to normal mode successfully!"};
 const std::vector<std::string> kUploadLines = {
-    "Waiting until device is switched to DFU mode!",
-    "Device is switched to DFU mode successfully!",
-    "Firmware upload started....",
-    "Firmware upload succeeded!",
-    "Waiting until device is switched to normal mode....",
-    "Device is switched to normal mode successfully!",
+    kDownloadLines[0], kDownloadLines[1], "Firmware upload started....", "Firmware upload succeeded!",
+    kDownloadLines[4], kDownloadLines[5]};
+
+// The program in the background; Until reads its stdout until it holds the text.
+class CBackground {
+public:
+    explicit CBackground(const std::vector<std::string>& args)
+    {
+        QStringList arguments;
+        for (const std::string& a : args)
+            arguments << QString::fromStdString(a);
+        m_process.start(QString::fromStdString(CCliScratch::Program()), arguments);
+    }
+    bool Until(const std::string& text)
+    {
+        m_out += m_process.readAllStandardOutput();
+        while (!m_out.contains(text.c_str()) && m_process.waitForReadyRead(30000))
+            m_out += m_process.readAllStandardOutput();
+        return m_out.contains(text.c_str());
+    }
+    std::string Out() { return (m_out += m_process.readAllStandardOutput()).toStdString(); }
+    QProcess m_process;
+    QByteArray m_out;
 };
 
-class CliE2e : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const CliRun run = scratch.RunSim({"--json", "list"});
-        ASSERT_EQ(run.nExit, 0) << run.strErr;
-        const std::vector<nlohmann::json> lines = run.JsonLines();
-        ASSERT_EQ(lines.size(), 1u);
-        devices = lines.front()["devices"];
-        ASSERT_GE(devices.size(), 4u);
-    }
+// The lines as the JSON trace events carry them.
+std::vector<std::string> Crlf(std::vector<std::string> lines)
+{
+    for (std::string& line : lines)
+        line += "\r\n";
+    return lines;
+}
 
-    // The list index of the device with this product string.
-    int Index(const std::string& product) const
-    {
-        for (const auto& device : devices)
-            if (device["product"] == product)
-                return device["index"].get<int>();
-        ADD_FAILURE() << "no example device " << product;
-        return -1;
-    }
-
-    std::string DevicePath(int nIndex) const { return devices.at(static_cast<size_t>(nIndex))["path"]; }
-
-    // The start-up census as the window traces it.
-    std::vector<std::string> Census() const
-    {
-        std::vector<std::string> lines = {"Total " + std::to_string(devices.size()) + " devices found!"};
-        for (const auto& device : devices)
-            lines.push_back("No." + std::to_string(device["index"].get<int>()) + ": " +
-                            device["path"].get<std::string>());
-        return lines;
-    }
-
-    static std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b)
-    {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    }
-
-    std::map<std::string, std::string> SimFiles() const
-    {
-        std::map<std::string, std::string> files;
-        for (const auto& entry : fs::recursive_directory_iterator(scratch.SimDir()))
-            if (entry.is_regular_file())
-                files[entry.path().string()] = ReadFileText(entry.path().string());
-        return files;
-    }
-
-    CCliScratch scratch;
-    nlohmann::json devices;
-};
-
-TEST_F(CliE2e, ListShowsEachDeviceAsTheWindowShowsIt)
+std::string Hex(int nDigits, uint32_t nValue)
 {
     char hex[16];
-    const auto Hex = [&hex](const char* pszFormat, uint32_t nValue) {
-        std::snprintf(hex, sizeof hex, pszFormat, nValue);
-        return std::string(hex);
+    std::snprintf(hex, sizeof hex, "0x%0*x", nDigits, nValue);
+    return hex;
+}
+
+TEST_F(CliE2e, ListShowsEachDeviceAsTheWindowShowsItAndInfoChoosesOne)
+{
+    const CliRun list = scratch.RunSim({"--json", "list"});
+    ASSERT_EQ(list.nExit, 0) << list;
+    ASSERT_EQ(list.JsonLines().size(), 1u) << list;
+    const nlohmann::json devices = list.JsonLines()[0]["devices"];
+    ASSERT_EQ(devices.size(), 4u) << list;
+    for (int i = 0; i < 4; ++i) {
+        const ExampleDevice& e = kExampleDevices[i];
+        const nlohmann::json expected = {{"index", i},
+                                         {"path", DevicePath(i)},
+                                         {"product", e.Product()},
+                                         {"vendor_id", Hex(4, e.nVendorId)},
+                                         {"product_id", Hex(4, e.nProductId)},
+                                         {"version", Hex(4, e.nVersion)},
+                                         {"subversion", Hex(8, e.nSubVersion)},
+                                         {"chipset", e.pszChipset},
+                                         {"boot_loader", e.bBootLoader},
+                                         {"update_all_optional", e.bUpdateAllOptional}};
+        for (const auto& [key, value] : expected.items())
+            EXPECT_EQ(devices[i][key], value) << e.pszStem << " " << key;
+    }
+    // By index, path or serial number, each the same device.
+    const std::string serial = devices[1]["serial"];
+    EXPECT_EQ(serial, "ZA2400-000207");
+    for (const auto& [option, value] : std::vector<std::pair<std::string, std::string>>{
+             {"--device", "1"}, {"--device", DevicePath(1)}, {"--serial", serial}}) {
+        const CliRun info = scratch.RunSim({"--json", "info", option, value});
+        EXPECT_EQ(info.nExit, 0) << info;
+        EXPECT_EQ(info.JsonLines().at(0)["device"], devices[1]) << option;
+    }
+    const CliRun dry = scratch.RunSim({"--json", "download", kImage1200, "--serial", serial, "--dry-run"});
+    EXPECT_EQ(dry.Event("dry-run")["index"], 1) << dry;
+
+    // The text form: no census, one block per device in list order; info alone shows No.0.
+    const std::string block = Lines({"No.0: " + DevicePath(0), "  Product:     ZEL ZA1200 Audio",
+                                     "  Vendor ID:   0x2fe3", "  Product ID:  0x1200", "  Version:     0x0105",
+                                     "  Subversion:  0x12000134", "  Chipset:     ZA1200+ZH880", "  Boot loader: yes",
+                                     "  Update All:  optional", "  Serial:      ZA1200-000101"});
+    Expect({{{"list"}, 0, AllOf(StartsWith(block), Not(HasSubstr("devices found"))), ""},
+            {{"info"}, 0, StartsWith("No.0: " + DevicePath(0) + "\n")}});
+}
+
+// Errors and refusals: the exact message, the status, and nothing written.
+TEST_F(CliE2e, RefusalsSayWhyAndTouchNothing)
+{
+    const std::string backup = scratch.Path("backup.bin"), up = scratch.Path("up.bin"), empty = scratch.Path("empty");
+    const std::string missing = scratch.Path("missing.bin"), noLog = scratch.Path("no/such/folder.log");
+    const std::string nothing = scratch.SimDir() + "/nothing.json", nowhere = scratch.Path("nowhere");
+    WriteFileText(backup, "keep me");
+    fs::create_directory(empty);
+    ASSERT_EQ(scratch.RunSim({"list"}).nExit, 0);  // the devices' flash files exist from here
+    const auto before = SimFiles();
+    // With several devices and none named, download and upload list the candidates.
+    const auto candidates = AllOf(HasSubstr("4 devices are connected; name one"),
+                                  HasSubstr("  No.1 " + DevicePath(1) + " serial ZA2400-000207"));
+    const auto updateAll = [this](const std::string& flag) {
+        return "quillon-cli: " + flag + ": \"Update All\" is not optional for device No.2 (" + DevicePath(2) +
+               "); the window keeps it checked and disabled, so its boot-loader blocks are always written\n";
     };
-    for (const ExampleDevice& e : kExampleDevices) {
-        const int nIndex = Index(e.Product());
-        ASSERT_GE(nIndex, 0);
-        const nlohmann::json& device = devices[static_cast<size_t>(nIndex)];
-        EXPECT_EQ(device["vendor_id"], Hex("0x%04x", e.nVendorId)) << e.pszStem;
-        EXPECT_EQ(device["product_id"], Hex("0x%04x", e.nProductId)) << e.pszStem;
-        EXPECT_EQ(device["version"], Hex("0x%04x", e.nVersion)) << e.pszStem;
-        EXPECT_EQ(device["subversion"], Hex("0x%08x", e.nSubVersion)) << e.pszStem;
-        EXPECT_EQ(device["chipset"], e.pszChipset) << e.pszStem;
-        EXPECT_EQ(device["boot_loader"], e.bBootLoader) << e.pszStem;
-        EXPECT_EQ(device["update_all_optional"], e.bUpdateAllOptional) << e.pszStem;
-    }
-
-    // The text form: no census, one block per device in list order.
-    const CliRun run = scratch.RunSim({"list"});
-    ASSERT_EQ(run.nExit, 0);
-    EXPECT_EQ(run.strErr, "");
-    const int n1200 = Index("ZEL ZA1200 Audio");
-    const std::string block = "No." + std::to_string(n1200) + ": " + DevicePath(n1200) +
-                              "\n"
-                              "  Product:     ZEL ZA1200 Audio\n"
-                              "  Vendor ID:   0x2fe3\n"
-                              "  Product ID:  0x1200\n"
-                              "  Version:     0x0105\n"
-                              "  Subversion:  0x12000134\n"
-                              "  Chipset:     ZA1200+ZH880\n"
-                              "  Boot loader: yes\n"
-                              "  Update All:  optional\n"
-                              "  Serial:      ZA1200-000101\n";
-    EXPECT_NE(run.strOut.find(block), std::string::npos) << run.strOut;
-    EXPECT_EQ(run.strOut.rfind("No.0: ", 0), 0u);
-    EXPECT_EQ(run.strOut.find("devices found"), std::string::npos);
-}
-
-TEST_F(CliE2e, DevicesAreChosenByIndexPathOrSerialAndNeverGuessed)
-{
-    const int n2400 = Index("ZEL ZA2400 Audio");
-    const CliRun byIndex = scratch.RunSim({"--json", "info", "--device", std::to_string(n2400)});
-    ASSERT_EQ(byIndex.nExit, 0) << byIndex.strErr;
-    EXPECT_EQ(byIndex.JsonLines().at(0)["device"], devices[static_cast<size_t>(n2400)]);
-    const CliRun byPath = scratch.RunSim({"--json", "info", "--device", DevicePath(n2400)});
-    ASSERT_EQ(byPath.nExit, 0);
-    EXPECT_EQ(byPath.JsonLines().at(0)["device"], devices[static_cast<size_t>(n2400)]);
-
-    const std::string serial = devices[static_cast<size_t>(n2400)]["serial"];
-    ASSERT_FALSE(serial.empty());
-    const CliRun bySerial = scratch.RunSim({"--json", "info", "--serial", serial});
-    ASSERT_EQ(bySerial.nExit, 0) << bySerial.strErr;
-    EXPECT_EQ(bySerial.JsonLines().at(0)["device"], devices[static_cast<size_t>(n2400)]);
-    const CliRun dryBySerial =
-        scratch.RunSim({"--json", "download", CCliScratch::ExampleImage(kImage1200), "--serial", serial, "--dry-run"});
-    int nDryRunIndex = -1;
-    for (const nlohmann::json& line : dryBySerial.JsonLines())
-        if (line["event"] == "dry-run")
-            nDryRunIndex = line["index"];
-    EXPECT_EQ(nDryRunIndex, n2400) << dryBySerial.strOut;
-
-    const CliRun byDefault = scratch.RunSim({"info"});
-    EXPECT_EQ(byDefault.nExit, 0);
-    EXPECT_EQ(byDefault.strOut.rfind("No.0: " + DevicePath(0) + "\n", 0), 0u);
-
-    // With several devices and none named, download and upload list the candidates and touch nothing.
-    const auto before = SimFiles();
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"download", CCliScratch::ExampleImage(kImage1200)},
-          std::vector<std::string>{"upload", scratch.Path("up.bin")}}) {
-        const CliRun guess = scratch.RunSim(args);
-        EXPECT_EQ(guess.nExit, 2) << guess.strErr;
-        EXPECT_NE(guess.strErr.find(std::to_string(devices.size()) + " devices are connected; name one"),
-                  std::string::npos)
-            << guess.strErr;
-        EXPECT_NE(guess.strErr.find("  No." + std::to_string(n2400) + " " + DevicePath(n2400) + " serial " + serial),
-                  std::string::npos)
-            << guess.strErr;
-    }
+    Expect({
+        {{"download", kImage1200}, 2, _, candidates},
+        {{"upload", up}, 2, _, candidates},
+        {{"download", kImage1200, "--serial", "NONE"}, 3, _, "quillon-cli: no such device: serial number NONE\n"},
+        {{"info", "--device", "99"}, 3, "", "quillon-cli: no such device: 99\n"},
+        {{"info", "--device", nothing}, 3, "", "quillon-cli: no such device: " + nothing + "\n"},
+        {{"--sim", empty, "info"}, 3, _, "quillon-cli: no device found\n"},
+        {{"--sim", empty, "list"}, 0, "No device found.\n"},
+        {{"--sim", nowhere, "list"}, 3, _, "quillon-cli: the emulator folder " + nowhere + " (--sim) does not exist\n"},
+        {{"download", missing}, 3, _, "quillon-cli: no such file: " + missing + "\n"},
+        // An image without identity is refused on opening under a non-zero policy.
+        {{"--match-policy", "1", "download", kNoIdentity, "--device", "0"},
+         1,
+         _,
+         "Incorrect image file, no useful information found!\n"},
+        {{"--match-policy", "0x2", "download", kImage2400, "--device", "0"},
+         1,
+         Lines(Concat(Census(), {"Open DFU file " + kImage2400 + " succeeded"})),
+         kProductMismatch + "\n"},
+        {{"download", kImage1200, "--device", "2", "--update-all"}, 2, _, updateAll("--update-all")},
+        {{"download", kImage1200, "--device", "2", "--no-update-all"}, 2, _, updateAll("--no-update-all")},
+        // A dry run of a mismatch shows every failing row; only the check as the download runs it shows its
+        // message.
+        {{"--match-policy", "0x10f", "download", kImage2400, "--device", "0", "--dry-run"},
+         1,
+         AllOf(HasSubstr("  Vendor ID:     pass\n"), HasSubstr("  Product ID:    fail (" + kProductMismatch + ")\n"),
+               HasSubstr("  Subversion:    fail (Sub-version of firmware doesn't match device sub-version!)\n"),
+               HasSubstr("  Verdict:       the download would be refused\n")),
+         kProductMismatch + "\n"},
+        {{"upload", backup, "--device", "0"}, 1, "", "quillon-cli: " + backup + " exists; add --force to replace it\n"},
+        {{"download", kImage1200, "--backup", backup},
+         1,
+         _,
+         "quillon-cli: " + backup + " exists; a backup never replaces a file\n"},
+        {{"--log", noLog, "list"},
+         3,
+         _,
+         "quillon-cli: cannot open the log file " + noLog + ": No such file or directory\n"},
+        {{"--json", "--log", noLog, "list"}, 3, HasSubstr("\"schema\":2,\"status\":3}\n")},
+        {{"image", "info", kNoIdentity}, 1},
+        {{"image", "info", "nothing.bin"}, 3},
+    });
     EXPECT_EQ(SimFiles(), before);
-    EXPECT_FALSE(fs::exists(scratch.Path("up.bin")));
-    const CliRun noSerial = scratch.RunSim({"download", CCliScratch::ExampleImage(kImage1200), "--serial", "NONE"});
-    EXPECT_EQ(noSerial.nExit, 3);
-    EXPECT_EQ(noSerial.strErr, "quillon-cli: no such device: serial number NONE\n");
+    EXPECT_EQ(ReadFileText(backup), "keep me");
+    EXPECT_FALSE(fs::exists(up));
 
-    for (const std::string& selector : {std::string("99"), scratch.SimDir() + "/nothing.json"}) {
-        const CliRun none = scratch.RunSim({"info", "--device", selector});
-        EXPECT_EQ(none.nExit, 3);
-        EXPECT_EQ(none.strOut, "");
-        EXPECT_EQ(none.strErr, "quillon-cli: no such device: " + selector + "\n");
-    }
+    // The window's preference store is the command line's: "Quillon" under "ZEL". The options override it
+    // for one run and never write it.
+    const std::string config = scratch.Path("config"), store = config + "/ZEL/Quillon.conf";
+    fs::create_directories(config + "/ZEL");
+    WriteFileText(store, "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
+    const std::map<std::string, std::string> env = {{"XDG_CONFIG_HOME", config}};
+    const CliRun stored =
+        scratch.Run({"--sim", scratch.SimDir(), "--quiet", "download", kImage2400, "--device", "0"}, env);
+    EXPECT_EQ(stored.nExit, 1);
+    EXPECT_EQ(stored.strErr, kProductMismatch + "\n");
+    const CliRun overridden = scratch.Run({"--sim", scratch.SimDir(), "--quiet", "--match-policy", "0", "download",
+                                           kImage2400, "--device", "0", "--dry-run"},
+                                          env);
+    EXPECT_EQ(overridden.nExit, 0) << overridden;
+    EXPECT_EQ(ReadFileText(store), "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
 
-    // An empty emulator folder: no devices at all.
-    fs::create_directory(scratch.Path("empty"));
-    const CliRun empty = scratch.Run({"--sim", scratch.Path("empty"), "info"});
-    EXPECT_EQ(empty.nExit, 3);
-    EXPECT_EQ(empty.strErr, "quillon-cli: no device found\n");
-    const CliRun emptyList = scratch.Run({"--sim", scratch.Path("empty"), "list"});
-    EXPECT_EQ(emptyList.nExit, 0);
-    EXPECT_EQ(emptyList.strOut, "No device found.\n");
-    const CliRun noFolder = scratch.Run({"--sim", scratch.Path("nowhere"), "list"});
-    EXPECT_EQ(noFolder.nExit, 3);
-    EXPECT_EQ(noFolder.strErr,
-              "quillon-cli: the emulator folder " + scratch.Path("nowhere") + " (--sim) does not exist\n");
-}
-
-TEST_F(CliE2e, DownloadPrintsTheWindowsTraceAndSucceeds)
-{
-    const int nIndex = Index("ZEL ZA1200 Audio");
-    const std::string image = CCliScratch::ExampleImage(kImage1200);
-    const CliRun run =
-        scratch.RunSim({"--match-policy", "0x10f", "download", image, "--device", std::to_string(nIndex)});
-    EXPECT_EQ(run.nExit, 0) << run.strErr;
-    EXPECT_EQ(run.strErr, "");
-    std::vector<std::string> expected = Census();
-    expected.push_back("Open DFU file " + image + " succeeded");
-    EXPECT_EQ(run.OutLines(), Concat(expected, kDownloadLines));
-}
-
-TEST_F(CliE2e, RefusedDownloadShowsTheMessageOnStderrAndFails)
-{
-    const int nIndex = Index("ZEL ZA1200 Audio");
-    const std::string image = CCliScratch::ExampleImage(kImage2400);
-    const auto before = SimFiles();
-    const CliRun run = scratch.RunSim({"--match-policy", "0x2", "download", image, "--device", std::to_string(nIndex)});
-    EXPECT_EQ(run.nExit, 1);
-    EXPECT_EQ(run.strErr, "Product ID of firmware doesn't match device product ID!\n");
-    std::vector<std::string> expected = Census();
-    expected.push_back("Open DFU file " + image + " succeeded");
-    EXPECT_EQ(run.OutLines(), expected);
-    EXPECT_EQ(SimFiles(), before);
-
-    const CliRun missing = scratch.RunSim({"download", scratch.Path("missing.bin")});
-    EXPECT_EQ(missing.nExit, 3);
-    EXPECT_EQ(missing.strErr, "quillon-cli: no such file: " + scratch.Path("missing.bin") + "\n");
-
-    // An image without identity is refused on opening under a non-zero policy.
-    const CliRun noIdentity = scratch.RunSim(
-        {"--match-policy", "1", "download", CCliScratch::ExampleImage("no-identity.bin"), "--device", "0"});
-    EXPECT_EQ(noIdentity.nExit, 1);
-    EXPECT_EQ(noIdentity.strErr, "Incorrect image file, no useful information found!\n");
+    // --force replaces the file.
+    Expect({{{"upload", backup, "--device", "0", "--force"}, 0, Lines(Concat(Census(), kUploadLines)), ""}});
+    EXPECT_EQ(fs::file_size(backup), 65536u);
 }
 
 // Why a download failed: the device library's account of the last failed exchange, in the JSON result
@@ -248,219 +199,244 @@ TEST_F(CliE2e, FailedDownloadsSayWhy)
 {
     struct Case {
         nlohmann::json faults;
-        const char* image;
-        const char* policy;
-        const char* reason;
+        std::string image, policy, reason;
         bool bFromDevice;
     };
     const Case cases[] = {
         {{{"refuseDfu", true}}, kImage1200, "0", "enter DFU: refused", true},
         {{{"flashIdFails", true}}, kImage1200, "0", "flash ID: flash identification failed", true},
         {{{"unplugAtStep", "write"}}, kImage1200, "0", "device unplugged", true},
-        {nlohmann::json::object(), kImage2400, "0x2", "Product ID of firmware doesn't match device product ID!", false},
+        {nlohmann::json::object(), kImage2400, "0x2", kProductMismatch, false},
     };
     int nCase = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason);
         for (const bool bJson : {true, false}) {
-            const std::string sim = scratch.Path("why" + std::to_string(nCase++));
-            fs::create_directory(sim);
-            nlohmann::json device = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/za1200.json"));
-            device["faults"] = c.faults;
-            WriteFileText(sim + "/dev.json", device.dump());
-            const std::string log = sim + ".log";
-            std::vector<std::string> args = {
-                "--sim", sim, "--log", log, "--match-policy", c.policy, "download", CCliScratch::ExampleImage(c.image)};
+            SCOPED_TRACE(c.reason + (bJson ? " (json)" : ""));
+            const std::string sim = World("why" + std::to_string(nCase++), {{"za1200", {{"faults", c.faults}}}});
+            std::vector<std::string> args = {"--sim",          sim,      "--log",    sim + ".log",
+                                             "--match-policy", c.policy, "download", c.image};
             if (bJson)
                 args.insert(args.begin(), "--json");
             const CliRun run = scratch.Run(args);
-            EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
-            const std::string line = std::string("Reason: ") + c.reason;
-            if (bJson) {
-                const nlohmann::json result = run.JsonLines().back();
-                EXPECT_EQ(result["event"], "result");
-                EXPECT_EQ(result["ok"], false);
-                EXPECT_EQ(result["reason"], c.reason);
-            } else if (c.bFromDevice) {
-                EXPECT_EQ(run.OutLines().back(), line);
-            } else {
-                EXPECT_EQ(run.strOut.find("Reason:"), std::string::npos) << "the message on stderr says why";
-            }
-            EXPECT_EQ(ReadFileText(log).find(std::string(" reason ") + c.reason + "\n") != std::string::npos,
+            EXPECT_EQ(run.nExit, 1) << run;
+            const nlohmann::json result = bJson ? run.JsonLines().back() : nlohmann::json::object();
+            if (bJson)
+                EXPECT_EQ(std::tie(result["event"], result["ok"], result["reason"]),
+                          std::make_tuple("result", false, c.reason))
+                    << run;
+            else if (c.bFromDevice)
+                EXPECT_EQ(run.OutLines().back(), "Reason: " + c.reason);
+            else
+                EXPECT_THAT(run.strOut, Not(HasSubstr("Reason:"))) << "the message on stderr says why";
+            EXPECT_EQ(ReadFileText(sim + ".log").find(" reason " + c.reason + "\n") != std::string::npos,
                       c.bFromDevice);
         }
     }
 }
 
-// The window's preference store is the command line's: "Quillon" under "ZEL". The options override it
-// for one run and never write it.
-TEST_F(CliE2e, StoredPreferencesAreTheWindowsAndOptionsOverrideThemForOneRun)
+// A download, then an upload that reads back what it wrote: the window's trace, the JSON lines and the
+// log of each.
+TEST_F(CliE2e, DownloadAndUploadTraceEveryStep)
 {
-    const std::string config = scratch.Path("config");
-    fs::create_directories(config + "/ZEL");
-    const std::string store = config + "/ZEL/Quillon.conf";
-    WriteFileText(store, "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
-    const std::map<std::string, std::string> env = {{"XDG_CONFIG_HOME", config}};
-    const std::string device = std::to_string(Index("ZEL ZA1200 Audio"));
-    const std::string image = CCliScratch::ExampleImage(kImage2400);
+    Expect({{{"--match-policy", "0x10f", "download", kImage1200, "--device", "0"},
+             0,
+             Lines(Concat(Concat(Census(), {"Open DFU file " + kImage1200 + " succeeded"}), kDownloadLines)),
+             ""}});
 
-    const CliRun stored =
-        scratch.Run({"--sim", scratch.SimDir(), "--quiet", "download", image, "--device", device}, env);
-    EXPECT_EQ(stored.nExit, 1);
-    EXPECT_EQ(stored.strErr, "Product ID of firmware doesn't match device product ID!\n");
+    const std::string log = scratch.Path("run.log");
+    const CliRun run = scratch.RunSim({"--json", "--verify", "--log", log, "download", kImage1200, "--device", "0"});
+    ASSERT_EQ(run.nExit, 0) << run;
+    EXPECT_EQ(run.strErr, "");
+    const std::vector<nlohmann::json> lines = run.JsonLines();
+    ASSERT_FALSE(lines.empty());
+    std::vector<std::string> traces;
+    uint64_t nLastDone = 0;
+    int nProgress = 0;
+    for (const auto& line : lines) {
+        EXPECT_EQ(line["schema"], 2) << line.dump();
+        if (line["event"] == "trace")
+            traces.push_back(line["text"]);
+        if (line["event"] == "progress") {
+            // The bytes of the selected blocks, rising to their total.
+            EXPECT_EQ(line["total"], 30 * 4096);
+            EXPECT_GE(line["done"].get<uint64_t>(), nLastDone);
+            nLastDone = line["done"];
+            ++nProgress;
+        }
+    }
+    EXPECT_EQ(nLastDone, 30u * 4096u);
+    EXPECT_EQ(nProgress, 31);  // 0 and after each of the 30 blocks
+    ASSERT_GE(traces.size(), kDownloadLines.size());
+    EXPECT_EQ(std::vector<std::string>(traces.end() - 6, traces.end()), Crlf(kDownloadLines));
+    EXPECT_EQ(std::tie(lines.back()["event"], lines.back()["command"], lines.back()["ok"], lines.back()["status"]),
+              std::make_tuple("result", "download", true, 0));
 
-    const CliRun overridden = scratch.Run({"--sim", scratch.SimDir(), "--quiet", "--match-policy", "0", "download",
-                                           image, "--device", device, "--dry-run"},
-                                          env);
-    EXPECT_EQ(overridden.nExit, 0) << overridden.strErr;
-    EXPECT_EQ(ReadFileText(store), "[Options]\nMatchPolicy=2\nAutoVerify=1\n");
+    const std::string text = ReadFileText(log);
+    const QRegularExpression stamped(QStringLiteral(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [+-]\\d{4} (trace|message|error|warning|run|result) .*$"));
+    const QStringList logLines = QString::fromStdString(text).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& line : logLines)
+        EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
+    // The census, the run's header, the warning of a policy that checks nothing, the image, the six
+    // stages, the device's result.
+    EXPECT_EQ(logLines.size(), static_cast<int>(Census().size() + 3 + 1 + kDownloadLines.size()));
+    EXPECT_THAT(text, AllOf(HasSubstr(" trace Firmware upgrade succeeded....\n"), HasSubstr(" run quillon-cli "),
+                            HasSubstr("; match policy 0x00000000; verify on\n"),
+                            HasSubstr(" serial=ZA1200-000101 path=" + DevicePath(0) + " duration_ms="),
+                            HasSubstr(" blocks=30 outcome=succeeded\n")));
+
+    // A backup of what was there, then an upload of what is there now.
+    const std::string backup = scratch.Path("before.bin"), after = scratch.Path("after.bin");
+    const CliRun download = scratch.RunSim({"--quiet", "download", kImage1200, "--device", "0", "--backup", backup});
+    ASSERT_EQ(download.nExit, 0) << download;
+    EXPECT_EQ(fs::file_size(backup), 65536u);
+    const CliRun upload = scratch.RunSim({"--json", "--log", log, "upload", after, "--device", "0"});
+    ASSERT_EQ(upload.nExit, 0) << upload;
+    // The progress rises while the device is read, not only at its end.
+    int nMidway = 0;
+    for (const auto& line : upload.JsonLines())
+        nMidway += line["event"] == "progress" && line["done"] > 0 && line["done"] < line["total"];
+    EXPECT_GE(nMidway, 50);
+    const std::string written = ReadFileText(kImage1200), read = ReadFileText(after);
+    ASSERT_EQ(read.size(), 65536u);
+    // Blocks 1 to 3 were written (block 0 is the boot loader, block 4 the serial number).
+    EXPECT_EQ(read.substr(0x1000, 0x3000), written.substr(0x1000, 0x3000));
+    // The log is appended to, not replaced.
+    EXPECT_THAT(ReadFileText(log), AllOf(StartsWith(text), Not(::testing::SizeIs(text.size()))));
+}
+
+TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
+{
+    ASSERT_EQ(scratch.RunSim({"list"}).nExit, 0);
+    const auto before = SimFiles();
+    const CliRun run =
+        scratch.RunSim({"--json", "--match-policy", "0x10f", "download", kImage1200, "--device", "0", "--dry-run"});
+    EXPECT_EQ(run.nExit, 0) << run;
+    const nlohmann::json dry = run.Event("dry-run");
+    ASSERT_TRUE(dry.is_object()) << run;
+    ASSERT_EQ(dry["checks"].size(), 5u);
+    for (const auto& check : dry["checks"])
+        EXPECT_EQ(check["verdict"], "pass") << check.dump();
+    // ImageMask 0xffffffff, boot loader block 0 and serial-number block 4 left out ("Update All" unchecked).
+    EXPECT_EQ(std::tie(dry["block_mask"], dry["update_all"], dry["flag_offset"], dry["bytes"], dry["ok"]),
+              std::make_tuple("0xffffffee", false, 0x3000, 30 * 4096, true));
+    nlohmann::json blocks = nlohmann::json::array();
+    for (int i = 1; i < 32; ++i)
+        if (i != 4)
+            blocks.push_back({{"block", i}, {"offset", i * 4096}, {"length", 4096}});
+    EXPECT_EQ(dry["blocks"], blocks);
+
+    const CliRun updateAll =
+        scratch.RunSim({"--json", "download", kImage1200, "--device", "0", "--dry-run", "--update-all"});
+    EXPECT_EQ(updateAll.nExit, 0);
+    EXPECT_EQ(updateAll.Event("dry-run")["block_mask"], "0xffffffef") << updateAll;
+    EXPECT_EQ(updateAll.Event("dry-run")["checks"][0]["verdict"], "not checked") << updateAll;
+
+    const std::string rows =
+        Lines({"Device No.0 (" + DevicePath(0) + ")", "  Vendor ID:     pass", "  Product ID:    pass",
+               "  Version:       pass", "  Subversion:    pass", "  Chipset Type:  pass", "  Update All:    no",
+               "  Block mask:    0xffffffee", "  Blocks:        1-3, 5-31 (30 blocks, 122880 bytes)",
+               "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)",
+               "  Verdict:       the download would be admitted"});
+    Expect({{{"--match-policy", "0x10f", "download", kImage1200, "--device", "0", "--dry-run"},
+             0,
+             EndsWith("\n" + rows),
+             ""}});
+    EXPECT_EQ(SimFiles(), before);
 }
 
 // Several devices at once: each outcome on its own (one succeeds, one is refused untouched by the match
 // policy, one is pulled out while it is written), every line of a device carrying its index and serial.
 TEST_F(CliE2e, SeveralDevicesRunAtOnceEachWithItsOwnOutcome)
 {
-    const std::string three = scratch.Path("three");
-    fs::create_directory(three);
-    for (const char* pszFile : {"za1200.json", "za4800.json"})
-        fs::copy_file(scratch.SimDir() + "/" + pszFile, three + "/" + pszFile);
-    nlohmann::json pulled = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/za2400.json"));
-    pulled["faults"] = {{"unplugAtStep", "write"}};
-    WriteFileText(three + "/za2400.json", pulled.dump());
-    const std::vector<std::string> args = {
-        "--sim", three, "--match-policy", "0x1", "download", CCliScratch::ExampleImage(kImage1200), "--all"};
-    std::vector<std::string> jsonArgs = args;
-    jsonArgs.insert(jsonArgs.begin(), "--json");
-    const CliRun run = scratch.Run(jsonArgs);
-    EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
+    const std::string three =
+        World("three", {{"za1200", {}}, {"za2400", {{"faults", {{"unplugAtStep", "write"}}}}}, {"za4800", {}}});
+    const std::vector<std::string> args = {"--sim", three, "--match-policy", "0x1", "download", kImage1200, "--all"};
+    const CliRun run = scratch.Run(Concat({"--json"}, args));
+    EXPECT_EQ(run.nExit, 1) << run;
     EXPECT_EQ(run.strErr, "");
+    const char* const serials[] = {"ZA1200-000101", "ZA2400-000207", "ZA4800-000410"};
     std::map<int, std::vector<std::string>> traces;  // by device; -1: this process's own (the census)
     std::map<std::string, nlohmann::json> outcomes;  // by file name
-    nlohmann::json result;
     for (const nlohmann::json& line : run.JsonLines()) {
         if (line["event"] == "device-result")
             outcomes[fs::path(line["path"].get<std::string>()).filename().string()] = line;
-        else if (line["event"] == "result")
-            result = line;
-        else if (line["event"] == "trace")
-            traces[line.value("index", -1)].push_back(line["text"]);
-        if (line.contains("index") && line["event"] != "device-result") {
-            EXPECT_EQ(line["serial"], "ZA" + std::string(line["index"] == 0   ? "1200-000101"
-                                                         : line["index"] == 1 ? "2400-000207"
-                                                                              : "4800-000410"))
-                << line;
+        else if (line.contains("index")) {
+            EXPECT_EQ(line["serial"], serials[line["index"].get<int>()]) << line;
         }
+        if (line["event"] == "trace")
+            traces[line.value("index", -1)].push_back(line["text"]);
     }
-    ASSERT_EQ(outcomes.size(), 3u) << run.strOut;
-    EXPECT_EQ(outcomes["za1200.json"]["outcome"], "succeeded");
-    EXPECT_EQ(outcomes["za1200.json"]["ok"], true);
-    EXPECT_EQ(outcomes["za1200.json"]["blocks"], 30);
-    EXPECT_EQ(outcomes["za2400.json"]["outcome"], "failed");
-    EXPECT_EQ(outcomes["za4800.json"]["outcome"], "refused");
-    EXPECT_EQ(outcomes["za4800.json"]["blocks"], 0);
-    EXPECT_EQ(result["ok"], false);
-    EXPECT_EQ(result["devices"].size(), 3u);
+    ASSERT_EQ(outcomes.size(), 3u) << run;
+    EXPECT_EQ(std::tie(outcomes["za1200.json"]["outcome"], outcomes["za1200.json"]["ok"],
+                       outcomes["za1200.json"]["blocks"], outcomes["za2400.json"]["outcome"],
+                       outcomes["za4800.json"]["outcome"], outcomes["za4800.json"]["blocks"]),
+              std::make_tuple("succeeded", true, 30, "failed", "refused", 0));
+    EXPECT_EQ(run.JsonLines().back()["event"], "result");
+    EXPECT_EQ(run.JsonLines().back()["ok"], false);
+    EXPECT_EQ(run.JsonLines().back()["devices"].size(), 3u);
     EXPECT_EQ(traces[-1].size(), 4u);  // the census, once
-    const std::string open = "Open DFU file " + CCliScratch::ExampleImage(kImage1200) + " succeeded\r\n";
-    std::vector<std::string> expected = {open};
-    for (const std::string& line : kDownloadLines)
-        expected.push_back(line + "\r\n");
-    EXPECT_EQ(traces[0], expected);
+    const std::string open = "Open DFU file " + kImage1200 + " succeeded\r\n";
+    EXPECT_EQ(traces[0], Concat({open}, Crlf(kDownloadLines)));
     EXPECT_EQ(traces[2], std::vector<std::string>{open});
 
     // Refused is told apart from failed: without the failing device the status is 5.
     fs::remove(three + "/za2400.json");
-    std::vector<std::string> quietArgs = args;
-    quietArgs.insert(quietArgs.begin(), "--quiet");
-    const CliRun text = scratch.Run(quietArgs);
+    const CliRun text = scratch.Run(Concat({"--quiet"}, args));
     EXPECT_EQ(text.nExit, 5);
     EXPECT_EQ(text.strErr, "[No.1 ZA4800-000410] Vendor ID of firmware doesn't match device vendor ID!\n");
-    EXPECT_EQ(text.OutLines(),
-              (std::vector<std::string>{"No.0 " + three + "/za1200.json: download succeeded",
-                                        "No.1 " + three + "/za4800.json: download refused, nothing written",
-                                        "1 of 2 downloads succeeded"}));
+    EXPECT_EQ(text.strOut, Lines({"No.0 " + three + "/za1200.json: download succeeded",
+                                  "No.1 " + three + "/za4800.json: download refused, nothing written",
+                                  "1 of 2 downloads succeeded"}));
 }
 
 // One program per device: a second program is refused while the first writes, and the first finishes.
 TEST_F(CliE2e, ASecondProgramIsRefusedWhileTheFirstHoldsTheDevice)
 {
-    nlohmann::json device = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/za1200.json"));
-    device["timing"] = {{"realTime", true}, {"speed", 0.25}};
-    WriteFileText(scratch.SimDir() + "/za1200.json", device.dump());
-    const std::string path = DevicePath(Index("ZEL ZA1200 Audio"));
-    QProcess first;
-    first.start(QString::fromStdString(CCliScratch::Program()),
-                {QStringLiteral("--sim"), QString::fromStdString(scratch.SimDir()), QStringLiteral("download"),
-                 QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--device"),
-                 QString::fromStdString(path)});
-    ASSERT_TRUE(first.waitForStarted(10000));
-    QByteArray out;
-    while (!out.contains("Firmware upgrade started....\n") && first.waitForReadyRead(30000))
-        out += first.readAllStandardOutput();
-    const std::string holder = "process " + std::to_string(first.processId());
-    const CliRun second = scratch.RunSim({"download", CCliScratch::ExampleImage(kImage2400), "--device", path});
+    World("sim", {{"za1200", {{"timing", {{"realTime", true}, {"speed", 0.25}}}}}});
+    const std::string path = DevicePath(0);
+    const std::vector<std::string> args = {"--sim", scratch.SimDir(), "download", kImage1200, "--device", path};
+    CBackground first(args);
+    ASSERT_TRUE(first.Until("Firmware upgrade started....\n")) << first.Out();
+    const std::string holder = "process " + std::to_string(first.m_process.processId());
     const CliRun list = scratch.RunSim({"list"});
-    ASSERT_TRUE(first.waitForFinished(60000));
-    out += first.readAllStandardOutput();
-    EXPECT_EQ(second.nExit, 6) << second.strErr;
-    EXPECT_EQ(second.strErr, "quillon-cli: device No.0 (" + path + ") is in use by another program (" + holder +
-                                 "); nothing was done\n");
-    EXPECT_EQ(second.strOut.find("Open DFU file"), std::string::npos) << second.strOut;
-    EXPECT_NE(list.strOut.find("  In use by:   " + holder + "\n"), std::string::npos) << list.strOut;
-    EXPECT_EQ(first.exitCode(), 0);
-    EXPECT_TRUE(out.contains("Firmware upgrade succeeded....\n")) << out.toStdString();
+    Expect({{{"download", kImage2400, "--device", path},
+             6,
+             Not(HasSubstr("Open DFU file")),
+             "quillon-cli: device No.0 (" + path + ") is in use by another program (" + holder +
+                 "); nothing was done\n"}});
+    ASSERT_TRUE(first.m_process.waitForFinished(60000));
+    EXPECT_THAT(list.strOut, HasSubstr("  In use by:   " + holder + "\n"));
+    EXPECT_EQ(first.m_process.exitCode(), 0);
+    EXPECT_TRUE(first.Until("Firmware upgrade succeeded....\n")) << first.Out();
     // Let go at the end: the device is free again, also after a holder that was killed.
-    EXPECT_EQ(scratch.RunSim({"list"}).strOut.find("In use by"), std::string::npos);
-    first.start(QString::fromStdString(CCliScratch::Program()),
-                {QStringLiteral("--sim"), QString::fromStdString(scratch.SimDir()), QStringLiteral("download"),
-                 QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--device"),
-                 QString::fromStdString(path)});
-    out.clear();
-    while (!out.contains("Firmware upgrade started....\n") && first.waitForReadyRead(30000))
-        out += first.readAllStandardOutput();
-    first.kill();
-    ASSERT_TRUE(first.waitForFinished(30000));
-    EXPECT_EQ(scratch.RunSim({"download", CCliScratch::ExampleImage(kImage1200), "--device", path}).nExit, 0);
+    EXPECT_THAT(scratch.RunSim({"list"}).strOut, Not(HasSubstr("In use by")));
+    CBackground killed(args);
+    ASSERT_TRUE(killed.Until("Firmware upgrade started....\n")) << killed.Out();
+    killed.m_process.kill();
+    ASSERT_TRUE(killed.m_process.waitForFinished(30000));
+    EXPECT_EQ(scratch.Run(args).nExit, 0);
 }
 
 // A signal while the device is being written is the operator's close request: the window refuses it
 // with its message, the download runs to its end, and --all begins no further device.
 TEST_F(CliE2e, SignalsDuringADownloadAreRefusedAsTheWindowRefusesToClose)
 {
-    const std::string slow = scratch.Path("slow");
-    fs::create_directory(slow);
-    for (const char* pszFile : {"za1200.json", "za2400.json"}) {
-        nlohmann::json device = nlohmann::json::parse(ReadFileText(scratch.SimDir() + "/" + pszFile));
-        device["timing"] = {{"realTime", true}, {"speed", 0.25}};
-        WriteFileText(slow + "/" + pszFile, device.dump());
-    }
-    QProcess process;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(QString::fromStdString(CCliScratch::Program()),
-                  {QStringLiteral("--sim"), QString::fromStdString(slow), QStringLiteral("--match-policy"),
-                   QStringLiteral("0"), QStringLiteral("download"),
-                   QString::fromStdString(CCliScratch::ExampleImage(kImage1200)), QStringLiteral("--all"),
-                   QStringLiteral("--jobs"), QStringLiteral("1")});
-    ASSERT_TRUE(process.waitForStarted(10000));
-    QByteArray out;
-    while (!out.contains("Firmware upgrade started....\n") && process.waitForReadyRead(30000))
-        out += process.readAllStandardOutput();
-    ASSERT_TRUE(out.contains("Firmware upgrade started....\n")) << out.toStdString();
-    process.terminate();  // SIGTERM
-    ASSERT_TRUE(process.waitForFinished(60000));
-    out += process.readAllStandardOutput();
-    const std::string err = process.readAllStandardError().toStdString();
-    EXPECT_NE(err.find("Do NOT exit while DFU is running!\n"), std::string::npos) << err;
-    const std::string text = out.toStdString();
+    const nlohmann::json slowly = {{"timing", {{"realTime", true}, {"speed", 0.25}}}};
+    const std::string slow = World("slow", {{"za1200", slowly}, {"za2400", slowly}});
+    CBackground process({"--sim", slow, "--match-policy", "0", "download", kImage1200, "--all", "--jobs", "1"});
+    ASSERT_TRUE(process.Until("Firmware upgrade started....\n")) << process.Out();
+    process.m_process.terminate();  // SIGTERM
+    ASSERT_TRUE(process.m_process.waitForFinished(60000));
+    EXPECT_THAT(process.m_process.readAllStandardError().toStdString(),
+                HasSubstr("Do NOT exit while DFU is running!\n"));
     const std::string prefix = "[No.0 ZA1200-000101] ";
-    EXPECT_NE(text.find(prefix + "Firmware upgrade succeeded....\n" + prefix +
-                        "Waiting until device is switched to normal mode....\n" + prefix +
-                        "Device is switched to normal mode successfully!\n"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("No.0 " + slow + "/za1200.json: download succeeded\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("No.1 " + slow + "/za2400.json: download not run, interrupted\n"), std::string::npos) << text;
-    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_THAT(process.Out(), AllOf(HasSubstr(prefix + "Firmware upgrade succeeded....\n" + prefix +
+                                               "Waiting until device is switched to normal mode....\n" + prefix +
+                                               "Device is switched to normal mode successfully!\n"),
+                                     HasSubstr("No.0 " + slow + "/za1200.json: download succeeded\n"),
+                                     HasSubstr("No.1 " + slow + "/za2400.json: download not run, interrupted\n")));
+    EXPECT_EQ(process.m_process.exitCode(), 1);
 }
 
 // Whether the process has an inotify watch on the folder, as the kernel lists it in its fdinfo.
@@ -484,244 +460,23 @@ bool WatchesFolder(qint64 pid, const std::string& dir)
 // watch: the idle window's trace of devices coming and going, until a signal ends it with status 0.
 TEST_F(CliE2e, WatchTracesDevicesThatComeAndGo)
 {
-    const std::string dir = scratch.Path("watched");
-    fs::create_directory(dir);
-    fs::copy_file(scratch.SimDir() + "/za1200.json", dir + "/za1200.json");
-    QProcess watch;
-    watch.start(QString::fromStdString(CCliScratch::Program()),
-                {QStringLiteral("--sim"), QString::fromStdString(dir), QStringLiteral("watch")});
-    ASSERT_TRUE(watch.waitForStarted(10000));
-    QByteArray out;
-    auto waitFor = [&](const std::string& text) {
-        while (!out.contains(text.c_str()) && watch.waitForReadyRead(30000))
-            out += watch.readAllStandardOutput();
-        return out.contains(text.c_str());
-    };
-    ASSERT_TRUE(waitFor("No.0: " + dir + "/za1200.json\n")) << out.toStdString();
+    const std::string dir = World("watched", {{"za1200", {}}});
+    CBackground watch({"--sim", dir, "watch"});
+    ASSERT_TRUE(watch.Until("No.0: " + dir + "/za1200.json\n")) << watch.Out();
     // The census comes before the program listens; a device that comes in between is not seen. The
     // kernel shows when the program's inotify watch is on the folder.
     bool bWatching = false;
-    for (int i = 0; i < 1000 && !(bWatching = WatchesFolder(watch.processId(), dir)); ++i)
+    for (int i = 0; i < 1000 && !(bWatching = WatchesFolder(watch.m_process.processId(), dir)); ++i)
         ::usleep(10000);
     ASSERT_TRUE(bWatching) << "no inotify watch on " << dir;
     fs::copy_file(scratch.SimDir() + "/za2400.json", dir + "/za2400.json");
-    EXPECT_TRUE(waitFor("Device " + dir + "/za2400.json is plugged in\n")) << out.toStdString();
+    EXPECT_TRUE(watch.Until("Device " + dir + "/za2400.json is plugged in\n")) << watch.Out();
     fs::remove(dir + "/za1200.json");
-    EXPECT_TRUE(waitFor("Device " + dir + "/za1200.json is removed\n")) << out.toStdString();
-    ::kill(static_cast<pid_t>(watch.processId()), SIGINT);
-    ASSERT_TRUE(watch.waitForFinished(30000));
-    EXPECT_EQ(watch.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(watch.exitCode(), 0);
-}
-
-TEST_F(CliE2e, UpdateAllWhereTheWindowForbidsItIsAUsageError)
-{
-    const int n3600 = Index("ZEL ZA3600 Audio");
-    const auto before = SimFiles();
-    for (const char* pszFlag : {"--update-all", "--no-update-all"}) {
-        const CliRun run = scratch.RunSim(
-            {"download", CCliScratch::ExampleImage(kImage1200), "--device", std::to_string(n3600), pszFlag});
-        EXPECT_EQ(run.nExit, 2) << pszFlag;
-        EXPECT_EQ(run.strErr, "quillon-cli: " + std::string(pszFlag) +
-                                  ": \"Update All\" is not optional for device No." + std::to_string(n3600) + " (" +
-                                  DevicePath(n3600) +
-                                  "); the window keeps it checked and disabled, so its boot-loader blocks are "
-                                  "always written\n");
-    }
-    EXPECT_EQ(SimFiles(), before);
-}
-
-TEST_F(CliE2e, DryRunShowsTheVerdictsAndBlocksWithoutTouchingTheDevice)
-{
-    const int n1200 = Index("ZEL ZA1200 Audio");
-    const auto before = SimFiles();
-    const CliRun run =
-        scratch.RunSim({"--json", "--match-policy", "0x10f", "download", CCliScratch::ExampleImage(kImage1200),
-                        "--device", std::to_string(n1200), "--dry-run"});
-    EXPECT_EQ(run.nExit, 0) << run.strOut << run.strErr;
-    nlohmann::json dry;
-    for (const auto& line : run.JsonLines())
-        if (line["event"] == "dry-run")
-            dry = line;
-    ASSERT_TRUE(dry.is_object()) << run.strOut;
-    ASSERT_EQ(dry["checks"].size(), 5u);
-    for (const auto& check : dry["checks"])
-        EXPECT_EQ(check["verdict"], "pass") << check.dump();
-    // ImageMask 0xffffffff, boot loader block 0 and serial-number block 4 left out ("Update All" unchecked).
-    EXPECT_EQ(dry["block_mask"], "0xffffffee");
-    EXPECT_EQ(dry["update_all"], false);
-    EXPECT_EQ(dry["flag_offset"], 0x3000);
-    std::vector<int> blocks;
-    for (const auto& block : dry["blocks"]) {
-        blocks.push_back(block["block"].get<int>());
-        EXPECT_EQ(block["offset"], block["block"].get<int>() * 4096);
-        EXPECT_EQ(block["length"], 4096);
-    }
-    EXPECT_EQ(blocks, (std::vector<int>{1,  2,  3,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
-                                        17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}));
-    EXPECT_EQ(dry["bytes"], 30 * 4096);
-    EXPECT_EQ(dry["ok"], true);
-
-    const CliRun updateAll = scratch.RunSim({"--json", "download", CCliScratch::ExampleImage(kImage1200), "--device",
-                                             std::to_string(n1200), "--dry-run", "--update-all"});
-    EXPECT_EQ(updateAll.nExit, 0);
-    bool bSeen = false;
-    for (const auto& line : updateAll.JsonLines())
-        if (line["event"] == "dry-run") {
-            bSeen = true;
-            EXPECT_EQ(line["block_mask"], "0xffffffef");
-            EXPECT_EQ(line["checks"][0]["verdict"], "not checked");
-        }
-    EXPECT_TRUE(bSeen);
-
-    const CliRun text = scratch.RunSim({"--match-policy", "0x10f", "download", CCliScratch::ExampleImage(kImage1200),
-                                        "--device", std::to_string(n1200), "--dry-run"});
-    EXPECT_EQ(text.nExit, 0);
-    EXPECT_EQ(text.strErr, "");
-    const std::vector<std::string> lines = text.OutLines();
-    ASSERT_GE(lines.size(), 11u);
-    EXPECT_EQ(
-        std::vector<std::string>(lines.end() - 11, lines.end()),
-        (std::vector<std::string>{"Device No." + std::to_string(n1200) + " (" + DevicePath(n1200) + ")",
-                                  "  Vendor ID:     pass", "  Product ID:    pass", "  Version:       pass",
-                                  "  Subversion:    pass", "  Chipset Type:  pass", "  Update All:    no",
-                                  "  Block mask:    0xffffffee", "  Blocks:        1-3, 5-31 (30 blocks, 122880 bytes)",
-                                  "  Flag offset:   0x3000 (flag word 0xAA 0xAA: cleared first, set last)",
-                                  "  Verdict:       the download would be admitted"}));
-    EXPECT_EQ(SimFiles(), before);
-}
-
-TEST_F(CliE2e, DryRunOfAMismatchShowsEveryFailingRowAndRefuses)
-{
-    const int n1200 = Index("ZEL ZA1200 Audio");
-    const CliRun run = scratch.RunSim({"--match-policy", "0x10f", "download", CCliScratch::ExampleImage(kImage2400),
-                                       "--device", std::to_string(n1200), "--dry-run"});
-    EXPECT_EQ(run.nExit, 1);
-    // Only the check as the download runs it shows its message; the rows carry theirs in the listing.
-    EXPECT_EQ(run.strErr, "Product ID of firmware doesn't match device product ID!\n");
-    const std::string out = run.strOut;
-    EXPECT_NE(out.find("  Vendor ID:     pass\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("  Product ID:    fail (Product ID of firmware doesn't match device product ID!)\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("  Subversion:    fail (Sub-version of firmware doesn't match device sub-version!)\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("  Verdict:       the download would be refused\n"), std::string::npos) << out;
-}
-
-TEST_F(CliE2e, UploadRefusesToOverwriteWithoutForce)
-{
-    const std::string file = scratch.Path("backup.bin");
-    WriteFileText(file, "keep me");
-    const CliRun refused = scratch.RunSim({"upload", file, "--device", "0"});
-    EXPECT_EQ(refused.nExit, 1);
-    EXPECT_EQ(refused.strOut, "");
-    EXPECT_EQ(refused.strErr, "quillon-cli: " + file + " exists; add --force to replace it\n");
-    EXPECT_EQ(ReadFileText(file), "keep me");
-
-    const CliRun forced = scratch.RunSim({"upload", file, "--device", "0", "--force"});
-    EXPECT_EQ(forced.nExit, 0) << forced.strErr;
-    EXPECT_EQ(forced.strErr, "");
-    EXPECT_EQ(forced.OutLines(), Concat(Census(), kUploadLines));
-    EXPECT_EQ(fs::file_size(file), 65536u);
-}
-
-TEST_F(CliE2e, UploadReadsBackWhatADownloadWrote)
-{
-    const int n1200 = Index("ZEL ZA1200 Audio");
-    const std::string image = CCliScratch::ExampleImage(kImage1200);
-    const std::string backup = scratch.Path("before.bin");
-    const CliRun download =
-        scratch.RunSim({"--quiet", "download", image, "--device", std::to_string(n1200), "--backup", backup});
-    ASSERT_EQ(download.nExit, 0) << download.strErr;
-    EXPECT_EQ(fs::file_size(backup), 65536u);
-
-    const std::string after = scratch.Path("after.bin");
-    const CliRun upload = scratch.RunSim({"--json", "upload", after, "--device", std::to_string(n1200)});
-    ASSERT_EQ(upload.nExit, 0) << upload.strErr;
-    // The progress rises while the device is read, not only at its end.
-    int nMidway = 0;
-    for (const auto& line : upload.JsonLines())
-        nMidway += line["event"] == "progress" && line["done"] > 0 && line["done"] < line["total"];
-    EXPECT_GE(nMidway, 50);
-    const std::string written = ReadFileText(image);
-    const std::string read = ReadFileText(after);
-    ASSERT_EQ(read.size(), 65536u);
-    // Blocks 1 to 3 were written (block 0 is the boot loader, block 4 the serial number).
-    EXPECT_EQ(read.substr(0x1000, 0x3000), written.substr(0x1000, 0x3000));
-
-    // A backup never replaces a file.
-    const CliRun again = scratch.RunSim({"download", image, "--backup", backup});
-    EXPECT_EQ(again.nExit, 1);
-    EXPECT_EQ(again.strErr, "quillon-cli: " + backup + " exists; a backup never replaces a file\n");
-}
-
-TEST_F(CliE2e, JsonAndLogCarryEveryLine)
-{
-    const std::string log = scratch.Path("run.log");
-    const CliRun run =
-        scratch.RunSim({"--json", "--verify", "--log", log, "download", CCliScratch::ExampleImage(kImage1200),
-                        "--device", std::to_string(Index("ZEL ZA1200 Audio"))});
-    ASSERT_EQ(run.nExit, 0) << run.strErr;
-    EXPECT_EQ(run.strErr, "");
-    const std::vector<nlohmann::json> lines = run.JsonLines();
-    ASSERT_FALSE(lines.empty());
-    std::vector<std::string> traces;
-    uint64_t nLastDone = 0;
-    int nProgress = 0;
-    for (const auto& line : lines) {
-        EXPECT_EQ(line["schema"], 2) << line.dump();
-        if (line["event"] == "trace")
-            traces.push_back(line["text"]);
-        if (line["event"] == "progress") {
-            // The bytes of the selected blocks, rising to their total.
-            EXPECT_EQ(line["total"], 30 * 4096);
-            EXPECT_GE(line["done"].get<uint64_t>(), nLastDone);
-            nLastDone = line["done"];
-            ++nProgress;
-        }
-    }
-    EXPECT_EQ(nLastDone, 30u * 4096u);
-    EXPECT_EQ(nProgress, 31);  // 0 and after each of the 30 blocks
-    ASSERT_GE(traces.size(), kDownloadLines.size());
-    for (size_t i = 0; i < kDownloadLines.size(); ++i)
-        EXPECT_EQ(traces[traces.size() - kDownloadLines.size() + i], kDownloadLines[i] + "\r\n");
-    EXPECT_EQ(lines.back()["event"], "result");
-    EXPECT_EQ(lines.back()["command"], "download");
-    EXPECT_EQ(lines.back()["ok"], true);
-    EXPECT_EQ(lines.back()["status"], 0);
-
-    const std::string text = ReadFileText(log);
-    const QRegularExpression stamped(QStringLiteral(
-        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [+-]\\d{4} (trace|message|error|warning|run|result) .*$"));
-    int nLines = 0;
-    for (const QString& line : QString::fromStdString(text).split(u'\n', Qt::SkipEmptyParts)) {
-        EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
-        ++nLines;
-    }
-    // The census, the run's header, the warning of a policy that checks nothing, the image, the six
-    // stages, the device's result.
-    EXPECT_EQ(nLines, static_cast<int>(Census().size() + 3 + 1 + kDownloadLines.size()));
-    EXPECT_NE(text.find(" trace Firmware upgrade succeeded....\n"), std::string::npos);
-    EXPECT_NE(text.find(" run quillon-cli "), std::string::npos) << text;
-    EXPECT_NE(text.find("; match policy 0x00000000; verify on\n"), std::string::npos) << text;
-    EXPECT_NE(text.find(" serial=ZA1200-000101 path=" + DevicePath(Index("ZEL ZA1200 Audio")) + " duration_ms="),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find(" blocks=30 outcome=succeeded\n"), std::string::npos) << text;
-
-    const CliRun noLog = scratch.RunSim({"--log", scratch.Path("no/such/folder.log"), "list"});
-    EXPECT_EQ(noLog.nExit, 3);
-    EXPECT_EQ(noLog.strErr, "quillon-cli: cannot open the log file " + scratch.Path("no/such/folder.log") +
-                                ": No such file or directory\n");
-    const CliRun noLogJson = scratch.RunSim({"--json", "--log", scratch.Path("no/such/folder.log"), "list"});
-    EXPECT_EQ(noLogJson.JsonLines().back()["status"], 3) << noLogJson.strOut;
-
-    // Appended, not replaced.
-    scratch.RunSim({"--log", log, "--quiet", "upload", scratch.Path("x.bin")});
-    EXPECT_EQ(ReadFileText(log).rfind(text, 0), 0u);
-    EXPECT_GT(ReadFileText(log).size(), text.size());
+    EXPECT_TRUE(watch.Until("Device " + dir + "/za1200.json is removed\n")) << watch.Out();
+    ::kill(static_cast<pid_t>(watch.m_process.processId()), SIGINT);
+    ASSERT_TRUE(watch.m_process.waitForFinished(30000));
+    EXPECT_EQ(watch.m_process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(watch.m_process.exitCode(), 0);
 }
 
 // Every field of every JSON line the commands write is in the table of docs/cli.md ("*": any event).
@@ -747,25 +502,21 @@ TEST_F(CliE2e, JsonFieldsAreDocumented)
                         collect(event, name + "[].", item);
             }
         };
-    const std::string image = CCliScratch::ExampleImage(kImage1200);
-    const std::string n = std::to_string(Index("ZEL ZA1200 Audio"));
-    for (std::vector<std::string> args :
-         std::vector<std::vector<std::string>>{{"list"},
-                                               {"info"},
-                                               {"download", image, "--device", n, "--dry-run"},
-                                               {"download", image, "--device", n, "--backup", scratch.Path("b.bin")},
-                                               {"download", image, "--all", "--jobs", "2"},
-                                               {"upload", scratch.Path("u.bin"), "--device", n},
-                                               {"image", "info", image},
-                                               {"flash-table", "show"},
-                                               {"config", "check"},
-                                               {"doctor"},
-                                               {"watch", "--seconds", "1"},
-                                               {"lsit"}}) {
-        args.insert(args.begin(), "--json");
-        for (const nlohmann::json& line : scratch.RunSim(args).JsonLines())
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"list"},
+             {"info"},
+             {"download", kImage1200, "--device", "0", "--dry-run"},
+             {"download", kImage1200, "--device", "0", "--backup", scratch.Path("b.bin")},
+             {"download", kImage1200, "--all", "--jobs", "2"},
+             {"upload", scratch.Path("u.bin"), "--device", "0"},
+             {"image", "info", kImage1200},
+             {"flash-table", "show"},
+             {"config", "check"},
+             {"doctor"},
+             {"watch", "--seconds", "1"},
+             {"lsit"}})
+        for (const nlohmann::json& line : scratch.RunSim(Concat({"--json"}, args)).JsonLines())
             collect(line.value("event", "?"), "", line);
-    }
     EXPECT_GT(emitted.size(), 60u);
     for (const std::string& field : emitted)
         EXPECT_TRUE(documented.count(field) || documented.count("* " + field.substr(field.find(' ') + 1)))
@@ -777,99 +528,91 @@ TEST_F(CliE2e, ImageStampAndInfoRoundTrip)
     std::string raw(8192, '\x11');
     std::fill(raw.end() - 36, raw.end(), '\xff');
     WriteFileText(scratch.Path("raw.bin"), raw);
-    const CliRun stamp = scratch.Run({"image", "stamp", "raw.bin", "stamped.bin", "--vid", "0x2fe3", "--pid", "0x1200",
-                                      "--version", "0x20107", "--subversion", "0x12000100", "--chip", "0,1"});
-    ASSERT_EQ(stamp.nExit, 0) << stamp.strErr;
-    EXPECT_EQ(fs::file_size(scratch.Path("stamped.bin")), 8192u);
-
-    const CliRun info = scratch.Run({"--json", "image", "info", "stamped.bin"});
-    ASSERT_EQ(info.nExit, 0) << info.strErr;
-    const nlohmann::json result = info.JsonLines().at(0);
-    EXPECT_EQ(result["vendor_id"], "0x2fe3");
-    EXPECT_EQ(result["product_id"], "0x1200");
-    EXPECT_EQ(result["version"], "0x0107");
-    EXPECT_EQ(result["version_field"], "0x00020107");
-    EXPECT_EQ(result["subversion"], "0x12000100");
-    EXPECT_EQ(result["chip"], nlohmann::json::array({"0x00", "0x01"}));
-    EXPECT_EQ(result["record_offset"], 8192 - 36);
-
-    const CliRun text = scratch.Run({"image", "info", "stamped.bin"});
-    EXPECT_EQ(text.OutLines(),
-              (std::vector<std::string>{"File:        stamped.bin", "Size:        8192 bytes", "Vendor ID:   0x2fe3",
-                                        "Product ID:  0x1200", "Version:     0x0107 (field 0x00020107)",
-                                        "Subversion:  0x12000100", "Chip bytes:  0x00, 0x01", "Record at:   0x1fdc"}));
-
-    // No room without --append: nothing written; with it, the record follows the image.
     WriteFileText(scratch.Path("full.bin"), std::string(4096, '\x22'));
-    const std::vector<std::string> args = {"image", "stamp",     "full.bin", "out.bin",      "--vid", "1",      "--pid",
+    const std::vector<std::string> full = {"image", "stamp",     "full.bin", "out.bin",      "--vid", "1",      "--pid",
                                            "2",     "--version", "3",        "--subversion", "4",     "--chip", "0,5"};
-    const CliRun noRoom = scratch.Run(args);
-    EXPECT_EQ(noRoom.nExit, 1);
+    Expect({{{"image", "stamp", "raw.bin", "stamped.bin", "--vid", "0x2fe3", "--pid", "0x1200", "--version", "0x20107",
+              "--subversion", "0x12000100", "--chip", "0,1"},
+             0},
+            {{"image", "info", "stamped.bin"},
+             0,
+             Lines({"File:        stamped.bin", "Size:        8192 bytes", "Vendor ID:   0x2fe3", "Product ID:  0x1200",
+                    "Version:     0x0107 (field 0x00020107)", "Subversion:  0x12000100", "Chip bytes:  0x00, 0x01",
+                    "Record at:   0x1fdc"})},
+            // No room without --append: nothing written; with it, the record follows the image.
+            {full, 1}});
+    EXPECT_EQ(fs::file_size(scratch.Path("stamped.bin")), 8192u);
     EXPECT_FALSE(fs::exists(scratch.Path("out.bin")));
-    std::vector<std::string> append = args;
-    append.push_back("--append");
-    EXPECT_EQ(scratch.Run(append).nExit, 0);
+    Expect({{Concat(full, {"--append"}), 0}});
     EXPECT_EQ(fs::file_size(scratch.Path("out.bin")), 4096u + 36u);
 
-    EXPECT_EQ(scratch.Run({"image", "info", CCliScratch::ExampleImage("no-identity.bin")}).nExit, 1);
-    EXPECT_EQ(scratch.Run({"image", "info", "nothing.bin"}).nExit, 3);
+    const CliRun info = scratch.Run({"--json", "image", "info", "stamped.bin"});
+    ASSERT_EQ(info.nExit, 0) << info;
+    const nlohmann::json result = info.JsonLines().at(0);
+    const nlohmann::json expected = {{"vendor_id", "0x2fe3"},      {"product_id", "0x1200"},
+                                     {"version", "0x0107"},        {"version_field", "0x00020107"},
+                                     {"subversion", "0x12000100"}, {"chip", {"0x00", "0x01"}},
+                                     {"record_offset", 8192 - 36}};
+    for (const auto& [key, value] : expected.items())
+        EXPECT_EQ(result[key], value) << key;
 }
 
-// A copy of quillon-cli in a folder of its own, so that it finds the data files put there.
-std::string InstallCopy(const CCliScratch& scratch, const std::string& dir)
+// A copy of quillon-cli in a folder of its own, so that it finds the data files put there; and a root
+// with those hidraw nodes (their uevent's HID_ID, their mode) under /dev and /sys.
+std::string InstallCopy(const CCliScratch& scratch, const std::map<std::string, std::pair<std::string, int>>& nodes)
 {
-    fs::create_directories(scratch.Path(dir));
-    const std::string program = scratch.Path(dir + "/quillon-cli");
-    fs::copy_file(CCliScratch::Program(), program);
-    return program;
+    fs::create_directories(scratch.Path("app"));
+    fs::copy_file(CCliScratch::Program(), scratch.Path("app/quillon-cli"));
+    const std::string root = scratch.Path("root");
+    fs::create_directories(root + "/dev");
+    for (const auto& [node, idAndMode] : nodes) {
+        fs::create_directories(root + "/sys/class/hidraw/" + node + "/device");
+        WriteFileText(root + "/sys/class/hidraw/" + node + "/device/uevent", "HID_ID=0003:" + idAndMode.first + "\n");
+        WriteFileText(root + "/dev/" + node, "");
+        fs::permissions(root + "/dev/" + node, static_cast<fs::perms>(idAndMode.second));
+    }
+    return scratch.Path("app/quillon-cli");
 }
 
 TEST_F(CliE2e, DoctorNamesEachProblemWithItsFix)
 {
-    const std::string program = InstallCopy(scratch, "app");
+    const std::string program = InstallCopy(scratch, {{"hidraw3", {"00002FE3:00001200", 0644}}});
+    const std::map<std::string, std::string> env = {{"QUILLON_SYSROOT", scratch.Path("root")}};
     fs::copy_file(CCliScratch::SourceDir() + "/examples/Quillon.ini", scratch.Path("app/Quillon.ini"));
-    const std::string root = scratch.Path("root");
-    fs::create_directories(root + "/sys/class/hidraw/hidraw3/device");
-    fs::create_directories(root + "/dev");
-    WriteFileText(root + "/sys/class/hidraw/hidraw3/device/uevent", "HID_ID=0003:00002FE3:00001200\n");
-    WriteFileText(root + "/dev/hidraw3", "");
     WriteFileText(scratch.Path("CMakeCache.txt"), "");  // the program stands in a build folder's app/
 
-    const CliRun run = scratch.Run({"--json", "doctor"}, {{"QUILLON_SYSROOT", root}}, program);
-    EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
+    const CliRun run = scratch.Run({"--json", "doctor"}, env, program);
+    EXPECT_EQ(run.nExit, 1) << run;
     const nlohmann::json result = run.JsonLines().at(0);
     EXPECT_EQ(result["data_dir"], scratch.Path("app/"));
-    std::map<std::string, nlohmann::json> findings;
+    std::map<std::string, std::string> fixes;
     for (const auto& f : result["findings"])
-        findings[f["where"]] = f;
-    ASSERT_TRUE(findings.count("zel.dat")) << result.dump(1);
-    EXPECT_EQ(findings["zel.dat"]["fix"], "cmake --build " + scratch.Dir() + " --target quillon_data");
+        fixes[f["where"]] = f["fix"];
     const std::string patch = scratch.Path("app/ZA4800.bin");
-    ASSERT_TRUE(findings.count(patch)) << result.dump(1);
-    EXPECT_EQ(findings[patch]["fix"], "sudo install -m 644 <the maker's patch file> " + patch);
-    ASSERT_TRUE(findings.count("udev rules"));
-    EXPECT_EQ(findings["udev rules"]["fix"], "sudo install -m 644 " + scratch.Dir() +
-                                                 "/packaging/70-quillon.rules /etc/udev/rules.d/ && sudo udevadm "
-                                                 "control --reload-rules && sudo udevadm trigger "
-                                                 "--subsystem-match=hidraw --action=change");
-    EXPECT_EQ(findings.size(), 3u) << result.dump(1);
+    EXPECT_EQ(fixes, (std::map<std::string, std::string>{
+                         {"zel.dat", "cmake --build " + scratch.Dir() + " --target quillon_data"},
+                         {patch, "sudo install -m 644 <the maker's patch file> " + patch},
+                         {"udev rules", "sudo install -m 644 " + scratch.Dir() +
+                                            "/packaging/70-quillon.rules /etc/udev/rules.d/ && sudo udevadm control "
+                                            "--reload-rules && sudo udevadm trigger --subsystem-match=hidraw "
+                                            "--action=change"}}))
+        << result.dump(1);
 
     // No rules in that root: a `list` that finds nothing points at doctor, on stderr alone.
-    const CliRun list = scratch.Run({"list"}, {{"QUILLON_SYSROOT", root}}, program);
+    const CliRun list = scratch.Run({"list"}, env, program);
     EXPECT_EQ(list.nExit, 0);
     EXPECT_EQ(list.strOut, "No device found.\n");
-    EXPECT_NE(list.strErr.find("`quillon-cli doctor` says what is missing"), std::string::npos) << list.strErr;
+    EXPECT_THAT(list.strErr, HasSubstr("`quillon-cli doctor` says what is missing"));
 
     // Rules in place, the table and the patch beside the program: nothing left.
-    fs::create_directories(root + "/etc/udev/rules.d");
-    WriteFileText(root + "/etc/udev/rules.d/70-quillon.rules", "");
+    fs::create_directories(scratch.Path("root/etc/udev/rules.d"));
+    WriteFileText(scratch.Path("root/etc/udev/rules.d/70-quillon.rules"), "");
     fs::copy_file(QUILLON_BINARY_DIR "/bin/zel.dat", scratch.Path("app/zel.dat"));
     WriteFileText(patch, "patch");
-    const CliRun clean = scratch.Run({"doctor"}, {{"QUILLON_SYSROOT", root}}, program);
-    EXPECT_EQ(clean.nExit, 0) << clean.strOut;
-    EXPECT_EQ(clean.OutLines(),
-              (std::vector<std::string>{"Data folder: " + scratch.Path("app/"),
-                                        "udev rules:  /etc/udev/rules.d/70-quillon.rules", "No findings."}));
+    const CliRun clean = scratch.Run({"doctor"}, env, program);
+    EXPECT_EQ(clean.nExit, 0) << clean;
+    EXPECT_EQ(clean.strOut, Lines({"Data folder: " + scratch.Path("app/"),
+                                   "udev rules:  /etc/udev/rules.d/70-quillon.rules", "No findings."}));
 }
 
 // A node that the user cannot open. Needs root to play the user "nobody" (setpriv); skipped otherwise.
@@ -877,35 +620,23 @@ TEST_F(CliE2e, DoctorFindsAHidrawNodeThatCannotBeOpened)
 {
     if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv"))
         GTEST_SKIP() << "needs root and setpriv";
-    const std::string program = InstallCopy(scratch, "app");
+    // A configured vendor, another vendor (not ours to judge), a configured one that is open to all, and
+    // a configured one that the rules gave to a group the user is not in (a station without a seat).
+    const std::string program = InstallCopy(scratch, {{"hidraw0", {"00002FE4:00004800", 0600}},
+                                                      {"hidraw1", {"0000046D:0000C52B", 0600}},
+                                                      {"hidraw2", {"00002FE3:00001200", 0777}},
+                                                      {"hidraw3", {"00002FE3:00002400", 0660}}});
     for (const char* pszFile : {"Quillon.ini", "zel.dat", "ZA4800.bin"})
         fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + pszFile, scratch.Path(std::string("app/") + pszFile));
     const std::string root = scratch.Path("root");
-    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2", "hidraw3"})
-        fs::create_directories(root + "/sys/class/hidraw/" + pszNode + "/device");
-    fs::create_directories(root + "/dev");
     fs::create_directories(root + "/etc/udev/rules.d");
     WriteFileText(root + "/etc/udev/rules.d/70-quillon.rules", "");
-    // A configured vendor, another vendor (not ours to judge), and a configured one that is open to all.
-    WriteFileText(root + "/sys/class/hidraw/hidraw0/device/uevent", "HID_ID=0003:00002FE4:00004800\n");
-    WriteFileText(root + "/sys/class/hidraw/hidraw1/device/uevent", "HID_ID=0003:0000046D:0000C52B\n");
-    WriteFileText(root + "/sys/class/hidraw/hidraw2/device/uevent", "HID_ID=0003:00002FE3:00001200\n");
-    // A configured one that the rules gave to a group the user is not in (a station without a seat).
-    WriteFileText(root + "/sys/class/hidraw/hidraw3/device/uevent", "HID_ID=0003:00002FE3:00002400\n");
-    for (const char* pszNode : {"hidraw0", "hidraw1", "hidraw2", "hidraw3"})
-        WriteFileText(root + "/dev/" + pszNode, "");
     ASSERT_EQ(::chown((root + "/dev/hidraw3").c_str(), 0, ::getgrnam("plugdev")->gr_gid), 0);
-    fs::permissions(root + "/dev/hidraw3",
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write);
-    fs::permissions(root + "/dev/hidraw0", fs::perms::owner_read | fs::perms::owner_write);
-    fs::permissions(root + "/dev/hidraw1", fs::perms::owner_read | fs::perms::owner_write);
-    fs::permissions(root + "/dev/hidraw2", fs::perms::all);
-    fs::permissions(scratch.Dir(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                       fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(scratch.Dir(), static_cast<fs::perms>(0755));
 
     const CliRun run = scratch.Run({"--reuid=nobody", "--regid=nogroup", "--clear-groups", program, "--json", "doctor"},
                                    {{"QUILLON_SYSROOT", root}, {"HOME", "/nonexistent"}}, "/usr/bin/setpriv");
-    EXPECT_EQ(run.nExit, 1) << run.strOut << run.strErr;
+    EXPECT_EQ(run.nExit, 1) << run;
     const nlohmann::json findings = run.JsonLines().at(0)["findings"];
     ASSERT_EQ(findings.size(), 2u) << findings.dump(1);
     EXPECT_EQ(findings[0]["where"], "/dev/hidraw0");

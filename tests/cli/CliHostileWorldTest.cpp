@@ -4,35 +4,26 @@
 // runner's limit turns a hang into a failure.
 #include "support/CliRunner.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
-
-struct Outcome {
-    bool bExited = false;  // ended by itself (not by a signal, not by the runner's limit)
-    int nStatus = -1;
-    std::string strOut;
-    std::string strErr;
-};
-
-std::ostream& operator<<(std::ostream& out, const Outcome& run)
-{
-    return out << "status " << run.nStatus << (run.bExited ? "" : " (killed or hung)") << "\nstdout: " << run.strOut
-               << "\nstderr: " << run.strErr;
-}
 
 struct RunSetup {
     std::vector<std::string> env;  // "NAME=value", added to a clean environment
@@ -42,44 +33,38 @@ struct RunSetup {
     rlim_t nFileSizeLimit = RLIM_INFINITY;
 };
 
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-// fork/exec, so that the arguments reach the program as the bytes they are.
-Outcome RunCli(const CCliScratch& scratch, const std::vector<std::string>& args, const RunSetup& setup = {})
+// fork/exec, so that the arguments reach the program as the bytes they are. stdout and stderr go to
+// memory files; stdout to a pipe instead when its reader goes away. nExit -1: killed, or hung for 60 s.
+CliRun RunCli(const CCliScratch& scratch, std::vector<std::string> args, const RunSetup& setup = {})
 {
     // The test's environment (sanitizer options included), with a store, a locale and devices of our own.
     std::vector<std::string> env = {"LC_ALL=C.UTF-8", "HOME=" + scratch.Dir(),
                                     "XDG_CONFIG_HOME=" + scratch.Path("config")};
     for (char** p = environ; *p != nullptr; ++p) {
-        const std::string entry = *p;
-        const std::string name = entry.substr(0, entry.find('='));
+        const std::string name(*p, std::strcspn(*p, "="));
         if (name != "LC_ALL" && name != "HOME" && name != "XDG_CONFIG_HOME" && name.rfind("QUILLON_SIM", 0) != 0)
-            env.push_back(entry);
+            env.emplace_back(*p);
     }
     env.insert(env.end(), setup.env.begin(), setup.env.end());
+    args.insert(args.begin(), CCliScratch::Program());
     std::vector<char*> argv, envp;
-    const std::string program = CCliScratch::Program();
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    for (std::string& e : env)
+        envp.push_back(e.data());
     argv.push_back(nullptr);
-    for (const std::string& e : env)
-        envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
     const std::string dir = scratch.Dir();
-
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+    const int outFd = ::memfd_create("out", MFD_CLOEXEC), errFd = ::memfd_create("err", MFD_CLOEXEC);
+    int pipeFds[2] = {-1, -1};
+    const bool bPipe = setup.bReaderGone || !setup.hangUpWhenLogHas.empty();
+    if (outFd < 0 || errFd < 0 || (bPipe && ::pipe2(pipeFds, O_CLOEXEC) != 0))
         return {};
     const pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(outPipe[1], STDOUT_FILENO);
-        ::dup2(errPipe[1], STDERR_FILENO);
-        const int nullFd = ::open("/dev/null", O_RDONLY);
-        ::dup2(nullFd, STDIN_FILENO);
+        ::dup2(bPipe ? pipeFds[1] : outFd, STDOUT_FILENO);
+        ::dup2(errFd, STDERR_FILENO);
+        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
         if (::chdir(dir.c_str()) != 0)
             ::_exit(126);
         std::signal(SIGPIPE, SIG_DFL);
@@ -92,51 +77,29 @@ Outcome RunCli(const CCliScratch& scratch, const std::vector<std::string>& args,
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    int outFd = outPipe[0];
-    if (setup.bReaderGone) {
-        ::close(outFd);
-        outFd = -1;
-    }
-    Outcome run;
+    ::close(pipeFds[1]);
+    int readFd = pipeFds[0];
+    if (setup.bReaderGone)
+        ::close(std::exchange(readFd, -1));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool bHungUp = false;
-    for (int errFd = errPipe[0]; outFd >= 0 || errFd >= 0;) {
-        if (std::chrono::steady_clock::now() > deadline) {
+    int nWait = 0;
+    for (; ::waitpid(pid, &nWait, WNOHANG) == 0; ::usleep(20000)) {
+        if (std::chrono::steady_clock::now() > deadline)
             ::kill(pid, SIGKILL);
-            break;
-        }
-        if (!bHungUp && !setup.hangUpWhenLogHas.empty() &&
-            Contains(ReadFileText(setup.logPath), setup.hangUpWhenLogHas)) {
+        if (readFd >= 0 && ReadFileText(setup.logPath).find(setup.hangUpWhenLogHas) != std::string::npos) {
             // A closed terminal under `| tee`: tee goes first, then the hang-up reaches the group.
-            if (outFd >= 0)
-                ::close(outFd);
-            outFd = -1;
+            ::close(std::exchange(readFd, -1));
             ::kill(pid, SIGHUP);
-            bHungUp = true;
-        }
-        pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-        ::poll(fds, 2, 20);
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                (i == 0 ? run.strOut : run.strErr).append(buffer, static_cast<size_t>(n));
-                continue;
-            }
-            ::close(fds[i].fd);
-            (i == 0 ? outFd : errFd) = -1;
         }
     }
-    if (outFd >= 0)
-        ::close(outFd);
-    int nWait = 0;
-    ::waitpid(pid, &nWait, 0);
-    run.bExited = WIFEXITED(nWait);
-    run.nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
+    if (readFd >= 0)
+        ::close(readFd);
+    CliRun run;
+    run.nExit = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : -1;
+    run.strOut = ReadFileText("/proc/self/fd/" + std::to_string(outFd));
+    run.strErr = ReadFileText("/proc/self/fd/" + std::to_string(errFd));
+    ::close(outFd);
+    ::close(errFd);
     return run;
 }
 
@@ -144,9 +107,12 @@ class CliHostileWorld : public ::testing::Test {
 protected:
     void SetUp() override { fs::create_directories(scratch.Path("config")); }
 
-    std::vector<std::string> Sim(std::vector<std::string> args) const
+    // The arguments with "--sim <scratch>/sim" in front, and those given after them.
+    std::vector<std::string> Sim(std::vector<std::string> args, const std::vector<std::string>& after = {}) const
     {
-        args.insert(args.begin(), {std::string("--sim"), scratch.SimDir()});
+        if (args.at(0) != "--sim")
+            args.insert(args.begin(), {std::string("--sim"), scratch.SimDir()});
+        args.insert(args.end(), after.begin(), after.end());
         return args;
     }
 
@@ -155,32 +121,27 @@ protected:
 
 const std::string kImage = CCliScratch::ExampleImage("za1200-fw-0106.bin");
 
-}  // namespace
-
 // A reader that goes away (`| head`), or a closed terminal under `| tee` (stdout's reader gone, then
 // SIGHUP): the operation runs to its end, the device back in normal mode, and the status says the
 // output was lost.
 TEST_F(CliHostileWorld, LostOutputNeverStopsAnOperation)
 {
     struct Case {
-        const char* pszName;
         std::vector<std::string> args;
         const char* pszHangUpAt;  // null: the reader is gone from the start
         const char* pszSuccess;
     };
     const Case cases[] = {
-        {"download | head",
-         {"--json", "--match-policy", "0x10f", "download", kImage, "--device", "0"},
+        {{"--json", "--match-policy", "0x10f", "download", kImage, "--device", "0"},
          nullptr,
          "Firmware upgrade succeeded"},
-        {"upload | head", {"upload", "up.bin", "--device", "0"}, nullptr, "Firmware upload succeeded!"},
-        {"download | tee, hang-up",
-         {"--match-policy", "0x10f", "download", kImage, "--device", "0"},
+        {{"upload", "up.bin", "--device", "0"}, nullptr, "Firmware upload succeeded!"},
+        {{"--match-policy", "0x10f", "download", kImage, "--device", "0"},
          "Firmware upgrade started",
          "Firmware upgrade succeeded"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszName);
+        SCOPED_TRACE(::testing::PrintToString(c.args) + (c.pszHangUpAt ? " | tee, hang-up" : " | head"));
         fs::remove(scratch.Path("up.bin"));
         RunSetup setup;
         setup.logPath = scratch.Path("run.log");
@@ -190,15 +151,11 @@ TEST_F(CliHostileWorld, LostOutputNeverStopsAnOperation)
             setup.hangUpWhenLogHas = c.pszHangUpAt;
             setup.env.push_back("QUILLON_SIM_REALTIME=1");  // a download of seconds: the hang-up comes in it
         }
-        std::vector<std::string> args = Sim(c.args);
-        args.insert(args.begin(), {std::string("--log"), setup.logPath});
-        const Outcome run = RunCli(scratch, args, setup);
-        ASSERT_TRUE(run.bExited) << run;
-        EXPECT_EQ(run.nStatus, 4) << run;
-        EXPECT_TRUE(Contains(run.strErr, "quillon-cli: output lost (stdout: Broken pipe)")) << run;
-        const std::string log = ReadFileText(setup.logPath);
-        EXPECT_TRUE(Contains(log, c.pszSuccess)) << log;
-        EXPECT_TRUE(Contains(log, "Device is switched to normal mode successfully!")) << log;
+        const CliRun run = RunCli(scratch, Sim(c.args, {"--log", setup.logPath}), setup);
+        EXPECT_EQ(run.nExit, 4) << run;
+        EXPECT_THAT(run.strErr, HasSubstr("quillon-cli: output lost (stdout: Broken pipe)"));
+        EXPECT_THAT(ReadFileText(setup.logPath),
+                    AllOf(HasSubstr(c.pszSuccess), HasSubstr("Device is switched to normal mode successfully!")));
     }
 }
 
@@ -206,30 +163,20 @@ TEST_F(CliHostileWorld, LostOutputNeverStopsAnOperation)
 // is refused.
 TEST_F(CliHostileWorld, PipesWhereFilesBelongNeverHold)
 {
-    struct Case {
-        const char* pszFifo;
-        std::vector<std::string> args;
-        int nStatus;
-        const char* pszError;
-    };
-    const Case cases[] = {
-        {"config/ZEL/Quillon.conf",
-         {"list"},
-         0,
-         "/ZEL/Quillon.conf is not a regular file; the stored preferences are not used"},
-        {"config/ZEL.conf", {"list"}, 0, "/ZEL.conf is not a regular file; the stored preferences are not used"},
+    const char* const unused = " is not a regular file; the stored preferences are not used";
+    const std::tuple<std::string, std::vector<std::string>, int, std::string> cases[] = {
+        {"config/ZEL/Quillon.conf", {"list"}, 0, std::string("/ZEL/Quillon.conf") + unused},
+        {"config/ZEL.conf", {"list"}, 0, std::string("/ZEL.conf") + unused},
         {"log.fifo", {"--log", "log.fifo", "list"}, 3, "cannot open the log file log.fifo: not a regular file"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszFifo);
-        const std::string fifo = scratch.Path(c.pszFifo);
-        fs::create_directories(fs::path(fifo).parent_path());
-        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-        const Outcome run = RunCli(scratch, Sim(c.args));
-        fs::remove(fifo);
-        ASSERT_TRUE(run.bExited) << run;
-        EXPECT_EQ(run.nStatus, c.nStatus) << run;
-        EXPECT_TRUE(Contains(run.strErr, c.pszError)) << run;
+    for (const auto& [fifo, args, nExit, error] : cases) {
+        SCOPED_TRACE(fifo);
+        fs::create_directories(fs::path(scratch.Path(fifo)).parent_path());
+        ASSERT_EQ(::mkfifo(scratch.Path(fifo).c_str(), 0600), 0);
+        const CliRun run = RunCli(scratch, Sim(args));
+        fs::remove(scratch.Path(fifo));
+        EXPECT_EQ(run.nExit, nExit) << run;
+        EXPECT_THAT(run.strErr, HasSubstr(error));
     }
 }
 
@@ -237,41 +184,32 @@ TEST_F(CliHostileWorld, PipesWhereFilesBelongNeverHold)
 // nowhere is there), and a link is not replaced even with it.
 TEST_F(CliHostileWorld, OutputFilesNeverFollowLinks)
 {
-    struct Case {
-        std::vector<std::string> args;
-        bool bDangling;  // else the link leads to an existing file, which must stay as it is
-        const char* pszError;
-    };
-    const Case cases[] = {
-        {{"upload", "out.bin", "--device", "0"}, true, "out.bin exists; add --force to replace it"},
+    const std::vector<std::string> stamp = {"image", "stamp",     kImage, "out.bin",      "--vid", "1",      "--pid",
+                                            "2",     "--version", "3",    "--subversion", "4",     "--chip", "5,6"};
+    const char* const force = "out.bin exists; add --force to replace it";
+    const char* const never = "out.bin: a symbolic link, which is never written through";
+    // Whether the link leads nowhere (else to an existing file, which must stay as it is), and the error.
+    const std::tuple<std::vector<std::string>, bool, std::string> cases[] = {
+        {{"upload", "out.bin", "--device", "0"}, true, force},
         {{"download", kImage, "--device", "0", "--backup", "out.bin"},
          true,
          "out.bin exists; a backup never replaces a file"},
-        {{"upload", "out.bin", "--device", "0", "--force"},
-         false,
-         "out.bin: a symbolic link, which is never written through"},
-        {{"image", "stamp", kImage, "out.bin", "--vid", "1", "--pid", "2", "--version", "3", "--subversion", "4",
-          "--chip", "5,6"},
-         true,
-         "out.bin exists; add --force to replace it"},
-        {{"image", "stamp", kImage, "out.bin", "--vid", "1", "--pid", "2", "--version", "3", "--subversion", "4",
-          "--chip", "5,6", "--force"},
-         false,
-         "cannot write out.bin: a symbolic link, which is never written through"},
+        {{"upload", "out.bin", "--device", "0", "--force"}, false, never},
+        {stamp, true, force},
+        {Sim(stamp, {"--force"}), false, std::string("cannot write ") + never},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    for (const auto& [args, bDangling, error] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(args));
         fs::remove(scratch.Path("out.bin"));
         fs::remove(scratch.Path("target.bin"));
-        if (!c.bDangling)
+        if (!bDangling)
             WriteFileText(scratch.Path("target.bin"), "keep");
         fs::create_symlink("target.bin", scratch.Path("out.bin"));
-        const Outcome run = RunCli(scratch, Sim(c.args));
-        ASSERT_TRUE(run.bExited) << run;
-        EXPECT_EQ(run.nStatus, 1) << run;
-        EXPECT_TRUE(Contains(run.strErr, c.pszError)) << run;
+        const CliRun run = RunCli(scratch, Sim(args));
+        EXPECT_EQ(run.nExit, 1) << run;
+        EXPECT_THAT(run.strErr, HasSubstr(error));
         EXPECT_TRUE(fs::is_symlink(scratch.Path("out.bin")));
-        if (c.bDangling)
+        if (bDangling)
             EXPECT_FALSE(fs::exists(scratch.Path("target.bin")));
         else
             EXPECT_EQ(ReadFileText(scratch.Path("target.bin")), "keep");
@@ -283,24 +221,19 @@ TEST_F(CliHostileWorld, PathsAreBytes)
 {
     const std::string image = scratch.Path("img\xff\xfe.bin");
     fs::copy_file(kImage, image);
-
-    const Outcome info = RunCli(scratch, {"image", "info", image});
-    ASSERT_TRUE(info.bExited) << info;
-    EXPECT_EQ(info.nStatus, 0) << info;
-    EXPECT_TRUE(Contains(info.strOut, "img\\xff\\xfe.bin")) << info;
-
-    const Outcome download = RunCli(scratch, Sim({"--match-policy", "0x10f", "download", image, "--device", "0"}));
-    ASSERT_TRUE(download.bExited) << download;
-    EXPECT_EQ(download.nStatus, 0) << download;
-    EXPECT_TRUE(Contains(download.strOut, "Open DFU file " + scratch.Path("img\\xff\\xfe.bin") + " succeeded"))
-        << download;
-
-    const Outcome upload = RunCli(scratch, Sim({"--json", "upload", "up\xff.bin", "--device", "0"}));
-    ASSERT_TRUE(upload.bExited) << upload;
-    EXPECT_EQ(upload.nStatus, 0) << upload;
+    const std::tuple<std::vector<std::string>, std::string> cases[] = {
+        {{"image", "info", image}, "img\\xff\\xfe.bin"},
+        {Sim({"--match-policy", "0x10f", "download", image, "--device", "0"}),
+         "Open DFU file " + scratch.Path("img\\xff\\xfe.bin") + " succeeded"},
+        {Sim({"--json", "upload", "up\xff.bin", "--device", "0"}), "\"file\":\"up\\\\xff.bin\""},
+    };
+    for (const auto& [args, printed] : cases) {
+        const CliRun run = RunCli(scratch, args);
+        EXPECT_EQ(run.nExit, 0) << run;
+        EXPECT_THAT(run.strOut, HasSubstr(printed));
+    }
     EXPECT_EQ(fs::file_size(scratch.Path("up\xff.bin")), 65536u);
     EXPECT_FALSE(fs::exists(scratch.Path("up\xef\xbf\xbd.bin")));
-    EXPECT_TRUE(Contains(upload.strOut, "\"file\":\"up\\\\xff.bin\"")) << upload;
     // The scratch folder's own removal goes through Qt's names, which would lose these bytes.
     fs::remove(image);
     fs::remove(scratch.Path("up\xff.bin"));
@@ -310,55 +243,39 @@ TEST_F(CliHostileWorld, PathsAreBytes)
 TEST_F(CliHostileWorld, UnusableEmulatorFolder)
 {
     WriteFileText(scratch.Path("plain"), "not a folder");
-    struct Case {
-        std::vector<std::string> args;
-        std::vector<std::string> env;
-        std::string error;
+    const std::string nowhere = scratch.Path("nowhere"), plain = scratch.Path("plain");
+    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
+        {{"--sim", plain, "list"}, "", plain + " (--sim) is not a directory"},
+        {{"list"}, "QUILLON_SIM_DIR=" + nowhere, nowhere + " (QUILLON_SIM_DIR) does not exist"},
+        {{"info"}, "QUILLON_SIM_DIR=" + plain, plain + " (QUILLON_SIM_DIR) is not a directory"},
     };
-    const Case cases[] = {
-        {{"--sim", scratch.Path("nowhere"), "list"}, {}, scratch.Path("nowhere") + " (--sim) does not exist"},
-        {{"--sim", scratch.Path("plain"), "list"}, {}, scratch.Path("plain") + " (--sim) is not a directory"},
-        {{"list"},
-         {"QUILLON_SIM_DIR=" + scratch.Path("nowhere")},
-         scratch.Path("nowhere") + " (QUILLON_SIM_DIR) does not exist"},
-        {{"info"},
-         {"QUILLON_SIM_DIR=" + scratch.Path("plain")},
-         scratch.Path("plain") + " (QUILLON_SIM_DIR) is not a directory"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.error);
+    for (const auto& [args, env, error] : cases) {
         RunSetup setup;
-        setup.env = c.env;
-        const Outcome run = RunCli(scratch, c.args, setup);
-        ASSERT_TRUE(run.bExited) << run;
-        EXPECT_EQ(run.nStatus, 3) << run;
-        EXPECT_EQ(run.strErr, "quillon-cli: the emulator folder " + c.error + "\n") << run;
+        setup.env = {env};
+        const CliRun run = RunCli(scratch, args, setup);
+        EXPECT_EQ(run.nExit, 3) << run;
+        EXPECT_EQ(run.strErr, "quillon-cli: the emulator folder " + error + "\n") << run;
     }
 }
 
 // A disk that fills up under the write: the window's message, the reason, and no file by that name.
 TEST_F(CliHostileWorld, FullDiskLeavesNoFile)
 {
-    ASSERT_TRUE(RunCli(scratch, Sim({"list"})).bExited);  // the devices' flash files exist before the limit
-    struct Case {
-        std::vector<std::string> args;
-        const char* pszFile;
-    };
-    const Case cases[] = {
+    ASSERT_EQ(RunCli(scratch, Sim({"list"})).nExit, 0);  // the devices' flash files exist before the limit
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"upload", "up.bin", "--device", "0"}, "up.bin"},
         {{"download", kImage, "--device", "0", "--backup", "backup.bin"}, "backup.bin"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszFile);
+    for (const auto& [args, file] : cases) {
         RunSetup setup;
         setup.nFileSizeLimit = 20480;
-        const Outcome run = RunCli(scratch, Sim(c.args), setup);
-        ASSERT_TRUE(run.bExited) << run;
-        EXPECT_EQ(run.nStatus, 1) << run;
-        EXPECT_TRUE(Contains(run.strErr, "Write file failed!")) << run;
-        EXPECT_TRUE(Contains(run.strErr, std::string(c.pszFile) + ": File too large")) << run;
-        EXPECT_TRUE(Contains(run.strOut, "Device is switched to normal mode successfully!")) << run;
+        const CliRun run = RunCli(scratch, Sim(args), setup);
+        EXPECT_EQ(run.nExit, 1) << run;
+        EXPECT_THAT(run.strErr, AllOf(HasSubstr("Write file failed!"), HasSubstr(file + ": File too large")));
+        EXPECT_THAT(run.strOut, HasSubstr("Device is switched to normal mode successfully!"));
         for (const auto& entry : fs::directory_iterator(scratch.Dir()))
-            EXPECT_EQ(entry.path().filename().string().find(c.pszFile), std::string::npos) << entry.path();
+            EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr(file)));
     }
 }
+
+}  // namespace

@@ -24,9 +24,13 @@ struct Parsed {
     std::string strOut, strErr;
 };
 
-Parsed Parse(std::vector<std::string> args)
+// The command line "quillon-cli <line>", its words split at spaces.
+Parsed Parse(const std::string& line)
 {
-    args.insert(args.begin(), "quillon-cli");
+    std::vector<std::string> args = {"quillon-cli"};
+    std::istringstream words(line);
+    for (std::string word; words >> word;)
+        args.push_back(word);
     std::vector<const char*> argv;
     for (const std::string& a : args)
         argv.push_back(a.c_str());
@@ -40,34 +44,13 @@ Parsed Parse(std::vector<std::string> args)
 
 TEST(CliNumbers, DecimalAndHexadecimalWholeTextOnly)
 {
-    struct Case {
-        const char* pszText;
-        bool bOk;
-        uint32_t nValue;
-    } cases[] = {
-        {"0", true, 0},
-        {"271", true, 271},
-        {"0x10F", true, 0x10F},
-        {"0X10f", true, 0x10F},
-        {"0xffffffff", true, 0xFFFFFFFFu},
-        {"4294967295", true, 0xFFFFFFFFu},
-        {"4294967296", false, 0},
-        {"0x100000000", false, 0},
-        {"", false, 0},
-        {"0x", false, 0},
-        {"12a", false, 0},
-        {"-1", false, 0},
-        {" 1", false, 0},
-        {"1 ", false, 0},
-        {"ff", false, 0},
-    };
-    for (const Case& c : cases) {
+    std::string results;  // each value read, or "-" where the text is refused
+    for (const char* pszText : {"0", "271", "0x10F", "0X10f", "0xffffffff", "4294967295", "4294967296", "0x100000000",
+                                "", "0x", "12a", "-1", " 1", "1 ", "ff"}) {
         uint32_t value = 12345;
-        EXPECT_EQ(ParseCliNumber(c.pszText, value), c.bOk) << c.pszText;
-        if (c.bOk) {
-            EXPECT_EQ(value, c.nValue) << c.pszText;
-        }
+        results += ParseCliNumber(pszText, value) ? std::to_string(value) + " " : "- ";
     }
+    EXPECT_EQ(results, "0 271 271 271 4294967295 4294967295 - - - - - - - - - ");
 }
 
 TEST(CliNumbers, ChipBytesAreTwoBytes)
@@ -85,23 +68,20 @@ TEST(CliNumbers, ChipBytesAreTwoBytes)
 
 TEST(CliParse, CommandsAndTheirArguments)
 {
-    Parsed p =
-        Parse({"--sim", "/tmp/x", "--json", "download", "img.bin", "--device", "2", "--no-update-all", "--dry-run"});
+    Parsed p = Parse("--sim /tmp/x --json download img.bin --device 2 --no-update-all --dry-run");
     ASSERT_EQ(p.nResult, -1) << p.strErr;
     EXPECT_EQ(p.options.command, CliCommand::Download);
     EXPECT_EQ(p.options.strSimDir, "/tmp/x");
     EXPECT_TRUE(p.options.bJson);
     EXPECT_EQ(p.options.strImage, "img.bin");
     EXPECT_EQ(p.options.deviceList, std::vector<std::string>{"2"});
-    ASSERT_TRUE(p.options.bUpdateAll.has_value());
-    EXPECT_FALSE(*p.options.bUpdateAll);
+    EXPECT_EQ(p.options.bUpdateAll, std::optional<bool>(false));
     EXPECT_TRUE(p.options.bDryRun);
     EXPECT_FALSE(p.options.nMatchPolicy.has_value());
     EXPECT_FALSE(p.options.bVerify.has_value());
 
     // Several devices, each option taking one value, so that IMAGE after them stays IMAGE.
-    p = Parse(
-        {"download", "--device", "0", "--device", "/p", "img.bin", "--serial", "A,B", "--serial", "C", "-j", "3"});
+    p = Parse("download --device 0 --device /p img.bin --serial A,B --serial C -j 3");
     ASSERT_EQ(p.nResult, -1) << p.strErr;
     EXPECT_EQ(p.options.strImage, "img.bin");
     EXPECT_EQ(p.options.deviceList, (std::vector<std::string>{"0", "/p"}));
@@ -109,17 +89,16 @@ TEST(CliParse, CommandsAndTheirArguments)
     EXPECT_EQ(p.options.nJobs, 3u);
 
     // Global options may follow the command.
-    p = Parse({"upload", "out.bin", "--force", "--match-policy", "0x10f", "--no-verify", "--quiet"});
+    p = Parse("upload out.bin --force --match-policy 0x10f --no-verify --quiet");
     ASSERT_EQ(p.nResult, -1) << p.strErr;
     EXPECT_EQ(p.options.command, CliCommand::Upload);
     EXPECT_TRUE(p.options.bForce);
     EXPECT_EQ(p.options.nMatchPolicy.value_or(0), 0x10Fu);
-    ASSERT_TRUE(p.options.bVerify.has_value());
-    EXPECT_FALSE(*p.options.bVerify);
+    EXPECT_EQ(p.options.bVerify, std::optional<bool>(false));
     EXPECT_TRUE(p.options.bQuiet);
 
-    p = Parse({"image", "stamp", "in.bin", "out.bin", "--vid", "0x2fe3", "--pid", "4608", "--version", "0x10105",
-               "--subversion", "0x12000134", "--chip", "0,1"});
+    p = Parse(
+        "image stamp in.bin out.bin --vid 0x2fe3 --pid 4608 --version 0x10105 --subversion 0x12000134 --chip 0,1");
     ASSERT_EQ(p.nResult, -1) << p.strErr;
     EXPECT_EQ(p.options.command, CliCommand::ImageStamp);
     EXPECT_EQ(p.options.nVid, 0x2fe3);
@@ -128,11 +107,11 @@ TEST(CliParse, CommandsAndTheirArguments)
     EXPECT_EQ(p.options.nSubVersion, 0x12000134u);
     EXPECT_EQ(p.options.abyChip[1], 1);
 
-    p = Parse({"flash-table", "show"});
+    p = Parse("flash-table show");
     ASSERT_EQ(p.nResult, -1);
     EXPECT_EQ(p.options.command, CliCommand::FlashTableShow);
     EXPECT_TRUE(p.options.strIn.empty());
-    p = Parse({"config", "check", "/etc"});
+    p = Parse("config check /etc");
     ASSERT_EQ(p.nResult, -1);
     EXPECT_EQ(p.options.command, CliCommand::ConfigCheck);
     EXPECT_EQ(p.options.strDir, "/etc");
@@ -140,71 +119,50 @@ TEST(CliParse, CommandsAndTheirArguments)
 
 TEST(CliParse, UsageErrorsEndWithStatusTwo)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"frobnicate"},
-        {"download"},
-        {"download", "a.bin", "--all", "--device", "0"},
-        {"download", "a.bin", "--all", "--serial", "S"},
-        {"download", "a.bin", "--all", "--jobs", "0"},
-        {"download", "a.bin", "--dry-run", "--backup", "b.bin"},
-        {"download", "a.bin", "--update-all", "--no-update-all", "--bogus"},
-        {"--match-policy", "0x1g", "list"},
-        {"image"},
-        {"image", "stamp", "in", "out", "--vid", "0x10000", "--pid", "1", "--version", "1", "--subversion", "1",
-         "--chip", "0,1"},
-        {"image", "stamp", "in", "out", "--vid", "1", "--pid", "1", "--version", "1", "--subversion", "1"},
-        {"flash-table", "encrypt", "in"},
-        {"upload"},
-    };
-    for (const auto& args : bad) {
-        const Parsed p = Parse(args);
-        std::string joined;
-        for (const auto& a : args)
-            joined += a + " ";
-        EXPECT_EQ(p.nResult, EXIT_USAGE) << joined;
-        EXPECT_FALSE(p.strErr.empty()) << joined;
+    for (const char* pszLine :
+         {"", "frobnicate", "download", "download a.bin --all --device 0", "download a.bin --all --serial S",
+          "download a.bin --all --jobs 0", "download a.bin --dry-run --backup b.bin",
+          "download a.bin --update-all --no-update-all --bogus", "--match-policy 0x1g list", "image",
+          "image stamp in out --vid 0x10000 --pid 1 --version 1 --subversion 1 --chip 0,1",
+          "image stamp in out --vid 1 --pid 1 --version 1 --subversion 1", "flash-table encrypt in", "upload"}) {
+        const Parsed p = Parse(pszLine);
+        EXPECT_EQ(p.nResult, EXIT_USAGE) << pszLine;
+        EXPECT_FALSE(p.strErr.empty()) << pszLine;
     }
 }
 
 TEST(CliParse, HelpAndVersionEndWithStatusZero)
 {
-    Parsed p = Parse({"--version"});
+    Parsed p = Parse("--version");
     EXPECT_EQ(p.nResult, 0);
     EXPECT_NE(p.strOut.find("quillon-cli 2.1.0.1"), std::string::npos);
-    for (const auto& args : std::vector<std::vector<std::string>>{{"--help"},
-                                                                  {"list", "--help"},
-                                                                  {"download", "--help"},
-                                                                  {"image", "stamp", "--help"},
-                                                                  {"flash-table", "show", "--help"},
-                                                                  {"config", "check", "--help"},
-                                                                  {"doctor", "--help"}}) {
-        p = Parse(args);
-        EXPECT_EQ(p.nResult, 0) << args.front();
-        EXPECT_NE(p.strOut.find("Usage"), std::string::npos) << args.front();
+    for (const char* pszLine : {"--help", "list --help", "download --help", "image stamp --help",
+                                "flash-table show --help", "config check --help", "doctor --help"}) {
+        p = Parse(pszLine);
+        EXPECT_EQ(p.nResult, 0) << pszLine;
+        EXPECT_NE(p.strOut.find("Usage"), std::string::npos) << pszLine;
     }
 }
 
 TEST(CliParse, TyposAreAnsweredWithTheNearestName)
 {
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"lsit"}, "unknown command lsit; did you mean list?"},
-        {{"--versoin", "list"}, "unknown option --versoin; did you mean --version?"},
-        {{"--sim", "lsit", "lsit"}, "unknown command lsit; did you mean list?"},
-        {{"image", "stmap", "a", "b"}, "unknown command stmap; did you mean stamp?"},
-        {{"download", "a.bin", "--dry-rn"}, "unknown option --dry-rn; did you mean --dry-run?"},
-        {{"upload", "--forse", "a.bin"}, "unknown option --forse; did you mean --force?"},
-        {{"xyzzy"}, "unknown command xyzzy\n"},
-        {{"help", "flash-table", "shwo"}, "unknown command shwo; did you mean show?"},
+    const std::pair<const char*, const char*> cases[] = {
+        {"lsit", "unknown command lsit; did you mean list?"},
+        {"--versoin list", "unknown option --versoin; did you mean --version?"},
+        {"--sim lsit lsit", "unknown command lsit; did you mean list?"},
+        {"image stmap a b", "unknown command stmap; did you mean stamp?"},
+        {"download a.bin --dry-rn", "unknown option --dry-rn; did you mean --dry-run?"},
+        {"upload --forse a.bin", "unknown option --forse; did you mean --force?"},
+        {"xyzzy", "unknown command xyzzy\n"},
+        {"help flash-table shwo", "unknown command shwo; did you mean show?"},
     };
-    for (const auto& [args, expected] : cases) {
-        const Parsed p = Parse(args);
-        EXPECT_EQ(p.nResult, EXIT_USAGE) << args.front();
-        EXPECT_NE(p.strErr.find(expected), std::string::npos) << p.strErr;
+    for (const auto& [pszLine, pszExpected] : cases) {
+        const Parsed p = Parse(pszLine);
+        EXPECT_EQ(p.nResult, EXIT_USAGE) << pszLine;
+        EXPECT_NE(p.strErr.find(pszExpected), std::string::npos) << p.strErr;
     }
     // With --json a usage error still ends with a result line.
-    const Parsed p = Parse({"--json", "lsit"});
-    const nlohmann::json result = nlohmann::json::parse(p.strOut);
+    const nlohmann::json result = nlohmann::json::parse(Parse("--json lsit").strOut);
     EXPECT_EQ(result["status"], EXIT_USAGE);
     EXPECT_EQ(result["schema"], kJsonSchema);
     EXPECT_EQ(result["error"], "unknown command lsit; did you mean list?");
@@ -212,18 +170,18 @@ TEST(CliParse, TyposAreAnsweredWithTheNearestName)
 
 TEST(CliParse, EachCommandsHelpShowsTheGlobalOptionsItUses)
 {
-    Parsed p = Parse({});
+    Parsed p = Parse("");
     EXPECT_EQ(p.nResult, EXIT_USAGE);
     EXPECT_NE(p.strErr.find("Subcommands:"), std::string::npos);
-    p = Parse({"-q", "help", "download"});
+    p = Parse("-q help download");
     EXPECT_EQ(p.nResult, EXIT_OK);
     EXPECT_NE(p.strOut.find("  --match-policy BITS"), std::string::npos) << p.strOut;
     EXPECT_NE(p.strOut.find("  --verify, --no-verify"), std::string::npos) << p.strOut;
     EXPECT_EQ(p.strOut.find("{false}"), std::string::npos) << p.strOut;
-    p = Parse({"flash-table", "encrypt", "--help"});
+    p = Parse("flash-table encrypt --help");
     EXPECT_NE(p.strOut.find("  --log FILE"), std::string::npos) << p.strOut;
     EXPECT_EQ(p.strOut.find("--sim"), std::string::npos) << p.strOut;
-    p = Parse({"help"});
+    p = Parse("help");
     EXPECT_EQ(p.nResult, EXIT_OK);
     EXPECT_NE(p.strOut.find("Exit status: 0 success"), std::string::npos);
 }
@@ -300,11 +258,7 @@ TEST(CliOutputLines, ProgressBarOnlyOnChangeAndErasedBeforeALine)
 
 TEST(CliOutputLines, ProgressFitsTheWidthAndShowsRateAndTimeLeft)
 {
-    struct Case {
-        int nColumns;
-        double dSeconds;
-        const char* pszExpected;
-    } cases[] = {
+    const std::tuple<int, double, std::string> cases[] = {
         {80, 2.0, "[#########                           ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {70, 2.0, "[######                    ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {50, 2.0, "25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
@@ -312,10 +266,10 @@ TEST(CliOutputLines, ProgressFitsTheWidthAndShowsRateAndTimeLeft)
         {20, 2.0, "[###          ] 25%"},
         {8, 2.0, "25%"},
     };
-    for (const Case& c : cases) {
-        const std::string line = ProgressText(4096, 16384, c.dSeconds, c.nColumns);
-        EXPECT_LT(line.size(), static_cast<size_t>(c.nColumns));
-        EXPECT_EQ(line, c.pszExpected) << c.nColumns;
+    for (const auto& [nColumns, dSeconds, expected] : cases) {
+        const std::string line = ProgressText(4096, 16384, dSeconds, nColumns);
+        EXPECT_LT(line.size(), static_cast<size_t>(nColumns));
+        EXPECT_EQ(line, expected) << nColumns;
     }
 }
 
