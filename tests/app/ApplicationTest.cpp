@@ -85,3 +85,18 @@ TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceWithPreferencesUnderTheTitle
     settings.sync();
     QFile::remove(settings.fileName());
 }
+
+// The headless host delivers nothing after destruction: a worker may still post when the window is gone.
+TEST_F(MainWindowTest, HostDropsPostsAfterDestroyAndStopsTimers)
+{
+    Open();
+    EXPECT_EQ(Host().SetTimer(1, 1000), 1u);
+    EXPECT_EQ(Host().SetTimer(0, 1000), 0u);
+    Host().Destroy();
+    EXPECT_TRUE(Host().ActiveTimers().empty());
+    Message msg;
+    msg.kind = MessageKind::Timer;
+    Host().PostMessage(msg);
+    EXPECT_EQ(Host().QueuedMessages(), 0u);
+    EXPECT_EQ(Dlg().Host(), nullptr);
+}

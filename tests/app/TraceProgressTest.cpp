@@ -19,7 +19,7 @@ protected:
 
 }  // namespace
 
-TEST_F(TraceProgressTest, AppendGoesToTheEndWhereverTheCaretIs)
+TEST_F(TraceProgressTest, AppendGoesToTheEndWhereverTheCaretIsAndClearWorksWhileBusy)
 {
     Host().SetEditSelection(IDC_TRACE, 3, 9);  // the operator selected part of the census
     AppendTrace(&Dlg(), QStringLiteral("second\r\n"));
@@ -28,10 +28,8 @@ TEST_F(TraceProgressTest, AppendGoesToTheEndWhereverTheCaretIs)
     EXPECT_EQ(TraceText(), QStringLiteral("Total 0 devices found!\r\nsecond\r\nthird\r\n"));
     const int nEnd = static_cast<int>(TraceText().size());
     EXPECT_EQ(Host().EditSelection(IDC_TRACE), std::make_pair(nEnd, nEnd)) << "scrolled to the insertion";
-}
 
-TEST_F(TraceProgressTest, ClearTraceWorksDuringAnOperationAndTheNextLineComesFirst)
-{
+    // Clear Trace works during an operation, and the next line comes first.
     Dlg().m_bBusy = true;
     Host().EnableDlgItem(IDC_START, false);
     ASSERT_TRUE(Host().Click(IDC_CLEAR_TRACE));
@@ -40,7 +38,9 @@ TEST_F(TraceProgressTest, ClearTraceWorksDuringAnOperationAndTheNextLineComesFir
     EXPECT_EQ(TraceText(), QStringLiteral("Firmware upgrade started....\r\n"));
 }
 
-TEST_F(TraceProgressTest, TwentyFiveSecondsOfTicks)
+// Twenty-five seconds of ticks; a stop is final even with a tick queued, and the next operation starts
+// from zero.
+TEST_F(TraceProgressTest, TwentyFiveSecondsOfTicksThenAFinalStop)
 {
     StartProgressIndicator(&Dlg());
     EXPECT_EQ(Dlg().m_nTimerId, PROGRESS_TIMER_ID);
@@ -51,24 +51,14 @@ TEST_F(TraceProgressTest, TwentyFiveSecondsOfTicks)
     const std::vector<int> expected = {10, 20, 30, 40, 50, 60, 70, 80,  90, 100, 0,  10, 20,
                                        30, 40, 50, 60, 70, 80, 90, 100, 0,  10,  20, 30};
     EXPECT_EQ(shown, expected);
-    StopProgressIndicator(&Dlg());
-    EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
-    EXPECT_EQ(Dlg().m_nTimerId, 0u);
-    EXPECT_TRUE(Host().ActiveTimers().empty());
-}
-
-TEST_F(TraceProgressTest, StopIsFinalEvenWithATickQueued)
-{
-    StartProgressIndicator(&Dlg());
-    Tick();
-    Tick();
     ASSERT_TRUE(Host().FireTimer(PROGRESS_TIMER_ID));  // on its way when the worker stops
     StopProgressIndicator(&Dlg());
     EXPECT_EQ(Host().PumpMessages(), 1);
     EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
     EXPECT_EQ(Dlg().m_nProgressPos, 0);
+    EXPECT_EQ(Dlg().m_nTimerId, 0u);
+    EXPECT_TRUE(Host().ActiveTimers().empty());
 
-    // The next operation starts from zero.
     StartProgressIndicator(&Dlg());
     EXPECT_EQ(Tick(), 10);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -21,29 +22,19 @@ TEST(DeviceFile, ReadsEveryField)
     DeviceDescription s;
     std::string error;
     ASSERT_TRUE(ParseDeviceFile(text, "stem", s, error)) << error;
-    EXPECT_EQ(s.nVendorId, 0x2fe3);
-    EXPECT_EQ(s.nProductId, 0x1200);
-    EXPECT_EQ(s.nVersion, 0x0105u);
-    EXPECT_EQ(s.nChipsetType, 0x0381);
-    EXPECT_EQ(s.nUsage, 0xff000001u);
-    EXPECT_FALSE(s.bBootLoader);
-    EXPECT_EQ(s.nControllerIndex, 3);
-    EXPECT_EQ(s.strControllerName, "ZA4800");
-    EXPECT_EQ(s.nFlagOffset, 0x2000u);
-    EXPECT_EQ(s.strFlashFile, "x.bin");
-    EXPECT_EQ(s.initialFlash, InitialFlash::Interrupted);
-    EXPECT_EQ(s.faults.failWrites, (std::set<uint32_t>{1, 2}));
-    EXPECT_EQ(s.faults.timeoutReads, (std::set<uint32_t>{3}));
-    EXPECT_EQ(s.faults.unplugStep, UnplugStep::Erase);
-    EXPECT_EQ(s.faults.nUnplugStepCount, 2u);
-    EXPECT_EQ(s.faults.nRefuseDfu, -1);
-    EXPECT_EQ(s.faults.nRefuseNormal, 2);
-    EXPECT_EQ(s.faults.nUnplugAfterReports, 100u);
-    EXPECT_EQ(s.timing.nReportIntervalUs, 2000u);
-    EXPECT_TRUE(s.timing.bRealTime);
+    EXPECT_EQ(std::tie(s.nVendorId, s.nProductId, s.nVersion, s.nChipsetType, s.nUsage, s.bBootLoader),
+              std::make_tuple(0x2fe3, 0x1200, 0x0105u, 0x0381, 0xff000001u, false));
+    EXPECT_EQ(std::tie(s.nControllerIndex, s.strControllerName, s.nFlagOffset, s.strFlashFile, s.initialFlash),
+              std::make_tuple(3, "ZA4800", 0x2000u, "x.bin", InitialFlash::Interrupted));
+    EXPECT_EQ(std::tie(s.faults.failWrites, s.faults.timeoutReads),
+              std::make_tuple(std::set<uint32_t>{1, 2}, std::set<uint32_t>{3}));
+    EXPECT_EQ(std::tie(s.faults.unplugStep, s.faults.nUnplugStepCount, s.faults.nRefuseDfu, s.faults.nRefuseNormal,
+                       s.faults.nUnplugAfterReports),
+              std::make_tuple(UnplugStep::Erase, 2u, -1, 2, 100u));
+    EXPECT_EQ(
+        std::tie(s.timing.nReportIntervalUs, s.timing.bRealTime, s.timing.nSectorEraseUs, s.timing.nPageProgramUs),
+        std::make_tuple(2000u, true, 1000, -1));
     EXPECT_DOUBLE_EQ(s.timing.dSpeed, 2.5);
-    EXPECT_EQ(s.timing.nSectorEraseUs, 1000);
-    EXPECT_EQ(s.timing.nPageProgramUs, -1);
 }
 
 TEST(DeviceFile, DefaultsAndNullProduct)

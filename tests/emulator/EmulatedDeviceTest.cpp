@@ -1,8 +1,6 @@
 // The device side of the protocol, spoken to report by report.
 #include "emulator/EmulatedDevice.h"
 
-#include "emulator/DfuPatch.h"
-
 #include "emulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +9,7 @@ using namespace zelproto;
 
 namespace {
 
-DeviceDescription Description(bool bBootLoader = true)
+DeviceDescription Description()
 {
     DeviceDescription s;
     s.strProduct = "Test";
@@ -20,11 +18,9 @@ DeviceDescription Description(bool bBootLoader = true)
     s.nVersion = 0x0105;
     s.nSubVersion = 0x12000134;
     s.nChipsetType = 0x0001;
-    s.bBootLoader = bBootLoader;
     s.strControllerName = "ZA1200";
     s.pChip = FindFlashChipByName("W25Q80DV");
-    s.strFlashFile.clear();
-    return s;
+    return s;  // in memory only: no flash file
 }
 
 // A host that speaks the protocol by hand.
@@ -35,14 +31,7 @@ public:
     int Send(uint8_t command, uint32_t a0 = 0, uint32_t a1 = 0, uint32_t a2 = 0, uint32_t a3 = 0,
              const uint8_t* pInline = nullptr, size_t nInline = 0, uint8_t version = kProtocolVersion)
     {
-        CommandHeader h;
-        h.nVersion = version;
-        h.nSeq = ++m_seq;
-        h.nCommand = command;
-        h.arg0 = a0;
-        h.arg1 = a1;
-        h.arg2 = a2;
-        h.arg3 = a3;
+        const CommandHeader h{version, ++m_seq, command, a0, a1, a2, static_cast<uint16_t>(a3)};
         uint8_t report[kReportSize];
         EncodeCommand(report, h, pInline, nInline);
         return m_device.Write(m_link, report);
@@ -82,6 +71,14 @@ public:
         return Response(h, timeoutMs) ? h.nStatus : 0xFF;
     }
     uint8_t Seq() const { return m_seq; }
+    // Switches to DFU mode and identifies the flash chip, as every write needs.
+    void EnterDfu()
+    {
+        Send(CMD_ENTER_DFU);
+        ASSERT_EQ(Status(), ST_OK);
+        Send(CMD_FLASH_ID);
+        ASSERT_EQ(Status(), ST_OK);
+    }
 
 private:
     CEmulatedDevice& m_device;
@@ -109,15 +106,12 @@ TEST(EmulatedDevice, IdentifiesItselfAndRefusesOtherProtocolVersions)
     EXPECT_EQ(host.Status(), ST_UNKNOWN_COMMAND);
 }
 
-TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
+TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedAndStrayDataIgnored)
 {
     CEmulatedDevice device(Description(), "");
     const std::vector<uint8_t> before = device.FlashContents();
     CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     // The firmware at offset 0x10 is not blank: setting bits without an erase is impossible.
     const std::vector<uint8_t> ones = {0xFF, 0xFF, 0xFF, 0xFF};
     host.Transfer(CMD_FLASH_WRITE, 0x10, ones, kWriteProgramOnly);
@@ -129,16 +123,8 @@ TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
     std::vector<uint8_t> expected = before;
     std::fill(expected.begin() + 0x10, expected.begin() + 0x14, 0xFF);
     EXPECT_EQ(device.FlashContents(), expected);
-}
 
-TEST(EmulatedDevice, DataWithAnotherSequenceNumberIsIgnored)
-{
-    CEmulatedDevice device(Description(), "");
-    CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    // Data with another sequence number is ignored.
     const std::vector<uint8_t> data = simtest::Pattern(200, 1);
     ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x20000, 200, Crc32(data.data(), 200), 0, data.data(), kInlineSize), 1);
     const uint8_t seq = host.Seq();
@@ -158,10 +144,7 @@ TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
 {
     CEmulatedDevice device(Description(), "");
     CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     const int64_t start = device.NowUs();
     host.Transfer(CMD_FLASH_WRITE, 0x1000, simtest::Pattern(4096, 3), kWriteVerify);
     ASSERT_EQ(host.Status(), ST_OK);
@@ -182,10 +165,7 @@ TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
     device.SetUnplugHandler([&] { bNotified = true; });
     const std::vector<uint8_t> before = device.FlashContents();
     CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     const std::vector<uint8_t> data(4096, 0x00);
     const size_t first = kInlineSize;
     host.Send(CMD_FLASH_WRITE, 0, 4096, Crc32(data.data(), 4096), 0, data.data(), first);

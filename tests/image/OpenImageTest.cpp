@@ -3,8 +3,6 @@
 #include "image/ZelFirmwareApi.h"
 #include "support/WindowFixture.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <cstring>
 
@@ -24,11 +22,8 @@ protected:
 
     QString WriteFile(const QString& name, const std::vector<uint8_t>& bytes)
     {
-        const QString path = m_dir.filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-        return path;
+        WriteFileBytes(m_dir.filePath(name).toStdString(), bytes);
+        return m_dir.filePath(name);
     }
 
     QString Stamped(const QString& name, const _ZEL_USB_DEV_INFO& info, size_t nSize = 8192)

@@ -42,7 +42,7 @@ protected:
     uint8_t* m_pBuffer = nullptr;
 };
 
-TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThem)
+TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThemOrFails)
 {
     const QByteArray bytes("Chip\n\0\xff\x01", 8);
     ASSERT_EQ(ReadWholeFile(Write("data.bin", bytes), m_pBuffer), 8);
@@ -50,11 +50,10 @@ TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThem)
     EXPECT_EQ(QByteArray(reinterpret_cast<char*>(m_pBuffer), 8), bytes);
     EXPECT_EQ(m_pBuffer[8], 0);
     EXPECT_EQ(m_pBuffer[9], 0);
-}
+    std::free(m_pBuffer);
 
-// Empty, huge and non-regular files are tried with the other hostile kinds (tests/hostile).
-TEST_F(ReadWholeFileTest, MissingFilesAndDevicesFail)
-{
+    // Missing files and devices fail; empty, huge and non-regular files are tried with the other hostile
+    // kinds (tests/hostile).
     ExpectFailure(m_dir.filePath("missing.bin"));
     ExpectFailure(QStringLiteral("/dev/null"));
 }
