@@ -6,7 +6,6 @@
 #include "app/Resource.h"
 #include "support/WindowFixture.h"
 
-#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>
