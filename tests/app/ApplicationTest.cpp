@@ -1,6 +1,5 @@
 // The application object: title, executable directory, preference store and the one modal run.
 #include "app/QuillonApp.h"
-#include "app/Resource.h"
 #include "platform/PreferenceStore.h"
 #include "support/WindowFixture.h"
 

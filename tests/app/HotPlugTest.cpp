@@ -1,5 +1,4 @@
 // Arrivals and removals of HID interfaces while the window is idle or an operation runs.
-#include "app/Resource.h"
 #include "support/WindowFixture.h"
 
 namespace {

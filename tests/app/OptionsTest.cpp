@@ -1,5 +1,4 @@
 // The Options dialog and the two stored preferences.
-#include "app/Resource.h"
 #include "support/WindowFixture.h"
 
 namespace {

@@ -1,5 +1,4 @@
 // Start-up order, the census, the identity display and the "Update All" rule; shutdown.
-#include "app/Resource.h"
 #include "support/ParamNames.h"
 #include "support/WindowFixture.h"
 
@@ -124,10 +123,6 @@ struct UpdateAllCase {
     int nCheck;
     bool bEnabled;
 };
-void PrintTo(const UpdateAllCase& row, std::ostream* os)
-{
-    *os << row.pszName;
-}
 
 class UpdateAllTest : public MainWindowTest, public ::testing::WithParamInterface<UpdateAllCase> {};
 

@@ -36,13 +36,16 @@ public:
         EncodeCommand(report, h, pInline, nInline);
         return m_device.Write(m_link, report);
     }
-    void SendData(const uint8_t* p, size_t n, uint8_t seq)
+    // Sends data reports until one is not taken; returns the device's last answer.
+    int SendData(const uint8_t* p, size_t n, uint8_t seq)
     {
-        for (size_t off = 0; off < n; off += kDataPayload) {
+        int result = 1;
+        for (size_t off = 0; off < n && result == 1; off += kDataPayload) {
             uint8_t report[kReportSize];
             EncodeData(report, seq, p + off, std::min(kDataPayload, n - off));
-            ASSERT_EQ(m_device.Write(m_link, report), 1);
+            result = m_device.Write(m_link, report);
         }
+        return result;
     }
     // Sends an OUT transfer: the command with the first bytes inline, then the rest as data reports.
     void Transfer(uint8_t command, uint32_t offset, const std::vector<uint8_t>& bytes, uint32_t flags)
@@ -51,8 +54,9 @@ public:
         ASSERT_EQ(Send(command, offset, static_cast<uint32_t>(bytes.size()), Crc32(bytes.data(), bytes.size()), flags,
                        bytes.data(), first),
                   1);
-        if (bytes.size() > kInlineSize)
-            SendData(bytes.data() + kInlineSize, bytes.size() - kInlineSize, m_seq);
+        if (bytes.size() > kInlineSize) {
+            ASSERT_EQ(SendData(bytes.data() + kInlineSize, bytes.size() - kInlineSize, m_seq), 1);
+        }
     }
     bool Response(ResponseHeader& h, uint32_t timeoutMs = 10000, uint8_t* pInline = nullptr)
     {
@@ -128,10 +132,10 @@ TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedAndStrayDataIgnored)
     const std::vector<uint8_t> data = simtest::Pattern(200, 1);
     ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x20000, 200, Crc32(data.data(), 200), 0, data.data(), kInlineSize), 1);
     const uint8_t seq = host.Seq();
-    host.SendData(data.data() + kInlineSize, 62, static_cast<uint8_t>(seq + 7));  // a stray report
+    ASSERT_EQ(host.SendData(data.data() + kInlineSize, 62, static_cast<uint8_t>(seq + 7)), 1);  // a stray report
     ResponseHeader h;
     EXPECT_FALSE(host.Response(h, 0)) << "no answer while data is missing";
-    host.SendData(data.data() + kInlineSize, 200 - kInlineSize, seq);
+    ASSERT_EQ(host.SendData(data.data() + kInlineSize, 200 - kInlineSize, seq), 1);
     ASSERT_TRUE(host.Response(h));
     EXPECT_EQ(h.nStatus, ST_OK);
     const std::vector<uint8_t> flash = device.FlashContents();
@@ -167,15 +171,9 @@ TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
     CRawHost host(device);
     ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     const std::vector<uint8_t> data(4096, 0x00);
-    const size_t first = kInlineSize;
-    host.Send(CMD_FLASH_WRITE, 0, 4096, Crc32(data.data(), 4096), 0, data.data(), first);
-    int result = 1;
-    for (size_t off = first; off < 4096 && result == 1; off += kDataPayload) {
-        uint8_t report[kReportSize];
-        EncodeData(report, host.Seq(), data.data() + off, std::min(kDataPayload, 4096 - off));
-        result = device.Write(1, report);
-    }
-    EXPECT_EQ(result, -1) << "the device went away during the transfer";
+    host.Send(CMD_FLASH_WRITE, 0, 4096, Crc32(data.data(), 4096), 0, data.data(), kInlineSize);
+    EXPECT_EQ(host.SendData(data.data() + kInlineSize, 4096 - kInlineSize, host.Seq()), -1)
+        << "the device went away during the transfer";
     EXPECT_FALSE(device.IsPlugged());
     EXPECT_TRUE(bNotified);
     const std::vector<uint8_t> after = device.FlashContents();

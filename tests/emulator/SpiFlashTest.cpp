@@ -58,17 +58,13 @@ TEST_F(SpiFlash, EraseSetsTheWholeAlignedSector)
     EXPECT_EQ(flash.BusyUntil(), Chip().nSectorEraseUs);
     const int64_t now = Finish();
     const std::vector<uint8_t> back = ReadBack(0, 3 * 4096, now);
-    EXPECT_EQ(back[0x0FFF], 0x12);
-    EXPECT_EQ(back[0x1000], 0xFF);
-    EXPECT_EQ(back[0x1FFF], 0xFF);
-    EXPECT_EQ(back[0x2000], 0x12);
+    EXPECT_EQ((std::vector<uint8_t>{back[0x0FFF], back[0x1000], back[0x1FFF], back[0x2000]}),
+              (std::vector<uint8_t>{0x12, 0xFF, 0xFF, 0x12}));
 }
 
 TEST_F(SpiFlash, PageProgramWrapsWithinItsPage)
 {
-    std::vector<uint8_t> bytes(8);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(0xA0 + i);
+    const std::vector<uint8_t> bytes = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x2FC, bytes.data(), 8, 0));  // 4 bytes before the page end
     const int64_t now = Finish();

@@ -3,7 +3,6 @@
 // WindowSystemTest on Qt).
 #include "gui/QtTestSupport.h"
 
-#include "app/Resource.h"
 #include "support/WindowFixture.h"
 
 #include <QComboBox>

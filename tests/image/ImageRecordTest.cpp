@@ -101,7 +101,7 @@ TEST(ImageRecord, SearchFindsTheLastIntactRecordAnywhereAndNothingElse)
     EXPECT_FALSE(FindImageRecord(nullptr, 0, info));
 }
 
-TEST(ImageStamp, TakesTheErasedTrailerThenReplacesInPlace)
+TEST(ImageStamp, TakesTheErasedTrailerThenReplacesInPlaceAndAppendsOnlyWhenAllowed)
 {
     std::vector<uint8_t> image = Erased(65536);
     image[0x3000] = image[0x3001] = 0xAA;
@@ -119,18 +119,15 @@ TEST(ImageStamp, TakesTheErasedTrailerThenReplacesInPlace)
     EXPECT_EQ(image.size(), 65536u);
     ASSERT_TRUE(FindImageRecord(image.data(), image.size(), found));
     EXPECT_EQ(found.dwVersion, 0x0200u);
-}
 
-TEST(ImageStamp, RefusesToOverwriteDataUnlessAppendingIsAllowed)
-{
-    std::vector<uint8_t> image(4096, 0x5A);
+    // No room: data is never overwritten, unless appending is allowed.
+    image.assign(4096, 0x5A);
     const std::vector<uint8_t> original = image;
     EXPECT_EQ(StampImageRecord(image, kInfo, false), StampResult::NoRoom);
     EXPECT_EQ(image, original);
     EXPECT_EQ(StampImageRecord(image, kInfo, true), StampResult::Appended);
     ASSERT_EQ(image.size(), 4096u + kImageRecordSize);
     EXPECT_TRUE(std::equal(original.begin(), original.end(), image.begin()));
-    _ZEL_USB_DEV_INFO found{};
     EXPECT_TRUE(FindImageRecord(image.data(), image.size(), found));
 
     std::vector<uint8_t> tiny(10, 0xFF);

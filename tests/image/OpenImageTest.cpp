@@ -1,5 +1,4 @@
 // File > Open Image: acceptance under the match policy, the image fields, the bytes and the messages.
-#include "app/Resource.h"
 #include "image/ZelFirmwareApi.h"
 #include "support/WindowFixture.h"
 
@@ -105,7 +104,7 @@ TEST_F(OpenImageTest, ImageWithoutIdentityIsRefusedUnderAPolicyAndTheOldImageSta
     EXPECT_EQ(TraceText(), traceBefore);
 }
 
-TEST_F(OpenImageTest, PolicyZeroAcceptsAnImageWithoutIdentityAsZeros)
+TEST_F(OpenImageTest, PolicyZeroAcceptsAnImageWithoutIdentityAsZerosAndUnreadableOnesWithoutBytes)
 {
     Open();
     const QString path = WriteFile(QStringLiteral("raw.bin"), std::vector<uint8_t>(4096, 0x11));
@@ -115,11 +114,8 @@ TEST_F(OpenImageTest, PolicyZeroAcceptsAnImageWithoutIdentityAsZeros)
               (std::vector<QString>{path, QStringLiteral("0x0000"), QStringLiteral("0x0000"), QStringLiteral("0x0000"),
                                     QStringLiteral("0x00000000"), QStringLiteral("ZA1200+ZH880")}));
     EXPECT_EQ(Dlg().m_nImageSize, 4096);
-}
 
-TEST_F(OpenImageTest, UnreadableAcceptedFileKeepsItsIdentityButNoBytes)
-{
-    Open();
+    // An unreadable accepted file keeps its identity but no bytes.
     OpenImage(Stamped(QStringLiteral("first.bin"), kZa1200Info));
     ASSERT_NE(Dlg().m_pImageData, nullptr);
 

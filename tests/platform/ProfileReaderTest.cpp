@@ -37,11 +37,6 @@ struct ReaderUnderTest {
     std::function<std::unique_ptr<IProfileReader>()> create;
 };
 
-void PrintTo(const ReaderUnderTest& reader, std::ostream* pOut)
-{
-    *pOut << reader.pszName;
-}
-
 class ProfileRulesTest : public ::testing::TestWithParam<ReaderUnderTest> {
 protected:
     void SetUp() override
