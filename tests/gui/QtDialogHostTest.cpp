@@ -80,7 +80,7 @@ protected:
     std::vector<std::thread::id> boxThreads;
 };
 
-TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOfTheDialogFontOnAFixedClientArea)
+TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOnAFixedClientAreaAndTheTraceAppendsAtTheEnd)
 {
     RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
         QWidget* pWindow = W(host);
@@ -93,7 +93,7 @@ TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOfTheDialogFontOnAFixedClientArea)
         EXPECT_EQ(pClient->size(), QSize(DialogUnitsToPixelsX(units, 200), DialogUnitsToPixelsY(units, 120)));
         EXPECT_EQ(pWindow->minimumSize(), pWindow->maximumSize());
         EXPECT_FALSE(pWindow->windowFlags() & Qt::WindowMaximizeButtonHint);
-        QWidget* pTrace = FindControl<QWidget>(pWindow, IDC_T_TRACE);
+        auto* pTrace = FindControl<QPlainTextEdit>(pWindow, IDC_T_TRACE);
         ASSERT_NE(pTrace, nullptr);
         EXPECT_EQ(pTrace->parentWidget(), pClient);
         EXPECT_EQ(pTrace->geometry(), DialogUnitsToPixels(units, 5, 80, 100, 36));
@@ -102,6 +102,31 @@ TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOfTheDialogFontOnAFixedClientArea)
         auto* pGroup = pClient->findChild<QGroupBox*>();
         ASSERT_NE(pGroup, nullptr);
         EXPECT_TRUE(pGroup->findChildren<QWidget*>().isEmpty());
+
+        // The trace appends at the very end whatever the selection.
+        host.EditAppendText(IDC_T_TRACE, QStringLiteral("one\r\n"));
+        host.EditAppendText(IDC_T_TRACE, QStringLiteral("two\r\n"));
+
+        // The operator selects the first line and puts the caret at the start.
+        QTextCursor cursor = pTrace->textCursor();
+        cursor.movePosition(QTextCursor::Start);
+        cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
+        pTrace->setTextCursor(cursor);
+        host.EditAppendText(IDC_T_TRACE, QStringLiteral("three\r\n"));
+        EXPECT_EQ(host.GetDlgItemText(IDC_T_TRACE), QStringLiteral("one\r\ntwo\r\nthree\r\n"));
+
+        // Many lines: the box scrolls to the end; a long line wraps instead of widening the box.
+        for (int i = 0; i < 60; ++i)
+            host.EditAppendText(IDC_T_TRACE, QString(i * 10, QLatin1Char('x')) + QStringLiteral("\r\n"));
+        QScrollBar* pScroll = pTrace->verticalScrollBar();
+        EXPECT_GT(pScroll->maximum(), 0);
+        EXPECT_EQ(pScroll->value(), pScroll->maximum());
+        EXPECT_EQ(pTrace->horizontalScrollBar()->maximum(), 0);
+
+        host.SetDlgItemText(IDC_T_TRACE, QString());
+        EXPECT_EQ(host.GetDlgItemText(IDC_T_TRACE), QString());
+        host.EditAppendText(IDC_T_TRACE, QStringLiteral("again\r\n"));
+        EXPECT_EQ(host.GetDlgItemText(IDC_T_TRACE), QStringLiteral("again\r\n"));
     });
 }
 
@@ -201,36 +226,6 @@ TEST_F(QtDialogHostTest, EscapeIsCancelAndEnterIsOkUnlessAPushButtonHasTheFocus)
                                    {IDOK, BN_CLICKED},
                                    {IDOK, BN_CLICKED}}));
         EXPECT_TRUE(pWindow->isVisible());
-    });
-}
-
-TEST_F(QtDialogHostTest, TraceAppendsAtTheVeryEndWhateverTheSelection)
-{
-    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
-        auto* pTrace = FindControl<QPlainTextEdit>(W(host), IDC_T_TRACE);
-        host.EditAppendText(IDC_T_TRACE, QStringLiteral("one\r\n"));
-        host.EditAppendText(IDC_T_TRACE, QStringLiteral("two\r\n"));
-
-        // The operator selects the first line and puts the caret at the start.
-        QTextCursor cursor = pTrace->textCursor();
-        cursor.movePosition(QTextCursor::Start);
-        cursor.movePosition(QTextCursor::EndOfLine, QTextCursor::KeepAnchor);
-        pTrace->setTextCursor(cursor);
-        host.EditAppendText(IDC_T_TRACE, QStringLiteral("three\r\n"));
-        EXPECT_EQ(host.GetDlgItemText(IDC_T_TRACE), QStringLiteral("one\r\ntwo\r\nthree\r\n"));
-
-        // Many lines: the box scrolls to the end; a long line wraps instead of widening the box.
-        for (int i = 0; i < 60; ++i)
-            host.EditAppendText(IDC_T_TRACE, QString(i * 10, QLatin1Char('x')) + QStringLiteral("\r\n"));
-        QScrollBar* pScroll = pTrace->verticalScrollBar();
-        EXPECT_GT(pScroll->maximum(), 0);
-        EXPECT_EQ(pScroll->value(), pScroll->maximum());
-        EXPECT_EQ(pTrace->horizontalScrollBar()->maximum(), 0);
-
-        host.SetDlgItemText(IDC_T_TRACE, QString());
-        EXPECT_EQ(host.GetDlgItemText(IDC_T_TRACE), QString());
-        host.EditAppendText(IDC_T_TRACE, QStringLiteral("again\r\n"));
-        EXPECT_EQ(host.GetDlgItemText(IDC_T_TRACE), QStringLiteral("again\r\n"));
     });
 }
 
