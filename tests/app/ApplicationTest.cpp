@@ -1,6 +1,5 @@
 // The application object: title, executable directory, preference store and the one modal run.
 #include "app/QuillonApp.h"
-#include "app/Resource.h"
 #include "platform/PreferenceStore.h"
 #include "support/WindowFixture.h"
 
@@ -84,4 +83,19 @@ TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceWithPreferencesUnderTheTitle
     settings.clear();
     settings.sync();
     QFile::remove(settings.fileName());
+}
+
+// The headless host delivers nothing after destruction: a worker may still post when the window is gone.
+TEST_F(MainWindowTest, HostDropsPostsAfterDestroyAndStopsTimers)
+{
+    Open();
+    EXPECT_EQ(Host().SetTimer(1, 1000), 1u);
+    EXPECT_EQ(Host().SetTimer(0, 1000), 0u);
+    Host().Destroy();
+    EXPECT_TRUE(Host().ActiveTimers().empty());
+    Message msg;
+    msg.kind = MessageKind::Timer;
+    Host().PostMessage(msg);
+    EXPECT_EQ(Host().QueuedMessages(), 0u);
+    EXPECT_EQ(Dlg().Host(), nullptr);
 }

@@ -1,5 +1,4 @@
 // Arrivals and removals of HID interfaces while the window is idle or an operation runs.
-#include "app/Resource.h"
 #include "support/WindowFixture.h"
 
 namespace {
@@ -9,17 +8,19 @@ protected:
     // Three listed devices a, b, c; the trace cleared and the backend's log emptied.
     void OpenWithThree()
     {
-        m_pA = backend.Plug(u"/dev/hidraw0");
-        m_pA->strProduct = u"A";
-        m_pB = backend.Plug(u"/dev/hidraw1");
-        m_pB->strProduct = u"B";
-        m_pB->nVendorId = 0x0b0b;
-        m_pC = backend.Plug(u"/dev/hidraw2");
-        m_pC->strProduct = u"C";
-        m_pC->nVendorId = 0x0c0c;
+        m_pA = Named(backend.Plug(u"/dev/hidraw0"), u"A", 0x0d8c);
+        m_pB = Named(backend.Plug(u"/dev/hidraw1"), u"B", 0x0b0b);
+        m_pC = Named(backend.Plug(u"/dev/hidraw2"), u"C", 0x0c0c);
         Open();
         Host().Click(IDC_CLEAR_TRACE);
         backend.log.clear();
+    }
+
+    static CFakeZelUsbDevice* Named(CFakeZelUsbDevice* pDevice, const char16_t* pszProduct, uint16_t nVendorId)
+    {
+        pDevice->strProduct = pszProduct;
+        pDevice->nVendorId = nVendorId;
+        return pDevice;
     }
 
     CFakeZelUsbDevice* m_pA = nullptr;
@@ -29,12 +30,19 @@ protected:
 
 }  // namespace
 
-TEST_F(HotPlugTest, ServedArrivalIsTracedListedSelectedAndShown)
+// An arrival the library does not serve and a removal of an unlisted path change nothing shown; an
+// arrival it serves is traced, listed, selected and shown.
+TEST_F(HotPlugTest, OnlyServedArrivalsAndListedRemovalsChangeTheList)
 {
     OpenWithThree();
-    CFakeZelUsbDevice* pNew = backend.Offer(u"/dev/hidraw9");
-    pNew->strProduct = u"New";
-    pNew->nVendorId = 0x0999;
+    Arrive(u"/dev/hidraw7");
+    Remove(u"/dev/hidraw8");
+    EXPECT_EQ(backend.log, (std::vector<std::string>{"Add(/dev/hidraw7)", "Release(/dev/hidraw8)"}));
+    EXPECT_EQ(TraceText(), QString());
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 0);
+
+    CFakeZelUsbDevice* pNew = Named(backend.Offer(u"/dev/hidraw9"), u"New", 0x0999);
     pNew->bHidDfu = false;  // listed anyway: arrivals are not filtered
     pNew->bBootLoader = false;
     Arrive(u"/dev/hidraw9");
@@ -44,18 +52,6 @@ TEST_F(HotPlugTest, ServedArrivalIsTracedListedSelectedAndShown)
     EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 3);
     EXPECT_EQ(Text(IDC_DEV_VID), QStringLiteral("0x0999"));
     EXPECT_EQ(Host().GetCheck(IDC_UPDATE_ALL), 1) << "recomputed for the new device";
-}
-
-// An arrival the library does not serve and a removal of an unlisted path change nothing shown.
-TEST_F(HotPlugTest, UnservedArrivalAndUnlistedRemovalAreSilent)
-{
-    OpenWithThree();
-    Arrive(u"/dev/hidraw7");
-    Remove(u"/dev/hidraw8");
-    EXPECT_EQ(backend.log, (std::vector<std::string>{"Add(/dev/hidraw7)", "Release(/dev/hidraw8)"}));
-    EXPECT_EQ(TraceText(), QString());
-    EXPECT_EQ(Listed().size(), 3u);
-    EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 0);
 }
 
 // Removing the selected entry selects the first remaining one, whichever position was removed.
@@ -80,9 +76,19 @@ TEST_P(RemoveSelectedTest, FirstRemainingEntryIsSelectedAndShown)
 INSTANTIATE_TEST_SUITE_P(Positions, RemoveSelectedTest, ::testing::Values(0, 1, 2),
                          [](const auto& info) { return "Entry" + std::to_string(info.param); });
 
+// Notices without an interface record and other events change nothing; removing an unselected entry
+// keeps the selection and the fields.
 TEST_F(HotPlugTest, RemovingAnUnselectedEntryKeepsSelectionAndFields)
 {
     OpenWithThree();
+    notifier.NotifyWithoutRecord(DBT_DEVICEARRIVAL);
+    notifier.Notify(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0", 3);
+    notifier.Notify(0x0007, u"/dev/hidraw0");
+    EXPECT_EQ(Host().PumpMessages(), 3);
+    EXPECT_EQ(Listed().size(), 3u);
+    EXPECT_TRUE(backend.log.empty());
+    EXPECT_FALSE(Dlg().m_bDeviceListStale);
+
     ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, 2));
     Host().SetDlgItemText(IDC_DEV_PID, QStringLiteral("untouched"));
     Remove(u"/dev/hidraw0");
@@ -171,15 +177,3 @@ TEST_P(DeferredTest, NoticesOnlyMarkTheListStale)
 
 INSTANTIATE_TEST_SUITE_P(Worker, DeferredTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Busy" : "Preparing"); });
-
-TEST_F(HotPlugTest, NoticesWithoutInterfaceRecordOrOtherEventsChangeNothing)
-{
-    OpenWithThree();
-    notifier.NotifyWithoutRecord(DBT_DEVICEARRIVAL);
-    notifier.Notify(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0", 3);
-    notifier.Notify(0x0007, u"/dev/hidraw0");
-    EXPECT_EQ(Host().PumpMessages(), 3);
-    EXPECT_EQ(Listed().size(), 3u);
-    EXPECT_TRUE(backend.log.empty());
-    EXPECT_FALSE(Dlg().m_bDeviceListStale);
-}

@@ -1,5 +1,4 @@
 // Start-up order, the census, the identity display and the "Update All" rule; shutdown.
-#include "app/Resource.h"
 #include "support/ParamNames.h"
 #include "support/WindowFixture.h"
 
@@ -124,10 +123,6 @@ struct UpdateAllCase {
     int nCheck;
     bool bEnabled;
 };
-void PrintTo(const UpdateAllCase& row, std::ostream* os)
-{
-    *os << row.pszName;
-}
 
 class UpdateAllTest : public MainWindowTest, public ::testing::WithParamInterface<UpdateAllCase> {};
 
@@ -166,8 +161,10 @@ TEST_F(MainWindowTest, StoredPreferencesAreReadAtStartUpAndMalformedOnesAsZero)
     EXPECT_TRUE(Dlg().m_bAutoVerify);
     Close();
     prefs.SetRawValue(QStringLiteral("Options"), QStringLiteral("MatchPolicy"), QStringLiteral("lots"));
+    env.pNotifier = nullptr;  // and no notifier at all: the window still starts
     Open();
     EXPECT_EQ(Dlg().m_nMatchPolicy, 0u);
+    EXPECT_FALSE(Dlg().m_hDevNotify);
 }
 
 // Shutdown unregisters only a registration that succeeded, then releases every device.
@@ -192,10 +189,3 @@ TEST_P(ShutdownTest, UnregistersThenReleasesEveryDevice)
 
 INSTANTIATE_TEST_SUITE_P(Notifier, ShutdownTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "Refused" : "Registered"); });
-
-TEST_F(MainWindowTest, NoNotifierStillStarts)
-{
-    env.pNotifier = nullptr;
-    Open();
-    EXPECT_FALSE(Dlg().m_hDevNotify);
-}

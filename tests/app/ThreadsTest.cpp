@@ -1,10 +1,8 @@
 // The window's state and host used from a second thread, as the worker and the notifier do.
-#include "app/Resource.h"
 #include "app/Trace.h"
 #include "support/WindowFixture.h"
 
 #include <QStringList>
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>

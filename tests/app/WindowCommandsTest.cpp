@@ -1,10 +1,23 @@
-// Ending the window, refusals while an operation runs, keys and the operation radio buttons.
-#include "app/Resource.h"
+// Ending the window, refusals while an operation runs, keys and the operation radio buttons; the trace box
+// and the activity indicator.
+#include "app/Trace.h"
 #include "support/WindowFixture.h"
 
 namespace {
 
 const char* const kRefused = "Do NOT exit while DFU is running!";
+
+class TraceProgressTest : public MainWindowTest {
+protected:
+    void SetUp() override { Open(); }
+    // Delivers one tick of the running timer and returns the bar's position.
+    int Tick()
+    {
+        EXPECT_TRUE(Host().FireTimer(PROGRESS_TIMER_ID));
+        Host().PumpMessages();
+        return Host().ProgressGetPos(IDC_PROGRESS);
+    }
+};
 
 }  // namespace
 
@@ -22,10 +35,6 @@ struct EndRequest {
     const char* pszName;
     void (*pfnRequest)(CConsoleHost& host);
 };
-void PrintTo(const EndRequest& row, std::ostream* os)
-{
-    *os << row.pszName;
-}
 
 class EndRefusedTest : public MainWindowTest, public ::testing::WithParamInterface<std::tuple<EndRequest, bool>> {};
 
@@ -85,4 +94,48 @@ TEST_F(MainWindowTest, UploadRadioLeavesUpdateAllAloneAndEnterStoresTheControls)
     EXPECT_EQ(Host().Result(), IDOK);
     EXPECT_EQ(Dlg().m_nOperation, 1);
     EXPECT_EQ(Dlg().m_bUpdateAll, 1);
+}
+
+TEST_F(TraceProgressTest, AppendGoesToTheEndWhereverTheCaretIsAndClearWorksWhileBusy)
+{
+    Host().SetEditSelection(IDC_TRACE, 3, 9);  // the operator selected part of the census
+    AppendTrace(&Dlg(), QStringLiteral("second\r\n"));
+    Host().SetEditSelection(IDC_TRACE, 0, 0);
+    AppendTrace(&Dlg(), QStringLiteral("third\r\n"));
+    EXPECT_EQ(TraceText(), QStringLiteral("Total 0 devices found!\r\nsecond\r\nthird\r\n"));
+    const int nEnd = static_cast<int>(TraceText().size());
+    EXPECT_EQ(Host().EditSelection(IDC_TRACE), std::make_pair(nEnd, nEnd)) << "scrolled to the insertion";
+
+    // Clear Trace works during an operation, and the next line comes first.
+    Dlg().m_bBusy = true;
+    Host().EnableDlgItem(IDC_START, false);
+    ASSERT_TRUE(Host().Click(IDC_CLEAR_TRACE));
+    EXPECT_EQ(TraceText(), QString());
+    AppendTrace(&Dlg(), QStringLiteral("Firmware upgrade started....\r\n"));
+    EXPECT_EQ(TraceText(), QStringLiteral("Firmware upgrade started....\r\n"));
+}
+
+// Twenty-five seconds of ticks; a stop is final even with a tick queued, and the next operation starts
+// from zero.
+TEST_F(TraceProgressTest, TwentyFiveSecondsOfTicksThenAFinalStop)
+{
+    StartProgressIndicator(&Dlg());
+    EXPECT_EQ(Dlg().m_nTimerId, PROGRESS_TIMER_ID);
+    EXPECT_EQ(Host().ActiveTimers(), (std::map<uint32_t, uint32_t>{{PROGRESS_TIMER_ID, PROGRESS_TIMER_PERIOD_MS}}));
+    std::vector<int> shown;
+    for (int i = 0; i < 25; ++i)
+        shown.push_back(Tick());
+    const std::vector<int> expected = {10, 20, 30, 40, 50, 60, 70, 80,  90, 100, 0,  10, 20,
+                                       30, 40, 50, 60, 70, 80, 90, 100, 0,  10,  20, 30};
+    EXPECT_EQ(shown, expected);
+    ASSERT_TRUE(Host().FireTimer(PROGRESS_TIMER_ID));  // on its way when the worker stops
+    StopProgressIndicator(&Dlg());
+    EXPECT_EQ(Host().PumpMessages(), 1);
+    EXPECT_EQ(Host().ProgressGetPos(IDC_PROGRESS), 0);
+    EXPECT_EQ(Dlg().m_nProgressPos, 0);
+    EXPECT_EQ(Dlg().m_nTimerId, 0u);
+    EXPECT_TRUE(Host().ActiveTimers().empty());
+
+    StartProgressIndicator(&Dlg());
+    EXPECT_EQ(Tick(), 10);
 }

@@ -24,8 +24,7 @@ inline std::vector<uint8_t> BytesOf(const void* p, size_t n)
 template <typename Record>
 bool IsAllZero(const Record& record)
 {
-    const std::vector<uint8_t> bytes = BytesOf(&record, sizeof(record));
-    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+    return std::ranges::all_of(BytesOf(&record, sizeof(record)), [](uint8_t b) { return b == 0; });
 }
 
 class ConfigFixture : public ::testing::Test {

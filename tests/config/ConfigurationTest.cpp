@@ -11,7 +11,7 @@ namespace {
 
 class ConfigurationTest : public ConfigFixture {};
 
-TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByte)
+TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByteAndMissingOnesZero)
 {
     const struct {
         QByteArray value;
@@ -24,8 +24,11 @@ TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByte)
         {"2fe3 , 1200, 7", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},               // blank before a comma
         {"\"2fe3, 1200, 7\"", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},   // quotes are no part
         {"vendor 2fe3", {0, 0, 0, 0, 0, 0, 0, 0}},
+        // Values are cut to 255 characters before scanning: 251 characters, then 8 digits of which 4 survive.
+        {"1, 2," + QByteArray(246, ' ') + "12345678", {0x01, 0, 0x02, 0, 0x34, 0x12, 0, 0}},
     };
-    QByteArray ini = "[KnownIDs]\nNum=" + QByteArray::number(static_cast<int>(std::size(cases))) + "\n";
+    // One entry more than given: a missing entry leaves a zero record, and the table ends with one.
+    QByteArray ini = "[KnownIDs]\nNum=" + QByteArray::number(static_cast<int>(std::size(cases)) + 1) + "\n";
     for (size_t i = 0; i < std::size(cases); ++i)
         ini += "ID" + QByteArray::number(static_cast<int>(i)) + "=" + cases[i].value + "\n";
     SetIni(ini);
@@ -35,24 +38,7 @@ TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByte)
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(BytesOf(&Dlg()->m_pKnownIds[i], 8), cases[i].record) << cases[i].value.toStdString();
     EXPECT_TRUE(IsAllZero(Dlg()->m_pKnownIds[std::size(cases)]));
-}
-
-TEST_F(ConfigurationTest, MissingEntriesLeaveZeroRecordsAndTheTableEndsWithOne)
-{
-    SetIni("[KnownIDs]\nNum=2\nID0=2fe3, 1200, 0\n");
-    ASSERT_TRUE(LoadKnownIds(Dlg()));
-    EXPECT_EQ(Dlg()->m_pKnownIds[0].wVendorId, 0x2fe3);
-    EXPECT_TRUE(IsAllZero(Dlg()->m_pKnownIds[1]));
-    EXPECT_TRUE(IsAllZero(Dlg()->m_pKnownIds[2]));
-}
-
-TEST_F(ConfigurationTest, ValuesAreCutTo255CharactersBeforeScanning)
-{
-    // 251 characters, then 8 digits of which only 4 survive the cut.
-    const QByteArray value = "1, 2," + QByteArray(246, ' ') + "12345678";
-    SetIni("[KnownIDs]\nNum=1\nID0=" + value + "\n");
-    ASSERT_TRUE(LoadKnownIds(Dlg()));
-    EXPECT_EQ(Dlg()->m_pKnownIds[0].dwUsage, 0x1234u);
+    EXPECT_TRUE(IsAllZero(Dlg()->m_pKnownIds[std::size(cases) + 1]));
 }
 
 TEST_F(ConfigurationTest, DfuPatchEntriesFillTheIdentityRecord)
@@ -143,6 +129,39 @@ TEST_F(ConfigurationTest, PerChipLookupsUseTheSubVersionKeyAndTheCallersDefault)
     // Read at the moment of use: an edit counts at the next lookup.
     SetIni("[ImageMask]\nCHIP_0001_SUBV_12000100=0x1\n");
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "ImageMask", 0x0001, -1), 1);
+}
+
+// ScanHexFields: "%x, %x, ..." as the table entries are written.
+TEST(ScanHexFieldsTest, ReadsUpToTheFirstMisfit)
+{
+    constexpr uint32_t kUntouched = 0xAAAAAAAA;
+    const struct {
+        const char16_t* pszText;
+        int nFields;
+        int nRead;
+        std::vector<uint32_t> expected;  // the whole value array afterwards
+    } cases[] = {
+        {u"1, 2, 3", 3, 3, {1, 2, 3}},
+        {u"0x2fe3,0X1200,  ff000001", 3, 3, {0x2fe3, 0x1200, 0xff000001}},
+        {u"1,\t2", 2, 2, {1, 2}},
+        {u"  7, 8", 2, 2, {7, 8}},
+        {u"1 , 2, 3", 3, 1, {1, kUntouched, kUntouched}},  // a blank before the comma ends the scan
+        {u"1,,2", 3, 1, {1, kUntouched, kUntouched}},
+        {u"1, 2, 3, 4", 2, 2, {1, 2}},
+        {u"5", 3, 1, {5, kUntouched, kUntouched}},
+        {u"", 2, 0, {kUntouched, kUntouched}},
+        {u"g1, 2", 2, 0, {kUntouched, kUntouched}},
+        {u"0x, 1", 2, 1, {0, kUntouched}},  // "0" is read, the "x" does not fit
+        {u"-1, +2", 2, 2, {0xFFFFFFFF, 2}},
+        {u"123456789, 1", 2, 2, {0x23456789, 1}},  // low 32 bits kept
+        {u"12ab7z, 1", 2, 1, {0x12ab7, kUntouched}},
+    };
+    for (const auto& c : cases) {
+        const std::string text = QString::fromUtf16(c.pszText).toStdString();
+        std::vector<uint32_t> values(c.expected.size(), kUntouched);
+        EXPECT_EQ(ScanHexFields(c.pszText, values.data(), c.nFields), c.nRead) << text;
+        EXPECT_EQ(values, c.expected) << text;
+    }
 }
 
 }  // namespace

@@ -41,31 +41,24 @@ TEST(FlashTableTextTest, NextLineFindsTheNextNonBlankLine)
     EXPECT_EQ(NextLine(nullptr), nullptr);
 }
 
+// The name is trimmed and keeps 255 characters, the rest of the buffer zeros. Without a comma on the line
+// the name runs on to the next comma, wherever it is.
 TEST(FlashTableTextTest, TakeFirstFieldTrimsTheNameAndKeeps255Characters)
 {
-    char szName[256];
-    std::memset(szName, 'z', sizeof(szName));
-    const char* pRest = TakeFirstField("  \tWinbond  W25Q16 \t , \t 0xEF4015", szName);
-    EXPECT_STREQ(szName, "Winbond  W25Q16");
-    EXPECT_STREQ(pRest, "0xEF4015");
-    EXPECT_TRUE(std::all_of(szName + 16, szName + 256, [](char c) { return c == '\0'; }));
-
-    const std::string longLine = std::string(300, 'N') + ", 5";
-    pRest = TakeFirstField(longLine.c_str(), szName);
-    EXPECT_EQ(std::string(szName), std::string(255, 'N'));
-    EXPECT_STREQ(pRest, "5");
-
-    pRest = TakeFirstField("   , 7", szName);
-    EXPECT_STREQ(szName, "");
-    EXPECT_STREQ(pRest, "7");
-
-    // No comma on the line: the name runs on to the next comma, wherever it is.
-    pRest = TakeFirstField("NoComma\nW25Q16, 1", szName);
-    EXPECT_STREQ(szName, "NoComma\nW25Q16");
-    EXPECT_STREQ(pRest, "1");
-    pRest = TakeFirstField("tail  ", szName);
-    EXPECT_STREQ(szName, "tail");
-    EXPECT_EQ(*pRest, '\0');
+    const struct {
+        std::string line, name, rest;
+    } cases[] = {{"  \tWinbond  W25Q16 \t , \t 0xEF4015", "Winbond  W25Q16", "0xEF4015"},
+                 {std::string(300, 'N') + ", 5", std::string(255, 'N'), "5"},
+                 {"   , 7", "", "7"},
+                 {"NoComma\nW25Q16, 1", "NoComma\nW25Q16", "1"},
+                 {"tail  ", "tail", ""}};
+    for (const auto& c : cases) {
+        char szName[256];
+        std::memset(szName, 'z', sizeof(szName));
+        EXPECT_EQ(TakeFirstField(c.line.c_str(), szName), c.rest) << c.line;
+        EXPECT_EQ(szName, c.name);
+        EXPECT_TRUE(std::all_of(szName + c.name.size(), szName + 256, [](char ch) { return ch == '\0'; })) << c.line;
+    }
 }
 
 TEST(FlashTableTextTest, AFullChipLineGivesTheseBytes)
@@ -198,17 +191,15 @@ TEST_F(LoadFlashTableTest, LoadsAnEncryptedTable)
 
 TEST_F(LoadFlashTableTest, FilesThatGiveNoTable)
 {
-    EXPECT_FALSE(LoadFlashTable(Dlg()));  // no zel.dat
-    EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
-    WriteZelDat("Chip\nW25Q80DV, 0xEF4014\n", false);  // not encrypted
-    EXPECT_FALSE(LoadFlashTable(Dlg()));
-    EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
-    WriteZelDat("", false);
-    EXPECT_FALSE(LoadFlashTable(Dlg()));
-    EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
-    WriteZelDat("Ch", true);
-    EXPECT_FALSE(LoadFlashTable(Dlg()));
-    EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
+    // No zel.dat, one not encrypted, an empty one and one too short for the header.
+    const std::pair<const char*, bool> files[] = {
+        {nullptr, false}, {"Chip\nW25Q80DV, 0xEF4014\n", false}, {"", false}, {"Ch", true}};
+    for (const auto& [pszText, bEncrypt] : files) {
+        if (pszText != nullptr)
+            WriteZelDat(pszText, bEncrypt);
+        EXPECT_FALSE(LoadFlashTable(Dlg())) << (pszText ? pszText : "no file");
+        EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
+    }
 }
 
 TEST_F(LoadFlashTableTest, HeaderWithoutChipsLeavesAnEmptyTableAndFalse)

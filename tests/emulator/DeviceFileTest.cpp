@@ -1,10 +1,11 @@
 #include "emulator/DeviceFile.h"
+#include "emulator/DfuPatch.h"
 
 #include "emulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -21,29 +22,19 @@ TEST(DeviceFile, ReadsEveryField)
     DeviceDescription s;
     std::string error;
     ASSERT_TRUE(ParseDeviceFile(text, "stem", s, error)) << error;
-    EXPECT_EQ(s.nVendorId, 0x2fe3);
-    EXPECT_EQ(s.nProductId, 0x1200);
-    EXPECT_EQ(s.nVersion, 0x0105u);
-    EXPECT_EQ(s.nChipsetType, 0x0381);
-    EXPECT_EQ(s.nUsage, 0xff000001u);
-    EXPECT_FALSE(s.bBootLoader);
-    EXPECT_EQ(s.nControllerIndex, 3);
-    EXPECT_EQ(s.strControllerName, "ZA4800");
-    EXPECT_EQ(s.nFlagOffset, 0x2000u);
-    EXPECT_EQ(s.strFlashFile, "x.bin");
-    EXPECT_EQ(s.initialFlash, InitialFlash::Interrupted);
-    EXPECT_EQ(s.faults.failWrites, (std::set<uint32_t>{1, 2}));
-    EXPECT_EQ(s.faults.timeoutReads, (std::set<uint32_t>{3}));
-    EXPECT_EQ(s.faults.unplugStep, UnplugStep::Erase);
-    EXPECT_EQ(s.faults.nUnplugStepCount, 2u);
-    EXPECT_EQ(s.faults.nRefuseDfu, -1);
-    EXPECT_EQ(s.faults.nRefuseNormal, 2);
-    EXPECT_EQ(s.faults.nUnplugAfterReports, 100u);
-    EXPECT_EQ(s.timing.nReportIntervalUs, 2000u);
-    EXPECT_TRUE(s.timing.bRealTime);
+    EXPECT_EQ(std::tie(s.nVendorId, s.nProductId, s.nVersion, s.nChipsetType, s.nUsage, s.bBootLoader),
+              std::make_tuple(0x2fe3, 0x1200, 0x0105u, 0x0381, 0xff000001u, false));
+    EXPECT_EQ(std::tie(s.nControllerIndex, s.strControllerName, s.nFlagOffset, s.strFlashFile, s.initialFlash),
+              std::make_tuple(3, "ZA4800", 0x2000u, "x.bin", InitialFlash::Interrupted));
+    EXPECT_EQ(std::tie(s.faults.failWrites, s.faults.timeoutReads),
+              std::make_tuple(std::set<uint32_t>{1, 2}, std::set<uint32_t>{3}));
+    EXPECT_EQ(std::tie(s.faults.unplugStep, s.faults.nUnplugStepCount, s.faults.nRefuseDfu, s.faults.nRefuseNormal,
+                       s.faults.nUnplugAfterReports),
+              std::make_tuple(UnplugStep::Erase, 2u, -1, 2, 100u));
+    EXPECT_EQ(
+        std::tie(s.timing.nReportIntervalUs, s.timing.bRealTime, s.timing.nSectorEraseUs, s.timing.nPageProgramUs),
+        std::make_tuple(2000u, true, 1000, -1));
     EXPECT_DOUBLE_EQ(s.timing.dSpeed, 2.5);
-    EXPECT_EQ(s.timing.nSectorEraseUs, 1000);
-    EXPECT_EQ(s.timing.nPageProgramUs, -1);
 }
 
 TEST(DeviceFile, DefaultsAndNullProduct)
@@ -89,6 +80,39 @@ TEST(DeviceFile, BadFilesSayWhatIsWrong)
         EXPECT_FALSE(ParseDeviceFile(c.json, "x", s, error)) << c.json;
         EXPECT_NE(error.find(c.mention), std::string::npos) << c.json << " gave: " << error;
     }
+}
+
+TEST(DfuPatch, BuiltPatchIsAcceptedByItsControllerOnlyAndWhenUndamaged)
+{
+    const std::vector<uint8_t> patch = BuildDfuPatch(3, "ZA4800", DefaultDfuPatchPayload("ZA4800"));
+    const auto size = static_cast<uint32_t>(patch.size());
+    EXPECT_EQ(CheckDfuPatch(patch.data(), size, 3, "ZA4800"), DfuPatchCheck::Accepted);
+    EXPECT_EQ(CheckDfuPatch(patch.data(), size, 2, "ZA4800"), DfuPatchCheck::OtherController);
+    EXPECT_EQ(CheckDfuPatch(patch.data(), size, 3, "ZA3600"), DfuPatchCheck::OtherController);
+
+    // Damaged patches are refused.
+    const std::vector<uint8_t>& good = patch;
+    struct Case {
+        const char* what;
+        size_t flip;  // byte to change; SIZE_MAX: cut the file short instead
+    };
+    const Case cases[] = {{"magic", 0},
+                          {"header field", 8},
+                          {"header checksum", 44},
+                          {"payload", 100},
+                          {"last payload byte", good.size() - 1},
+                          {"cut short", SIZE_MAX}};
+    for (const Case& c : cases) {
+        std::vector<uint8_t> bad = good;
+        if (c.flip == SIZE_MAX)
+            bad.resize(bad.size() - 10);
+        else
+            bad[c.flip] ^= 0x01;
+        EXPECT_EQ(CheckDfuPatch(bad.data(), static_cast<uint32_t>(bad.size()), 3, "ZA4800"), DfuPatchCheck::Damaged)
+            << c.what;
+    }
+    EXPECT_EQ(CheckDfuPatch(good.data(), 20, 3, "ZA4800"), DfuPatchCheck::Damaged);
+    EXPECT_EQ(CheckDfuPatch(nullptr, 0, 3, "ZA4800"), DfuPatchCheck::Damaged);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The device side of the protocol, spoken to report by report.
 #include "emulator/EmulatedDevice.h"
 
-#include "emulator/DfuPatch.h"
-
 #include "emulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +9,7 @@ using namespace zelproto;
 
 namespace {
 
-DeviceDescription Description(bool bBootLoader = true)
+DeviceDescription Description()
 {
     DeviceDescription s;
     s.strProduct = "Test";
@@ -20,11 +18,9 @@ DeviceDescription Description(bool bBootLoader = true)
     s.nVersion = 0x0105;
     s.nSubVersion = 0x12000134;
     s.nChipsetType = 0x0001;
-    s.bBootLoader = bBootLoader;
     s.strControllerName = "ZA1200";
     s.pChip = FindFlashChipByName("W25Q80DV");
-    s.strFlashFile.clear();
-    return s;
+    return s;  // in memory only: no flash file
 }
 
 // A host that speaks the protocol by hand.
@@ -35,25 +31,21 @@ public:
     int Send(uint8_t command, uint32_t a0 = 0, uint32_t a1 = 0, uint32_t a2 = 0, uint32_t a3 = 0,
              const uint8_t* pInline = nullptr, size_t nInline = 0, uint8_t version = kProtocolVersion)
     {
-        CommandHeader h;
-        h.nVersion = version;
-        h.nSeq = ++m_seq;
-        h.nCommand = command;
-        h.arg0 = a0;
-        h.arg1 = a1;
-        h.arg2 = a2;
-        h.arg3 = a3;
+        const CommandHeader h{version, ++m_seq, command, a0, a1, a2, static_cast<uint16_t>(a3)};
         uint8_t report[kReportSize];
         EncodeCommand(report, h, pInline, nInline);
         return m_device.Write(m_link, report);
     }
-    void SendData(const uint8_t* p, size_t n, uint8_t seq)
+    // Sends data reports until one is not taken; returns the device's last answer.
+    int SendData(const uint8_t* p, size_t n, uint8_t seq)
     {
-        for (size_t off = 0; off < n; off += kDataPayload) {
+        int result = 1;
+        for (size_t off = 0; off < n && result == 1; off += kDataPayload) {
             uint8_t report[kReportSize];
             EncodeData(report, seq, p + off, std::min(kDataPayload, n - off));
-            ASSERT_EQ(m_device.Write(m_link, report), 1);
+            result = m_device.Write(m_link, report);
         }
+        return result;
     }
     // Sends an OUT transfer: the command with the first bytes inline, then the rest as data reports.
     void Transfer(uint8_t command, uint32_t offset, const std::vector<uint8_t>& bytes, uint32_t flags)
@@ -62,8 +54,9 @@ public:
         ASSERT_EQ(Send(command, offset, static_cast<uint32_t>(bytes.size()), Crc32(bytes.data(), bytes.size()), flags,
                        bytes.data(), first),
                   1);
-        if (bytes.size() > kInlineSize)
-            SendData(bytes.data() + kInlineSize, bytes.size() - kInlineSize, m_seq);
+        if (bytes.size() > kInlineSize) {
+            ASSERT_EQ(SendData(bytes.data() + kInlineSize, bytes.size() - kInlineSize, m_seq), 1);
+        }
     }
     bool Response(ResponseHeader& h, uint32_t timeoutMs = 10000, uint8_t* pInline = nullptr)
     {
@@ -82,6 +75,14 @@ public:
         return Response(h, timeoutMs) ? h.nStatus : 0xFF;
     }
     uint8_t Seq() const { return m_seq; }
+    // Switches to DFU mode and identifies the flash chip, as every write needs.
+    void EnterDfu()
+    {
+        Send(CMD_ENTER_DFU);
+        ASSERT_EQ(Status(), ST_OK);
+        Send(CMD_FLASH_ID);
+        ASSERT_EQ(Status(), ST_OK);
+    }
 
 private:
     CEmulatedDevice& m_device;
@@ -109,15 +110,12 @@ TEST(EmulatedDevice, IdentifiesItselfAndRefusesOtherProtocolVersions)
     EXPECT_EQ(host.Status(), ST_UNKNOWN_COMMAND);
 }
 
-TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
+TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedAndStrayDataIgnored)
 {
     CEmulatedDevice device(Description(), "");
     const std::vector<uint8_t> before = device.FlashContents();
     CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     // The firmware at offset 0x10 is not blank: setting bits without an erase is impossible.
     const std::vector<uint8_t> ones = {0xFF, 0xFF, 0xFF, 0xFF};
     host.Transfer(CMD_FLASH_WRITE, 0x10, ones, kWriteProgramOnly);
@@ -129,23 +127,15 @@ TEST(EmulatedDevice, ProgramOnlyWriteOverDataIsRefusedNotCorrupted)
     std::vector<uint8_t> expected = before;
     std::fill(expected.begin() + 0x10, expected.begin() + 0x14, 0xFF);
     EXPECT_EQ(device.FlashContents(), expected);
-}
 
-TEST(EmulatedDevice, DataWithAnotherSequenceNumberIsIgnored)
-{
-    CEmulatedDevice device(Description(), "");
-    CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    // Data with another sequence number is ignored.
     const std::vector<uint8_t> data = simtest::Pattern(200, 1);
     ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x20000, 200, Crc32(data.data(), 200), 0, data.data(), kInlineSize), 1);
     const uint8_t seq = host.Seq();
-    host.SendData(data.data() + kInlineSize, 62, static_cast<uint8_t>(seq + 7));  // a stray report
+    ASSERT_EQ(host.SendData(data.data() + kInlineSize, 62, static_cast<uint8_t>(seq + 7)), 1);  // a stray report
     ResponseHeader h;
     EXPECT_FALSE(host.Response(h, 0)) << "no answer while data is missing";
-    host.SendData(data.data() + kInlineSize, 200 - kInlineSize, seq);
+    ASSERT_EQ(host.SendData(data.data() + kInlineSize, 200 - kInlineSize, seq), 1);
     ASSERT_TRUE(host.Response(h));
     EXPECT_EQ(h.nStatus, ST_OK);
     const std::vector<uint8_t> flash = device.FlashContents();
@@ -158,10 +148,7 @@ TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
 {
     CEmulatedDevice device(Description(), "");
     CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     const int64_t start = device.NowUs();
     host.Transfer(CMD_FLASH_WRITE, 0x1000, simtest::Pattern(4096, 3), kWriteVerify);
     ASSERT_EQ(host.Status(), ST_OK);
@@ -182,20 +169,11 @@ TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
     device.SetUnplugHandler([&] { bNotified = true; });
     const std::vector<uint8_t> before = device.FlashContents();
     CRawHost host(device);
-    host.Send(CMD_ENTER_DFU);
-    ASSERT_EQ(host.Status(), ST_OK);
-    host.Send(CMD_FLASH_ID);
-    ASSERT_EQ(host.Status(), ST_OK);
+    ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     const std::vector<uint8_t> data(4096, 0x00);
-    const size_t first = kInlineSize;
-    host.Send(CMD_FLASH_WRITE, 0, 4096, Crc32(data.data(), 4096), 0, data.data(), first);
-    int result = 1;
-    for (size_t off = first; off < 4096 && result == 1; off += kDataPayload) {
-        uint8_t report[kReportSize];
-        EncodeData(report, host.Seq(), data.data() + off, std::min(kDataPayload, 4096 - off));
-        result = device.Write(1, report);
-    }
-    EXPECT_EQ(result, -1) << "the device went away during the transfer";
+    host.Send(CMD_FLASH_WRITE, 0, 4096, Crc32(data.data(), 4096), 0, data.data(), kInlineSize);
+    EXPECT_EQ(host.SendData(data.data() + kInlineSize, 4096 - kInlineSize, host.Seq()), -1)
+        << "the device went away during the transfer";
     EXPECT_FALSE(device.IsPlugged());
     EXPECT_TRUE(bNotified);
     const std::vector<uint8_t> after = device.FlashContents();

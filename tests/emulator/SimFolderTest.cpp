@@ -17,7 +17,7 @@ std::vector<std::string> Paths(CSimFolder& folder)
     return paths;
 }
 
-TEST(SimFolder, FilesPlugAndUnplugDevices)
+TEST(SimFolder, FilesPlugUnplugAndReplugDevices)
 {
     simtest::CTempSimDir dir;
     CSimFolder folder(dir.Path());
@@ -31,24 +31,41 @@ TEST(SimFolder, FilesPlugAndUnplugDevices)
     EXPECT_EQ(Paths(folder).size(), 3u);
     EXPECT_EQ(folder.Find(dir.File("nothing.json")), nullptr);
     EXPECT_EQ(folder.Find("/elsewhere/za2400.json"), nullptr);
+
+    // A rewritten file is a replug.
+    auto first = folder.Find(dir.File("za4800.json"));
+    ASSERT_TRUE(first);
+    dir.WriteVariant("za4800.json", "za4800.json", {{"version", "0x0101"}});
+    auto second = folder.Find(dir.File("za4800.json"));
+    ASSERT_TRUE(second);
+    EXPECT_NE(first, second);
+    EXPECT_FALSE(first->IsPlugged());
+    EXPECT_EQ(second->Description().nVersion, 0x0101u);
 }
 
-TEST(SimFolder, FlashFileIsMadeOnceAndReadAfterwards)
+// The flash file is made whole beside its name and renamed into place on first use, nothing else left
+// behind; what an earlier run left is what the next run finds.
+TEST(SimFolder, FlashFileIsMadeWholeOnceAndReadAfterwards)
 {
-    simtest::CTempSimDir dir;
+    simtest::CTempSimDir dir(false);
+    dir.WriteVariant("za1200.json", "dev.json", nlohmann::json::object());
     {
         CSimFolder folder(dir.Path());
-        ASSERT_TRUE(folder.Find(dir.File("za1200.json")));
-        EXPECT_EQ(std::filesystem::file_size(dir.File("za1200.flash")), 1024u * 1024) << "made on first use";
+        ASSERT_TRUE(folder.Find(dir.File("dev.json")));
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"dev.flash", "dev.json"}));
+        EXPECT_EQ(std::filesystem::file_size(dir.File("dev.flash")), 1024u * 1024);
     }
-    // What an earlier run left is what the next run finds.
     std::vector<uint8_t> contents = simtest::Pattern(1024 * 1024, 9);
     {
-        std::ofstream out(dir.File("za1200.flash"), std::ios::binary | std::ios::trunc);
+        std::ofstream out(dir.File("dev.flash"), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
     }
     CSimFolder folder(dir.Path());
-    auto device = folder.Find(dir.File("za1200.json"));
+    auto device = folder.Find(dir.File("dev.json"));
     ASSERT_TRUE(device);
     EXPECT_EQ(device->FlashContents(), contents);
 }
@@ -91,21 +108,6 @@ TEST(SimFolder, FlashFileThatIsNotTheChipsIsRefused)
     }
 }
 
-// The flash file is made whole beside its name and renamed into place: nothing else is left behind.
-TEST(SimFolder, FlashFileIsMadeWhole)
-{
-    simtest::CTempSimDir dir(false);
-    dir.WriteVariant("za1200.json", "dev.json", nlohmann::json::object());
-    CSimFolder folder(dir.Path());
-    ASSERT_TRUE(folder.Find(dir.File("dev.json")));
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"dev.flash", "dev.json"}));
-    EXPECT_EQ(std::filesystem::file_size(dir.File("dev.flash")), 1024u * 1024);
-}
-
 TEST(SimFolder, BadDeviceFileIsReportedAndSkipped)
 {
     simtest::CTempSimDir dir(false);
@@ -120,20 +122,6 @@ TEST(SimFolder, BadDeviceFileIsReportedAndSkipped)
     dir.Write("broken.json", R"({"vendorId": 1, "productId": 2})");
     EXPECT_EQ(folder.Scan().size(), 1u);
     EXPECT_TRUE(folder.Problems().empty());
-}
-
-TEST(SimFolder, RewrittenFileIsAReplug)
-{
-    simtest::CTempSimDir dir;
-    CSimFolder folder(dir.Path());
-    auto first = folder.Find(dir.File("za4800.json"));
-    ASSERT_TRUE(first);
-    dir.WriteVariant("za4800.json", "za4800.json", {{"version", "0x0101"}});
-    auto second = folder.Find(dir.File("za4800.json"));
-    ASSERT_TRUE(second);
-    EXPECT_NE(first, second);
-    EXPECT_FALSE(first->IsPlugged());
-    EXPECT_EQ(second->Description().nVersion, 0x0101u);
 }
 
 TEST(SimFolder, FaultUnplugParksTheFile)

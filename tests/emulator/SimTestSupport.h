@@ -10,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,15 +21,10 @@ inline std::string ExamplesSimDir()
 }
 
 // A DFU patch file as the build makes it beside the programs.
-inline std::vector<uint8_t> ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 inline std::vector<uint8_t> BuiltPatch(const std::string& controller)
 {
-    return ReadBytes(std::string(QUILLON_BINARY_DIR) + "/bin/" + controller + ".bin");
+    std::ifstream in(std::string(QUILLON_BINARY_DIR) + "/bin/" + controller + ".bin", std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // A temporary folder, optionally holding a copy of examples/sim; removed with everything in it.
@@ -67,9 +61,7 @@ public:
     std::string Read(const std::string& name) const
     {
         std::ifstream in(File(name), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     // An example device file with some keys replaced or added.
     void WriteVariant(const std::string& example, const std::string& name, const nlohmann::json& changes) const
@@ -92,13 +84,15 @@ public:
     {
         known = {{0x2fe3, 0x1200, 0xff000001}, {0x2fe3, 0x2400, 0xff000001}, {0x2fe3, 0x3600, 0},
                  {0x2fe4, 0x4800, 0xff000001}, {0x2fe4, 0x4801, 0xff000001}, {0, 0, 0}};
-        _ZEL_USB_DEV_INFO info0{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x81}, {}};
-        _ZEL_USB_DEV_INFO info1{0x2fe4, 0x4801, 0x0100, 0x48010000, {0x03, 0x82}, {}};
-        patches = {info0, info1, _ZEL_USB_DEV_INFO{}};
+        patches = {{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x81}, {}},
+                   {0x2fe4, 0x4801, 0x0100, 0x48010000, {0x03, 0x82}, {}},
+                   _ZEL_USB_DEV_INFO{}};
         flash = {Chip("Winbond W25Q80DV", 0xEF4014, 0x0400), Chip("Macronix MX25L1606E", 0xC22015, 0x0800),
                  Chip("GigaDevice GD25Q32C", 0xC84016, 0x1000), Chip("Winbond W25Q16JV", 0xEF4015, 0x0800),
                  _FLASH_INFO{}};
-        Install();
+        g_pKnownIDs_NormalMode = known.data();
+        g_pKnownDfuPatchInfos = patches.data();
+        g_pFlashInfo = flash.data();
     }
     ~CTestTables()
     {
@@ -106,21 +100,13 @@ public:
         g_pKnownDfuPatchInfos = nullptr;
         g_pFlashInfo = nullptr;
     }
-    void Install()
-    {
-        g_pKnownIDs_NormalMode = known.data();
-        g_pKnownDfuPatchInfos = patches.data();
-        g_pFlashInfo = flash.data();
-    }
     // A record as the flash table file gives it: numbers 1 to 3 most significant byte first.
     static _FLASH_INFO Chip(const char* name, uint32_t jedec, uint16_t capacityKb, uint16_t sectorSize = 0x1000)
     {
         _FLASH_INFO r{};
         std::strncpy(r.szName, name, sizeof r.szName - 1);
-        r.byJedecId[0] = static_cast<uint8_t>(jedec >> 24);
-        r.byJedecId[1] = static_cast<uint8_t>(jedec >> 16);
-        r.byJedecId[2] = static_cast<uint8_t>(jedec >> 8);
-        r.byJedecId[3] = static_cast<uint8_t>(jedec);
+        for (int i = 0; i < 4; ++i)
+            r.byJedecId[i] = static_cast<uint8_t>(jedec >> (24 - 8 * i));
         r.byCapacityKb[0] = static_cast<uint8_t>(capacityKb >> 8);
         r.byCapacityKb[1] = static_cast<uint8_t>(capacityKb);
         r.bySectorSize[0] = static_cast<uint8_t>(sectorSize >> 8);

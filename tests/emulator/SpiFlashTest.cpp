@@ -12,67 +12,63 @@ const FlashChipModel& Chip()
     return *FindFlashChipByName("W25Q80DV");
 }
 
-// Runs the chip's current operation to its end.
-int64_t Finish(CSpiFlash& flash)
-{
-    const int64_t end = flash.BusyUntil();
-    flash.Settle(end);
-    return end;
-}
+class SpiFlash : public ::testing::Test {
+protected:
+    // Runs the chip's current operation to its end.
+    int64_t Finish()
+    {
+        const int64_t end = flash.BusyUntil();
+        flash.Settle(end);
+        return end;
+    }
+    std::vector<uint8_t> ReadBack(uint32_t address, uint32_t n, int64_t now)
+    {
+        std::vector<uint8_t> out(n);
+        EXPECT_TRUE(flash.Read(CSpiFlash::OPC_READ, address, out.data(), n, now));
+        return out;
+    }
+    CSpiFlash flash{Chip()};
+};
 
-std::vector<uint8_t> ReadBack(CSpiFlash& flash, uint32_t address, uint32_t n, int64_t now)
+TEST_F(SpiFlash, ProgrammingNeedsWriteEnableAndOnlyClearsBits)
 {
-    std::vector<uint8_t> out(n);
-    EXPECT_TRUE(flash.Read(CSpiFlash::OPC_READ, address, out.data(), n, now));
-    return out;
-}
-
-TEST(SpiFlash, ProgrammingNeedsWriteEnableAndOnlyClearsBits)
-{
-    CSpiFlash flash(Chip());
     const uint8_t first[2] = {0xF0, 0x3C};
     EXPECT_FALSE(flash.Program(CSpiFlash::OPC_PP, 0x100, first, 2, 0)) << "no write enable";
-    EXPECT_EQ(ReadBack(flash, 0x100, 2, 0), (std::vector<uint8_t>{0xFF, 0xFF}));
+    EXPECT_EQ(ReadBack(0x100, 2, 0), (std::vector<uint8_t>{0xFF, 0xFF}));
 
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x100, first, 2, 0));
-    int64_t now = Finish(flash);
+    int64_t now = Finish();
     EXPECT_FALSE(flash.Program(CSpiFlash::OPC_PP, 0x100, first, 2, now)) << "the latch clears after a program";
 
     // Programming over data without an erase ANDs the bits: the result is neither old nor new.
     const uint8_t second[2] = {0x0F, 0xC3};
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, now));
     ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x100, second, 2, now));
-    now = Finish(flash);
-    EXPECT_EQ(ReadBack(flash, 0x100, 2, now), (std::vector<uint8_t>{0x00, 0x00}));
+    now = Finish();
+    EXPECT_EQ(ReadBack(0x100, 2, now), (std::vector<uint8_t>{0x00, 0x00}));
 }
 
-TEST(SpiFlash, EraseSetsTheWholeAlignedSector)
+TEST_F(SpiFlash, EraseSetsTheWholeAlignedSector)
 {
-    CSpiFlash flash(Chip());
     std::vector<uint8_t>& data = flash.MutableContents();
     std::fill(data.begin(), data.begin() + 3 * 4096, 0x12);
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Erase(CSpiFlash::OPC_SE, 0x1234, 0));  // inside sector 1
     EXPECT_EQ(flash.BusyUntil(), Chip().nSectorEraseUs);
-    const int64_t now = Finish(flash);
-    const std::vector<uint8_t> back = ReadBack(flash, 0, 3 * 4096, now);
-    EXPECT_EQ(back[0x0FFF], 0x12);
-    EXPECT_EQ(back[0x1000], 0xFF);
-    EXPECT_EQ(back[0x1FFF], 0xFF);
-    EXPECT_EQ(back[0x2000], 0x12);
+    const int64_t now = Finish();
+    const std::vector<uint8_t> back = ReadBack(0, 3 * 4096, now);
+    EXPECT_EQ((std::vector<uint8_t>{back[0x0FFF], back[0x1000], back[0x1FFF], back[0x2000]}),
+              (std::vector<uint8_t>{0x12, 0xFF, 0xFF, 0x12}));
 }
 
-TEST(SpiFlash, PageProgramWrapsWithinItsPage)
+TEST_F(SpiFlash, PageProgramWrapsWithinItsPage)
 {
-    CSpiFlash flash(Chip());
-    std::vector<uint8_t> bytes(8);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(0xA0 + i);
+    const std::vector<uint8_t> bytes = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x2FC, bytes.data(), 8, 0));  // 4 bytes before the page end
-    const int64_t now = Finish(flash);
-    const std::vector<uint8_t> page = ReadBack(flash, 0x200, 0x200, now);
+    const int64_t now = Finish();
+    const std::vector<uint8_t> page = ReadBack(0x200, 0x200, now);
     EXPECT_EQ(page[0xFC], 0xA0);
     EXPECT_EQ(page[0xFF], 0xA3);
     EXPECT_EQ(page[0x00], 0xA4) << "the rest lands at the start of the same page";
@@ -80,9 +76,8 @@ TEST(SpiFlash, PageProgramWrapsWithinItsPage)
     EXPECT_EQ(page[0x100], 0xFF) << "the next page is untouched";
 }
 
-TEST(SpiFlash, BusyChipIgnoresCommandsAndReadsUntilDone)
+TEST_F(SpiFlash, BusyChipIgnoresCommandsAndReadsUntilDone)
 {
-    CSpiFlash flash(Chip());
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Erase(CSpiFlash::OPC_SE, 0, 0));
     uint8_t b = 0;
@@ -94,9 +89,8 @@ TEST(SpiFlash, BusyChipIgnoresCommandsAndReadsUntilDone)
     EXPECT_EQ(flash.ReadJedecId(CSpiFlash::OPC_RDID, flash.BusyUntil()), 0xEF4014u);
 }
 
-TEST(SpiFlash, UnknownOpcodesDoNothing)
+TEST_F(SpiFlash, UnknownOpcodesDoNothing)
 {
-    CSpiFlash flash(Chip());
     flash.MutableContents()[0] = 0x00;
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     EXPECT_FALSE(flash.Erase(0x21, 0, 0));
@@ -105,9 +99,8 @@ TEST(SpiFlash, UnknownOpcodesDoNothing)
     EXPECT_EQ(flash.Contents()[0], 0x00);
 }
 
-TEST(SpiFlash, PowerCutTearsTheRunningErase)
+TEST_F(SpiFlash, PowerCutTearsTheRunningErase)
 {
-    CSpiFlash flash(Chip());
     std::vector<uint8_t>& data = flash.MutableContents();
     std::fill(data.begin(), data.begin() + 4096, 0x00);
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
@@ -122,9 +115,8 @@ TEST(SpiFlash, PowerCutTearsTheRunningErase)
     EXPECT_FALSE(flash.IsBusy(flash.BusyUntil()));
 }
 
-TEST(SpiFlash, PowerCutTearsTheRunningProgram)
+TEST_F(SpiFlash, PowerCutTearsTheRunningProgram)
 {
-    CSpiFlash flash(Chip());
     const std::vector<uint8_t> zeros(256, 0x00);
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0, zeros.data(), 256, 0));
@@ -134,7 +126,7 @@ TEST(SpiFlash, PowerCutTearsTheRunningProgram)
     EXPECT_EQ(after[255], 0xFF);
 }
 
-TEST(SpiFlash, CatalogueFindsChipsByNameAndId)
+TEST(SpiFlashCatalogue, FindsChipsByNameAndId)
 {
     EXPECT_EQ(FindFlashChipByName("winbond w25q80dv"), FindFlashChipByJedec(0xEF4014));
     EXPECT_EQ(FindFlashChipByName("MX25L1606E")->nCapacity, 2u * 1024 * 1024);

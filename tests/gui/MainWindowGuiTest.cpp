@@ -3,10 +3,8 @@
 // WindowSystemTest on Qt).
 #include "gui/QtTestSupport.h"
 
-#include "app/Resource.h"
 #include "support/WindowFixture.h"
 
-#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QFileDialog>

@@ -21,18 +21,9 @@
 
 namespace {
 
-constexpr int IDC_T_COMBO = 10;
-constexpr int IDC_T_FIELD = 11;
-constexpr int IDC_T_FIRST = 12;
-constexpr int IDC_T_INSIDE = 13;
-constexpr int IDC_T_SECOND = 14;
-constexpr int IDC_T_GO = 15;
-constexpr int IDC_T_OTHER = 16;
-constexpr int IDC_T_TRACE = 17;
-constexpr int ID_T_OPEN = 700;
-constexpr int ID_T_EXIT = 701;
-constexpr int ID_T_ABOUT = 702;
-constexpr int ID_T_WORKER_DONE = 999;
+constexpr int IDC_T_COMBO = 10, IDC_T_FIELD = 11, IDC_T_FIRST = 12, IDC_T_INSIDE = 13, IDC_T_SECOND = 14, IDC_T_GO = 15,
+              IDC_T_OTHER = 16, IDC_T_TRACE = 17, ID_T_OPEN = 700, ID_T_EXIT = 701, ID_T_ABOUT = 702,
+              ID_T_WORKER_DONE = 999;
 
 constexpr uint32_t kTraceStyle = CS_READONLY | CS_BORDER | CS_VSCROLL | CS_AUTOVSCROLL | CS_WRAP;
 
@@ -47,24 +38,20 @@ const DialogTemplate& TestTemplate()
         8,
         DS_MINIMIZEBOX | DS_SYSMENU | DS_CENTER | DS_APPWINDOW,
         600,
-        {
-            {-1, ControlKind::GroupBox, "Group", 5, 5, 100, 60, CS_NONE},
-            {IDC_T_COMBO, ControlKind::DropDownList, "", 10, 15, 80, 48, CS_VSCROLL | CS_TABSTOP},
-            {IDC_T_FIELD, ControlKind::IdentityField, "", 45, 32, 50, 12, CS_READONLY},
-            {IDC_T_FIRST, ControlKind::RadioButton, "First", 110, 10, 60, 10, CS_GROUP | CS_TABSTOP},
-            {IDC_T_INSIDE, ControlKind::CheckBox, "Inside", 120, 22, 60, 10, CS_TABSTOP},
-            {IDC_T_SECOND, ControlKind::RadioButton, "Second", 110, 34, 60, 10, CS_TABSTOP},
-            {IDC_T_GO, ControlKind::PushButton, "Go", 110, 46, 40, 14, CS_TABSTOP},
-            {IDC_T_OTHER, ControlKind::RadioButton, "Other", 155, 46, 40, 10, CS_GROUP | CS_TABSTOP},
-            {IDC_T_TRACE, ControlKind::MultiLineEdit, "", 5, 80, 100, 36, kTraceStyle},
-        },
-        {
-            {"&File", {{"&Open", ID_T_OPEN}, {nullptr, 0}, {"E&xit", ID_T_EXIT}}},
-            {"&Help", {{"&About", ID_T_ABOUT}}},
-        },
-    };
+        {{-1, ControlKind::GroupBox, "Group", 5, 5, 100, 60, CS_NONE},
+         {IDC_T_COMBO, ControlKind::DropDownList, "", 10, 15, 80, 48, CS_VSCROLL | CS_TABSTOP},
+         {IDC_T_FIELD, ControlKind::IdentityField, "", 45, 32, 50, 12, CS_READONLY},
+         {IDC_T_FIRST, ControlKind::RadioButton, "First", 110, 10, 60, 10, CS_GROUP | CS_TABSTOP},
+         {IDC_T_INSIDE, ControlKind::CheckBox, "Inside", 120, 22, 60, 10, CS_TABSTOP},
+         {IDC_T_SECOND, ControlKind::RadioButton, "Second", 110, 34, 60, 10, CS_TABSTOP},
+         {IDC_T_GO, ControlKind::PushButton, "Go", 110, 46, 40, 14, CS_TABSTOP},
+         {IDC_T_OTHER, ControlKind::RadioButton, "Other", 155, 46, 40, 10, CS_GROUP | CS_TABSTOP},
+         {IDC_T_TRACE, ControlKind::MultiLineEdit, "", 5, 80, 100, 36, kTraceStyle}},
+        {{"&File", {{"&Open", ID_T_OPEN}, {nullptr, 0}, {"E&xit", ID_T_EXIT}}}, {"&Help", {{"&About", ID_T_ABOUT}}}}};
     return tpl;
 }
+
+using Ids = std::vector<std::pair<int, int>>;
 
 class QtDialogHostTest : public ::testing::Test {
 protected:
@@ -78,6 +65,14 @@ protected:
     }
 
     QWidget* W(CQtDialogHost& host) { return host.Window(); }
+    // The commands received so far, as identifier and notification code.
+    Ids Commands() const
+    {
+        Ids commands;
+        for (const Message& msg : dialog.Commands())
+            commands.emplace_back(msg.nId, msg.nCode);
+        return commands;
+    }
 
     CQtHostFactory factory;
     CRecordingDialog dialog{TestTemplate()};
@@ -85,12 +80,7 @@ protected:
     std::vector<std::thread::id> boxThreads;
 };
 
-bool IsCommand(const Message& msg, int nId, int nCode)
-{
-    return msg.kind == MessageKind::Command && msg.nId == nId && msg.nCode == nCode;
-}
-
-TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOfTheDialogFontOnAFixedClientArea)
+TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOnAFixedClientAreaAndTheTraceAppendsAtTheEnd)
 {
     RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
         QWidget* pWindow = W(host);
@@ -103,7 +93,7 @@ TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOfTheDialogFontOnAFixedClientArea)
         EXPECT_EQ(pClient->size(), QSize(DialogUnitsToPixelsX(units, 200), DialogUnitsToPixelsY(units, 120)));
         EXPECT_EQ(pWindow->minimumSize(), pWindow->maximumSize());
         EXPECT_FALSE(pWindow->windowFlags() & Qt::WindowMaximizeButtonHint);
-        QWidget* pTrace = FindControl<QWidget>(pWindow, IDC_T_TRACE);
+        auto* pTrace = FindControl<QPlainTextEdit>(pWindow, IDC_T_TRACE);
         ASSERT_NE(pTrace, nullptr);
         EXPECT_EQ(pTrace->parentWidget(), pClient);
         EXPECT_EQ(pTrace->geometry(), DialogUnitsToPixels(units, 5, 80, 100, 36));
@@ -112,123 +102,8 @@ TEST_F(QtDialogHostTest, LayoutIsInDialogUnitsOfTheDialogFontOnAFixedClientArea)
         auto* pGroup = pClient->findChild<QGroupBox*>();
         ASSERT_NE(pGroup, nullptr);
         EXPECT_TRUE(pGroup->findChildren<QWidget*>().isEmpty());
-    });
-}
 
-TEST_F(QtDialogHostTest, ClicksBecomeCommandsAndRadioButtonsExcludeWithinTheirGroup)
-{
-    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
-        QWidget* pWindow = W(host);
-        host.SetCheck(IDC_T_FIRST, 1);
-        host.SetCheck(IDC_T_INSIDE, 1);
-        host.SetCheck(IDC_T_OTHER, 1);
-
-        QTest::mouseClick(FindControl<QRadioButton>(pWindow, IDC_T_SECOND), Qt::LeftButton);
-        QTest::mouseClick(FindControl<QPushButton>(pWindow, IDC_T_GO), Qt::LeftButton);
-        QTest::mouseClick(FindControl<QCheckBox>(pWindow, IDC_T_INSIDE), Qt::LeftButton);
-
-        EXPECT_EQ(host.GetCheck(IDC_T_FIRST), 0);
-        EXPECT_EQ(host.GetCheck(IDC_T_SECOND), 1);
-        EXPECT_EQ(host.GetCheck(IDC_T_INSIDE), 0);  // toggled by its own click only
-        EXPECT_EQ(host.GetCheck(IDC_T_OTHER), 1);   // another group
-        EXPECT_EQ(host.GetCheck(IDC_T_GO), 0);      // a push button has no check state
-
-        const std::vector<Message> commands = dialog.Commands();
-        ASSERT_EQ(commands.size(), 3u);
-        EXPECT_TRUE(IsCommand(commands[0], IDC_T_SECOND, BN_CLICKED));
-        EXPECT_TRUE(IsCommand(commands[1], IDC_T_GO, BN_CLICKED));
-        EXPECT_TRUE(IsCommand(commands[2], IDC_T_INSIDE, BN_CLICKED));
-
-        // Setting states by hand sends nothing, and a radio button can be cleared by hand.
-        host.SetCheck(IDC_T_SECOND, 0);
-        EXPECT_EQ(host.GetCheck(IDC_T_SECOND), 0);
-        EXPECT_EQ(host.GetCheck(IDC_T_FIRST), 0);
-        EXPECT_EQ(dialog.Commands().size(), 3u);
-    });
-}
-
-TEST_F(QtDialogHostTest, DropDownListChangesByTheUserAreNotifiedAndByTheProgramAreNot)
-{
-    int devices[3] = {};
-    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
-        auto* pCombo = FindControl<QComboBox>(W(host), IDC_T_COMBO);
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(host.ComboAddString(IDC_T_COMBO, QStringLiteral("item %1").arg(i)), i);
-            host.ComboSetItemData(IDC_T_COMBO, i, &devices[i]);
-        }
-        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), -1);  // adding selects nothing
-        host.ComboSetCurSel(IDC_T_COMBO, 1);
-        EXPECT_TRUE(dialog.Commands().empty());
-
-        pCombo->setFocus();
-        QTest::keyClick(pCombo, Qt::Key_Down);
-        ASSERT_EQ(dialog.Commands().size(), 1u);
-        EXPECT_TRUE(IsCommand(dialog.Commands()[0], IDC_T_COMBO, CBN_SELCHANGE));
-        EXPECT_EQ(host.ComboGetItemData(IDC_T_COMBO, host.ComboGetCurSel(IDC_T_COMBO)), &devices[2]);
-
-        // Insertion keeps the selected entry; deleting it leaves no selection.
-        host.ComboInsertString(IDC_T_COMBO, 0, QStringLiteral("first"));
-        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), 3);
-        host.ComboDeleteString(IDC_T_COMBO, 3);
-        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), -1);
-        EXPECT_EQ(host.ComboGetItemData(IDC_T_COMBO, 7), nullptr);
-        EXPECT_EQ(dialog.Commands().size(), 1u);
-    });
-}
-
-TEST_F(QtDialogHostTest, EscapeIsCancelAndEnterIsOkUnlessAPushButtonHasTheFocus)
-{
-    dialog.bDefaultHandling = false;
-    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
-        QWidget* pWindow = W(host);
-        auto* pCheck = FindControl<QCheckBox>(pWindow, IDC_T_INSIDE);
-        auto* pGo = FindControl<QPushButton>(pWindow, IDC_T_GO);
-
-        pCheck->setFocus();
-        QTest::keyClick(pCheck, Qt::Key_Escape);
-        QTest::keyClick(pCheck, Qt::Key_Return);
-        pGo->setFocus();
-        QTest::keyClick(pGo, Qt::Key_Return);
-        // The read-only boxes and the closed drop-down list leave Enter to the dialog.
-        for (int nId : {IDC_T_TRACE, IDC_T_FIELD, IDC_T_COMBO}) {
-            QWidget* pControl = FindControl<QWidget>(pWindow, nId);
-            pControl->setFocus();
-            QTest::keyClick(pControl, Qt::Key_Enter);
-        }
-
-        const std::vector<Message> commands = dialog.Commands();
-        ASSERT_EQ(commands.size(), 6u);
-        EXPECT_TRUE(IsCommand(commands[0], IDCANCEL, BN_CLICKED));
-        EXPECT_TRUE(IsCommand(commands[1], IDOK, BN_CLICKED));
-        EXPECT_TRUE(IsCommand(commands[2], IDC_T_GO, BN_CLICKED));
-        for (size_t i = 3; i < 6; ++i)
-            EXPECT_TRUE(IsCommand(commands[i], IDOK, BN_CLICKED)) << i;
-        EXPECT_TRUE(pWindow->isVisible());
-    });
-}
-
-TEST_F(QtDialogHostTest, MenuItemsSendTheirCommandsUnlessGreyed)
-{
-    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
-        ASSERT_EQ(host.MenuBar()->actions().size(), 2);
-        host.MenuAction(ID_T_OPEN)->trigger();
-        host.EnableMenuItem(ID_T_OPEN, false);
-        EXPECT_FALSE(host.IsMenuItemEnabled(ID_T_OPEN));
-        EXPECT_TRUE(host.IsMenuItemEnabled(ID_T_EXIT));
-        host.MenuAction(ID_T_OPEN)->trigger();  // greyed: does nothing
-        host.MenuAction(ID_T_ABOUT)->trigger();
-
-        const std::vector<Message> commands = dialog.Commands();
-        ASSERT_EQ(commands.size(), 2u);
-        EXPECT_TRUE(IsCommand(commands[0], ID_T_OPEN, 0));
-        EXPECT_TRUE(IsCommand(commands[1], ID_T_ABOUT, 0));
-    });
-}
-
-TEST_F(QtDialogHostTest, TraceAppendsAtTheVeryEndWhateverTheSelection)
-{
-    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
-        auto* pTrace = FindControl<QPlainTextEdit>(W(host), IDC_T_TRACE);
+        // The trace appends at the very end whatever the selection.
         host.EditAppendText(IDC_T_TRACE, QStringLiteral("one\r\n"));
         host.EditAppendText(IDC_T_TRACE, QStringLiteral("two\r\n"));
 
@@ -255,6 +130,105 @@ TEST_F(QtDialogHostTest, TraceAppendsAtTheVeryEndWhateverTheSelection)
     });
 }
 
+TEST_F(QtDialogHostTest, ClicksAndMenuItemsBecomeCommandsAndRadioButtonsExcludeWithinTheirGroup)
+{
+    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
+        QWidget* pWindow = W(host);
+        host.SetCheck(IDC_T_FIRST, 1);
+        host.SetCheck(IDC_T_INSIDE, 1);
+        host.SetCheck(IDC_T_OTHER, 1);
+
+        QTest::mouseClick(FindControl<QRadioButton>(pWindow, IDC_T_SECOND), Qt::LeftButton);
+        QTest::mouseClick(FindControl<QPushButton>(pWindow, IDC_T_GO), Qt::LeftButton);
+        QTest::mouseClick(FindControl<QCheckBox>(pWindow, IDC_T_INSIDE), Qt::LeftButton);
+
+        EXPECT_EQ(host.GetCheck(IDC_T_FIRST), 0);
+        EXPECT_EQ(host.GetCheck(IDC_T_SECOND), 1);
+        EXPECT_EQ(host.GetCheck(IDC_T_INSIDE), 0);  // toggled by its own click only
+        EXPECT_EQ(host.GetCheck(IDC_T_OTHER), 1);   // another group
+        EXPECT_EQ(host.GetCheck(IDC_T_GO), 0);      // a push button has no check state
+
+        const Ids clicks{{IDC_T_SECOND, BN_CLICKED}, {IDC_T_GO, BN_CLICKED}, {IDC_T_INSIDE, BN_CLICKED}};
+        EXPECT_EQ(Commands(), clicks);
+
+        // Setting states by hand sends nothing, and a radio button can be cleared by hand.
+        host.SetCheck(IDC_T_SECOND, 0);
+        EXPECT_EQ(host.GetCheck(IDC_T_SECOND), 0);
+        EXPECT_EQ(host.GetCheck(IDC_T_FIRST), 0);
+        EXPECT_EQ(Commands(), clicks);
+
+        // Menu items send their commands unless greyed.
+        ASSERT_EQ(host.MenuBar()->actions().size(), 2);
+        host.MenuAction(ID_T_OPEN)->trigger();
+        host.EnableMenuItem(ID_T_OPEN, false);
+        EXPECT_FALSE(host.IsMenuItemEnabled(ID_T_OPEN));
+        EXPECT_TRUE(host.IsMenuItemEnabled(ID_T_EXIT));
+        host.MenuAction(ID_T_OPEN)->trigger();  // greyed: does nothing
+        host.MenuAction(ID_T_ABOUT)->trigger();
+        Ids all = clicks;
+        all.insert(all.end(), {{ID_T_OPEN, 0}, {ID_T_ABOUT, 0}});
+        EXPECT_EQ(Commands(), all);
+    });
+}
+
+TEST_F(QtDialogHostTest, DropDownListChangesByTheUserAreNotifiedAndByTheProgramAreNot)
+{
+    int devices[3] = {};
+    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
+        auto* pCombo = FindControl<QComboBox>(W(host), IDC_T_COMBO);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(host.ComboAddString(IDC_T_COMBO, QStringLiteral("item %1").arg(i)), i);
+            host.ComboSetItemData(IDC_T_COMBO, i, &devices[i]);
+        }
+        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), -1);  // adding selects nothing
+        host.ComboSetCurSel(IDC_T_COMBO, 1);
+        EXPECT_TRUE(dialog.Commands().empty());
+
+        pCombo->setFocus();
+        QTest::keyClick(pCombo, Qt::Key_Down);
+        EXPECT_EQ(Commands(), (Ids{{IDC_T_COMBO, CBN_SELCHANGE}}));
+        EXPECT_EQ(host.ComboGetItemData(IDC_T_COMBO, host.ComboGetCurSel(IDC_T_COMBO)), &devices[2]);
+
+        // Insertion keeps the selected entry; deleting it leaves no selection.
+        host.ComboInsertString(IDC_T_COMBO, 0, QStringLiteral("first"));
+        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), 3);
+        host.ComboDeleteString(IDC_T_COMBO, 3);
+        EXPECT_EQ(host.ComboGetCurSel(IDC_T_COMBO), -1);
+        EXPECT_EQ(host.ComboGetItemData(IDC_T_COMBO, 7), nullptr);
+        EXPECT_EQ(Commands().size(), 1u);
+    });
+}
+
+TEST_F(QtDialogHostTest, EscapeIsCancelAndEnterIsOkUnlessAPushButtonHasTheFocus)
+{
+    dialog.bDefaultHandling = false;
+    RunModalWithScript(factory, dialog, [&](CQtDialogHost& host) {
+        QWidget* pWindow = W(host);
+        auto* pCheck = FindControl<QCheckBox>(pWindow, IDC_T_INSIDE);
+        auto* pGo = FindControl<QPushButton>(pWindow, IDC_T_GO);
+
+        pCheck->setFocus();
+        QTest::keyClick(pCheck, Qt::Key_Escape);
+        QTest::keyClick(pCheck, Qt::Key_Return);
+        pGo->setFocus();
+        QTest::keyClick(pGo, Qt::Key_Return);
+        // The read-only boxes and the closed drop-down list leave Enter to the dialog.
+        for (int nId : {IDC_T_TRACE, IDC_T_FIELD, IDC_T_COMBO}) {
+            QWidget* pControl = FindControl<QWidget>(pWindow, nId);
+            pControl->setFocus();
+            QTest::keyClick(pControl, Qt::Key_Enter);
+        }
+
+        EXPECT_EQ(Commands(), (Ids{{IDCANCEL, BN_CLICKED},
+                                   {IDOK, BN_CLICKED},
+                                   {IDC_T_GO, BN_CLICKED},
+                                   {IDOK, BN_CLICKED},
+                                   {IDOK, BN_CLICKED},
+                                   {IDOK, BN_CLICKED}}));
+        EXPECT_TRUE(pWindow->isVisible());
+    });
+}
+
 TEST_F(QtDialogHostTest, TimersDeliverTimerMessagesUntilKilled)
 {
     dialog.onMessage = [&](const Message& msg) {
@@ -273,11 +247,9 @@ TEST_F(QtDialogHostTest, TimersDeliverTimerMessagesUntilKilled)
         false);
     EXPECT_EQ(nResult, IDOK);
     EXPECT_EQ(dialog.Count(MessageKind::Timer), 3u);
-    for (const auto& received : dialog.Messages()) {
-        if (received.msg.kind == MessageKind::Timer) {
-            EXPECT_EQ(received.msg.nId, 5);
-        }
-    }
+    EXPECT_EQ(std::ranges::count_if(dialog.Messages(),
+                                    [](const auto& r) { return r.msg.kind == MessageKind::Timer && r.msg.nId == 5; }),
+              3);
 }
 
 // A worker drives the window while the user-interface thread runs the modal loop: every call is

@@ -1,6 +1,7 @@
 #include "gui/QtTestSupport.h"
 
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -84,20 +85,15 @@ std::vector<CRecordingDialog::Received> CRecordingDialog::Messages() const
 
 std::vector<Message> CRecordingDialog::Commands() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<Message> result;
-    for (const Received& r : m_received) {
+    for (const Received& r : Messages())
         if (r.msg.kind == MessageKind::Command)
             result.push_back(r.msg);
-    }
     return result;
 }
 
 size_t CRecordingDialog::Count(MessageKind kind) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    size_t n = 0;
-    for (const Received& r : m_received)
-        n += r.msg.kind == kind ? 1 : 0;
-    return n;
+    return static_cast<size_t>(
+        std::ranges::count_if(Messages(), [kind](const Received& r) { return r.msg.kind == kind; }));
 }

@@ -6,7 +6,6 @@
 
 #include "app/AboutDlg.h"
 #include "app/OptionsDlg.h"
-#include "app/Resource.h"
 #include "support/WindowFixture.h"
 
 #include <QApplication>

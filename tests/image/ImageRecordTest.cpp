@@ -1,12 +1,12 @@
 // The identity record: layout, search, damage, stamping and file parsing.
 #include "image/ZelFirmwareApi.h"
+#include "support/WindowFixture.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 namespace {
 
@@ -25,15 +25,13 @@ std::vector<uint8_t> Erased(size_t nSize)
 // Files go to the test run's scratch folder; every test uses names of its own.
 std::filesystem::path WriteFile(const std::string& name, const std::vector<uint8_t>& bytes)
 {
-    const auto path = std::filesystem::path(::testing::TempDir()) / name;
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return path;
+    WriteFileBytes(TempPath(name), bytes);
+    return TempPath(name);
 }
 
 }  // namespace
 
-TEST(ImageRecord, LayoutIsLittleEndianWithTheFieldsOfTheDeviceInfoRecord)
+TEST(ImageRecord, LayoutIsLittleEndianAndEveryDamageMakesItNoIdentity)
 {
     uint8_t rec[kImageRecordSize];
     EncodeImageRecord(kInfo, rec);
@@ -44,13 +42,8 @@ TEST(ImageRecord, LayoutIsLittleEndianWithTheFieldsOfTheDeviceInfoRecord)
     _ZEL_USB_DEV_INFO decoded{};
     ASSERT_TRUE(DecodeImageRecord(rec, sizeof rec, decoded));
     EXPECT_TRUE(SameInfo(decoded, kInfo));
-}
 
-// Any single damaged byte, any truncation and any other layout make the record unusable.
-TEST(ImageRecord, EveryDamagedByteTruncationOrOtherLayoutIsNoIdentity)
-{
-    uint8_t rec[kImageRecordSize];
-    EncodeImageRecord(kInfo, rec);
+    // Any single damaged byte, any truncation and any other layout make the record unusable.
     for (size_t i = 0; i < kImageRecordSize; ++i) {
         for (uint8_t flip : {0x01, 0x80, 0xFF}) {
             uint8_t damaged[kImageRecordSize];
@@ -78,7 +71,7 @@ TEST(ImageRecord, EveryDamagedByteTruncationOrOtherLayoutIsNoIdentity)
     }
 }
 
-TEST(ImageRecord, SearchFindsTheLastIntactRecordAnywhere)
+TEST(ImageRecord, SearchFindsTheLastIntactRecordAnywhereAndNothingElse)
 {
     std::vector<uint8_t> image = Erased(8192);
     _ZEL_USB_DEV_INFO older = kInfo;
@@ -95,22 +88,20 @@ TEST(ImageRecord, SearchFindsTheLastIntactRecordAnywhere)
     ASSERT_TRUE(FindImageRecord(image.data(), image.size(), found, &nOffset));
     EXPECT_EQ(nOffset, 100u);
     EXPECT_EQ(found.dwVersion, 0x0100u);
-}
 
-TEST(ImageRecord, MagicWithoutARecordAndTruncatedTrailerAreNoIdentity)
-{
-    std::vector<uint8_t> image = Erased(4096);
+    // A magic without a record and a trailer cut off by the end of the image are no identity.
+    image = Erased(4096);
     std::memcpy(image.data() + 10, kImageRecordMagic, sizeof kImageRecordMagic);
     uint8_t rec[kImageRecordSize];
     EncodeImageRecord(kInfo, rec);
-    std::memcpy(image.data() + image.size() - 20, rec, 20);  // cut off by the end of the image
+    std::memcpy(image.data() + image.size() - 20, rec, 20);
     _ZEL_USB_DEV_INFO info = kInfo;
     EXPECT_FALSE(FindImageRecord(image.data(), image.size(), info));
     EXPECT_TRUE(SameInfo(info, kInfo)) << "untouched on failure";
     EXPECT_FALSE(FindImageRecord(nullptr, 0, info));
 }
 
-TEST(ImageStamp, TakesTheErasedTrailerThenReplacesInPlace)
+TEST(ImageStamp, TakesTheErasedTrailerThenReplacesInPlaceAndAppendsOnlyWhenAllowed)
 {
     std::vector<uint8_t> image = Erased(65536);
     image[0x3000] = image[0x3001] = 0xAA;
@@ -128,18 +119,15 @@ TEST(ImageStamp, TakesTheErasedTrailerThenReplacesInPlace)
     EXPECT_EQ(image.size(), 65536u);
     ASSERT_TRUE(FindImageRecord(image.data(), image.size(), found));
     EXPECT_EQ(found.dwVersion, 0x0200u);
-}
 
-TEST(ImageStamp, RefusesToOverwriteDataUnlessAppendingIsAllowed)
-{
-    std::vector<uint8_t> image(4096, 0x5A);
+    // No room: data is never overwritten, unless appending is allowed.
+    image.assign(4096, 0x5A);
     const std::vector<uint8_t> original = image;
     EXPECT_EQ(StampImageRecord(image, kInfo, false), StampResult::NoRoom);
     EXPECT_EQ(image, original);
     EXPECT_EQ(StampImageRecord(image, kInfo, true), StampResult::Appended);
     ASSERT_EQ(image.size(), 4096u + kImageRecordSize);
     EXPECT_TRUE(std::equal(original.begin(), original.end(), image.begin()));
-    _ZEL_USB_DEV_INFO found{};
     EXPECT_TRUE(FindImageRecord(image.data(), image.size(), found));
 
     std::vector<uint8_t> tiny(10, 0xFF);
@@ -160,7 +148,7 @@ TEST(FirmwareImageFile, ParsesTheLastRecordEvenAcrossTheReadChunks)
     EXPECT_TRUE(SameInfo(info, kInfo));
 }
 
-TEST(FirmwareImageFile, MissingEmptyOrUnstampedFilesLeaveTheRecordAlone)
+TEST(FirmwareImageFile, MissingEmptyOrUnstampedFilesLeaveTheRecordAloneAndWidePathsOpen)
 {
     const std::u16string missing = u"/nonexistent/quillon/image.bin";
     for (const std::filesystem::path& path :
@@ -172,13 +160,10 @@ TEST(FirmwareImageFile, MissingEmptyOrUnstampedFilesLeaveTheRecordAlone)
     }
     EXPECT_FALSE(CZelFirmwareImage(u"/nonexistent").ParseImageInfo(nullptr));
     EXPECT_FALSE(CZelFirmwareImage(static_cast<const char16_t*>(nullptr)).ParseImageInfo(nullptr));
-}
 
-TEST(FirmwareImageFile, WideCharacterPathsAreOpened)
-{
+    // Wide-character paths are opened.
     std::vector<uint8_t> image = Erased(4096);
     ASSERT_EQ(StampImageRecord(image, kInfo, false), StampResult::Trailer);
-    const auto path = WriteFile("Bild-ä€.bin", image);
     _ZEL_USB_DEV_INFO info{};
-    EXPECT_TRUE(CZelFirmwareImage(path.u16string().c_str()).ParseImageInfo(&info));
+    EXPECT_TRUE(CZelFirmwareImage(WriteFile("Bild-ä€.bin", image).u16string().c_str()).ParseImageInfo(&info));
 }

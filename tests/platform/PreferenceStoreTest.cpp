@@ -50,24 +50,25 @@ TEST(SettingsPreferenceStoreTest, ValuesThatAreNotThirtyTwoBitIntegersReadAsTheD
 {
     const QString title = QStringLiteral("QuillonPrefForeign");
     ClearStore(title);
+    const struct {
+        const char* pszKey;
+        QVariant value;
+        uint32_t nExpected;
+    } cases[] = {{"Text", "verify", 3u},
+                 {"Fraction", "1.5", 3u},
+                 {"Wide", "4294967296", 3u},
+                 {"Negative", "-2147483649", 3u},
+                 {"List", QStringList{"1", "2"}, 3u},
+                 {"Decimal", "261", 261u},
+                 {"MinusOne", "-1", 0xFFFFFFFFu}};
     {
         QSettings settings(QStringLiteral("ZEL"), title);
-        settings.setValue("Options/Text", "verify");
-        settings.setValue("Options/Fraction", "1.5");
-        settings.setValue("Options/Wide", "4294967296");
-        settings.setValue("Options/Negative", "-2147483649");
-        settings.setValue("Options/Decimal", "261");
-        settings.setValue("Options/MinusOne", "-1");
-        settings.setValue("Options/List", QStringList{"1", "2"});
+        for (const auto& c : cases)
+            settings.setValue(QStringLiteral("Options/") + c.pszKey, c.value);
     }
     auto store = CreateSettingsPreferenceStore(title);
-    EXPECT_EQ(store->GetProfileInt("Options", "Text", 3), 3u);
-    EXPECT_EQ(store->GetProfileInt("Options", "Fraction", 3), 3u);
-    EXPECT_EQ(store->GetProfileInt("Options", "Wide", 3), 3u);
-    EXPECT_EQ(store->GetProfileInt("Options", "Negative", 3), 3u);
-    EXPECT_EQ(store->GetProfileInt("Options", "List", 3), 3u);
-    EXPECT_EQ(store->GetProfileInt("Options", "Decimal", 3), 261u);
-    EXPECT_EQ(store->GetProfileInt("Options", "MinusOne", 3), 0xFFFFFFFFu);
+    for (const auto& c : cases)
+        EXPECT_EQ(store->GetProfileInt("Options", c.pszKey, 3), c.nExpected) << c.pszKey;
 }
 
 // A pipe where the store's file is would hold the program for ever: it is never opened, the values
@@ -98,14 +99,14 @@ TEST(MemoryPreferenceStoreTest, SameReadingRuleAsTheSettingsStore)
     EXPECT_EQ(store.GetProfileInt("Options", "AutoVerify", 0), 5u);
     EXPECT_EQ(store.GetProfileInt("Other", "AutoVerify", 0), 0u);
 
-    store.SetRawValue("Options", "Wide", QVariant(qulonglong(0x100000000ull)));
-    store.SetRawValue("Options", "Real", QVariant(2.0));
-    store.SetRawValue("Options", "Text", QVariant(QStringLiteral("12")));
-    store.SetRawValue("Options", "Max", QVariant(qulonglong(0xFFFFFFFFull)));
-    EXPECT_EQ(store.GetProfileInt("Options", "Wide", 7), 7u);
-    EXPECT_EQ(store.GetProfileInt("Options", "Real", 7), 7u);
-    EXPECT_EQ(store.GetProfileInt("Options", "Text", 7), 12u);
-    EXPECT_EQ(store.GetProfileInt("Options", "Max", 7), 0xFFFFFFFFu);
+    const std::tuple<const char*, QVariant, uint32_t> raw[] = {{"Wide", qulonglong(0x100000000ull), 7u},
+                                                               {"Real", 2.0, 7u},
+                                                               {"Text", QStringLiteral("12"), 12u},
+                                                               {"Max", qulonglong(0xFFFFFFFFull), 0xFFFFFFFFu}};
+    for (const auto& [pszKey, value, nExpected] : raw) {
+        store.SetRawValue("Options", pszKey, value);
+        EXPECT_EQ(store.GetProfileInt("Options", pszKey, 7), nExpected) << pszKey;
+    }
 
     store.SetFailWrites(true);
     EXPECT_FALSE(store.WriteProfileInt("Options", "AutoVerify", 1));

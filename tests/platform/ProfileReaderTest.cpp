@@ -3,10 +3,13 @@
 #include "platform/ProfileReader.h"
 #include "platform/MemoryProfileReader.h"
 
+#include "support/ParamNames.h"
+
 #include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -33,11 +36,6 @@ struct ReaderUnderTest {
     const char* pszName;
     std::function<std::unique_ptr<IProfileReader>()> create;
 };
-
-void PrintTo(const ReaderUnderTest& reader, std::ostream* pOut)
-{
-    *pOut << reader.pszName;
-}
 
 class ProfileRulesTest : public ::testing::TestWithParam<ReaderUnderTest> {
 protected:
@@ -73,6 +71,9 @@ protected:
 
 TEST_P(ProfileRulesTest, NamesMatchWithoutCaseAndTheFirstOfDuplicatesWins)
 {
+    // A missing file gives the defaults.
+    EXPECT_EQ(Int("S", "K", 42), 42u);
+    EXPECT_EQ(Str("S", "K"), "<default>");
     SetText("[KnownIDs]\n"
             "Num=2\n"
             "num=9\n"
@@ -104,18 +105,12 @@ TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
             "NoEquals\n"
             "Semicolon=a;b\n"
             "EndOfFile=\"x \"\x1A\n");  // the DOS end-of-file byte is a blank
-    EXPECT_EQ(Str("Section", "Key"), "padded value");
-    EXPECT_EQ(Str("Section", ";Key"), "<default>");
-    EXPECT_EQ(Str("Section", "Double"), "  quoted  ");
-    EXPECT_EQ(Str("Section", "Single"), "x");
-    EXPECT_EQ(Str("Section", "Mixed"), "\"x'");
-    EXPECT_EQ(Str("Section", "Nested"), "\"two\"");
-    EXPECT_EQ(Str("Section", "Lone"), "\"");
-    EXPECT_EQ(Str("Section", "Equals"), "a=b");
-    EXPECT_EQ(Str("Section", "Empty"), "");
-    EXPECT_EQ(Str("Section", "NoEquals"), "");
-    EXPECT_EQ(Str("Section", "Semicolon"), "a;b");
-    EXPECT_EQ(Str("Section", "EndOfFile"), "x ");
+    const char* const expected[][2] = {{"Key", "padded value"}, {";Key", "<default>"}, {"Double", "  quoted  "},
+                                       {"Single", "x"},         {"Mixed", "\"x'"},     {"Nested", "\"two\""},
+                                       {"Lone", "\""},          {"Equals", "a=b"},     {"Empty", ""},
+                                       {"NoEquals", ""},        {"Semicolon", "a;b"},  {"EndOfFile", "x "}};
+    for (const auto& [pszKey, pszValue] : expected)
+        EXPECT_EQ(Str("Section", pszKey), pszValue) << pszKey;
     EXPECT_EQ(Str("", "orphan"), "<default>");
 }
 
@@ -176,12 +171,6 @@ TEST_P(ProfileRulesTest, StringsAreCutToCapacityMinusOne)
     EXPECT_EQ(Str("S", "Missing", QString(300, u'd')), QString(255, u'd'));
 }
 
-TEST_P(ProfileRulesTest, MissingFileGivesDefaults)
-{
-    EXPECT_EQ(Int("S", "K", 42), 42u);
-    EXPECT_EQ(Str("S", "K"), "<default>");
-}
-
 TEST_P(ProfileRulesTest, Encodings)
 {
     const QByteArray body = "[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\xE0\xA4\x85\n";
@@ -193,17 +182,11 @@ TEST_P(ProfileRulesTest, Encodings)
     SetText(body);  // UTF-8 without
     EXPECT_EQ(Str("CHIPSET\u00dc", "Name"), expected);
 
-    QString utf16Text = QString::fromUtf8(body);
-    QByteArray utf16("\xFF\xFE");
-    QByteArray utf16Big("\xFE\xFF");
-    for (QChar c : utf16Text) {
-        utf16.append(static_cast<char>(c.unicode() & 0xFF)).append(static_cast<char>(c.unicode() >> 8));
-        utf16Big.append(static_cast<char>(c.unicode() >> 8)).append(static_cast<char>(c.unicode() & 0xFF));
+    // UTF-16 in both byte orders, with byte order mark.
+    for (auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        SetText(QStringEncoder(encoding, QStringConverter::Flag::WriteBom)(QString::fromUtf8(body)));
+        EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected) << encoding;
     }
-    SetText(utf16);  // UTF-16LE with byte order mark
-    EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
-    SetText(utf16Big);  // UTF-16BE with byte order mark
-    EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected);
 
     SetText("[S]\r\nName=caf\xE9 \x80\r\n");  // not UTF-8: taken as Windows-1252
     EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9 \u20ac"));
@@ -240,14 +223,15 @@ TEST_P(ProfileRulesTest, ManyEntriesAreAllFound)
     EXPECT_EQ(Str("KnownIDs", "ID20000"), "<default>");
 }
 
+std::unique_ptr<IProfileReader> CreateMemoryReader()
+{
+    return std::make_unique<CMemoryProfileReader>();
+}
+
 INSTANTIATE_TEST_SUITE_P(Readers, ProfileRulesTest,
-                         ::testing::Values(ReaderUnderTest{"File", [] { return CreateFileProfileReader(); }},
-                                           ReaderUnderTest{"Memory",
-                                                           [] {
-                                                               return std::unique_ptr<IProfileReader>(
-                                                                   std::make_unique<CMemoryProfileReader>());
-                                                           }}),
-                         [](const auto& info) { return std::string(info.param.pszName); });
+                         ::testing::Values(ReaderUnderTest{"File", CreateFileProfileReader},
+                                           ReaderUnderTest{"Memory", CreateMemoryReader}),
+                         RowName());
 
 class FileProfileReaderTest : public ::testing::Test {
 protected:

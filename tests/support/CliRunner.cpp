@@ -9,23 +9,13 @@
 #include <sstream>
 #include <sys/prctl.h>
 
-namespace {
-
-std::vector<std::string> SplitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
-    return lines;
-}
-
-}  // namespace
-
 std::vector<std::string> CliRun::OutLines() const
 {
-    return SplitLines(strOut);
+    std::vector<std::string> lines;
+    std::istringstream in(strOut);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 std::vector<nlohmann::json> CliRun::JsonLines() const
@@ -59,21 +49,6 @@ std::ostream& operator<<(std::ostream& out, const CliRun& run)
 CCliScratch::CCliScratch()
 {
     std::filesystem::copy(SourceDir() + "/examples/sim", SimDir(), std::filesystem::copy_options::recursive);
-}
-
-std::string CCliScratch::Program()
-{
-    return QUILLON_BINARY_DIR "/bin/quillon-cli";
-}
-
-std::string CCliScratch::SourceDir()
-{
-    return QUILLON_SOURCE_DIR;
-}
-
-std::string CCliScratch::ExampleImage(const std::string& name)
-{
-    return SourceDir() + "/examples/images/" + name;
 }
 
 CliRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& workDir,
@@ -120,9 +95,7 @@ CliRun CCliScratch::RunSim(std::vector<std::string> args) const
 std::string ReadFileText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFileText(const std::string& path, const std::string& text)

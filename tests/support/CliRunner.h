@@ -41,9 +41,9 @@ public:
     // The same with "--sim <scratch>/sim" in front.
     CliRun RunSim(std::vector<std::string> args) const;
 
-    static std::string Program();
-    static std::string SourceDir();
-    static std::string ExampleImage(const std::string& name);
+    static std::string Program() { return QUILLON_BINARY_DIR "/bin/quillon-cli"; }
+    static std::string SourceDir() { return QUILLON_SOURCE_DIR; }
+    static std::string ExampleImage(const std::string& name) { return SourceDir() + "/examples/images/" + name; }
 
 private:
     QTemporaryDir m_dir;

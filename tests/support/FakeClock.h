@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <numeric>
 #include <vector>
 
 class CFakeClock : public IClock {
@@ -23,10 +24,8 @@ public:
     }
     uint64_t TotalSleptMs()
     {
-        uint64_t total = 0;
-        for (uint32_t s : Sleeps())
-            total += s;
-        return total;
+        const std::vector<uint32_t> sleeps = Sleeps();
+        return std::accumulate(sleeps.begin(), sleeps.end(), uint64_t{0});
     }
 
 private:

@@ -1,7 +1,7 @@
 #include "support/FakeZelHid.h"
 
+#include <QByteArray>
 #include <algorithm>
-#include <cstdio>
 
 std::string Utf8(const std::u16string& text)
 {
@@ -15,20 +15,7 @@ namespace {
 
 std::string Hex(uint32_t value)
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%x", value);
-    return buf;
-}
-
-std::string HexBytes(const uint8_t* p, uint32_t n)
-{
-    std::string out;
-    char buf[4];
-    for (uint32_t i = 0; i < n && i < 4; ++i) {
-        std::snprintf(buf, sizeof buf, "%02x", p[i]);
-        out += buf;
-    }
-    return out;
+    return "0x" + QByteArray::number(value, 16).toStdString();
 }
 
 }  // namespace
@@ -77,9 +64,7 @@ std::vector<CFakeZelUsbDevice::Write> CFakeZelUsbDevice::Writes() const
 
 size_t CFakeZelUsbDevice::CountCalls(const std::string& name) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<size_t>(
-        std::count_if(m_calls.begin(), m_calls.end(), [&](const FakeCall& c) { return c.strName == name; }));
+    return static_cast<size_t>(std::ranges::count(CallNames(), name));
 }
 
 void CFakeZelUsbDevice::ClearCalls()
@@ -118,8 +103,10 @@ bool CFakeZelUsbDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
 
 bool CFakeZelUsbDevice::Written(bool bFlag, uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
 {
+    const std::string head =
+        QByteArray(reinterpret_cast<const char*>(pData), std::min(nLength, 4u)).toHex().toStdString();
     Record(bFlag ? "WriteFlashFlag" : "WriteFlash",
-           Hex(nOffset) + "," + std::to_string(nLength) + "," + HexBytes(pData, nLength) + "," + (bVerify ? "1" : "0"));
+           Hex(nOffset) + "," + std::to_string(nLength) + "," + head + "," + (bVerify ? "1" : "0"));
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_writes.push_back({bFlag, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});
@@ -149,17 +136,13 @@ CFakeZelHidBackend::~CFakeZelHidBackend()
 CFakeZelUsbDevice* CFakeZelHidBackend::Plug(std::u16string path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_all.push_back(std::make_unique<CFakeZelUsbDevice>(std::move(path)));
-    m_plugged.push_back(m_all.back().get());
-    return m_all.back().get();
+    return m_plugged.emplace_back(m_all.emplace_back(std::make_unique<CFakeZelUsbDevice>(std::move(path))).get());
 }
 
 CFakeZelUsbDevice* CFakeZelHidBackend::Offer(std::u16string path)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_all.push_back(std::make_unique<CFakeZelUsbDevice>(path));
-    m_offered[path] = m_all.back().get();
-    return m_all.back().get();
+    return m_offered[path] = m_all.emplace_back(std::make_unique<CFakeZelUsbDevice>(path)).get();
 }
 
 void CFakeZelHidBackend::Unplug(CFakeZelUsbDevice* pDevice)
@@ -205,10 +188,8 @@ void CFakeZelHidBackend::Release(const char16_t* pszPath)
     std::lock_guard<std::mutex> lock(m_mutex);
     std::u16string path = pszPath ? pszPath : u"";
     log.push_back("Release(" + Utf8(path) + ")");
-    for (auto& device : m_all) {
-        if (device->strPath == path)
-            device->bReleased = true;
-    }
+    for (auto& device : m_all)
+        device->bReleased = device->bReleased || device->strPath == path;
 }
 
 void CFakeZelHidBackend::ReleaseAll()

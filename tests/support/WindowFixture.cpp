@@ -1,28 +1,22 @@
 #include "support/WindowFixture.h"
 
-#include "app/Resource.h"
 #include "app/WindowConfig.h"
 #include "dfu/OperationWorker.h"
 
 #include <QFile>
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
 
-namespace {
-
-std::vector<std::string> From(const std::vector<QString>& texts, size_t nBase)
+std::vector<std::string> MainWindowTest::From(const std::vector<QString>& texts, size_t nBase)
 {
     std::vector<std::string> out;
     for (size_t i = nBase; i < texts.size(); ++i)
         out.push_back(texts[i].toStdString());
     return out;
 }
-
-}  // namespace
 
 bool CTestNotifier::Register(std::function<void(const DeviceNotice&)> sink)
 {
@@ -47,23 +41,16 @@ void CTestNotifier::Unregister()
 
 void CTestNotifier::Notify(unsigned nEvent, const std::u16string& path, unsigned nDeviceType)
 {
-    DeviceNotice notice;
-    notice.nEvent = nEvent;
-    notice.bHasRecord = true;
-    notice.nDeviceType = nDeviceType;
-    notice.strPath = path;
     std::lock_guard lock(m_mutex);
     if (m_sink)
-        m_sink(notice);
+        m_sink(DeviceNotice{nEvent, true, nDeviceType, path});
 }
 
 void CTestNotifier::NotifyWithoutRecord(unsigned nEvent)
 {
-    DeviceNotice notice;
-    notice.nEvent = nEvent;
     std::lock_guard lock(m_mutex);
     if (m_sink)
-        m_sink(notice);
+        m_sink(DeviceNotice{nEvent});
 }
 
 void CIniProfile::Set(const QString& section, const QString& key, const QString& value)
@@ -116,26 +103,6 @@ void MainWindowTest::Open()
     host->Create();
 }
 
-void MainWindowTest::Close()
-{
-    if (host)
-        host->Destroy();
-    host.reset();
-    dlg.reset();
-}
-
-void MainWindowTest::Arrive(const std::u16string& path)
-{
-    notifier.Notify(DBT_DEVICEARRIVAL, path);
-    host->PumpMessages();
-}
-
-void MainWindowTest::Remove(const std::u16string& path)
-{
-    notifier.Notify(DBT_DEVICEREMOVECOMPLETE, path);
-    host->PumpMessages();
-}
-
 std::vector<CZelUsbDevice*> MainWindowTest::Listed()
 {
     std::vector<CZelUsbDevice*> devices;
@@ -150,38 +117,6 @@ std::vector<std::string> MainWindowTest::ListTexts()
     for (const auto& item : host->ComboItems(IDC_DEVICE_COMBO))
         texts.push_back(item.text.toStdString());
     return texts;
-}
-
-QString MainWindowTest::TraceText()
-{
-    return host->GetDlgItemText(IDC_TRACE);
-}
-
-std::vector<std::string> MainWindowTest::Traces()
-{
-    return From(session.TraceTexts(), m_nTraceBase);
-}
-
-std::vector<std::string> MainWindowTest::Boxes()
-{
-    return From(session.MessageBoxes(), m_nBoxBase);
-}
-
-size_t MainWindowTest::CountBoxes(const std::string& text)
-{
-    const auto boxes = Boxes();
-    return static_cast<size_t>(std::count(boxes.begin(), boxes.end(), text));
-}
-
-void MainWindowTest::ForgetRecords()
-{
-    m_nTraceBase = session.TraceTexts().size();
-    m_nBoxBase = session.MessageBoxes().size();
-}
-
-size_t MainWindowTest::CountLog(const std::string& entry)
-{
-    return static_cast<size_t>(std::count(backend.log.begin(), backend.log.end(), entry));
 }
 
 CFakeZelUsbDevice* MainWindowTest::PlugExample(const ExampleDevice& example, std::u16string path, bool bListed)
@@ -233,18 +168,13 @@ void DfuTest::ListDevice(CZelUsbDevice* pDevice, const QString& text)
 
 void DfuTest::LoadImage(int32_t nSize, int32_t nFlagAt)
 {
-    std::vector<uint8_t> bytes = Pattern(0, static_cast<uint32_t>(nSize));
-    if (nFlagAt >= 0 && nFlagAt + 1 < nSize)
-        bytes[static_cast<size_t>(nFlagAt)] = bytes[static_cast<size_t>(nFlagAt) + 1] = 0xAA;
     auto* pData = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(nSize) + 2, 1));
+    const std::vector<uint8_t> bytes = Pattern(0, static_cast<uint32_t>(nSize));
     std::memcpy(pData, bytes.data(), bytes.size());
+    if (nFlagAt >= 0 && nFlagAt + 1 < nSize)
+        pData[nFlagAt] = pData[nFlagAt + 1] = 0xAA;
     dlg->m_pImageData.reset(pData);
     dlg->m_nImageSize = nSize;
-}
-
-std::vector<uint8_t> DfuTest::ImageBytes(uint32_t nOffset, uint32_t nLength) const
-{
-    return std::vector<uint8_t>(dlg->m_pImageData + nOffset, dlg->m_pImageData + nOffset + nLength);
 }
 
 void DfuTest::SetControllerNames(const std::vector<QString>& names)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/QuillonDlg.h"
+#include "app/Resource.h"
 #include "platform/MemoryPreferenceStore.h"
 #include "platform/MemoryProfileReader.h"
 #include "platform/console/ConsoleHost.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -78,24 +80,34 @@ protected:
 
     // Creates the window and runs its initialisation on this thread.
     void Open();
-    void Close();
+    void Close()
+    {
+        if (host)
+            host->Destroy();
+        host.reset();
+        dlg.reset();
+    }
     CConsoleHost& Host() { return *host; }
     CQuillonDlg& Dlg() { return *dlg; }
 
     // Delivers a notice as the window would receive it, and the messages it queued.
-    void Arrive(const std::u16string& path);
-    void Remove(const std::u16string& path);
+    void Arrive(const std::u16string& path) { Deliver(DBT_DEVICEARRIVAL, path); }
+    void Remove(const std::u16string& path) { Deliver(DBT_DEVICEREMOVECOMPLETE, path); }
 
     QString Text(int nId) { return host->GetDlgItemText(nId); }
     std::vector<CZelUsbDevice*> Listed();
     std::vector<std::string> ListTexts();
-    QString TraceText();
+    QString TraceText() { return host->GetDlgItemText(IDC_TRACE); }
     // Trace texts and message boxes since the window was created or the last ForgetRecords.
-    std::vector<std::string> Traces();
-    std::vector<std::string> Boxes();
-    size_t CountBoxes(const std::string& text);
-    void ForgetRecords();
-    size_t CountLog(const std::string& entry);
+    std::vector<std::string> Traces() { return From(session.TraceTexts(), m_nTraceBase); }
+    std::vector<std::string> Boxes() { return From(session.MessageBoxes(), m_nBoxBase); }
+    size_t CountBoxes(const std::string& text) { return static_cast<size_t>(std::ranges::count(Boxes(), text)); }
+    void ForgetRecords()
+    {
+        m_nTraceBase = session.TraceTexts().size();
+        m_nBoxBase = session.MessageBoxes().size();
+    }
+    size_t CountLog(const std::string& entry) { return static_cast<size_t>(std::ranges::count(backend.log, entry)); }
 
     // A device with an example identity that enumeration lists (or, with bListed false, only an
     // arrival hands out).
@@ -112,6 +124,12 @@ protected:
     std::unique_ptr<CConsoleHost> host;
 
 private:
+    static std::vector<std::string> From(const std::vector<QString>& texts, size_t nBase);
+    void Deliver(unsigned nEvent, const std::u16string& path)
+    {
+        notifier.Notify(nEvent, path);
+        host->PumpMessages();
+    }
     size_t m_nTraceBase = 0, m_nBoxBase = 0;
 };
 
@@ -132,7 +150,10 @@ protected:
     void ListDevice(CZelUsbDevice* pDevice, const QString& text);
     // Loads image bytes (a pattern without 0xAA), with 0xAA 0xAA at nFlagAt when it is not negative.
     void LoadImage(int32_t nSize, int32_t nFlagAt = 0x3000);
-    std::vector<uint8_t> ImageBytes(uint32_t nOffset, uint32_t nLength) const;
+    std::vector<uint8_t> ImageBytes(uint32_t nOffset, uint32_t nLength) const
+    {
+        return std::vector<uint8_t>(dlg->m_pImageData + nOffset, dlg->m_pImageData + nOffset + nLength);
+    }
     // Controller names in the configuration, loaded into the window.
     void SetControllerNames(const std::vector<QString>& names);
     // Runs the worker's whole procedure on this thread.

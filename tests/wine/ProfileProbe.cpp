@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringEncoder>
 
 #include <cstdio>
 #include <vector>
@@ -52,13 +53,8 @@ Case StrCase(const char* pszName, const QByteArray& value, bool bMark = false)
 
 QByteArray Utf16(const QString& text, bool bBigEndian, bool bMark)
 {
-    QByteArray bytes;
-    for (const QChar c : (bMark ? QStringLiteral("\ufeff") : QString()) + text) {
-        const char hi = static_cast<char>(c.unicode() >> 8);
-        const char lo = static_cast<char>(c.unicode() & 0xFF);
-        bytes.append(bBigEndian ? hi : lo).append(bBigEndian ? lo : hi);
-    }
-    return bytes;
+    return QStringEncoder(bBigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                          bMark ? QStringConverter::Flag::WriteBom : QStringConverter::Flag::Default)(text);
 }
 
 std::vector<Case> EdgeCases()
