@@ -26,10 +26,7 @@ namespace campaign {
 namespace {
 
 constexpr uint32_t kBlock = 4096, kImageBlocks = 9, kFlagOffset = 0x3000, kEarlierSize = 64 * 1024;
-// Quillon.ini below: image blocks 0-8, boot loader block 0, serial number block 4; with "Update All"
-// the download writes blocks 0-3 and 5-8. The device without a boot loader enters DFU mode through
-// ZA1200.bin beside the program.
-constexpr uint32_t kSelected = 0x1EF;
+constexpr uint32_t kSelected = CCampaign::kSelectedBlocks;
 const char16_t kDevicePath[] = u"/campaign/za1200.json";
 
 const char kIni[] = "[KnownIDs]\r\nNum=1\r\nID0=0x2fe3, 0x1200, 0xff000001\r\n"
@@ -244,10 +241,7 @@ CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strD
     for (int entry = 0; entry < 2; ++entry)
         for (int crc = 0; crc < 2; ++crc)
             for (int s = 0; s < kStartStates; ++s) {
-                RunPlan clean;
-                clean.start = static_cast<StartState>(s);
-                clean.bPatchEntry = entry == 1;
-                clean.bFlashCrc = crc == 1;
+                const RunPlan clean{0, static_cast<StartState>(s), entry == 1, false, crc == 1, {}};
                 const RunResult result = Execute(clean, Planted::None, &m_census[entry][crc][s]);
                 if (!result.violations.empty() || result.nSucceeded != 1) {
                     std::fprintf(stderr, "campaign: a clean download does not succeed: %s\n",
@@ -255,11 +249,6 @@ CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strD
                     std::abort();
                 }
             }
-}
-
-uint32_t CCampaign::SelectedBlocks()
-{
-    return kSelected;
 }
 
 RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
@@ -394,14 +383,6 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         if (pHost && !pHost->IsUiThread())
             drained.wait_for(lock, std::chrono::seconds(10), [&] { return nDrained > nSeen; });
     };
-    auto deliverNext = [&](std::chrono::milliseconds timeout) {
-        const bool bDelivered = pHost->DeliverNext(timeout);
-        std::lock_guard<std::mutex> lock(drainMutex);
-        if (bDelivered && pHost->QueuedMessages() == 0) {
-            ++nDrained;
-            drained.notify_all();
-        }
-    };
     std::atomic<uint64_t> nCuts{0};
     device->SetUnplugHandler([&] {
         ++nCuts;
@@ -526,7 +507,12 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
                 dlg.m_hWorkerThread.join();
                 break;
             }
-            deliverNext(std::chrono::milliseconds(50));
+            const bool bDelivered = host.DeliverNext(std::chrono::milliseconds(50));
+            std::lock_guard<std::mutex> lock(drainMutex);
+            if (bDelivered && host.QueuedMessages() == 0) {
+                ++nDrained;
+                drained.notify_all();
+            }
             if (std::chrono::steady_clock::now() - wallStart > kHangWallTime) {
                 std::fprintf(stderr, "campaign: I4: the download of session %zu has not ended after %lld s\n%s\n",
                              i + 1, static_cast<long long>(kHangWallTime.count()), plan.Describe().c_str());

@@ -96,7 +96,10 @@ public:
     {
         return m_census[bPatchEntry ? 1 : 0][bFlashCrc ? 1 : 0][static_cast<int>(start)];
     }
-    static uint32_t SelectedBlocks();
+    // Quillon.ini of the campaign: image blocks 0-8, boot loader block 0, serial number block 4; with
+    // "Update All" the download writes blocks 0-3 and 5-8. The device without a boot loader enters DFU
+    // mode through ZA1200.bin beside the program.
+    static constexpr uint32_t kSelectedBlocks = 0x1EF;
 
     RunPlan RandomPlan(uint64_t nSeed) const;
     // Single cuts of a download, in turn: after every report, and before, during and after every flash

@@ -20,12 +20,6 @@
 
 namespace {
 
-int Usage()
-{
-    std::fprintf(stderr, "usage: campaign [--seed S] [--runs N] [--exhaustive] [--plant NAME] [--quiet]\n");
-    return 2;
-}
-
 bool ParseNumber(const char* text, uint64_t& value)
 {
     char* end = nullptr;
@@ -50,8 +44,10 @@ int main(int argc, char** argv)
             continue;
         const char* pszValue = ++i < argc ? argv[i] : "";
         if (!((arg == "--seed" && ParseNumber(pszValue, nSeed)) || (arg == "--runs" && ParseNumber(pszValue, nRuns)) ||
-              (arg == "--plant" && campaign::ParsePlanted(pszValue, planted))))
-            return Usage();
+              (arg == "--plant" && campaign::ParsePlanted(pszValue, planted)))) {
+            std::fprintf(stderr, "usage: campaign [--seed S] [--runs N] [--exhaustive] [--plant NAME] [--quiet]\n");
+            return 2;
+        }
     }
 
     QTemporaryDir scratch;

@@ -53,7 +53,7 @@ RunPlan OneSession(uint64_t nSeed, const FaultPlan& faults, uint32_t nProbes = 0
 TEST(Campaign, CleanDownloadWritesEightBlocksBetweenTheFlagWrites)
 {
     CCampaign& c = Shared();
-    EXPECT_EQ(std::bitset<32>(c.SelectedBlocks()).count(), 8u);
+    EXPECT_EQ(std::bitset<32>(CCampaign::kSelectedBlocks).count(), 8u);
     const Census& census = c.CleanCensus();
     EXPECT_EQ(census.nWrites, 10u) << "flag cleared, eight blocks, flag set";
     EXPECT_GT(census.nFlashOps, 8u * 16) << "an erase and the programmed pages of every block";

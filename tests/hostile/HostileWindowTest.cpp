@@ -18,10 +18,7 @@ namespace {
 const std::string kExampleZelDat = QUILLON_BINARY_DIR "/bin/zel.dat";
 const std::string kExampleIni = QUILLON_SOURCE_DIR "/examples/Quillon.ini";
 
-class HostileReaderTest : public ::testing::TestWithParam<HostileKind> {
-protected:
-    CHostileDir m_dir;
-};
+class HostileReaderTest : public ::testing::TestWithParam<HostileKind> {};
 
 }  // namespace
 
@@ -32,7 +29,8 @@ TEST_P(HostileReaderTest, ReadersRefuseOrFindNothing)
     if (GetParam() == HostileKind::Unreadable && ::geteuid() == 0)
         GTEST_SKIP() << "running as root, which reads a file of mode 000; the Directory case is the file that "
                         "cannot be read";
-    const std::string path = m_dir.Make(GetParam(), "file");
+    CHostileDir dir;
+    const std::string path = dir.Make(GetParam(), "file");
     const QString qpath = QString::fromStdString(path);
     uint8_t* pBuffer = reinterpret_cast<uint8_t*>(this);
     const int32_t nRead = ReadWholeFile(qpath, pBuffer);
