@@ -312,28 +312,23 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
 std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start, bool bPatchEntry, bool bFlashCrc) const
 {
     std::vector<RunPlan> plans;
-    auto add = [&](const FaultPlan& faults) {
+    auto add = [&](uint64_t nAfterReport, uint32_t nFlashOp, FlashCutPhase phase, UnplugStep step) {
+        FaultPlan faults;
+        faults.nUnplugAfterReports = nAfterReport;
+        faults.nUnplugAtFlashOp = nFlashOp;
+        faults.unplugFlashOpPhase = phase;
+        faults.unplugStep = step;
         plans.push_back(RunPlan{plans.size(), start, bPatchEntry, false, bFlashCrc, {SessionPlan{faults, false, 0}}});
     };
     const Census& census = CleanCensus(start, bPatchEntry, bFlashCrc);
     // One past the last report: the cut that comes when the download is over.
-    for (uint64_t n = 1; n <= census.nReports + 1; ++n) {
-        FaultPlan faults;
-        faults.nUnplugAfterReports = n;
-        add(faults);
-    }
-    for (uint64_t n = 1; n <= census.nFlashOps; ++n)
-        for (FlashCutPhase phase : {FlashCutPhase::Before, FlashCutPhase::During, FlashCutPhase::After}) {
-            FaultPlan faults;
-            faults.nUnplugAtFlashOp = static_cast<uint32_t>(n);
-            faults.unplugFlashOpPhase = phase;
-            add(faults);
-        }
-    if (bFlashCrc) {
-        FaultPlan faults;
-        faults.unplugStep = UnplugStep::CrcQuery;
-        add(faults);
-    }
+    for (uint64_t n = 1; n <= census.nReports + 1; ++n)
+        add(n, 0, FlashCutPhase::During, UnplugStep::None);
+    for (uint32_t n = 1; n <= census.nFlashOps; ++n)
+        for (FlashCutPhase phase : {FlashCutPhase::Before, FlashCutPhase::During, FlashCutPhase::After})
+            add(0, n, phase, UnplugStep::None);
+    if (bFlashCrc)
+        add(0, 0, FlashCutPhase::During, UnplugStep::CrcQuery);
     return plans;
 }
 
