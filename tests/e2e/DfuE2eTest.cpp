@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -57,11 +58,9 @@ protected:
 
     bool Select(const ExampleDevice& device)
     {
-        const auto items = host->ComboItems(IDC_DEVICE_COMBO);
-        for (size_t i = 0; i < items.size(); ++i)
-            if (items[i].text == QString::fromStdU16String(device.pszProduct))
-                return host->SelectComboItem(IDC_DEVICE_COMBO, static_cast<int>(i));
-        return false;
+        const std::vector<std::string> texts = ListTexts();
+        const auto it = std::find(texts.begin(), texts.end(), device.Product());
+        return it != texts.end() && host->SelectComboItem(IDC_DEVICE_COMBO, static_cast<int>(it - texts.begin()));
     }
 
     bool OpenImage(const char* pszImage)
