@@ -16,7 +16,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
