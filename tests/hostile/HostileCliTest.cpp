@@ -21,10 +21,7 @@ protected:
     {
         const std::string program = m_dir.Path("bin/quillon-cli");
         fs::create_directories(m_dir.Path("bin"));
-        std::error_code ec;
-        fs::create_hard_link(CCliScratch::Program(), program, ec);  // the program finds its folder by its path
-        if (ec)
-            fs::copy_file(CCliScratch::Program(), program);
+        fs::copy_file(CCliScratch::Program(), program);  // the program finds its folder by the path it ran from
         for (const char* data : {"Quillon.ini", "zel.dat", "ZA1200.bin", "ZA2400.bin", "ZA3600.bin", "ZA4800.bin"})
             fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + data, m_dir.Path("bin/") + data);
         return program;
