@@ -79,13 +79,6 @@ void PrintTo(const CutRow& row, std::ostream* os)
     *os << row.pszName;
 }
 
-namespace campaign {
-void PrintTo(Planted planted, std::ostream* os)
-{
-    *os << PlantedName(planted);
-}
-}  // namespace campaign
-
 class ExhaustiveSingleCut : public ::testing::TestWithParam<CutRow> {};
 
 TEST_P(ExhaustiveSingleCut, NoCutBreaksAnInvariant)
@@ -149,6 +142,13 @@ TEST(Campaign, RandomPlansAreReproducibleFromTheirSeed)
 
 // The harness proves itself: each faulty programmer is caught within 100 random runs, and the run that
 // catches it is clean with the correct programmer.
+namespace campaign {
+void PrintTo(Planted planted, std::ostream* os)
+{
+    *os << PlantedName(planted);
+}
+}  // namespace campaign
+
 class PlantedFault : public ::testing::TestWithParam<Planted> {};
 
 TEST_P(PlantedFault, IsCaughtWithinOneHundredRuns)
