@@ -8,31 +8,24 @@
 #include "platform/MemoryPreferenceStore.h"
 #include "platform/MemoryProfileReader.h"
 #include "platform/console/ConsoleHost.h"
+#include "support/CliRunner.h"
+#include "support/WindowFixture.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <sstream>
-#include <type_traits>
 
 namespace campaign {
 
 namespace {
 
-constexpr uint32_t kBlock = 4096;
-constexpr uint32_t kImageBlocks = 9;
-constexpr uint32_t kImageSize = kImageBlocks * kBlock;
-constexpr uint32_t kFlagOffset = 0x3000;
-constexpr uint32_t kEarlierSize = 64 * 1024;
-// Quillon.ini below: image blocks 0-8, boot loader block 0, serial number block 4; with "Update All"
-// the download writes blocks 0-3 and 5-8. The device without a boot loader enters DFU mode through
-// ZA1200.bin beside the program.
-constexpr uint32_t kSelected = 0x1EF;
+constexpr uint32_t kBlock = 4096, kImageBlocks = 9, kFlagOffset = 0x3000, kEarlierSize = 64 * 1024;
+constexpr uint32_t kSelected = CCampaign::kSelectedBlocks;
 const char16_t kDevicePath[] = u"/campaign/za1200.json";
 
 const char kIni[] = "[KnownIDs]\r\nNum=1\r\nID0=0x2fe3, 0x1200, 0xff000001\r\n"
@@ -54,7 +47,10 @@ constexpr uint32_t kFinishingPauseMs = 500;
 constexpr auto kHangWallTime = std::chrono::seconds(120);
 
 const char kSucceeded[] = "Firmware upgrade succeeded....\r\n";
-const char kNormalMode[] = "Device is switched to normal mode successfully!\r\n";
+const char* const kStartNames[] = {"earlier image, flag AA AA", "flag FF FF", "torn flag AA FF", "torn flag A8 AA",
+                                   "garbage"};
+const char* const kPlantedNames[] = {"none", "skip-flag-clear", "flag-first", "own-flag-in-block"};
+const char* const kPhaseNames[] = {"before", "during", "after"};
 
 std::vector<uint8_t> RandomBytes(std::mt19937_64& rng, size_t n)
 {
@@ -74,34 +70,14 @@ bool Chance(std::mt19937_64& rng, double p)
     return std::bernoulli_distribution(p)(rng);
 }
 
-std::string Ordinals(const std::set<uint32_t>& set)
-{
-    std::string s;
-    for (uint32_t n : set)
-        s += (s.empty() ? "" : ",") + std::to_string(n);
-    return s;
-}
-
-const char* PhaseName(FlashCutPhase phase)
-{
-    switch (phase) {
-    case FlashCutPhase::Before:
-        return "before";
-    case FlashCutPhase::During:
-        return "during";
-    case FlashCutPhase::After:
-        return "after";
-    }
-    return "?";
-}
-
 std::string DescribeFaults(const FaultPlan& f)
 {
     std::ostringstream out;
     if (f.nUnplugAfterReports)
         out << " cut after report " << f.nUnplugAfterReports << ";";
     if (f.nUnplugAtFlashOp)
-        out << " cut " << PhaseName(f.unplugFlashOpPhase) << " flash op " << f.nUnplugAtFlashOp << ";";
+        out << " cut " << kPhaseNames[static_cast<int>(f.unplugFlashOpPhase)] << " flash op " << f.nUnplugAtFlashOp
+            << ";";
     if (f.unplugStep == UnplugStep::CrcQuery)
         out << " cut during CRC query " << f.nUnplugStepCount << ";";
     const std::pair<const char*, const std::set<uint32_t>*> sets[] = {{"failed writes", &f.failWrites},
@@ -110,9 +86,11 @@ std::string DescribeFaults(const FaultPlan& f)
                                                                       {"dropped responses", &f.dropResponses},
                                                                       {"duplicated responses", &f.duplicateResponses},
                                                                       {"stale responses", &f.staleResponses}};
-    for (const auto& [name, set] : sets)
-        if (!set->empty())
-            out << " " << name << " " << Ordinals(*set) << ";";
+    for (const auto& [name, set] : sets) {
+        for (auto it = set->begin(); it != set->end(); ++it)
+            out << (it == set->begin() ? std::string(" ") + name + " " : ",") << *it;
+        out << (set->empty() ? "" : ";");
+    }
     for (const auto& [n, bit] : f.flipResponses)
         out << " response " << n << " bit " << bit << " flipped;";
     for (const auto& [n, bit] : f.flipCommands)
@@ -132,44 +110,31 @@ uint32_t FaultCount(const FaultPlan& f)
 // identification moves past the probes.
 FaultPlan AfterProbes(FaultPlan f, uint32_t nProbes, const Census& census)
 {
-    auto shift = [&](auto& ordinals) {
-        std::remove_reference_t<decltype(ordinals)> moved;
-        for (const auto& entry : ordinals) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(entry)>, uint32_t>)
-                moved.insert(entry > census.nArrivalResponses ? entry + nProbes : entry);
-            else
-                moved.emplace(entry.first > census.nArrivalResponses ? entry.first + nProbes : entry.first,
-                              entry.second);
-        }
-        ordinals = std::move(moved);
-    };
+    auto moved = [&](uint32_t n) { return n > census.nArrivalResponses ? n + nProbes : n; };
+    for (std::set<uint32_t>* set : {&f.dropResponses, &f.duplicateResponses, &f.staleResponses}) {
+        std::set<uint32_t> shifted;
+        for (uint32_t n : *set)
+            shifted.insert(moved(n));
+        *set = shifted;
+    }
+    for (std::map<uint32_t, uint32_t>* flips : {&f.flipResponses, &f.flipCommands}) {
+        std::map<uint32_t, uint32_t> shifted;
+        for (const auto& [n, bit] : *flips)
+            shifted[moved(n)] = bit;
+        *flips = shifted;
+    }
     if (f.nUnplugAfterReports > census.nArrivalReports)
         f.nUnplugAfterReports += 2ull * nProbes;
-    shift(f.dropResponses);
-    shift(f.duplicateResponses);
-    shift(f.staleResponses);
-    shift(f.flipResponses);
-    shift(f.flipCommands);
     return f;
 }
 
-bool SelectedMatch(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& image)
-{
-    for (uint32_t b = 0; b < kImageBlocks; ++b)
-        if ((kSelected >> b & 1) &&
-            !std::equal(image.begin() + b * kBlock, image.begin() + (b + 1) * kBlock, flash.begin() + b * kBlock))
-            return false;
-    return true;
-}
-
-// Equal outside the selected blocks (bOutside) or inside them.
+// Equal outside the selected blocks (bOutside) or inside them, over the blocks of a.
 bool SameAs(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, bool bOutside)
 {
     for (uint32_t block = 0; block * kBlock < a.size(); ++block) {
         const bool bSelected = block < kImageBlocks && (kSelected >> block & 1);
-        if (bSelected == bOutside)
-            continue;
-        if (!std::equal(a.begin() + block * kBlock, a.begin() + (block + 1) * kBlock, b.begin() + block * kBlock))
+        if (bSelected != bOutside &&
+            !std::equal(a.begin() + block * kBlock, a.begin() + (block + 1) * kBlock, b.begin() + block * kBlock))
             return false;
     }
     return true;
@@ -187,48 +152,30 @@ std::string FlagText(const std::vector<uint8_t>& flash)
     return text;
 }
 
+uint64_t Reports(const CEmulatedDevice::Stats& s)
+{
+    return s.nReportsOut + s.nReportsIn;
+}
+
 }  // namespace
 
 const char* StartStateName(StartState state)
 {
-    switch (state) {
-    case StartState::EarlierImage:
-        return "earlier image, flag AA AA";
-    case StartState::FlagCleared:
-        return "flag FF FF";
-    case StartState::TornAaFf:
-        return "torn flag AA FF";
-    case StartState::TornA8Aa:
-        return "torn flag A8 AA";
-    case StartState::Garbage:
-        return "garbage";
-    }
-    return "?";
+    return kStartNames[static_cast<int>(state)];
 }
 
 const char* PlantedName(Planted planted)
 {
-    switch (planted) {
-    case Planted::None:
-        return "none";
-    case Planted::SkipFlagClear:
-        return "skip-flag-clear";
-    case Planted::FlagFirst:
-        return "flag-first";
-    case Planted::OwnFlagInBlock:
-        return "own-flag-in-block";
-    }
-    return "?";
+    return kPlantedNames[static_cast<int>(planted)];
 }
 
 bool ParsePlanted(const std::string& name, Planted& planted)
 {
-    for (Planted p : {Planted::None, Planted::SkipFlagClear, Planted::FlagFirst, Planted::OwnFlagInBlock})
-        if (name == PlantedName(p)) {
-            planted = p;
-            return true;
-        }
-    return false;
+    const auto* it = std::find(std::begin(kPlantedNames), std::end(kPlantedNames), name);
+    if (it == std::end(kPlantedNames))
+        return false;
+    planted = static_cast<Planted>(it - std::begin(kPlantedNames));
+    return true;
 }
 
 std::string RunPlan::Describe() const
@@ -249,19 +196,12 @@ std::string RunPlan::Describe() const
     return out.str();
 }
 
-void Totals::Add(const RunResult& result)
+void Totals::Add(const Totals& other)
 {
-    ++nRuns;
-    nDownloads += result.nDownloads;
-    nSucceeded += result.nSucceeded;
-    nCuts += result.nCuts;
-    nFaults += result.nFaults;
-    nViolations += result.violations.size();
-    nSimulatedMs += result.nSimulatedMs;
-    nPatchRuns += result.bPatchEntry ? 1 : 0;
-    nWrapped += result.nWrapped;
-    nCrcRuns += result.bFlashCrc ? 1 : 0;
-    nCrcQueries += result.nCrcQueries;
+    for (uint64_t Totals::*count : {&Totals::nRuns, &Totals::nDownloads, &Totals::nSucceeded, &Totals::nViolations,
+                                    &Totals::nCuts, &Totals::nFaults, &Totals::nSimulatedMs, &Totals::nPatchRuns,
+                                    &Totals::nCrcRuns, &Totals::nWrapped, &Totals::nCrcQueries})
+        this->*count += other.*count;
 }
 
 std::string Totals::Line() const
@@ -277,23 +217,18 @@ std::string Totals::Line() const
 CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strDataDir(std::move(strDataDir))
 {
     std::mt19937_64 rng(0x5eed);
-    m_image = RandomBytes(rng, kImageSize);
+    m_image = RandomBytes(rng, kImageBlocks * kBlock);
     m_image[kFlagOffset] = m_image[kFlagOffset + 1] = 0xAA;
     // An erased page and a page of zeros: the device skips the one and programs the other.
     std::fill_n(m_image.begin() + 6 * kBlock + 512, 256, 0xFF);
     std::fill_n(m_image.begin() + 7 * kBlock, 256, 0x00);
     m_earlier = RandomBytes(rng, kEarlierSize);
     m_earlier[kFlagOffset] = m_earlier[kFlagOffset + 1] = 0xAA;
-
     m_strImagePath = strScratchDir + "/campaign-image.bin";
-    std::ofstream(m_strImagePath, std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(m_image.data()), static_cast<std::streamsize>(m_image.size()));
+    WriteFileBytes(m_strImagePath, m_image);
 
-    std::ifstream in(std::string(QUILLON_SOURCE_DIR) + "/examples/sim/za1200.json");
-    std::stringstream text;
-    text << in.rdbuf();
     std::string error;
-    if (!ParseDeviceFile(text.str(), "za1200", m_desc, error)) {
+    if (!ParseDeviceFile(ReadFileText(QUILLON_SOURCE_DIR "/examples/sim/za1200.json"), "za1200", m_desc, error)) {
         std::fprintf(stderr, "campaign: examples/sim/za1200.json: %s\n", error.c_str());
         std::abort();
     }
@@ -305,10 +240,7 @@ CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strD
     for (int entry = 0; entry < 2; ++entry)
         for (int crc = 0; crc < 2; ++crc)
             for (int s = 0; s < kStartStates; ++s) {
-                RunPlan clean;
-                clean.start = static_cast<StartState>(s);
-                clean.bPatchEntry = entry == 1;
-                clean.bFlashCrc = crc == 1;
+                const RunPlan clean{0, static_cast<StartState>(s), entry == 1, false, crc == 1, {}};
                 const RunResult result = Execute(clean, Planted::None, &m_census[entry][crc][s]);
                 if (!result.violations.empty() || result.nSucceeded != 1) {
                     std::fprintf(stderr, "campaign: a clean download does not succeed: %s\n",
@@ -316,11 +248,6 @@ CCampaign::CCampaign(std::string strDataDir, std::string strScratchDir) : m_strD
                     std::abort();
                 }
             }
-}
-
-uint32_t CCampaign::SelectedBlocks() const
-{
-    return kSelected;
 }
 
 RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
@@ -337,10 +264,7 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
     const uint64_t nCuts = Draw(rng, 1, 5);
     const Census& census = CleanCensus(plan.start, plan.bPatchEntry, plan.bFlashCrc);
     // Ranges a little past the clean download's, so that some cuts fall after its end.
-    const uint64_t nReports = census.nReports * 11 / 10;
-    const uint64_t nFlashOps = census.nFlashOps * 11 / 10;
-    const uint64_t nWrites = census.nWrites + 2;
-    const uint64_t nResponses = census.nResponses + 4;
+    const uint64_t nReports = census.nReports * 11 / 10, nFlashOps = census.nFlashOps * 11 / 10;
     for (uint64_t i = 0; i < nCuts; ++i) {
         SessionPlan session;
         FaultPlan& f = session.faults;
@@ -350,40 +274,23 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
             f.nUnplugAtFlashOp = static_cast<uint32_t>(Draw(rng, 1, nFlashOps));
             f.unplugFlashOpPhase = static_cast<FlashCutPhase>(Draw(rng, 0, 2));
         }
+        // The other faults: write transfers by their ordinal, responses (and, with the same ordinals, the
+        // host's commands) by theirs; half of the flips land in the header, where a bit changes what it says.
+        std::set<uint32_t>* const byWrite[] = {&f.failWrites, &f.timeoutWrites, &f.corruptWrites};
+        std::set<uint32_t>* const byResponse[] = {&f.dropResponses, &f.duplicateResponses, &f.staleResponses};
+        std::map<uint32_t, uint32_t>* const flips[] = {&f.flipResponses, &f.flipCommands};
         const uint64_t nOthers = Chance(rng, 0.5) ? Draw(rng, 1, 3) : 0;
         for (uint64_t k = 0; k < nOthers; ++k) {
-            const uint32_t nWrite = static_cast<uint32_t>(Draw(rng, 1, nWrites));
-            const uint32_t nResponse = static_cast<uint32_t>(Draw(rng, 1, nResponses));
-            switch (Draw(rng, 0, 7)) {
-            case 0:
-                f.failWrites.insert(nWrite);
-                break;
-            case 1:
-                f.timeoutWrites.insert(nWrite);
-                break;
-            case 2:
-                f.corruptWrites.insert(nWrite);
-                break;
-            case 3:
-                f.dropResponses.insert(nResponse);
-                break;
-            case 4:
-                f.duplicateResponses.insert(nResponse);
-                break;
-            case 5:
-                f.staleResponses.insert(nResponse);
-                break;
-            case 6:
-                // Half of the flips land in the header, where a single bit changes what it says.
-                f.flipResponses[nResponse] =
+            const auto nWrite = static_cast<uint32_t>(Draw(rng, 1, census.nWrites + 2));
+            const auto nResponse = static_cast<uint32_t>(Draw(rng, 1, census.nResponses + 4));
+            const uint64_t nKind = Draw(rng, 0, 7);
+            if (nKind < 3)
+                byWrite[nKind]->insert(nWrite);
+            else if (nKind < 6)
+                byResponse[nKind - 3]->insert(nResponse);
+            else
+                (*flips[nKind - 6])[nResponse] =
                     static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
-                break;
-            default:
-                // The host's commands likewise (their ordinals are those of the responses).
-                f.flipCommands[nResponse] =
-                    static_cast<uint32_t>(Chance(rng, 0.5) ? Draw(rng, 0, 159) : Draw(rng, 0, 511));
-                break;
-            }
         }
         // A quarter of the capable device's cuts come while it reads its flash for the CRC query instead.
         if (plan.bFlashCrc && Chance(crcRng, 0.25)) {
@@ -404,49 +311,34 @@ RunPlan CCampaign::RandomPlan(uint64_t nSeed) const
 std::vector<RunPlan> CCampaign::ExhaustiveSingleCuts(StartState start, bool bPatchEntry, bool bFlashCrc) const
 {
     std::vector<RunPlan> plans;
-    const Census& census = CleanCensus(start, bPatchEntry, bFlashCrc);
-    auto add = [&](const FaultPlan& faults) {
-        RunPlan plan;
-        plan.nSeed = plans.size();
-        plan.start = start;
-        plan.bPatchEntry = bPatchEntry;
-        plan.bFlashCrc = bFlashCrc;
-        plan.sessions.push_back(SessionPlan{faults, false, 0});
-        plans.push_back(plan);
+    auto add = [&](uint64_t nAfterReport, uint32_t nFlashOp, FlashCutPhase phase, UnplugStep step) {
+        FaultPlan faults;
+        faults.nUnplugAfterReports = nAfterReport;
+        faults.nUnplugAtFlashOp = nFlashOp;
+        faults.unplugFlashOpPhase = phase;
+        faults.unplugStep = step;
+        plans.push_back(RunPlan{plans.size(), start, bPatchEntry, false, bFlashCrc, {SessionPlan{faults, false, 0}}});
     };
+    const Census& census = CleanCensus(start, bPatchEntry, bFlashCrc);
     // One past the last report: the cut that comes when the download is over.
-    for (uint64_t n = 1; n <= census.nReports + 1; ++n) {
-        FaultPlan faults;
-        faults.nUnplugAfterReports = n;
-        add(faults);
-    }
-    for (uint64_t n = 1; n <= census.nFlashOps; ++n)
-        for (FlashCutPhase phase : {FlashCutPhase::Before, FlashCutPhase::During, FlashCutPhase::After}) {
-            FaultPlan faults;
-            faults.nUnplugAtFlashOp = static_cast<uint32_t>(n);
-            faults.unplugFlashOpPhase = phase;
-            add(faults);
-        }
-    if (bFlashCrc) {
-        FaultPlan faults;
-        faults.unplugStep = UnplugStep::CrcQuery;
-        add(faults);
-    }
+    for (uint64_t n = 1; n <= census.nReports + 1; ++n)
+        add(n, 0, FlashCutPhase::During, UnplugStep::None);
+    for (uint32_t n = 1; n <= census.nFlashOps; ++n)
+        for (FlashCutPhase phase : {FlashCutPhase::Before, FlashCutPhase::During, FlashCutPhase::After})
+            add(0, n, phase, UnplugStep::None);
+    if (bFlashCrc)
+        add(0, 0, FlashCutPhase::During, UnplugStep::CrcQuery);
     return plans;
-}
-
-RunResult CCampaign::Run(const RunPlan& plan, Planted planted)
-{
-    return Execute(plan, planted, nullptr);
 }
 
 RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCensus)
 {
     RunResult result;
-    result.bPatchEntry = plan.bPatchEntry;
+    result.nRuns = 1;
+    result.nPatchRuns = plan.bPatchEntry ? 1 : 0;
+    result.nCrcRuns = plan.bFlashCrc ? 1 : 0;
     std::mt19937_64 rng(plan.nSeed ^ 0x9e3779b97f4a7c15ull);
     const std::u16string path16(kDevicePath);
-    const std::string path(path16.begin(), path16.end());
 
     // The device, holding its starting contents, plugged in with the first session's faults.
     DeviceDescription desc = m_desc;
@@ -456,18 +348,18 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
     std::vector<uint8_t> start = plan.start == StartState::Garbage ? RandomBytes(rng, kEarlierSize) : m_earlier;
     for (uint32_t b = 1; plan.bFlashCrc && b < kImageBlocks; b += 2)
         std::copy_n(m_image.begin() + b * kBlock, kBlock, start.begin() + b * kBlock);
-    if (plan.start == StartState::FlagCleared)
-        start[kFlagOffset] = start[kFlagOffset + 1] = 0xFF;
-    else if (plan.start == StartState::TornAaFf)
+    if (plan.start == StartState::FlagCleared || plan.start == StartState::TornAaFf)
         start[kFlagOffset + 1] = 0xFF;
-    else if (plan.start == StartState::TornA8Aa)
+    if (plan.start == StartState::FlagCleared)
+        start[kFlagOffset] = 0xFF;
+    if (plan.start == StartState::TornA8Aa)
         start[kFlagOffset] = 0xA8;
     device->SetFlashContents(0, start);
     device->Unplug();
     const std::vector<uint8_t> startFlash = device->FlashContents();
     const bool bStartUntouchedCounts = FlagSet(startFlash);
 
-    CCampaignNotifier notifier;
+    CTestNotifier notifier;
     CConsoleSession session;
     session.SetCaption(QStringLiteral("Quillon"));
     std::unique_ptr<CConsoleHost> pHost;
@@ -485,22 +377,13 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         if (pHost && !pHost->IsUiThread())
             drained.wait_for(lock, std::chrono::seconds(10), [&] { return nDrained > nSeen; });
     };
-    auto deliverNext = [&](std::chrono::milliseconds timeout) {
-        const bool bDelivered = pHost->DeliverNext(timeout);
-        std::lock_guard<std::mutex> lock(drainMutex);
-        if (bDelivered && pHost->QueuedMessages() == 0) {
-            ++nDrained;
-            drained.notify_all();
-        }
-    };
-
-    std::atomic<uint32_t> nCuts{0};
+    std::atomic<uint64_t> nCuts{0};
     device->SetUnplugHandler([&] {
         ++nCuts;
         notify(DBT_DEVICEREMOVECOMPLETE);
     });
 
-    CHidBackend library(std::make_unique<CSingleDeviceTransport>(path, device));
+    CHidBackend library(std::make_unique<CSingleDeviceTransport>(std::string(path16.begin(), path16.end()), device));
     CPlantingBackend plantedLibrary(library, planted, kFlagOffset);
     IZelHidBackend* pPrevious =
         SetZelHidBackend(planted == Planted::None ? static_cast<IZelHidBackend*>(&library) : &plantedLibrary);
@@ -511,14 +394,12 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
     CMemoryPreferenceStore prefs;
     prefs.WriteProfileInt(QStringLiteral("Options"), QStringLiteral("AutoVerify"), plan.bAutoVerify ? 1 : 0);
     CCampaignClock clock;
-
-    CQuillonEnv env;
-    env.strExecutablePath = moduleDir + QStringLiteral("Quillon");
-    env.strAppTitle = QStringLiteral("Quillon");
-    env.pProfile = &profile;
-    env.pPrefs = &prefs;
-    env.pClock = &clock;
-    env.pNotifier = &notifier;
+    CQuillonEnv env{.strExecutablePath = moduleDir + QStringLiteral("Quillon"),
+                    .strAppTitle = QStringLiteral("Quillon"),
+                    .pProfile = &profile,
+                    .pPrefs = &prefs,
+                    .pClock = &clock,
+                    .pNotifier = &notifier};
 
     const size_t nSessions = plan.sessions.size() + 1;
     auto faultsOf = [&](size_t i) {
@@ -536,13 +417,13 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
     session.QueueOpenFileAnswer(QString::fromStdString(m_strImagePath));
     host.ChooseMenuItem(ID_FILE_OPEN_IMAGE);
 
-    auto violation = [&](size_t nSession, const std::string& text) {
-        result.violations.push_back("session " + std::to_string(nSession + 1) + ": " + text);
-    };
-
     for (size_t i = 0; i < nSessions; ++i) {
         const bool bFinal = i + 1 == nSessions;
         const bool bReplugInPause = !bFinal && plan.sessions[i].bReplugInPause;
+        const uint32_t nProbes = bFinal ? 0 : plan.sessions[i].nProbesBefore;
+        auto violation = [&](const std::string& text) {
+            result.violations.push_back("session " + std::to_string(i + 1) + ": " + text);
+        };
         result.nFaults += FaultCount(faultsOf(i));
         if (i > 0) {
             statsAtPlug = device->GetStats();
@@ -567,7 +448,7 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         if (nIndex < 0) {
             // The device did not answer when it arrived (a fault hit its identification): not listed.
             if (bFinal)
-                violation(i, "I2: the device is not listed for the fault-free download");
+                violation("I2: the device is not listed for the fault-free download");
             continue;
         }
         host.SelectComboItem(IDC_DEVICE_COMBO, nIndex);
@@ -575,16 +456,15 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
             host.Click(IDC_UPDATE_ALL);
         if (pCensus != nullptr) {
             const CEmulatedDevice::Stats arrived = device->GetStats();
-            pCensus->nArrivalReports =
-                arrived.nReportsOut + arrived.nReportsIn - statsAtPlug.nReportsOut - statsAtPlug.nReportsIn;
+            pCensus->nArrivalReports = Reports(arrived) - Reports(statsAtPlug);
             pCensus->nArrivalResponses = arrived.nCommands - statsAtPlug.nCommands;
         }
         auto* pListed = static_cast<CZelUsbDevice*>(host.ComboGetItemData(IDC_DEVICE_COMBO, nIndex));
-        for (uint32_t k = 0; !bFinal && k < plan.sessions[i].nProbesBefore; ++k)
+        for (uint32_t k = 0; k < nProbes; ++k)
             if (!pListed->IsDeviceAvailable()) {
                 // Only a cut during the identification ends them: the session's faults come after.
                 if (device->IsPlugged())
-                    violation(i, "an availability probe before the download failed");
+                    violation("an availability probe before the download failed");
                 break;
             }
 
@@ -597,17 +477,15 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
                 Message wake;
                 wake.kind = MessageKind::Paint;
                 host.PostMessage(wake);
-                return;
+            } else if (bReplugInPause && !bPulled && nMs % 5000 == 0) {
+                bPulled = true;
+                if (device->IsPlugged()) {
+                    device->Unplug();
+                    notify(DBT_DEVICEREMOVECOMPLETE);
+                }
+                device->Replug(FaultPlan{});
+                notify(DBT_DEVICEARRIVAL);
             }
-            if (!bReplugInPause || bPulled || nMs % 5000 != 0)
-                return;
-            bPulled = true;
-            if (device->IsPlugged()) {
-                device->Unplug();
-                notify(DBT_DEVICEREMOVECOMPLETE);
-            }
-            device->Replug(FaultPlan{});
-            notify(DBT_DEVICEARRIVAL);
         };
         const size_t nTraceBefore = session.TraceTexts().size();
         const size_t nBoxesBefore = session.MessageBoxes().size();
@@ -623,7 +501,12 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
                 dlg.m_hWorkerThread.join();
                 break;
             }
-            deliverNext(std::chrono::milliseconds(50));
+            const bool bDelivered = host.DeliverNext(std::chrono::milliseconds(50));
+            std::lock_guard<std::mutex> lock(drainMutex);
+            if (bDelivered && host.QueuedMessages() == 0) {
+                ++nDrained;
+                drained.notify_all();
+            }
             if (std::chrono::steady_clock::now() - wallStart > kHangWallTime) {
                 std::fprintf(stderr, "campaign: I4: the download of session %zu has not ended after %lld s\n%s\n",
                              i + 1, static_cast<long long>(kHangWallTime.count()), plan.Describe().c_str());
@@ -634,45 +517,41 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         clock.onSleep = nullptr;
 
         const std::vector<QString> traces = session.TraceTexts();
-        bool bSucceeded = false, bNormal = false;
-        for (size_t k = nTraceBefore; k < traces.size(); ++k) {
-            bSucceeded = bSucceeded || traces[k] == QLatin1String(kSucceeded);
-            bNormal = bNormal || traces[k] == QLatin1String(kNormalMode);
-        }
+        const bool bSucceeded = std::count(traces.begin() + nTraceBefore, traces.end(), QLatin1String(kSucceeded)) > 0;
+        const bool bNormal = std::count(traces.begin() + nTraceBefore, traces.end(), QLatin1String(kInNormal)) > 0;
         result.nSucceeded += bSucceeded ? 1 : 0;
 
         const uint64_t nPausesMs = clock.NowMs() - nClockBefore;
         const uint64_t nDeviceMs = static_cast<uint64_t>(device->NowUs() - nDeviceBefore) / 1000;
         result.nSimulatedMs += nPausesMs + nDeviceMs;
-        if (plan.sessions.size() > i && plan.sessions[i].nProbesBefore > 0 &&
-            device->GetStats().nCommands - statsAtPlug.nCommands > 255)
+        if (nProbes > 0 && device->GetStats().nCommands - statsAtPlug.nCommands > 255)
             ++result.nWrapped;
         if (nPausesMs > kPauseBoundMs || nDeviceMs > kDeviceBoundMs)
-            violation(i, "I4: the download took " + std::to_string(nPausesMs) + " ms of pauses and " +
-                             std::to_string(nDeviceMs) + " ms of device time");
+            violation("I4: the download took " + std::to_string(nPausesMs) + " ms of pauses and " +
+                      std::to_string(nDeviceMs) + " ms of device time");
 
         const std::vector<uint8_t> flash = device->FlashContents();
-        const bool bMatch = SelectedMatch(flash, m_image);
+        const bool bMatch = SameAs(m_image, flash, false);
         if (FlagSet(flash) && !bMatch && !(bStartUntouchedCounts && SameAs(flash, startFlash, false)))
-            violation(i, "I1: flag word AA AA over blocks that are neither the image nor the earlier image");
+            violation("I1: flag word AA AA over blocks that are neither the image nor the earlier image");
         if (bSucceeded && !bMatch)
-            violation(i, "I3: success reported, but the device differs from the image (flag " + FlagText(flash) + ")");
+            violation("I3: success reported, but the device differs from the image (flag " + FlagText(flash) + ")");
         if (!SameAs(flash, startFlash, true))
-            violation(i, "bytes outside the selected blocks changed");
+            violation("bytes outside the selected blocks changed");
         if (bFinal) {
             if (!bSucceeded || !bNormal || !bMatch || session.MessageBoxes().size() != nBoxesBefore)
-                violation(i, std::string("I2: the fault-free download ") + (bSucceeded ? "succeeded" : "failed") +
-                                 ", normal mode " + (bNormal ? "reached" : "not reached") + ", image " +
-                                 (bMatch ? "in place" : "not in place"));
+                violation(std::string("I2: the fault-free download ") + (bSucceeded ? "succeeded" : "failed") +
+                          ", normal mode " + (bNormal ? "reached" : "not reached") + ", image " +
+                          (bMatch ? "in place" : "not in place"));
             // Power off and on: the device must come up running the new image.
             const CEmulatedDevice::Stats stats = device->GetStats();
             device->Unplug();
             device->Replug(FaultPlan{});
             if (device->Mode() != zelproto::MODE_NORMAL)
-                violation(i, "I2: after a power cycle the device does not boot (flag " + FlagText(flash) + ")");
+                violation("I2: after a power cycle the device does not boot (flag " + FlagText(flash) + ")");
             if (pCensus != nullptr) {
                 const CEmulatedDevice::Stats& s0 = statsAtPlug;
-                pCensus->nReports = stats.nReportsOut + stats.nReportsIn - s0.nReportsOut - s0.nReportsIn;
+                pCensus->nReports = Reports(stats) - Reports(s0);
                 pCensus->nFlashOps = stats.nErases + stats.nPrograms - s0.nErases - s0.nPrograms;
                 pCensus->nWrites = stats.nWrites - s0.nWrites;
                 pCensus->nResponses = stats.nCommands - s0.nCommands;
@@ -680,8 +559,8 @@ RunResult CCampaign::Execute(const RunPlan& plan, Planted planted, Census* pCens
         }
     }
     result.nCuts = nCuts.load();
-    result.bFlashCrc = plan.bFlashCrc;
     result.nCrcQueries = device->GetStats().nCrcQueries;
+    result.nViolations = result.violations.size();
 
     host.Destroy();
     pHost.reset();

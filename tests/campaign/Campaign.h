@@ -3,8 +3,7 @@
 // duplicated, stale and bit-flipped responses, bit-flipped commands, unplug/replug, sequence numbers
 // that wrap during a download, devices that enter DFU mode through their patch, and devices that report
 // the CRC32 of their blocks, so that unchanged blocks are skipped (with cuts during that query); the
-// invariants
-// checked after each:
+// invariants checked after each:
 //
 //   I1  the device's flag word reads 0xAA 0xAA only if every selected block matches the image byte
 //       for byte (or the device still holds, untouched, the earlier image it started with);
@@ -59,28 +58,28 @@ struct RunPlan {
     std::string Describe() const;
 };
 
-struct RunResult {
-    std::vector<std::string> violations;
-    uint32_t nCuts = 0;    // power cuts that happened (faults that pulled the device out)
-    uint32_t nFaults = 0;  // other faults planned
-    uint32_t nDownloads = 0;
-    uint32_t nSucceeded = 0;
-    uint64_t nSimulatedMs = 0;  // pauses and device time of the whole run
-    uint32_t nWrapped = 0;      // downloads during which the device's commands since its plug-in passed 255
-    bool bPatchEntry = false;
-    bool bFlashCrc = false;
+// Counts over one run or many, as the campaign program prints them.
+struct Totals {
+    uint64_t nRuns = 0, nDownloads = 0, nSucceeded = 0, nViolations = 0;
+    uint64_t nCuts = 0;         // power cuts that happened (faults that pulled the device out)
+    uint64_t nFaults = 0;       // other faults planned
+    uint64_t nSimulatedMs = 0;  // pauses and device time
+    uint64_t nPatchRuns = 0, nCrcRuns = 0;
+    uint64_t nWrapped = 0;     // downloads during which the device's commands since its plug-in passed 255
     uint64_t nCrcQueries = 0;  // FLASH_CRC commands the device received
+    void Add(const Totals& other);
+    std::string Line() const;
+};
+
+struct RunResult : Totals {
+    std::vector<std::string> violations;
 };
 
 // What a clean download from a fresh plug-in costs the device: the ranges that plans draw from.
 struct Census {
-    uint64_t nReports = 0;
-    uint64_t nFlashOps = 0;
-    uint64_t nWrites = 0;
-    uint64_t nResponses = 0;
+    uint64_t nReports = 0, nFlashOps = 0, nWrites = 0, nResponses = 0;
     // Of these, what the window's identification of the arriving device takes.
-    uint64_t nArrivalReports = 0;
-    uint64_t nArrivalResponses = 0;
+    uint64_t nArrivalReports = 0, nArrivalResponses = 0;
 };
 
 // The run's fixed material: the image, the earlier image, the device, the configuration.
@@ -97,13 +96,16 @@ public:
     {
         return m_census[bPatchEntry ? 1 : 0][bFlashCrc ? 1 : 0][static_cast<int>(start)];
     }
-    uint32_t SelectedBlocks() const;
+    // Quillon.ini of the campaign: image blocks 0-8, boot loader block 0, serial number block 4; with
+    // "Update All" the download writes blocks 0-3 and 5-8. The device without a boot loader enters DFU
+    // mode through ZA1200.bin beside the program.
+    static constexpr uint32_t kSelectedBlocks = 0x1EF;
 
     RunPlan RandomPlan(uint64_t nSeed) const;
     // Single cuts of a download, in turn: after every report, and before, during and after every flash
     // operation (and, with the CRC capability, halfway through the device's reading for its query).
     std::vector<RunPlan> ExhaustiveSingleCuts(StartState start, bool bPatchEntry = false, bool bFlashCrc = false) const;
-    RunResult Run(const RunPlan& plan, Planted planted = Planted::None);
+    RunResult Run(const RunPlan& plan, Planted planted = Planted::None) { return Execute(plan, planted, nullptr); }
 
 private:
     RunResult Execute(const RunPlan& plan, Planted planted, Census* pCensus);
@@ -114,14 +116,6 @@ private:
     std::vector<uint8_t> m_earlier;
     DeviceDescription m_desc;
     Census m_census[2][2][kStartStates];
-};
-
-// Totals over many runs, as the campaign program prints them.
-struct Totals {
-    uint64_t nRuns = 0, nDownloads = 0, nSucceeded = 0, nCuts = 0, nFaults = 0, nViolations = 0;
-    uint64_t nSimulatedMs = 0, nPatchRuns = 0, nWrapped = 0, nCrcRuns = 0, nCrcQueries = 0;
-    void Add(const RunResult& result);
-    std::string Line() const;
 };
 
 }  // namespace campaign

@@ -20,12 +20,6 @@
 
 namespace {
 
-int Usage()
-{
-    std::fprintf(stderr, "usage: campaign [--seed S] [--runs N] [--exhaustive] [--plant NAME] [--quiet]\n");
-    return 2;
-}
-
 bool ParseNumber(const char* text, uint64_t& value)
 {
     char* end = nullptr;
@@ -44,32 +38,25 @@ int main(int argc, char** argv)
     campaign::Planted planted = campaign::Planted::None;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool bHasValue = i + 1 < argc;
-        if (arg == "--seed" && bHasValue) {
-            if (!ParseNumber(argv[++i], nSeed))
-                return Usage();
-        } else if (arg == "--runs" && bHasValue) {
-            if (!ParseNumber(argv[++i], nRuns))
-                return Usage();
-        } else if (arg == "--plant" && bHasValue) {
-            if (!campaign::ParsePlanted(argv[++i], planted))
-                return Usage();
-        } else if (arg == "--exhaustive") {
-            bExhaustive = true;
-        } else if (arg == "--quiet") {
-            bQuiet = true;
-        } else {
-            return Usage();
+        bExhaustive = bExhaustive || arg == "--exhaustive";
+        bQuiet = bQuiet || arg == "--quiet";
+        if (arg == "--exhaustive" || arg == "--quiet")
+            continue;
+        const char* pszValue = ++i < argc ? argv[i] : "";
+        if (!((arg == "--seed" && ParseNumber(pszValue, nSeed)) || (arg == "--runs" && ParseNumber(pszValue, nRuns)) ||
+              (arg == "--plant" && campaign::ParsePlanted(pszValue, planted)))) {
+            std::fprintf(stderr, "usage: campaign [--seed S] [--runs N] [--exhaustive] [--plant NAME] [--quiet]\n");
+            return 2;
         }
     }
 
     QTemporaryDir scratch;
     campaign::CCampaign campaign(QUILLON_BINARY_DIR "/bin", scratch.path().toStdString());
     const campaign::Census& census = campaign.CleanCensus();
+    using ull = unsigned long long;
     std::printf("clean download over an earlier image: %llu reports, %llu flash operations, %llu write transfers, %llu "
                 "responses\n",
-                static_cast<unsigned long long>(census.nReports), static_cast<unsigned long long>(census.nFlashOps),
-                static_cast<unsigned long long>(census.nWrites), static_cast<unsigned long long>(census.nResponses));
+                ull{census.nReports}, ull{census.nFlashOps}, ull{census.nWrites}, ull{census.nResponses});
 
     const auto wallStart = std::chrono::steady_clock::now();
     campaign::Totals totals;
@@ -103,6 +90,6 @@ int main(int argc, char** argv)
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     std::printf("%s%s, seed %llu, planted fault %s, wall time %.1f s\n", bExhaustive ? "exhaustive single cuts: " : "",
-                totals.Line().c_str(), static_cast<unsigned long long>(nSeed), campaign::PlantedName(planted), seconds);
+                totals.Line().c_str(), ull{nSeed}, campaign::PlantedName(planted), seconds);
     return totals.nViolations == 0 ? 0 : 1;
 }

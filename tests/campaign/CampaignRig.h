@@ -1,16 +1,16 @@
 // The pieces a campaign run is built from: one emulated device behind the real device library, a
-// clock that never waits, notices that the run sends itself, and the faulty programmers that the
-// harness plants in front of the library to prove that it catches them.
+// clock that never waits, and the faulty programmers that the harness plants in front of the library
+// to prove that it catches them. Notices go through the tests' own notifier (support/WindowFixture.h).
 #pragma once
 
 #include "Campaign.h"
 #include "device/ZelHidApi.h"
 #include "device/zelhid/HidTransport.h"
 #include "emulator/EmulatedDevice.h"
-#include "platform/Clock.h"
-#include "platform/DeviceNotifier.h"
+#include "emulator/hid/EmulatorTransport.h"
+#include "support/FakeClock.h"
 
-#include <atomic>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -25,9 +25,21 @@ public:
     CSingleDeviceTransport(std::string strPath, std::shared_ptr<CEmulatedDevice> device)
         : m_strPath(std::move(strPath)), m_device(std::move(device))
     {}
-    std::vector<HidInterfaceInfo> Enumerate() override;
-    std::optional<HidInterfaceInfo> Describe(const std::string& strPath) override;
-    std::unique_ptr<IHidLink> Open(const std::string& strPath, bool bJustArrived) override;
+    std::vector<HidInterfaceInfo> Enumerate() override
+    {
+        std::optional<HidInterfaceInfo> info = Describe(m_strPath);
+        return info ? std::vector<HidInterfaceInfo>{*info} : std::vector<HidInterfaceInfo>{};
+    }
+    std::optional<HidInterfaceInfo> Describe(const std::string& strPath) override
+    {
+        if (strPath != m_strPath || !m_device->IsPlugged())
+            return std::nullopt;
+        return DescribeEmulatedDevice(m_strPath, *m_device);
+    }
+    std::unique_ptr<IHidLink> Open(const std::string& strPath, bool) override
+    {
+        return strPath == m_strPath ? OpenEmulatorLink(m_device) : nullptr;
+    }
 
 private:
     std::string m_strPath;
@@ -35,26 +47,15 @@ private:
 };
 
 // Time passes only when the worker pauses; a hook sees every pause as it begins.
-class CCampaignClock final : public IClock {
+class CCampaignClock final : public CFakeClock {
 public:
-    uint64_t NowMs() override { return m_now.load(); }
-    void Sleep(uint32_t nMs) override;
+    void Sleep(uint32_t nMs) override
+    {
+        if (onSleep)
+            onSleep(nMs);
+        CFakeClock::Sleep(nMs);
+    }
     std::function<void(uint32_t)> onSleep;
-
-private:
-    std::atomic<uint64_t> m_now{0};
-};
-
-// Notices that the run sends, as the system would send them, into the window's queue.
-class CCampaignNotifier final : public IDeviceNotifier {
-public:
-    bool Register(std::function<void(const DeviceNotice&)> sink) override;
-    void Unregister() override;
-    void Notify(unsigned nEvent, const std::u16string& path);
-
-private:
-    std::mutex m_mutex;
-    std::function<void(const DeviceNotice&)> m_sink;
 };
 
 // A device object that forwards every call, except the writes that a faulty programmer gets wrong.
@@ -83,7 +84,6 @@ public:
     bool DetectFlash() override { return m_pInner->DetectFlash(); }
     bool IsFlashRedetectNeeded() override { return m_pInner->IsFlashRedetectNeeded(); }
     uint16_t GetDefaultSerialNumberAddr() override { return m_pInner->GetDefaultSerialNumberAddr(); }
-    bool WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override;
     bool WriteFlashFlag(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override
     {
         return m_pInner->WriteFlashFlag(nOffset, nLength, pData, bVerify);
@@ -91,6 +91,22 @@ public:
     bool ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer) override
     {
         return m_pInner->ReadFlash(nOffset, nLength, pBuffer);
+    }
+    bool WriteFlash(uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify) override
+    {
+        static const uint8_t kSet[2] = {0xAA, 0xAA};
+        const bool bFlagClear = nOffset == m_nFlagOffset && nLength == 2 && pData[0] == 0xFF && pData[1] == 0xFF;
+        if (bFlagClear && m_planted == Planted::SkipFlagClear)
+            return true;  // claims the flag word cleared without sending anything
+        if (bFlagClear && m_planted == Planted::FlagFirst)
+            return m_pInner->WriteFlash(nOffset, 2, kSet, bVerify);
+        if (m_planted == Planted::OwnFlagInBlock && nLength > 2 && nOffset <= m_nFlagOffset &&
+            m_nFlagOffset + 2 <= nOffset + nLength) {
+            std::vector<uint8_t> block(pData, pData + nLength);
+            std::memcpy(block.data() + (m_nFlagOffset - nOffset), kSet, 2);
+            return m_pInner->WriteFlash(nOffset, nLength, block.data(), bVerify);
+        }
+        return m_pInner->WriteFlash(nOffset, nLength, pData, bVerify);
     }
 
 private:
@@ -106,14 +122,52 @@ public:
     CPlantingBackend(IZelHidBackend& inner, Planted planted, uint32_t nFlagOffset)
         : m_inner(inner), m_planted(planted), m_nFlagOffset(nFlagOffset)
     {}
-    const ZEL_USB_DEVICE_ARRAY* Enumerate(bool bRescan, const char16_t* pszPath) override;
-    CZelUsbDevice* Add(const char16_t* pszPath) override;
-    void Release(CZelUsbDevice* pDevice) override;
-    void Release(const char16_t* pszPath) override;
-    void ReleaseAll() override;
+    const ZEL_USB_DEVICE_ARRAY* Enumerate(bool bRescan, const char16_t* pszPath) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const ZEL_USB_DEVICE_ARRAY* pInner = m_inner.Enumerate(bRescan, pszPath);
+        m_array.clear();
+        for (uint32_t i = 0; pInner != nullptr && i < pInner->nCount; ++i)
+            m_array.push_back(Wrap(pInner->ppDevices[i]));
+        m_result = {static_cast<uint32_t>(m_array.size()), m_array.empty() ? nullptr : m_array.data()};
+        return &m_result;
+    }
+    CZelUsbDevice* Add(const char16_t* pszPath) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return Wrap(m_inner.Add(pszPath));
+    }
+    void Release(CZelUsbDevice* pDevice) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (const auto& [pInner, wrapper] : m_wrappers)
+            if (wrapper.get() == pDevice)
+                m_inner.Release(pInner);
+    }
+    void Release(const char16_t* pszPath) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_inner.Release(pszPath);
+    }
+    void ReleaseAll() override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_inner.ReleaseAll();
+        m_wrappers.clear();
+        m_array.clear();
+        m_result = ZEL_USB_DEVICE_ARRAY{0, nullptr};
+    }
 
 private:
-    CZelUsbDevice* Wrap(CZelUsbDevice* pInner);
+    CZelUsbDevice* Wrap(CZelUsbDevice* pInner)
+    {
+        if (pInner == nullptr)
+            return nullptr;
+        std::unique_ptr<CPlantedDevice>& wrapper = m_wrappers[pInner];
+        if (!wrapper)
+            wrapper = std::make_unique<CPlantedDevice>(pInner, m_planted, m_nFlagOffset);
+        return wrapper.get();
+    }
 
     std::mutex m_mutex;
     IZelHidBackend& m_inner;

@@ -3,30 +3,19 @@
 // `campaign --seed <seed> --runs 1` replays a random run alone.
 #include "Campaign.h"
 
+#include "support/ParamNames.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
 #include <bitset>
-#include <memory>
 
 using namespace campaign;
 
-namespace campaign {
-
-void PrintTo(StartState state, std::ostream* os)
-{
-    *os << StartStateName(state);
-}
-
-void PrintTo(Planted planted, std::ostream* os)
-{
-    *os << PlantedName(planted);
-}
-
-}  // namespace campaign
-
 namespace {
+
+const char* const kPlantedTestNames[] = {"None", "SkipFlagClear", "FlagFirst", "OwnFlagInBlock"};
 
 CCampaign& Shared()
 {
@@ -35,24 +24,28 @@ CCampaign& Shared()
     return instance;
 }
 
-std::string Violations(const RunPlan& plan, const RunResult& result)
+// Runs every plan (against the correct programmer), each of which must keep every invariant.
+Totals RunAll(const std::vector<RunPlan>& plans)
 {
-    std::string text = plan.Describe();
-    for (const std::string& v : result.violations)
-        text += "\n  " + v;
-    return text;
+    Totals totals;
+    for (const RunPlan& plan : plans) {
+        const RunResult result = Shared().Run(plan);
+        totals.Add(result);
+        std::string text = plan.Describe();
+        for (const std::string& v : result.violations)
+            text += "\n  " + v;
+        EXPECT_TRUE(result.violations.empty()) << text;
+    }
+    return totals;
 }
 
-std::string StartStateTestName(const ::testing::TestParamInfo<StartState>& info)
+// A plan of one session with these faults after nProbes availability probes.
+RunPlan OneSession(uint64_t nSeed, const FaultPlan& faults, uint32_t nProbes = 0)
 {
-    const char* names[] = {"EarlierImage", "FlagCleared", "TornAaFf", "TornA8Aa", "Garbage"};
-    return names[static_cast<int>(info.param)];
-}
-
-std::string PlantedTestName(const ::testing::TestParamInfo<Planted>& info)
-{
-    const char* names[] = {"None", "SkipFlagClear", "FlagFirst", "OwnFlagInBlock"};
-    return names[static_cast<int>(info.param)];
+    RunPlan plan;
+    plan.nSeed = nSeed;
+    plan.sessions.push_back(SessionPlan{faults, false, nProbes});
+    return plan;
 }
 
 }  // namespace
@@ -60,54 +53,69 @@ std::string PlantedTestName(const ::testing::TestParamInfo<Planted>& info)
 TEST(Campaign, CleanDownloadWritesEightBlocksBetweenTheFlagWrites)
 {
     CCampaign& c = Shared();
-    EXPECT_EQ(std::bitset<32>(c.SelectedBlocks()).count(), 8u);
+    EXPECT_EQ(std::bitset<32>(CCampaign::kSelectedBlocks).count(), 8u);
     const Census& census = c.CleanCensus();
     EXPECT_EQ(census.nWrites, 10u) << "flag cleared, eight blocks, flag set";
     EXPECT_GT(census.nFlashOps, 8u * 16) << "an erase and the programmed pages of every block";
     EXPECT_GT(census.nReports, 8u * 66) << "every block crosses as one command and its data reports";
+    EXPECT_GT(c.CleanCensus(StartState::EarlierImage, true).nReports, census.nReports + 2096 / 62)
+        << "the patch crosses the link";
+    EXPECT_EQ(c.CleanCensus(StartState::EarlierImage, false, true).nWrites, 2u + 4u)
+        << "blocks 0, 2, 6 and 8 between the two flag writes; 1, 3, 5 and 7 are there already";
 }
 
-class ExhaustiveSingleCut : public ::testing::TestWithParam<StartState> {};
+// Every single cut from each starting state; through the patch (a device without a boot loader) from
+// a device running its firmware; and by a device with the CRC capability that already holds the new
+// image's odd blocks, so that the download writes only the others (the flag word still at both ends),
+// with the query's own cut (the campaign program runs every combination).
+struct CutRow {
+    const char* pszName;
+    StartState start;
+    bool bPatchEntry, bFlashCrc;
+};
+
+void PrintTo(const CutRow& row, std::ostream* os)
+{
+    *os << row.pszName;
+}
+
+class ExhaustiveSingleCut : public ::testing::TestWithParam<CutRow> {};
 
 TEST_P(ExhaustiveSingleCut, NoCutBreaksAnInvariant)
 {
-    CCampaign& c = Shared();
-    const std::vector<RunPlan> plans = c.ExhaustiveSingleCuts(GetParam());
-    const Census& census = c.CleanCensus(GetParam());
-    ASSERT_EQ(plans.size(), census.nReports + 1 + 3 * census.nFlashOps);
-    Totals totals;
-    for (const RunPlan& plan : plans) {
-        const RunResult result = c.Run(plan);
-        totals.Add(result);
-        EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
-    }
+    const CutRow& row = GetParam();
+    const std::vector<RunPlan> plans = Shared().ExhaustiveSingleCuts(row.start, row.bPatchEntry, row.bFlashCrc);
+    const Census& census = Shared().CleanCensus(row.start, row.bPatchEntry, row.bFlashCrc);
+    ASSERT_EQ(plans.size(), census.nReports + 1 + 3 * census.nFlashOps + (row.bFlashCrc ? 1 : 0));
+    const Totals totals = RunAll(plans);
     // Every planned cut lands inside the download, except those after its last report and one past it:
     // nothing talks to the device after them, and it is only found gone when the run pulls it out.
     EXPECT_GE(totals.nCuts, plans.size() - 2) << totals.Line();
-    EXPECT_EQ(totals.nViolations, 0u);
-    std::printf("%s: %s\n", StartStateName(GetParam()), totals.Line().c_str());
+    EXPECT_TRUE(!row.bFlashCrc || totals.nCrcQueries > totals.nRuns) << totals.Line() << ": queries asked again";
+    std::printf("%s: %s\n", row.pszName, totals.Line().c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(StartStates, ExhaustiveSingleCut,
-                         ::testing::Values(StartState::EarlierImage, StartState::FlagCleared, StartState::TornAaFf,
-                                           StartState::TornA8Aa, StartState::Garbage),
-                         StartStateTestName);
+INSTANTIATE_TEST_SUITE_P(Cuts, ExhaustiveSingleCut,
+                         ::testing::Values(CutRow{"EarlierImage", StartState::EarlierImage, false, false},
+                                           CutRow{"FlagCleared", StartState::FlagCleared, false, false},
+                                           CutRow{"TornAaFf", StartState::TornAaFf, false, false},
+                                           CutRow{"TornA8Aa", StartState::TornA8Aa, false, false},
+                                           CutRow{"Garbage", StartState::Garbage, false, false},
+                                           CutRow{"ThroughThePatch", StartState::EarlierImage, true, false},
+                                           CutRow{"UnchangedBlocksSkipped", StartState::EarlierImage, false, true}),
+                         RowName());
 
 // Seeds 1 to 1000, in four shards that ctest may run side by side.
 class RandomRuns : public ::testing::TestWithParam<int> {};
 
 TEST_P(RandomRuns, NoRunBreaksAnInvariant)
 {
-    CCampaign& c = Shared();
     constexpr uint64_t kShard = 250;
     const uint64_t nFirst = 1 + static_cast<uint64_t>(GetParam()) * kShard;
-    Totals totals;
-    for (uint64_t seed = nFirst; seed < nFirst + kShard; ++seed) {
-        const RunPlan plan = c.RandomPlan(seed);
-        const RunResult result = c.Run(plan);
-        totals.Add(result);
-        EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
-    }
+    std::vector<RunPlan> plans;
+    for (uint64_t seed = nFirst; seed < nFirst + kShard; ++seed)
+        plans.push_back(Shared().RandomPlan(seed));
+    const Totals totals = RunAll(plans);
     EXPECT_EQ(totals.nRuns, kShard);
     EXPECT_GT(totals.nCuts, kShard) << "runs have one to five cuts each";
     EXPECT_GT(totals.nFaults, kShard / 2) << totals.Line();
@@ -134,6 +142,13 @@ TEST(Campaign, RandomPlansAreReproducibleFromTheirSeed)
 
 // The harness proves itself: each faulty programmer is caught within 100 random runs, and the run that
 // catches it is clean with the correct programmer.
+namespace campaign {
+void PrintTo(Planted planted, std::ostream* os)
+{
+    *os << PlantedName(planted);
+}
+}  // namespace campaign
+
 class PlantedFault : public ::testing::TestWithParam<Planted> {};
 
 TEST_P(PlantedFault, IsCaughtWithinOneHundredRuns)
@@ -146,8 +161,7 @@ TEST_P(PlantedFault, IsCaughtWithinOneHundredRuns)
             continue;
         std::printf("%s caught in run %llu: %s\n", PlantedName(GetParam()), static_cast<unsigned long long>(seed),
                     planted.violations.front().c_str());
-        const RunResult correct = c.Run(plan);
-        EXPECT_TRUE(correct.violations.empty()) << Violations(plan, correct);
+        RunAll({plan});
         return;
     }
     FAIL() << PlantedName(GetParam()) << " went unnoticed for 100 runs";
@@ -155,64 +169,24 @@ TEST_P(PlantedFault, IsCaughtWithinOneHundredRuns)
 
 INSTANTIATE_TEST_SUITE_P(Programmers, PlantedFault,
                          ::testing::Values(Planted::SkipFlagClear, Planted::FlagFirst, Planted::OwnFlagInBlock),
-                         PlantedTestName);
+                         [](const auto& info) { return std::string(kPlantedTestNames[static_cast<int>(info.param)]); });
 
 // Two faults in one exchange: a block arrives corrupted, the device answers "CRC mismatch" (0x04), and
 // one bit of that answer flips on the way back, which would read as OK (0x00). Every write transfer of
 // the download against every response of it: the tool must never take such an answer for success.
 TEST(Campaign, CorruptedBlockWhoseErrorAnswerReadsAsOkNeverPasses)
 {
-    CCampaign& c = Shared();
-    const Census& census = c.CleanCensus();
+    const Census& census = Shared().CleanCensus();
     constexpr uint32_t kStatusBit2 = 4 * 8 + 2;
-    Totals totals;
+    std::vector<RunPlan> plans;
     for (uint32_t w = 1; w <= census.nWrites; ++w)
         for (uint32_t r = 1; r <= census.nResponses + 2; ++r) {
-            RunPlan plan;
-            plan.nSeed = w * 1000 + r;
-            SessionPlan session;
-            session.faults.corruptWrites = {w};
-            session.faults.flipResponses[r] = kStatusBit2;
-            plan.sessions.push_back(session);
-            const RunResult result = c.Run(plan);
-            totals.Add(result);
-            EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
+            FaultPlan faults;
+            faults.corruptWrites = {w};
+            faults.flipResponses[r] = kStatusBit2;
+            plans.push_back(OneSession(w * 1000 + r, faults));
         }
-    EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
-}
-
-// A device without a boot loader enters DFU mode through its patch: every single cut of such a
-// download, from a device running its firmware (the campaign program runs every starting state).
-TEST(Campaign, NoCutBreaksAnInvariantOnTheWayThroughThePatch)
-{
-    CCampaign& c = Shared();
-    EXPECT_GT(c.CleanCensus(StartState::EarlierImage, true).nReports, c.CleanCensus().nReports + 2096 / 62)
-        << "the patch crosses the link";
-    Totals totals;
-    for (const RunPlan& plan : c.ExhaustiveSingleCuts(StartState::EarlierImage, true)) {
-        const RunResult result = c.Run(plan);
-        totals.Add(result);
-        EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
-    }
-    EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
-}
-
-// A device with the CRC capability that already holds the new image's odd blocks: the download writes
-// only the others (the flag word still at both ends), and no single cut, the query's own included,
-// breaks an invariant.
-TEST(Campaign, NoCutBreaksAnInvariantWhenUnchangedBlocksAreSkipped)
-{
-    CCampaign& c = Shared();
-    EXPECT_EQ(c.CleanCensus(StartState::EarlierImage, false, true).nWrites, 2u + 4u)
-        << "blocks 0, 2, 6 and 8 between the two flag writes; 1, 3, 5 and 7 are there already";
-    Totals totals;
-    for (const RunPlan& plan : c.ExhaustiveSingleCuts(StartState::EarlierImage, false, true)) {
-        const RunResult result = c.Run(plan);
-        totals.Add(result);
-        EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
-    }
-    EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
-    EXPECT_GT(totals.nCrcQueries, totals.nRuns) << "the following downloads ask again";
+    EXPECT_EQ(RunAll(plans).nViolations, 0u);
 }
 
 // One bit of a command flipped on its way to the device, for every command after the device's
@@ -221,23 +195,16 @@ TEST(Campaign, NoCutBreaksAnInvariantWhenUnchangedBlocksAreSkipped)
 // Every run first makes enough exchanges that the sequence numbers wrap during the download.
 TEST(Campaign, FlippedCommandBitsNeverPassAcrossTheSequenceWrap)
 {
-    CCampaign& c = Shared();
     const uint32_t kBits[] = {1 * 8 + 1, 2 * 8, 3 * 8 + 1, 5 * 8 + 4, 9 * 8 + 4, 16 * 8 + 1, 18 * 8 + 3, 30 * 8};
-    Totals totals;
-    const Census& census = c.CleanCensus();
+    const Census& census = Shared().CleanCensus();
+    std::vector<RunPlan> plans;
     for (uint32_t n = static_cast<uint32_t>(census.nArrivalResponses) + 1; n <= census.nResponses + 2; ++n)
         for (uint32_t bit : kBits) {
-            RunPlan plan;
-            plan.nSeed = n * 1000 + bit;
-            SessionPlan session;
-            session.faults.flipCommands[n] = bit;
-            session.nProbesBefore = 240;
-            plan.sessions.push_back(session);
-            const RunResult result = c.Run(plan);
-            totals.Add(result);
-            EXPECT_TRUE(result.violations.empty()) << Violations(plan, result);
+            FaultPlan faults;
+            faults.flipCommands[n] = bit;
+            plans.push_back(OneSession(n * 1000 + bit, faults, 240));
         }
-    EXPECT_EQ(totals.nViolations, 0u) << totals.Line();
+    const Totals totals = RunAll(plans);
     // A flip before the programming fails the entry into DFU mode, which ends the download early.
     EXPECT_GT(totals.nWrapped, totals.nRuns * 3 / 4) << "downloads that went on crossed the wrap";
 }

@@ -4,29 +4,17 @@
 #include "device/zelhid/ZelHidDevice.h"
 #include "emulator/EmulatedDevice.h"
 #include "emulator/hid/EmulatorTransport.h"
+#include "support/CliRunner.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <functional>
 
 using namespace zelproto;
 
 namespace {
 
 constexpr uint32_t kSector = 0x5000;
-
-DeviceDescription Za1200()
-{
-    std::ifstream in(QUILLON_SOURCE_DIR "/examples/sim/za1200.json");
-    std::stringstream text;
-    text << in.rdbuf();
-    DeviceDescription desc;
-    std::string error;
-    EXPECT_TRUE(ParseDeviceFile(text.str(), "za1200", desc, error)) << error;
-    desc.strFlashFile.clear();
-    return desc;
-}
 
 std::unique_ptr<CZelHidDevice> Connect(const std::shared_ptr<CEmulatedDevice>& device)
 {
@@ -36,7 +24,7 @@ std::unique_ptr<CZelHidDevice> Connect(const std::shared_ptr<CEmulatedDevice>& d
     return host;
 }
 
-// A device plugged in again with the given faults, and a library object talking to it.
+// The example ZA1200 plugged in again with the given faults, and a library object talking to it.
 struct Plugged {
     std::shared_ptr<CEmulatedDevice> device;
     std::unique_ptr<CZelHidDevice> host;
@@ -44,18 +32,16 @@ struct Plugged {
 
 Plugged PlugWith(const FaultPlan& faults)
 {
-    Plugged p;
-    p.device = std::make_shared<CEmulatedDevice>(Za1200(), std::string());
+    DeviceDescription desc;
+    std::string error;
+    EXPECT_TRUE(ParseDeviceFile(ReadFileText(QUILLON_SOURCE_DIR "/examples/sim/za1200.json"), "za1200", desc, error))
+        << error;
+    desc.strFlashFile.clear();
+    Plugged p{std::make_shared<CEmulatedDevice>(desc, std::string()), nullptr};
     p.device->Unplug();
     EXPECT_TRUE(p.device->Replug(faults));
     p.host = Connect(p.device);
     return p;
-}
-
-std::vector<uint8_t> SectorOf(CEmulatedDevice& device)
-{
-    const std::vector<uint8_t> flash = device.FlashContents();
-    return {flash.begin() + kSector, flash.begin() + kSector + 4096};
 }
 
 }  // namespace
@@ -72,58 +58,51 @@ TEST(EmulatorReplug, BootsFromTheFlashAsLeftAndOldLinksStayDead)
     ASSERT_TRUE(p.device->Replug({}));
     EXPECT_EQ(p.device->Mode(), MODE_RECOVERY) << "a cleared flag word boots into recovery";
     EXPECT_FALSE(p.host->IsDeviceAvailable()) << "a link from before the unplug never works again";
-    std::unique_ptr<CZelHidDevice> again = Connect(p.device);
-    EXPECT_TRUE(again->IsDeviceAvailable());
+    EXPECT_TRUE(Connect(p.device)->IsDeviceAvailable());
     flash[0x3000] = flash[0x3001] = 0xFF;
     EXPECT_EQ(p.device->FlashContents(), flash);
 }
 
 // The first flash operation of a whole-sector write is the sector's erase, the second the program of its
-// first page.
+// first page. Each row: what the sector's first page and the rest hold after the cut ('o' old, 'e' erased,
+// 'z' the zeros written, 't' torn: none of these), the whole sector at once when both say the same.
 TEST(EmulatorFlashOpCut, LeavesTheRangeAsThePhaseSays)
 {
     const std::vector<uint8_t> zeros(4096, 0x00);
-    struct Case {
+    const struct {
         uint32_t nOp;
         FlashCutPhase phase;
-        const char* pszExpected;
-    } cases[] = {
-        {1, FlashCutPhase::Before, "old"},
-        {1, FlashCutPhase::During, "torn"},
-        {1, FlashCutPhase::After, "erased"},
-        {2, FlashCutPhase::Before, "erased"},
-        {2, FlashCutPhase::During, "first page torn"},
-        {2, FlashCutPhase::After, "first page programmed"},
+        char page0, rest;
+    } rows[] = {
+        {1, FlashCutPhase::Before, 'o', 'o'}, {1, FlashCutPhase::During, 't', 't'}, {1, FlashCutPhase::After, 'e', 'e'},
+        {2, FlashCutPhase::Before, 'e', 'e'}, {2, FlashCutPhase::During, 't', 'e'}, {2, FlashCutPhase::After, 'z', 'e'},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.nOp) + " " + c.pszExpected);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.nOp) + " " + std::to_string(static_cast<int>(row.phase)));
         FaultPlan faults;
-        faults.nUnplugAtFlashOp = c.nOp;
-        faults.unplugFlashOpPhase = c.phase;
+        faults.nUnplugAtFlashOp = row.nOp;
+        faults.unplugFlashOpPhase = row.phase;
         Plugged p = PlugWith(faults);
-        const std::vector<uint8_t> old = SectorOf(*p.device);
+        const std::vector<uint8_t> old = p.device->FlashContents();
         ASSERT_TRUE(p.host->SwitchToDfuMode());
         EXPECT_FALSE(p.host->WriteFlash(kSector, 4096, zeros.data(), false));
         EXPECT_FALSE(p.device->IsPlugged());
 
-        const std::vector<uint8_t> sector = SectorOf(*p.device);
-        const std::vector<uint8_t> erased(4096, 0xFF);
-        const std::vector<uint8_t> page0(sector.begin(), sector.begin() + 256),
-            rest(sector.begin() + 256, sector.end());
-        const std::string expected = c.pszExpected;
-        if (expected == "old") {
-            EXPECT_EQ(sector, old);
-        } else if (expected == "torn") {
-            EXPECT_NE(sector, old);
-            EXPECT_NE(sector, erased);
-        } else if (expected == "erased") {
-            EXPECT_EQ(sector, erased);
-        } else {
-            EXPECT_EQ(rest, std::vector<uint8_t>(rest.size(), 0xFF));
-            if (expected == "first page programmed")
-                EXPECT_EQ(page0, std::vector<uint8_t>(256, 0x00));
+        const std::vector<uint8_t> now = p.device->FlashContents();
+        auto expect = [&](char state, uint32_t nFrom, uint32_t nTo) {
+            const std::vector<uint8_t> was(old.begin() + nFrom, old.begin() + nTo),
+                is(now.begin() + nFrom, now.begin() + nTo);
+            const std::vector<uint8_t> erased(nTo - nFrom, 0xFF), written(nTo - nFrom, 0x00);
+            if (state == 't')
+                EXPECT_TRUE(is != was && is != erased && is != written) << nFrom;
             else
-                EXPECT_TRUE(page0 != std::vector<uint8_t>(256, 0x00) && page0 != std::vector<uint8_t>(256, 0xFF));
+                EXPECT_EQ(is, state == 'o' ? was : state == 'e' ? erased : written) << nFrom;
+        };
+        if (row.page0 == row.rest) {
+            expect(row.page0, kSector, kSector + 4096);
+        } else {
+            expect(row.page0, kSector, kSector + 256);
+            expect(row.rest, kSector + 256, kSector + 4096);
         }
     }
 }
@@ -133,41 +112,30 @@ TEST(EmulatorFlashOpCut, LeavesTheRangeAsThePhaseSays)
 // flipped on the way to the device: the device drops it unanswered.
 TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
 {
-    struct Case {
+    const struct {
         const char* pszName;
+        std::function<void(FaultPlan&)> plant;
+        bool bFirst;
+    } rows[] = {
+        {"dropped", [](FaultPlan& f) { f.dropResponses = {2}; }, false},
+        {"duplicated", [](FaultPlan& f) { f.duplicateResponses = {2}; }, true},
+        {"stale", [](FaultPlan& f) { f.staleResponses = {3}; }, true},
+        {"sequence flipped", [](FaultPlan& f) { f.flipResponses[2] = 2 * 8; }, false},    // its lowest bit
+        {"status flipped", [](FaultPlan& f) { f.flipResponses[2] = 4 * 8 + 1; }, false},  // OK as "bad parameter"
+        {"unread byte flipped", [](FaultPlan& f) { f.flipResponses[2] = 40 * 8; }, false},
+        {"check flipped", [](FaultPlan& f) { f.flipResponses[2] = 7 * 8 + 7; }, false},
+        {"unread command byte flipped", [](FaultPlan& f) { f.flipCommands[2] = 40 * 8; }, false},
+        {"command check flipped", [](FaultPlan& f) { f.flipCommands[2] = 19 * 8; }, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.pszName);
         FaultPlan faults;
-        bool bFirst, bSecond;
-    };
-    FaultPlan drop, duplicate, stale, flipSeq, flipStatus, flipPayload, flipCheck, flipCommand, flipCommandCheck;
-    drop.dropResponses = {2};
-    duplicate.duplicateResponses = {2};
-    stale.staleResponses = {3};
-    flipSeq.flipResponses[2] = 2 * 8;         // the sequence number's lowest bit
-    flipStatus.flipResponses[2] = 4 * 8 + 1;  // OK would read as "bad parameter"
-    flipPayload.flipResponses[2] = 40 * 8;    // a byte the probe does not read
-    flipCheck.flipResponses[2] = 7 * 8 + 7;   // the check itself
-    flipCommand.flipCommands[2] = 40 * 8;     // a byte STATUS does not read
-    flipCommandCheck.flipCommands[2] = 19 * 8;
-    const Case cases[] = {
-        {"dropped", drop, false, true},
-        {"duplicated", duplicate, true, true},
-        {"stale", stale, true, true},
-        {"sequence flipped", flipSeq, false, true},
-        {"status flipped", flipStatus, false, true},
-        {"unread byte flipped", flipPayload, false, true},
-        {"check flipped", flipCheck, false, true},
-        {"unread command byte flipped", flipCommand, false, true},
-        {"command check flipped", flipCommandCheck, false, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        Plugged p = PlugWith(c.faults);
+        row.plant(faults);
+        Plugged p = PlugWith(faults);
         const int64_t before = p.device->NowUs();
-        EXPECT_EQ(p.host->IsDeviceAvailable(), c.bFirst);
-        if (!c.bFirst) {
-            EXPECT_GE(p.device->NowUs() - before, 500000) << "no usable answer: the probe waited its whole timeout";
-        }
-        EXPECT_EQ(p.host->IsDeviceAvailable(), c.bSecond);
+        EXPECT_EQ(p.host->IsDeviceAvailable(), row.bFirst);
+        EXPECT_TRUE(row.bFirst || p.device->NowUs() - before >= 500000) << "no usable answer: the probe waits it out";
+        EXPECT_TRUE(p.host->IsDeviceAvailable());
     }
 }
 

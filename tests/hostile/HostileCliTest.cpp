@@ -5,41 +5,25 @@
 #include "HostileFiles.h"
 
 #include "image/ZelFirmwareApi.h"
-#include "support/CliRunner.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
-
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
 
 namespace {
 
-const std::string kBuiltCli = CCliScratch::Program();
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 class HostileCliDataTest : public ::testing::Test {
 protected:
-    CliRun Cli(const std::vector<std::string>& args) { return RunProgram(kBuiltCli, args, m_dir.Dir()); }
-    void CopySim() { fs::copy(QUILLON_SOURCE_DIR "/examples/sim", m_dir.Path("sim"), fs::copy_options::recursive); }
-
     // quillon-cli in a folder of its own, with copies of its data files, so that the test can replace them.
     std::string PrivateCli()
     {
         const std::string program = m_dir.Path("bin/quillon-cli");
         fs::create_directories(m_dir.Path("bin"));
-        std::error_code ec;
-        fs::create_hard_link(kBuiltCli, program, ec);  // the program finds its folder by the path it ran from
-        if (ec)
-            fs::copy_file(kBuiltCli, program);
+        fs::copy_file(CCliScratch::Program(), program);  // the program finds its folder by the path it ran from
         for (const char* data : {"Quillon.ini", "zel.dat", "ZA1200.bin", "ZA2400.bin", "ZA3600.bin", "ZA4800.bin"})
             fs::copy_file(std::string(QUILLON_BINARY_DIR "/bin/") + data, m_dir.Path("bin/") + data);
-        CopySim();
         return program;
     }
 
@@ -52,10 +36,9 @@ protected:
 // its own (3 when the path is no regular file, 1 when it is one that cannot be used), nothing written.
 TEST_F(HostileCliDataTest, EveryFileCommandRefusesAHostileFile)
 {
-    CopySim();
     const std::string flash = m_dir.Path("sim/za1200.flash");
-    ASSERT_EQ(Cli({"--sim", m_dir.Path("sim"), "list"}).nExit, 0);
-    const std::vector<uint8_t> before = ReadBytes(flash);
+    ASSERT_EQ(m_dir.RunSim({"list"}).nExit, 0);
+    const std::vector<uint8_t> before = ReadFileBytes(flash);
     fs::create_directories(m_dir.Path("ini"));
     m_dir.Make(HostileKind::SymlinkLoop, "ini/Quillon.ini");
     m_dir.CopyFrom(QUILLON_BINARY_DIR "/bin/zel.dat", "ini/zel.dat");
@@ -73,29 +56,26 @@ TEST_F(HostileCliDataTest, EveryFileCommandRefusesAHostileFile)
          1,
          "empty.dat"},
         {{"config", "check", m_dir.Path("dat")}, 1, "zel.dat"},
-        {{"--sim", m_dir.Path("sim"), "--match-policy", "0x10f", "download", m_dir.Make(HostileKind::Fifo, "image.bin"),
+        {{"--sim", m_dir.SimDir(), "--match-policy", "0x10f", "download", m_dir.Make(HostileKind::Fifo, "image.bin"),
           "--device", "0"},
          3,
          "image.bin"},
-        {{"--sim", m_dir.Path("sim"), "upload", m_dir.Make(HostileKind::Fifo, "upload.bin"), "--device", "0",
-          "--force"},
+        {{"--sim", m_dir.SimDir(), "upload", m_dir.Make(HostileKind::Fifo, "upload.bin"), "--device", "0", "--force"},
          1,
          "Open file failed!"},
     };
     for (const auto& row : rows) {
-        const CliRun run = Cli(row.args);
-        ASSERT_GE(run.nExit, 0) << run;
+        const CliRun run = m_dir.Run(row.args);
         EXPECT_EQ(run.nExit, row.nExit) << run;
-        EXPECT_TRUE(Contains(run.strOut + run.strErr, row.pszSaid)) << run;
-        EXPECT_FALSE(Contains(run.strOut, "succeeded")) << run;
+        EXPECT_THAT(run.strOut + run.strErr, HasSubstr(row.pszSaid)) << run;
+        EXPECT_THAT(run.strOut, ::testing::Not(HasSubstr("succeeded"))) << run;
     }
     EXPECT_FALSE(fs::exists(m_dir.Path("plain.txt")));
-    EXPECT_TRUE(ReadBytes(flash) == before);
+    EXPECT_TRUE(ReadFileBytes(flash) == before);
 
     // A Quillon.ini that leads nowhere: every one of its tables is reported absent, zel.dat loaded.
-    const CliRun run = Cli({"--json", "config", "check", m_dir.Path("ini")});
-    ASSERT_GE(run.nExit, 0) << run;
-    EXPECT_EQ(run.nExit, 1) << run;
+    const CliRun run = m_dir.Run({"--json", "config", "check", m_dir.Path("ini")});
+    ASSERT_EQ(run.nExit, 1) << run;
     const nlohmann::json result = run.Event("result");
     for (const char* table : {"KnownIDs", "DfuPatchInfos", "Controller names", "HDCodec names", "IISCodec names"})
         EXPECT_EQ(result["tables"][table]["loaded"], false) << table << "\n" << run;
@@ -111,19 +91,13 @@ TEST_F(HostileCliDataTest, ProgramStartsBesideHostileDataFiles)
     m_dir.Make(HostileKind::Fifo, "bin/Quillon.ini");
     m_dir.Make(HostileKind::RandomBytes, "bin/zel.dat");
 
-    const CliRun check = RunProgram(program, {"config", "check"}, m_dir.Dir());
-    ASSERT_GE(check.nExit, 0) << check;
+    const CliRun check = m_dir.Run({"config", "check"}, {}, program);
     EXPECT_EQ(check.nExit, 1) << check;
-
-    const CliRun listed = RunProgram(program, {"--sim", m_dir.Path("sim"), "list"}, m_dir.Dir());
-    ASSERT_GE(listed.nExit, 0) << listed;
+    const CliRun listed = m_dir.Run({"--sim", m_dir.SimDir(), "list"}, {}, program);
     EXPECT_EQ(listed.nExit, 0) << listed;
-
-    const CliRun download = RunProgram(program,
-                                       {"--sim", m_dir.Path("sim"), "--match-policy", "0x10f", "download",
-                                        QUILLON_SOURCE_DIR "/examples/images/za1200-fw-0106.bin", "--device", "0"},
-                                       m_dir.Dir());
-    ASSERT_GE(download.nExit, 0) << download;
+    const CliRun download = m_dir.Run({"--sim", m_dir.SimDir(), "--match-policy", "0x10f", "download",
+                                       CCliScratch::ExampleImage("za1200-fw-0106.bin"), "--device", "0"},
+                                      {}, program);
     EXPECT_TRUE(download.nExit == 0 || download.nExit == 1 || download.nExit == 3) << download;
 }
 
@@ -133,72 +107,59 @@ TEST_F(HostileCliDataTest, PatchThatCannotBeReadLeavesTheDeviceUntouched)
 {
     const std::string program = PrivateCli();
     m_dir.Make(HostileKind::Fifo, "bin/ZA4800.bin");
-    const CliRun listed = RunProgram(program, {"--sim", m_dir.Path("sim"), "list"}, m_dir.Dir());
-    ASSERT_EQ(listed.nExit, 0) << listed;
-    const std::vector<uint8_t> before = ReadBytes(m_dir.Path("sim/za4800.flash"));
+    ASSERT_EQ(m_dir.Run({"--sim", m_dir.SimDir(), "list"}, {}, program).nExit, 0);
+    const std::vector<uint8_t> before = ReadFileBytes(m_dir.Path("sim/za4800.flash"));
 
-    const CliRun run = RunProgram(program,
-                                  {"--sim", m_dir.Path("sim"), "--match-policy", "0", "download",
-                                   QUILLON_SOURCE_DIR "/examples/images/za4800-fw-0101.bin", "--device",
-                                   m_dir.Path("sim/za4800.json")},
-                                  m_dir.Dir());
-    ASSERT_GE(run.nExit, 0) << run;
+    const CliRun run =
+        m_dir.Run({"--sim", m_dir.SimDir(), "--match-policy", "0", "download",
+                   CCliScratch::ExampleImage("za4800-fw-0101.bin"), "--device", m_dir.Path("sim/za4800.json")},
+                  {}, program);
     EXPECT_EQ(run.nExit, 1) << run;
-    EXPECT_TRUE(Contains(run.strErr, "Switching to DFU mode failed!")) << run;
-    EXPECT_TRUE(ReadBytes(m_dir.Path("sim/za4800.flash")) == before);
+    EXPECT_THAT(run.strErr, HasSubstr("Switching to DFU mode failed!")) << run;
+    EXPECT_TRUE(ReadFileBytes(m_dir.Path("sim/za4800.flash")) == before);
 }
 
-// A damaged identity record is no identity to quillon-cli.
-TEST_F(HostileCliDataTest, DamagedImageRecordIsNoIdentity)
+// A damaged identity record is no identity to quillon-cli; config check of counts of 2^31 - 1 and
+// more refuses each table at once, and scans none.
+TEST_F(HostileCliDataTest, DamagedImageRecordAndHugeCounts)
 {
-    std::vector<uint8_t> image = ReadBytes(QUILLON_SOURCE_DIR "/examples/images/za2400-fw-0211.bin");
+    std::vector<uint8_t> image = ReadFileBytes(CCliScratch::ExampleImage("za2400-fw-0211.bin"));
     _ZEL_USB_DEV_INFO info{};
     size_t nOffset = 0;
     ASSERT_TRUE(FindImageRecord(image.data(), image.size(), info, &nOffset));
     image[nOffset + 20] ^= 0x01;  // a sub-version bit: the checksum no longer holds
-    const std::string damaged = m_dir.WriteBytes("damaged.bin", image);
-
-    const CliRun run = Cli({"image", "info", damaged});
-    ASSERT_GE(run.nExit, 0) << run;
+    const CliRun run = m_dir.Run({"image", "info", m_dir.WriteBytes("damaged.bin", image)});
     EXPECT_EQ(run.nExit, 1) << run;
-    EXPECT_TRUE(Contains(run.strErr, "no intact identity record")) << run;
-}
+    EXPECT_THAT(run.strErr, HasSubstr("no intact identity record")) << run;
 
-// config check of counts of 2^31 - 1 and more: each table is refused at once, none is scanned.
-TEST_F(HostileCliDataTest, ConfigCheckOfHugeCountsFinishes)
-{
     fs::create_directory(m_dir.Path("data"));
     m_dir.WriteText("data/Quillon.ini", "[KnownIDs]\nNum=2147483647\nID0=0x2fe3, 0x1200, 0\n"
                                         "[DfuPatchInfos]\nNum=0x7fffffff\n"
                                         "[ChipsetInfo]\nControllerNum=2147483647\nHDCodecNum=4294967295\n"
                                         "IISCodecNum=2147483648\n");
     m_dir.CopyFrom(QUILLON_BINARY_DIR "/bin/zel.dat", "data/zel.dat");
-    const CliRun run = Cli({"config", "check", m_dir.Path("data")});
-    ASSERT_GE(run.nExit, 0) << run;
-    EXPECT_EQ(run.nExit, 1) << run;
-    EXPECT_TRUE(Contains(run.strOut + run.strErr, "2147483647")) << run;
+    const CliRun check = m_dir.Run({"config", "check", m_dir.Path("data")});
+    EXPECT_EQ(check.nExit, 1) << check;
+    EXPECT_THAT(check.strOut + check.strErr, HasSubstr("2147483647")) << check;
 }
 
 // The emulator's device folder holds every hostile kind as a device file, and the ZA1200's flash file is
 // a pipe: the other example devices are listed, each bad file is named on stderr, nothing waits.
 TEST_F(HostileCliDataTest, SimFolderWithHostileFiles)
 {
-    CopySim();
     for (HostileKind kind : AllHostileKinds())
         m_dir.Make(kind, std::string("sim/hostile-") + HostileKindName(kind) + ".json");
     m_dir.Make(HostileKind::Fifo, "sim/za1200.flash");
 
-    const CliRun run = Cli({"--sim", m_dir.Path("sim"), "--json", "list"});
-    ASSERT_GE(run.nExit, 0) << run;
-    EXPECT_EQ(run.nExit, 0) << run;
-    const nlohmann::json result = run.Event("result");
+    const CliRun run = m_dir.RunSim({"--json", "list"});
+    ASSERT_EQ(run.nExit, 0) << run;
     std::vector<std::string> paths;
+    const nlohmann::json result = run.Event("result");
     for (const nlohmann::json& device : result["devices"])
         paths.push_back(device.value("path", ""));
     EXPECT_EQ(paths, (std::vector<std::string>{m_dir.Path("sim/za2400.json"), m_dir.Path("sim/za3600.json"),
                                                m_dir.Path("sim/za4800.json")}))
         << run;
-    EXPECT_TRUE(Contains(run.strErr, "za1200.flash")) << run;
-    EXPECT_TRUE(Contains(run.strErr, "hostile-Huge.json: larger than 1 MiB")) << run;
-    EXPECT_TRUE(Contains(run.strErr, "hostile-RandomBytes.json")) << run;
+    for (const char* said : {"za1200.flash", "hostile-Huge.json: larger than 1 MiB", "hostile-RandomBytes.json"})
+        EXPECT_THAT(run.strErr, HasSubstr(said)) << run;
 }

@@ -2,10 +2,17 @@
 // pipes nobody writes to, random bytes. Made on demand in a scratch folder.
 #pragma once
 
-#include <QTemporaryDir>
+#include "support/CliRunner.h"
+#include "support/WindowFixture.h"
+
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <ostream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 enum class HostileKind {
@@ -18,40 +25,87 @@ enum class HostileKind {
     RandomBytes,  // 4 KB of noise
 };
 
-const char* HostileKindName(HostileKind kind);
+inline const char* HostileKindName(HostileKind kind)
+{
+    const char* names[] = {"Empty", "Huge", "Unreadable", "Directory", "SymlinkLoop", "Fifo", "RandomBytes"};
+    return names[static_cast<int>(kind)];
+}
 inline void PrintTo(HostileKind kind, std::ostream* os)
 {
     *os << HostileKindName(kind);
 }
-std::vector<HostileKind> AllHostileKinds();
+inline std::vector<HostileKind> AllHostileKinds()
+{
+    return {HostileKind::Empty,       HostileKind::Huge, HostileKind::Unreadable, HostileKind::Directory,
+            HostileKind::SymlinkLoop, HostileKind::Fifo, HostileKind::RandomBytes};
+}
 
-// Root reads a file of mode 000 all the same, so as root the Unreadable kind is only more random
-// bytes; the Directory kind is the file that nobody can read.
-#define SKIP_UNREADABLE_AS_ROOT(kind)                                                                                  \
-    if ((kind) == HostileKind::Unreadable && CHostileDir::RunsAsRoot())                                                \
-    GTEST_SKIP() << "running as root, which reads a file of mode 000; the Directory case is the "                      \
-                    "file that cannot be read"
+inline std::vector<uint8_t> RandomBytes(size_t nSize, uint32_t nSeed)
+{
+    std::vector<uint8_t> bytes(nSize);
+    uint32_t state = nSeed * 2654435761u + 1;
+    for (uint8_t& b : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        b = static_cast<uint8_t>(state >> 11);
+    }
+    return bytes;
+}
 
-class CHostileDir {
+// A scratch folder (holding a copy of the example devices in sim/, where quillon-cli runs) for hostile
+// things and the files beside them.
+class CHostileDir : public CCliScratch {
 public:
-    CHostileDir();
-    ~CHostileDir();
-
-    std::string Dir() const { return m_dir.path().toStdString(); }
-    std::string Path(const std::string& name) const { return Dir() + "/" + name; }
+    ~CHostileDir()
+    {
+        for (const std::string& path : m_locked)
+            ::chmod(path.c_str(), 0644);  // given their permissions back before the folder goes
+    }
 
     // Puts a hostile thing of that kind at Path(name) and returns the path.
-    std::string Make(HostileKind kind, const std::string& name);
-    std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes);
-    std::string WriteText(const std::string& name, const std::string& text);
-    std::string CopyFrom(const std::string& source, const std::string& name);
-
-    static bool RunsAsRoot();
+    std::string Make(HostileKind kind, const std::string& name)
+    {
+        const std::string path = Path(name);
+        std::error_code error;
+        std::filesystem::remove_all(path, error);
+        bool bMade = true;
+        if (kind == HostileKind::Empty || kind == HostileKind::Huge)
+            WriteBytes(name, {});
+        if (kind == HostileKind::Unreadable || kind == HostileKind::RandomBytes)
+            WriteBytes(name, RandomBytes(4096, kind == HostileKind::Unreadable ? 7 : 1));
+        if (kind == HostileKind::Huge)  // sparse: no disk space, but past what a signed 32-bit length holds
+            bMade = ::truncate(path.c_str(), (off_t{1} << 31) + 4096) == 0;
+        if (kind == HostileKind::Unreadable) {
+            bMade = ::chmod(path.c_str(), 0) == 0;
+            m_locked.push_back(path);
+        }
+        if (kind == HostileKind::Directory)
+            bMade = std::filesystem::create_directory(path);
+        if (kind == HostileKind::SymlinkLoop) {
+            std::filesystem::create_symlink(name + ".loop", path);
+            std::filesystem::create_symlink(name, path + ".loop");
+        }
+        if (kind == HostileKind::Fifo)
+            bMade = ::mkfifo(path.c_str(), 0644) == 0;
+        EXPECT_TRUE(bMade) << path;
+        return path;
+    }
+    std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes)
+    {
+        WriteFileBytes(Path(name), bytes);
+        return Path(name);
+    }
+    std::string WriteText(const std::string& name, const std::string& text)
+    {
+        WriteFileText(Path(name), text);
+        return Path(name);
+    }
+    std::string CopyFrom(const std::string& source, const std::string& name)
+    {
+        return WriteBytes(name, ReadFileBytes(source));
+    }
 
 private:
-    QTemporaryDir m_dir;
-    std::vector<std::string> m_locked;  // given their permissions back before the folder goes
+    std::vector<std::string> m_locked;
 };
-
-std::vector<uint8_t> RandomBytes(size_t nSize, uint32_t nSeed);
-std::vector<uint8_t> ReadBytes(const std::string& path);
