@@ -33,7 +33,8 @@ protected:
 // the controls enabled again) the window stays open and a second start starts no second worker.
 TEST_F(WorkerThreadsTest, WindowStaysOpenAndOneWorkerRunsAtATime)
 {
-    const Message close{.kind = MessageKind::Close};
+    Message close;
+    close.kind = MessageKind::Close;
     dlg->m_nMatchPolicy = 0x1;
     dlg->m_ImageInfo.wVendorId = 0x1234;
     CGate& preparing = NewGate();
@@ -94,7 +95,9 @@ TEST_F(WorkerThreadsTest, WindowStaysOpenAndOneWorkerRunsAtATime)
 TEST_F(WorkerThreadsTest, ThousandOperationsInARow)
 {
     constexpr int kCycles = 1000;
-    const Message selChange{.kind = MessageKind::Command, .nId = IDC_DEVICE_COMBO, .nCode = CBN_SELCHANGE};
+    Message selChange;
+    selChange.nId = IDC_DEVICE_COMBO;
+    selChange.nCode = CBN_SELCHANGE;
     for (int i = 0; i < kCycles; ++i) {
         dlg->OnStart();
         // The operator clicks the list while the worker runs; the list is locked only while Running.
