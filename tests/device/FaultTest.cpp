@@ -177,6 +177,21 @@ TEST_F(FaultTest, UnchangedBlocksAreSkippedOnlyWithTheCrcCapability)
     }
 }
 
+// A piece written without a read-back is asked about alone before it is written again; without an
+// answer to that query the new contents are written, never taken for unchanged.
+TEST_F(FaultTest, AnUnansweredQueryOfOnePieceWritesIt)
+{
+    // Responses: identify, enter DFU, flash ID and setup, the window's query, the first write (not read
+    // back), then the query of the one piece (the 7th).
+    CZelUsbDevice* d = Faulty({{"dropResponses", {7}}}, "za1200.json", true);
+    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    const std::vector<uint8_t> first = simtest::Pattern(4096, 1), second = simtest::Pattern(4096, 2);
+    ASSERT_TRUE(d->WriteFlash(20 * 4096, 4096, first.data(), false));
+    EXPECT_TRUE(d->WriteFlash(20 * 4096, 4096, second.data(), true));
+    EXPECT_EQ(ReadAll(d, 20 * 4096, 4096), second);
+    EXPECT_EQ(Emulated("dev.json")->GetStats().nCrcQueries, 2U);
+}
+
 TEST_F(FaultTest, UnplugAfterReports)
 {
     CZelUsbDevice* d = Faulty({{"unplugAfterReports", 100}});
