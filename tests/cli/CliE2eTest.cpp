@@ -290,6 +290,12 @@ TEST_F(CliE2e, DownloadAndUploadTraceEveryStep)
     const CliRun download = scratch.RunSim({"--quiet", "download", kImage1200, "--device", "0", "--backup", backup});
     ASSERT_EQ(download.nExit, 0) << download;
     EXPECT_EQ(fs::file_size(backup), 65536u);
+    // A backup that cannot be written stops the download, and its result says so.
+    const CliRun noBackup =
+        scratch.RunSim({"--json", "download", kImage1200, "--device", "0", "--backup", scratch.Path("no/b.bin")});
+    EXPECT_EQ(noBackup.nExit, 1) << noBackup;
+    EXPECT_EQ(noBackup.JsonLines().back(), nlohmann::json::parse(R"({"backup":false,"command":"download",
+        "event":"result","ok":false,"schema":2,"status":1})"));
     const CliRun upload = scratch.RunSim({"--json", "--log", log, "upload", after, "--device", "0"});
     ASSERT_EQ(upload.nExit, 0) << upload;
     // The progress rises while the device is read, not only at its end.
