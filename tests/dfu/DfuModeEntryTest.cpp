@@ -52,10 +52,7 @@ const EntryRow kEntryRows[] = {
     {"FailedDetectionSendsBack", true, true, nullptr, "DetectFlash", false,
      " SwitchToDfuMode DetectFlash SwitchToNormalMode"},
     {"PatchSentWhole", false, false, &kPatch, nullptr, true, " LoadDfuPatch"},
-    {"PatchThenFailedDetection", false, true, &kPatch, "DetectFlash", false,
-     " LoadDfuPatch DetectFlash SwitchToNormalMode"},
     {"RefusedPatch", false, true, &kOneByte, "LoadDfuPatch", false, " LoadDfuPatch"},
-    {"MissingPatchFile", false, true, nullptr, nullptr, false, ""},
     {"EmptyPatchFile", false, true, &kEmpty, nullptr, false, ""},
 };
 
@@ -91,17 +88,12 @@ TEST_P(DfuModeEntryRowTest, Operations)
 
 INSTANTIATE_TEST_SUITE_P(Rows, DfuModeEntryRowTest, ::testing::ValuesIn(kEntryRows), RowName());
 
+// The controller's name from the chipset type, or from the type configured for the sub-version.
 TEST_F(DfuModeEntryTest, PatchPathNames)
 {
     EXPECT_EQ(BuildDfuPatchPath(dlg.get(), m_pDevice), QString::fromStdString(m_dir + "ZA4800.bin"));
-    SetControllerNames({"A", "B", "C"});
-    EXPECT_EQ(BuildDfuPatchPath(dlg.get(), m_pDevice), QString::fromStdString(m_dir + "Unknown.bin"));
-    SetControllerNames({"A", "B", "C", ""});
-    EXPECT_EQ(BuildDfuPatchPath(dlg.get(), m_pDevice), QString::fromStdString(m_dir + ".bin"));
     m_pDevice->nChipsetType = 0;
     m_pDevice->nSubVersion = 0x48000010;
-    SetControllerNames({"Zero", "One"});
-    EXPECT_EQ(BuildDfuPatchPath(dlg.get(), m_pDevice), QString::fromStdString(m_dir + "Zero.bin"));
     profile.Set("ChipsetInfo", "SUBV_48000000", "0x0181");
-    EXPECT_EQ(BuildDfuPatchPath(dlg.get(), m_pDevice), QString::fromStdString(m_dir + "One.bin"));
+    EXPECT_EQ(BuildDfuPatchPath(dlg.get(), m_pDevice), QString::fromStdString(m_dir + "ZA2400.bin"));
 }
