@@ -1,6 +1,7 @@
 // Ending the window, refusals while an operation runs, keys and the operation radio buttons; the trace box
 // and the activity indicator.
 #include "app/Trace.h"
+#include "support/ParamNames.h"
 #include "support/WindowFixture.h"
 
 namespace {
@@ -21,63 +22,45 @@ protected:
 
 }  // namespace
 
-TEST_F(MainWindowTest, CloseWhenIdleEndsWithCancelWithoutQuestion)
-{
-    Open();
-    Host().RequestClose();
-    EXPECT_TRUE(Host().IsEnded());
-    EXPECT_EQ(Host().Result(), IDCANCEL);
-    EXPECT_TRUE(Boxes().empty());
-}
-
-// Every way of ending the window is refused while a worker exists, busy or still preparing.
+// Every way of ending the window is refused while the window is busy (the worker's threads test refuses
+// them while it prepares); once it is over the same request ends the window without a question.
 struct EndRequest {
     const char* pszName;
     void (*pfnRequest)(CConsoleHost& host);
 };
 
-class EndRefusedTest : public MainWindowTest, public ::testing::WithParamInterface<std::tuple<EndRequest, bool>> {};
+class EndRefusedTest : public MainWindowTest, public ::testing::WithParamInterface<EndRequest> {};
 
-TEST_P(EndRefusedTest, WhileAWorkerRuns)
+TEST_P(EndRefusedTest, WhileBusy)
 {
-    const auto& [request, bBusy] = GetParam();
     Open();
-    if (bBusy)
-        Dlg().m_bBusy = true;
-    else
-        Dlg().m_bWorkerRunning = true;
-    request.pfnRequest(Host());
+    Dlg().m_bBusy = true;
+    GetParam().pfnRequest(Host());
     EXPECT_FALSE(Host().IsEnded());
     EXPECT_EQ(Boxes(), std::vector<std::string>{kRefused});
 
-    // Once the operation is over the same request ends the window.
     Dlg().m_bBusy = false;
-    Dlg().m_bWorkerRunning = false;
-    request.pfnRequest(Host());
+    GetParam().pfnRequest(Host());
     EXPECT_TRUE(Host().IsEnded());
     EXPECT_EQ(Boxes().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, EndRefusedTest,
-    ::testing::Combine(::testing::Values(EndRequest{"CloseBox", [](CConsoleHost& h) { h.RequestClose(); }},
-                                         EndRequest{"Escape", [](CConsoleHost& h) { h.PressEscape(); }},
-                                         EndRequest{"EnterOnTheList",
-                                                    [](CConsoleHost& h) {
-                                                        h.SetFocus(IDC_DEVICE_COMBO);
-                                                        h.PressEnter();
-                                                    }},
-                                         EndRequest{"FileExit",
-                                                    [](CConsoleHost& h) {
-                                                        Message msg;
-                                                        msg.kind = MessageKind::Command;
-                                                        msg.nId = ID_APP_EXIT;
-                                                        h.Send(msg);
-                                                    }}),
-                       ::testing::Bool()),
-    [](const auto& info) {
-        return std::string(std::get<0>(info.param).pszName) + (std::get<1>(info.param) ? "Busy" : "Preparing");
-    });
+INSTANTIATE_TEST_SUITE_P(Requests, EndRefusedTest,
+                         ::testing::Values(EndRequest{"CloseBox", [](CConsoleHost& h) { h.RequestClose(); }},
+                                           EndRequest{"Escape", [](CConsoleHost& h) { h.PressEscape(); }},
+                                           EndRequest{"EnterOnTheList",
+                                                      [](CConsoleHost& h) {
+                                                          h.SetFocus(IDC_DEVICE_COMBO);
+                                                          h.PressEnter();
+                                                      }},
+                                           EndRequest{"FileExit",
+                                                      [](CConsoleHost& h) {
+                                                          Message msg;
+                                                          msg.kind = MessageKind::Command;
+                                                          msg.nId = ID_APP_EXIT;
+                                                          h.Send(msg);
+                                                      }}),
+                         RowName());
 
 // The Upload radio button leaves "Update All" alone; Enter (OK) stores the controls and ends the window.
 TEST_F(MainWindowTest, UploadRadioLeavesUpdateAllAloneAndEnterStoresTheControls)
