@@ -145,8 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(UpdateAllCase{"BootLoaderDefault", true, nullptr, 0, true},
                       UpdateAllCase{"NoBootLoaderDefault", false, nullptr, 1, false},
                       UpdateAllCase{"ConfiguredZeroForcesOn", true, "CHIP_0101_SUBV_00001000=0", 1, false},
-                      UpdateAllCase{"ConfiguredMaskMakesOptional", false, "CHIP_0101_SUBV_00001000=0x3", 0, true},
-                      UpdateAllCase{"OtherKeyIgnored", false, "CHIP_0101_SUBV_00002000=0x3", 1, false}),
+                      UpdateAllCase{"ConfiguredMaskMakesOptional", false, "CHIP_0101_SUBV_00001000=0x3", 0, true}),
     RowName());
 
 // Any non-zero AutoVerify is on (a malformed value reads as zero in the store's own tests); without a

@@ -125,10 +125,9 @@ TEST_F(WorkerThreadsTest, NoticesWhileRunningAreDeferred)
         Notify(DBT_DEVICEARRIVAL, u"/dev/hidraw7");
     Notify(DBT_DEVICEREMOVECOMPLETE, u"/dev/hidraw0");
 
-    // Nothing happened yet: no trace, no list change, the worker's device not released.
+    // Nothing happened yet (what a deferred notice leaves alone is HotPlugTest's): the worker's device
+    // is not released.
     EXPECT_TRUE(dlg->m_bDeviceListStale.load());
-    EXPECT_THAT(Traces(), Not(Contains(HasSubstr("plugged in"))));
-    EXPECT_EQ(CountLog("Add(/dev/hidraw7)"), 0u);
     EXPECT_FALSE(pDevice->bReleased);
     writing.Open();
     dlg->m_hWorkerThread.join();
