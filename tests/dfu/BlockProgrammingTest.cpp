@@ -123,13 +123,14 @@ const char* const kUpdateAllWrites =
 
 class ProgramBlocksTest : public DfuTest {
 protected:
-    // A boot-loader device with its serial number at 0x4000, a 0x5800-byte image flagged at 0x3000.
-    CFakeZelUsbDevice* SetUpWorkedExample(int32_t nUpdateAll, uint32_t& nMask, int32_t& nFlag)
+    // A boot-loader device with its serial number at 0x4000, a 0x5800-byte image flagged at 0x3000,
+    // "Update All" checked.
+    CFakeZelUsbDevice* SetUpWorkedExample(uint32_t& nMask, int32_t& nFlag)
     {
         CFakeZelUsbDevice* pDevice = AddListedDevice();
         pDevice->bBootLoader = true;
         pDevice->nDefaultSerialAddr = 0x4000;
-        dlg->m_bUpdateAll = nUpdateAll;
+        dlg->m_bUpdateAll = 1;
         LoadImage(0x5800, 0x3000);
         EXPECT_TRUE(SelectBlocks(dlg.get(), pDevice, nMask, nFlag));
         pDevice->ClearCalls();
@@ -137,36 +138,32 @@ protected:
     }
 };
 
+// With and without verification (without "Update All" only the mask differs: SelectBlocksTest).
 TEST_F(ProgramBlocksTest, WorkedExample)
 {
-    for (int32_t nUpdateAll : {0, 1}) {
-        SCOPED_TRACE(nUpdateAll);
-        dlg->m_bAutoVerify = nUpdateAll == 1;
+    for (bool bVerify : {false, true}) {
+        SCOPED_TRACE(bVerify);
+        dlg->m_bAutoVerify = bVerify;
         uint32_t nMask = 0;
         int32_t nFlag = 0;
-        CFakeZelUsbDevice* pDevice = SetUpWorkedExample(nUpdateAll, nMask, nFlag);
+        CFakeZelUsbDevice* pDevice = SetUpWorkedExample(nMask, nFlag);
         ASSERT_EQ(nFlag, 0x3000);
 
         EXPECT_TRUE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
-        EXPECT_EQ(WriteList(pDevice), nUpdateAll ? kUpdateAllWrites
-                                                 : "W 0x3000+2, W 0x1000+4096, W 0x2000+4096, W 0x3000+4096, "
-                                                   "W 0x5000+2048, F 0x3000+2");
+        EXPECT_EQ(WriteList(pDevice), kUpdateAllWrites);
         const auto writes = pDevice->Writes();
-        std::vector<std::vector<uint8_t>> expected = {{0xFF, 0xFF}};
-        if (nUpdateAll)
-            expected.push_back(Pattern(0, 4096));
         // The flag's own block goes out with the flag word cleared.
         std::vector<uint8_t> flagBlock = Pattern(0x3000, 4096);
         flagBlock[0] = flagBlock[1] = 0xFF;
-        for (const auto& data : {Pattern(0x1000, 4096), Pattern(0x2000, 4096), flagBlock, Pattern(0x5000, 2048)})
-            expected.push_back(data);
-        expected.push_back({0xAA, 0xAA});
+        const std::vector<std::vector<uint8_t>> expected = {
+            {0xFF, 0xFF}, Pattern(0, 4096),      Pattern(0x1000, 4096), Pattern(0x2000, 4096),
+            flagBlock,    Pattern(0x5000, 2048), {0xAA, 0xAA}};
         ASSERT_EQ(writes.size(), expected.size());
         for (size_t i = 0; i < writes.size(); ++i)
             EXPECT_EQ(writes[i].data, expected[i]) << i;
         EXPECT_THAT(ImageBytes(0x3000, 2), ElementsAre(0xAA, 0xAA));
         for (const auto& w : writes)
-            EXPECT_EQ(w.bVerify, dlg->m_bAutoVerify);
+            EXPECT_EQ(w.bVerify, bVerify);
     }
 }
 
@@ -201,7 +198,7 @@ TEST_F(ProgramBlocksTest, FailedWritesRestoreTheFlagWord)
         SCOPED_TRACE(c.writes);
         uint32_t nMask = 0;
         int32_t nFlag = 0;
-        CFakeZelUsbDevice* pDevice = SetUpWorkedExample(1, nMask, nFlag);
+        CFakeZelUsbDevice* pDevice = SetUpWorkedExample(nMask, nFlag);
         pDevice->qWrite = c.qWrite;
         pDevice->qWriteFlag = c.qWriteFlag;
         EXPECT_FALSE(ProgramBlocks(dlg.get(), pDevice, nFlag, nMask));
