@@ -29,9 +29,9 @@ protected:
 
 }  // namespace
 
-// While preparing (not yet busy, the worker in a refusal's message box) the window stays open (busy, it
-// refuses in the window's own tests); while preparing and while finishing (busy, with the controls
-// enabled again) a second start starts no second worker.
+// While preparing (not yet busy, the worker in a refusal's message box) the window refuses to end (while
+// busy: the window's own tests); while preparing and while finishing (busy, with the controls enabled
+// again) a second start starts no second worker.
 TEST_F(WorkerThreadsTest, WindowStaysOpenAndOneWorkerRunsAtATime)
 {
     Message close;
