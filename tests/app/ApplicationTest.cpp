@@ -11,7 +11,6 @@
 TEST(ApplicationPaths, TitleIsTheFileNameWithoutExtensionAndTheExecutablePathIsResolved)
 {
     EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/usr/lib/quillon/Quillon")), QStringLiteral("Quillon"));
-    EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/tmp/Quillon.exe")), QStringLiteral("Quillon"));
     EXPECT_EQ(ApplicationTitleFromPath(QStringLiteral("/tmp/my.tool.bin")), QStringLiteral("my.tool"));
     const QFileInfo info(ReadExecutablePath());
     EXPECT_TRUE(info.isAbsolute());
