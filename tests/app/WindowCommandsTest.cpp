@@ -27,6 +27,7 @@ protected:
 struct EndRequest {
     const char* pszName;
     void (*pfnRequest)(CConsoleHost& host);
+    friend void PrintTo(const EndRequest& row, std::ostream* os) { *os << row.pszName; }
 };
 
 class EndRefusedTest : public MainWindowTest, public ::testing::WithParamInterface<EndRequest> {};
