@@ -82,25 +82,6 @@ TEST_F(HostileCliDataTest, EveryFileCommandRefusesAHostileFile)
     EXPECT_EQ(result["tables"]["zel.dat"]["loaded"], true) << run;
 }
 
-// The program's own Quillon.ini is a pipe and its zel.dat is random bytes: it starts, lists the
-// emulated devices it can serve without tables, and a download of a good image is refused or runs,
-// but it never waits on the pipe.
-TEST_F(HostileCliDataTest, ProgramStartsBesideHostileDataFiles)
-{
-    const std::string program = PrivateCli();
-    m_dir.Make(HostileKind::Fifo, "bin/Quillon.ini");
-    m_dir.Make(HostileKind::RandomBytes, "bin/zel.dat");
-
-    const CliRun check = m_dir.Run({"config", "check"}, {}, program);
-    EXPECT_EQ(check.nExit, 1) << check;
-    const CliRun listed = m_dir.Run({"--sim", m_dir.SimDir(), "list"}, {}, program);
-    EXPECT_EQ(listed.nExit, 0) << listed;
-    const CliRun download = m_dir.Run({"--sim", m_dir.SimDir(), "--match-policy", "0x10f", "download",
-                                       CCliScratch::ExampleImage("za1200-fw-0106.bin"), "--device", "0"},
-                                      {}, program);
-    EXPECT_TRUE(download.nExit == 0 || download.nExit == 1 || download.nExit == 3) << download;
-}
-
 // The DFU patch beside the program is a pipe: the ZA4800, which has no boot loader, does not enter DFU
 // mode ("Switching to DFU mode failed!") and its flash stays as it was.
 TEST_F(HostileCliDataTest, PatchThatCannotBeReadLeavesTheDeviceUntouched)

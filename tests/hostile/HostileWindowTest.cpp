@@ -125,8 +125,7 @@ TEST_F(HostileWindowTest, DataFilesThatCannotBeReadGiveNoTables)
     EXPECT_TRUE(Boxes().empty());
 }
 
-// An image that cannot be read has no identity: refused under a match policy; with no identity checks
-// it is taken with an all-zero identity but "Read DFU file failed!" and no bytes.
+// An image that cannot be read has no identity: refused under a match policy.
 TEST_F(HostileWindowTest, ImageThatCannotBeRead)
 {
     m_dir.CopyFrom(kExampleIni, "Quillon.ini");
@@ -138,16 +137,6 @@ TEST_F(HostileWindowTest, ImageThatCannotBeRead)
     EXPECT_EQ(Boxes(), std::vector<std::string>{"Incorrect image file, no useful information found!"});
     EXPECT_EQ(Text(IDC_IMG_FILE), QString());
     EXPECT_EQ(dlg->m_pImageData, nullptr);
-
-    dlg->m_nMatchPolicy = 0;
-    ForgetRecords();
-    const std::string path = m_dir.Make(HostileKind::Directory, "folder.bin");
-    OpenImage(path);
-    EXPECT_EQ(Text(IDC_IMG_FILE), QString::fromStdString(path));
-    EXPECT_EQ(Text(IDC_IMG_VID), QStringLiteral("0x0000"));
-    EXPECT_EQ(Boxes(), std::vector<std::string>{"Read DFU file failed!"});
-    EXPECT_EQ(dlg->m_pImageData, nullptr);
-    EXPECT_EQ(dlg->m_nImageSize, 0);
 }
 
 // A count of 2^31 - 1 would make a table of 2^31 records, whose size does not fit in 32 bits: the
