@@ -96,25 +96,6 @@ TEST(CliParse, CommandsAndTheirArguments)
     EXPECT_EQ(p.options.nMatchPolicy.value_or(0), 0x10Fu);
     EXPECT_EQ(p.options.bVerify, std::optional<bool>(false));
     EXPECT_TRUE(p.options.bQuiet);
-
-    p = Parse(
-        "image stamp in.bin out.bin --vid 0x2fe3 --pid 4608 --version 0x10105 --subversion 0x12000134 --chip 0,1");
-    ASSERT_EQ(p.nResult, -1) << p.strErr;
-    EXPECT_EQ(p.options.command, CliCommand::ImageStamp);
-    EXPECT_EQ(p.options.nVid, 0x2fe3);
-    EXPECT_EQ(p.options.nPid, 0x1200);
-    EXPECT_EQ(p.options.nVersion, 0x10105u);
-    EXPECT_EQ(p.options.nSubVersion, 0x12000134u);
-    EXPECT_EQ(p.options.abyChip[1], 1);
-
-    p = Parse("flash-table show");
-    ASSERT_EQ(p.nResult, -1);
-    EXPECT_EQ(p.options.command, CliCommand::FlashTableShow);
-    EXPECT_TRUE(p.options.strIn.empty());
-    p = Parse("config check /etc");
-    ASSERT_EQ(p.nResult, -1);
-    EXPECT_EQ(p.options.command, CliCommand::ConfigCheck);
-    EXPECT_EQ(p.options.strDir, "/etc");
 }
 
 TEST(CliParse, UsageErrorsEndWithStatusTwo)
@@ -311,12 +292,12 @@ void WriteText(const std::string& path, const std::string& text)
     std::ofstream(path) << text;
 }
 
-// Each kind of installation, told apart by the files around the data folder, and its fixes.
+// Each kind of installation, told apart by the files around the data folder, and its fixes (a build
+// tree's: CliE2e.DoctorNamesEachProblemWithItsFix).
 TEST(CliDoctor, FixesFitHowTheProgramWasInstalled)
 {
     QTemporaryDir tmp;
     const std::string t = tmp.path().toStdString(), root = t + "/root";
-    WriteText(t + "/build/CMakeCache.txt", "");
     WriteText(root + "/var/lib/dpkg/info/quillon-cli.list", "/usr/lib/quillon\n/usr/lib/quillon/quillon-cli\n");
     WriteText(root + "/var/lib/dpkg/status", "Package: quillon\nVersion: 9\n\nPackage: quillon-cli\nStatus: install ok "
                                              "installed\nArchitecture: arm64\nVersion: 1:2.1.0.1-1\n\n");
@@ -331,8 +312,6 @@ TEST(CliDoctor, FixesFitHowTheProgramWasInstalled)
         {root + "/usr/lib/quillon/",
          "Package: quillon-cli-extra\nVersion: 1:2.1.0.1-1\n\nPackage: quillon-cli\nVersion: 2\n",
          "sudo apt-get install --reinstall ./quillon-cli_2.1.0.1-1_arm64.deb", ""},
-        {t + "/build/bin/", "", "cmake --build " + t + "/build --target quillon_data",
-         "sudo install -m 644 " + t + "/build/packaging/70-quillon.rules /etc/udev/rules.d/" + apply},
         {"/nonexistent/opt/lib/quillon/", "", "sudo cmake --install <build folder> --prefix /nonexistent/opt",
          "sudo cmake --install <build folder> --prefix /nonexistent/opt && sudo install -m 644 "
          "/nonexistent/opt/lib/udev/rules.d/70-quillon.rules /etc/udev/rules.d/" +
