@@ -55,15 +55,12 @@ TEST(CliNumbers, DecimalAndHexadecimalWholeTextOnly)
 
 TEST(CliNumbers, ChipBytesAreTwoBytes)
 {
-    uint8_t chip[2] = {9, 9};
-    EXPECT_TRUE(ParseChipBytes("0x00,0x03", chip));
-    EXPECT_EQ(chip[0], 0);
-    EXPECT_EQ(chip[1], 3);
-    EXPECT_TRUE(ParseChipBytes("3,255", chip));
-    EXPECT_EQ(chip[0], 3);
-    EXPECT_EQ(chip[1], 255);
-    for (const char* bad : {"3", "3,256", "0x100,1", ",1", "1,", "1,2,3", "a,b"})
-        EXPECT_FALSE(ParseChipBytes(bad, chip)) << bad;
+    std::string results;  // the two bytes read, or "-" where the text is refused
+    for (const char* pszText : {"0x00,0x03", "3,255", "3", "3,256", "0x100,1", ",1", "1,", "1,2,3", "a,b"}) {
+        uint8_t chip[2] = {9, 9};
+        results += ParseChipBytes(pszText, chip) ? std::to_string(chip[0]) + "," + std::to_string(chip[1]) + " " : "- ";
+    }
+    EXPECT_EQ(results, "0,3 3,255 - - - - - - - ");
 }
 
 TEST(CliParse, CommandsAndTheirArguments)
@@ -112,17 +109,15 @@ TEST(CliParse, UsageErrorsEndWithStatusTwo)
     }
 }
 
+// Every command's --help ends with status 0 in cli_manual, which reads them all.
 TEST(CliParse, HelpAndVersionEndWithStatusZero)
 {
     Parsed p = Parse("--version");
     EXPECT_EQ(p.nResult, 0);
     EXPECT_NE(p.strOut.find("quillon-cli 2.1.0.1"), std::string::npos);
-    for (const char* pszLine : {"--help", "list --help", "download --help", "image stamp --help",
-                                "flash-table show --help", "config check --help", "doctor --help"}) {
-        p = Parse(pszLine);
-        EXPECT_EQ(p.nResult, 0) << pszLine;
-        EXPECT_NE(p.strOut.find("Usage"), std::string::npos) << pszLine;
-    }
+    p = Parse("image stamp --help");
+    EXPECT_EQ(p.nResult, 0);
+    EXPECT_NE(p.strOut.find("Usage"), std::string::npos);
 }
 
 TEST(CliParse, TyposAreAnsweredWithTheNearestName)
@@ -133,7 +128,6 @@ TEST(CliParse, TyposAreAnsweredWithTheNearestName)
         {"--sim lsit lsit", "unknown command lsit; did you mean list?"},
         {"image stmap a b", "unknown command stmap; did you mean stamp?"},
         {"download a.bin --dry-rn", "unknown option --dry-rn; did you mean --dry-run?"},
-        {"upload --forse a.bin", "unknown option --forse; did you mean --force?"},
         {"xyzzy", "unknown command xyzzy\n"},
         {"help flash-table shwo", "unknown command shwo; did you mean show?"},
     };
