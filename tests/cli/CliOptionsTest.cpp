@@ -235,7 +235,6 @@ TEST(CliOutputLines, ProgressFitsTheWidthAndShowsRateAndTimeLeft)
 {
     const std::tuple<int, double, std::string> cases[] = {
         {80, 2.0, "[#########                           ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
-        {70, 2.0, "[######                    ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {50, 2.0, "25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {50, 0.0, "[######                    ] 25% 4096/16384 bytes"},
         {20, 2.0, "[###          ] 25%"},
