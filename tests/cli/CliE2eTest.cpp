@@ -112,14 +112,14 @@ TEST_F(CliE2e, ListShowsEachDeviceAsTheWindowShowsItAndInfoChoosesOne)
 // Errors and refusals: the exact message, the status, and nothing written.
 TEST_F(CliE2e, RefusalsSayWhyAndTouchNothing)
 {
-    const std::string backup = scratch.Path("backup.bin"), empty = scratch.Path("empty");
+    const std::string backup = scratch.Path("backup.bin"), up = scratch.Path("up.bin"), empty = scratch.Path("empty");
     const std::string missing = scratch.Path("missing.bin"), noLog = scratch.Path("no/such/folder.log");
     const std::string nothing = scratch.SimDir() + "/nothing.json", nowhere = scratch.Path("nowhere");
     WriteFileText(backup, "keep me");
     fs::create_directory(empty);
     ASSERT_EQ(scratch.RunSim({"list"}).nExit, 0);  // the devices' flash files exist from here
     const auto before = SimFiles();
-    // With several devices and none named, the candidates are listed (upload asks the same question).
+    // With several devices and none named, download and upload list the candidates.
     const auto candidates = AllOf(HasSubstr("4 devices are connected; name one"),
                                   HasSubstr("  No.1 " + DevicePath(1) + " serial ZA2400-000207"));
     const auto updateAll = [this](const std::string& flag) {
@@ -128,8 +128,10 @@ TEST_F(CliE2e, RefusalsSayWhyAndTouchNothing)
     };
     Expect({
         {{"download", kImage1200}, 2, _, candidates},
+        {{"upload", up}, 2, _, candidates},
         {{"download", kImage1200, "--serial", "NONE"}, 3, _, "quillon-cli: no such device: serial number NONE\n"},
         {{"info", "--device", "99"}, 3, "", "quillon-cli: no such device: 99\n"},
+        {{"download", kImage1200, "--device", "99"}, 3, _, "quillon-cli: no such device: 99\n"},
         {{"info", "--device", nothing}, 3, "", "quillon-cli: no such device: " + nothing + "\n"},
         {{"--sim", empty, "info"}, 3, _, "quillon-cli: no device found\n"},
         {{"--sim", empty, "list"}, 0, "No device found.\n"},
@@ -166,6 +168,7 @@ TEST_F(CliE2e, RefusalsSayWhyAndTouchNothing)
     });
     EXPECT_EQ(SimFiles(), before);
     EXPECT_EQ(ReadFileText(backup), "keep me");
+    EXPECT_FALSE(fs::exists(up));
 
     // The window's preference store is the command line's: "Quillon" under "ZEL". The options override it
     // for one run and never write it.
