@@ -131,6 +131,7 @@ TEST_F(CliE2e, RefusalsSayWhyAndTouchNothing)
         {{"upload", up}, 2, _, candidates},
         {{"download", kImage1200, "--serial", "NONE"}, 3, _, "quillon-cli: no such device: serial number NONE\n"},
         {{"info", "--device", "99"}, 3, "", "quillon-cli: no such device: 99\n"},
+        {{"download", kImage1200, "--device", "99"}, 3, _, "quillon-cli: no such device: 99\n"},
         {{"info", "--device", nothing}, 3, "", "quillon-cli: no such device: " + nothing + "\n"},
         {{"--sim", empty, "info"}, 3, _, "quillon-cli: no device found\n"},
         {{"--sim", empty, "list"}, 0, "No device found.\n"},
@@ -141,10 +142,7 @@ TEST_F(CliE2e, RefusalsSayWhyAndTouchNothing)
          1,
          _,
          "Incorrect image file, no useful information found!\n"},
-        {{"--match-policy", "0x2", "download", kImage2400, "--device", "0"},
-         1,
-         Lines(Concat(Census(), {"Open DFU file " + kImage2400 + " succeeded"})),
-         kProductMismatch + "\n"},
+        {{"--match-policy", "0x2", "download", kImage2400, "--device", "0"}, 1, _, kProductMismatch + "\n"},
         {{"download", kImage1200, "--device", "2", "--update-all"}, 2, _, updateAll("--update-all")},
         {{"download", kImage1200, "--device", "2", "--no-update-all"}, 2, _, updateAll("--no-update-all")},
         // A dry run of a mismatch shows every failing row; only the check as the download runs it shows its
@@ -194,7 +192,8 @@ TEST_F(CliE2e, RefusalsSayWhyAndTouchNothing)
 }
 
 // Why a download failed: the device library's account of the last failed exchange, in the JSON result
-// and after the window's own lines on stdout and in the log; a refusal's own message in the result.
+// and after the window's own lines on stdout and in the log; a refusal's own message in the result. (An
+// unplugged device's account takes the same way; its text: FaultTest.)
 TEST_F(CliE2e, FailedDownloadsSayWhy)
 {
     struct Case {
@@ -205,7 +204,6 @@ TEST_F(CliE2e, FailedDownloadsSayWhy)
     const Case cases[] = {
         {{{"refuseDfu", true}}, kImage1200, "0", "enter DFU: refused", true},
         {{{"flashIdFails", true}}, kImage1200, "0", "flash ID: flash identification failed", true},
-        {{{"unplugAtStep", "write"}}, kImage1200, "0", "device unplugged", true},
         {nlohmann::json::object(), kImage2400, "0x2", kProductMismatch, false},
     };
     int nCase = 0;
@@ -249,25 +247,14 @@ TEST_F(CliE2e, DownloadAndUploadTraceEveryStep)
     EXPECT_EQ(run.strErr, "");
     const std::vector<nlohmann::json> lines = run.JsonLines();
     ASSERT_FALSE(lines.empty());
-    std::vector<std::string> traces;
-    uint64_t nLastDone = 0;
-    int nProgress = 0;
+    // The flow's progress (its steps: ProgramBlocksTest.WorkedExample) reaches the selected blocks' bytes.
+    nlohmann::json progress;
     for (const auto& line : lines) {
         EXPECT_EQ(line["schema"], 2) << line.dump();
-        if (line["event"] == "trace")
-            traces.push_back(line["text"]);
-        if (line["event"] == "progress") {
-            // The bytes of the selected blocks, rising to their total.
-            EXPECT_EQ(line["total"], 30 * 4096);
-            EXPECT_GE(line["done"].get<uint64_t>(), nLastDone);
-            nLastDone = line["done"];
-            ++nProgress;
-        }
+        if (line["event"] == "progress")
+            progress = line;
     }
-    EXPECT_EQ(nLastDone, 30u * 4096u);
-    EXPECT_EQ(nProgress, 31);  // 0 and after each of the 30 blocks
-    ASSERT_GE(traces.size(), kDownloadLines.size());
-    EXPECT_EQ(std::vector<std::string>(traces.end() - 6, traces.end()), Crlf(kDownloadLines));
+    EXPECT_EQ(std::tie(progress["done"], progress["total"]), std::make_tuple(30 * 4096, 30 * 4096));
     EXPECT_EQ(std::tie(lines.back()["event"], lines.back()["command"], lines.back()["ok"], lines.back()["status"]),
               std::make_tuple("result", "download", true, 0));
 

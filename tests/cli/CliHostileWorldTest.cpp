@@ -181,7 +181,8 @@ TEST_F(CliHostileWorld, PipesWhereFilesBelongNeverHold)
 }
 
 // New files never go through a link, never replace what is there without --force (a link that leads
-// nowhere is there), and a link is not replaced even with it.
+// nowhere is there), and a link is not replaced even with it. A backup is refused by the same check as
+// an upload (its message: CliE2e.RefusalsSayWhyAndTouchNothing).
 TEST_F(CliHostileWorld, OutputFilesNeverFollowLinks)
 {
     const std::vector<std::string> stamp = {"image", "stamp",     kImage, "out.bin",      "--vid", "1",      "--pid",
@@ -191,9 +192,6 @@ TEST_F(CliHostileWorld, OutputFilesNeverFollowLinks)
     // Whether the link leads nowhere (else to an existing file, which must stay as it is), and the error.
     const std::tuple<std::vector<std::string>, bool, std::string> cases[] = {
         {{"upload", "out.bin", "--device", "0"}, true, force},
-        {{"download", kImage, "--device", "0", "--backup", "out.bin"},
-         true,
-         "out.bin exists; a backup never replaces a file"},
         {{"upload", "out.bin", "--device", "0", "--force"}, false, never},
         {stamp, true, force},
         {Sim(stamp, {"--force"}), false, std::string("cannot write ") + never},
@@ -239,43 +237,32 @@ TEST_F(CliHostileWorld, PathsAreBytes)
     fs::remove(scratch.Path("up\xff.bin"));
 }
 
-// One rule for an emulator folder that cannot serve, named either way: a message and status 3.
+// One rule for an emulator folder that cannot serve, named either way: a message and status 3. Named by
+// --sim and missing: CliE2e.RefusalsSayWhyAndTouchNothing.
 TEST_F(CliHostileWorld, UnusableEmulatorFolder)
 {
-    WriteFileText(scratch.Path("plain"), "not a folder");
-    const std::string nowhere = scratch.Path("nowhere"), plain = scratch.Path("plain");
-    const std::tuple<std::vector<std::string>, std::string, std::string> cases[] = {
-        {{"--sim", plain, "list"}, "", plain + " (--sim) is not a directory"},
-        {{"list"}, "QUILLON_SIM_DIR=" + nowhere, nowhere + " (QUILLON_SIM_DIR) does not exist"},
-        {{"info"}, "QUILLON_SIM_DIR=" + plain, plain + " (QUILLON_SIM_DIR) is not a directory"},
-    };
-    for (const auto& [args, env, error] : cases) {
-        RunSetup setup;
-        setup.env = {env};
-        const CliRun run = RunCli(scratch, args, setup);
-        EXPECT_EQ(run.nExit, 3) << run;
-        EXPECT_EQ(run.strErr, "quillon-cli: the emulator folder " + error + "\n") << run;
-    }
+    const std::string plain = scratch.Path("plain");
+    WriteFileText(plain, "not a folder");
+    RunSetup setup;
+    setup.env = {"QUILLON_SIM_DIR=" + plain};
+    const CliRun run = RunCli(scratch, {"info"}, setup);
+    EXPECT_EQ(run.nExit, 3) << run;
+    EXPECT_EQ(run.strErr, "quillon-cli: the emulator folder " + plain + " (QUILLON_SIM_DIR) is not a directory\n");
 }
 
-// A disk that fills up under the write: the window's message, the reason, and no file by that name.
+// A disk that fills up under the write: the window's message, the reason, and no file by that name. A
+// backup is written by the same upload (UploadOne).
 TEST_F(CliHostileWorld, FullDiskLeavesNoFile)
 {
     ASSERT_EQ(RunCli(scratch, Sim({"list"})).nExit, 0);  // the devices' flash files exist before the limit
-    const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{"upload", "up.bin", "--device", "0"}, "up.bin"},
-        {{"download", kImage, "--device", "0", "--backup", "backup.bin"}, "backup.bin"},
-    };
-    for (const auto& [args, file] : cases) {
-        RunSetup setup;
-        setup.nFileSizeLimit = 20480;
-        const CliRun run = RunCli(scratch, Sim(args), setup);
-        EXPECT_EQ(run.nExit, 1) << run;
-        EXPECT_THAT(run.strErr, AllOf(HasSubstr("Write file failed!"), HasSubstr(file + ": File too large")));
-        EXPECT_THAT(run.strOut, HasSubstr("Device is switched to normal mode successfully!"));
-        for (const auto& entry : fs::directory_iterator(scratch.Dir()))
-            EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr(file)));
-    }
+    RunSetup setup;
+    setup.nFileSizeLimit = 20480;
+    const CliRun run = RunCli(scratch, Sim({"upload", "up.bin", "--device", "0"}), setup);
+    EXPECT_EQ(run.nExit, 1) << run;
+    EXPECT_THAT(run.strErr, AllOf(HasSubstr("Write file failed!"), HasSubstr("up.bin: File too large")));
+    EXPECT_THAT(run.strOut, HasSubstr("Device is switched to normal mode successfully!"));
+    for (const auto& entry : fs::directory_iterator(scratch.Dir()))
+        EXPECT_THAT(entry.path().filename().string(), Not(HasSubstr("up.bin")));
 }
 
 }  // namespace

@@ -55,28 +55,21 @@ TEST(CliNumbers, DecimalAndHexadecimalWholeTextOnly)
 
 TEST(CliNumbers, ChipBytesAreTwoBytes)
 {
-    uint8_t chip[2] = {9, 9};
-    EXPECT_TRUE(ParseChipBytes("0x00,0x03", chip));
-    EXPECT_EQ(chip[0], 0);
-    EXPECT_EQ(chip[1], 3);
-    EXPECT_TRUE(ParseChipBytes("3,255", chip));
-    EXPECT_EQ(chip[0], 3);
-    EXPECT_EQ(chip[1], 255);
-    for (const char* bad : {"3", "3,256", "0x100,1", ",1", "1,", "1,2,3", "a,b"})
-        EXPECT_FALSE(ParseChipBytes(bad, chip)) << bad;
+    std::string results;  // the two bytes read, or "-" where the text is refused
+    for (const char* pszText : {"0x00,0x03", "3,255", "3", "3,256", "0x100,1", ",1", "1,", "1,2,3", "a,b"}) {
+        uint8_t chip[2] = {9, 9};
+        results += ParseChipBytes(pszText, chip) ? std::to_string(chip[0]) + "," + std::to_string(chip[1]) + " " : "- ";
+    }
+    EXPECT_EQ(results, "0,3 3,255 - - - - - - - ");
 }
 
 TEST(CliParse, CommandsAndTheirArguments)
 {
-    Parsed p = Parse("--sim /tmp/x --json download img.bin --device 2 --no-update-all --dry-run");
+    // Options not given leave the stored preferences alone. (What each option sets shows end to end:
+    // --sim, --json, --device, --no-update-all and --dry-run in CliE2e.)
+    Parsed p = Parse("download img.bin");
     ASSERT_EQ(p.nResult, -1) << p.strErr;
     EXPECT_EQ(p.options.command, CliCommand::Download);
-    EXPECT_EQ(p.options.strSimDir, "/tmp/x");
-    EXPECT_TRUE(p.options.bJson);
-    EXPECT_EQ(p.options.strImage, "img.bin");
-    EXPECT_EQ(p.options.deviceList, std::vector<std::string>{"2"});
-    EXPECT_EQ(p.options.bUpdateAll, std::optional<bool>(false));
-    EXPECT_TRUE(p.options.bDryRun);
     EXPECT_FALSE(p.options.nMatchPolicy.has_value());
     EXPECT_FALSE(p.options.bVerify.has_value());
 
@@ -96,25 +89,6 @@ TEST(CliParse, CommandsAndTheirArguments)
     EXPECT_EQ(p.options.nMatchPolicy.value_or(0), 0x10Fu);
     EXPECT_EQ(p.options.bVerify, std::optional<bool>(false));
     EXPECT_TRUE(p.options.bQuiet);
-
-    p = Parse(
-        "image stamp in.bin out.bin --vid 0x2fe3 --pid 4608 --version 0x10105 --subversion 0x12000134 --chip 0,1");
-    ASSERT_EQ(p.nResult, -1) << p.strErr;
-    EXPECT_EQ(p.options.command, CliCommand::ImageStamp);
-    EXPECT_EQ(p.options.nVid, 0x2fe3);
-    EXPECT_EQ(p.options.nPid, 0x1200);
-    EXPECT_EQ(p.options.nVersion, 0x10105u);
-    EXPECT_EQ(p.options.nSubVersion, 0x12000134u);
-    EXPECT_EQ(p.options.abyChip[1], 1);
-
-    p = Parse("flash-table show");
-    ASSERT_EQ(p.nResult, -1);
-    EXPECT_EQ(p.options.command, CliCommand::FlashTableShow);
-    EXPECT_TRUE(p.options.strIn.empty());
-    p = Parse("config check /etc");
-    ASSERT_EQ(p.nResult, -1);
-    EXPECT_EQ(p.options.command, CliCommand::ConfigCheck);
-    EXPECT_EQ(p.options.strDir, "/etc");
 }
 
 TEST(CliParse, UsageErrorsEndWithStatusTwo)
@@ -131,17 +105,15 @@ TEST(CliParse, UsageErrorsEndWithStatusTwo)
     }
 }
 
+// Every command's --help ends with status 0 in cli_manual, which reads them all.
 TEST(CliParse, HelpAndVersionEndWithStatusZero)
 {
     Parsed p = Parse("--version");
     EXPECT_EQ(p.nResult, 0);
     EXPECT_NE(p.strOut.find("quillon-cli 2.1.0.1"), std::string::npos);
-    for (const char* pszLine : {"--help", "list --help", "download --help", "image stamp --help",
-                                "flash-table show --help", "config check --help", "doctor --help"}) {
-        p = Parse(pszLine);
-        EXPECT_EQ(p.nResult, 0) << pszLine;
-        EXPECT_NE(p.strOut.find("Usage"), std::string::npos) << pszLine;
-    }
+    p = Parse("image stamp --help");
+    EXPECT_EQ(p.nResult, 0);
+    EXPECT_NE(p.strOut.find("Usage"), std::string::npos);
 }
 
 TEST(CliParse, TyposAreAnsweredWithTheNearestName)
@@ -152,7 +124,6 @@ TEST(CliParse, TyposAreAnsweredWithTheNearestName)
         {"--sim lsit lsit", "unknown command lsit; did you mean list?"},
         {"image stmap a b", "unknown command stmap; did you mean stamp?"},
         {"download a.bin --dry-rn", "unknown option --dry-rn; did you mean --dry-run?"},
-        {"upload --forse a.bin", "unknown option --forse; did you mean --force?"},
         {"xyzzy", "unknown command xyzzy\n"},
         {"help flash-table shwo", "unknown command shwo; did you mean show?"},
     };
@@ -260,7 +231,6 @@ TEST(CliOutputLines, ProgressFitsTheWidthAndShowsRateAndTimeLeft)
 {
     const std::tuple<int, double, std::string> cases[] = {
         {80, 2.0, "[#########                           ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
-        {70, 2.0, "[######                    ] 25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {50, 2.0, "25% 4096/16384 bytes 2.0 KiB/s 0:06 left"},
         {50, 0.0, "[######                    ] 25% 4096/16384 bytes"},
         {20, 2.0, "[###          ] 25%"},
@@ -311,12 +281,12 @@ void WriteText(const std::string& path, const std::string& text)
     std::ofstream(path) << text;
 }
 
-// Each kind of installation, told apart by the files around the data folder, and its fixes.
+// Each kind of installation, told apart by the files around the data folder, and its fixes (a build
+// tree's: CliE2e.DoctorNamesEachProblemWithItsFix).
 TEST(CliDoctor, FixesFitHowTheProgramWasInstalled)
 {
     QTemporaryDir tmp;
     const std::string t = tmp.path().toStdString(), root = t + "/root";
-    WriteText(t + "/build/CMakeCache.txt", "");
     WriteText(root + "/var/lib/dpkg/info/quillon-cli.list", "/usr/lib/quillon\n/usr/lib/quillon/quillon-cli\n");
     WriteText(root + "/var/lib/dpkg/status", "Package: quillon\nVersion: 9\n\nPackage: quillon-cli\nStatus: install ok "
                                              "installed\nArchitecture: arm64\nVersion: 1:2.1.0.1-1\n\n");
@@ -331,8 +301,6 @@ TEST(CliDoctor, FixesFitHowTheProgramWasInstalled)
         {root + "/usr/lib/quillon/",
          "Package: quillon-cli-extra\nVersion: 1:2.1.0.1-1\n\nPackage: quillon-cli\nVersion: 2\n",
          "sudo apt-get install --reinstall ./quillon-cli_2.1.0.1-1_arm64.deb", ""},
-        {t + "/build/bin/", "", "cmake --build " + t + "/build --target quillon_data",
-         "sudo install -m 644 " + t + "/build/packaging/70-quillon.rules /etc/udev/rules.d/" + apply},
         {"/nonexistent/opt/lib/quillon/", "", "sudo cmake --install <build folder> --prefix /nonexistent/opt",
          "sudo cmake --install <build folder> --prefix /nonexistent/opt && sudo install -m 644 "
          "/nonexistent/opt/lib/udev/rules.d/70-quillon.rules /etc/udev/rules.d/" +

@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,19 +42,6 @@ inline std::vector<HostileKind> AllHostileKinds()
             HostileKind::SymlinkLoop, HostileKind::Fifo, HostileKind::RandomBytes};
 }
 
-inline std::vector<uint8_t> RandomBytes(size_t nSize, uint32_t nSeed)
-{
-    std::vector<uint8_t> bytes(nSize);
-    uint32_t state = nSeed * 2654435761u + 1;
-    for (uint8_t& b : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        b = static_cast<uint8_t>(state >> 11);
-    }
-    return bytes;
-}
-
 // A scratch folder (holding a copy of the example devices in sim/, where quillon-cli runs) for hostile
 // things and the files beside them.
 class CHostileDir : public CCliScratch {
@@ -72,8 +61,12 @@ public:
         bool bMade = true;
         if (kind == HostileKind::Empty || kind == HostileKind::Huge)
             WriteBytes(name, {});
-        if (kind == HostileKind::Unreadable || kind == HostileKind::RandomBytes)
-            WriteBytes(name, RandomBytes(4096, kind == HostileKind::Unreadable ? 7 : 1));
+        if (kind == HostileKind::Unreadable || kind == HostileKind::RandomBytes) {
+            std::mt19937 random(kind == HostileKind::Unreadable ? 7 : 1);
+            std::vector<uint8_t> bytes(4096);
+            std::generate(bytes.begin(), bytes.end(), [&] { return static_cast<uint8_t>(random()); });
+            WriteBytes(name, bytes);
+        }
         if (kind == HostileKind::Huge)  // sparse: no disk space, but past what a signed 32-bit length holds
             bMade = ::truncate(path.c_str(), (off_t{1} << 31) + 4096) == 0;
         if (kind == HostileKind::Unreadable) {
