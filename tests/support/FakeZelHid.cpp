@@ -20,8 +20,6 @@ std::string Hex(uint32_t value)
 
 }  // namespace
 
-CFakeZelUsbDevice::CFakeZelUsbDevice(std::u16string path) : strPath(std::move(path)) {}
-
 void CFakeZelUsbDevice::Record(const std::string& name, const std::string& args)
 {
     {
@@ -124,13 +122,6 @@ bool CFakeZelUsbDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* 
     std::copy(readData.begin(), readData.begin() + n, pBuffer);
     nLength = bReadOverReport ? static_cast<uint32_t>(readData.size()) : n;
     return true;
-}
-
-CFakeZelHidBackend::CFakeZelHidBackend() : m_pPrevious(SetZelHidBackend(this)) {}
-
-CFakeZelHidBackend::~CFakeZelHidBackend()
-{
-    SetZelHidBackend(m_pPrevious);
 }
 
 CFakeZelUsbDevice* CFakeZelHidBackend::Plug(std::u16string path)

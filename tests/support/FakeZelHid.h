@@ -22,7 +22,7 @@ struct FakeCall {
 
 class CFakeZelUsbDevice : public CZelUsbDevice {
 public:
-    explicit CFakeZelUsbDevice(std::u16string path = u"/dev/hidraw0");
+    explicit CFakeZelUsbDevice(std::u16string path = u"/dev/hidraw0") : strPath(std::move(path)) {}
 
     // Identity, as the queries return it.
     uint16_t nVendorId = 0x0d8c;
@@ -124,8 +124,8 @@ private:
 // test can inspect them and a stale pointer is never freed memory.
 class CFakeZelHidBackend : public IZelHidBackend {
 public:
-    CFakeZelHidBackend();
-    ~CFakeZelHidBackend() override;
+    CFakeZelHidBackend() : m_pPrevious(SetZelHidBackend(this)) {}
+    ~CFakeZelHidBackend() override { SetZelHidBackend(m_pPrevious); }
 
     // Creates a device that enumeration lists.
     CFakeZelUsbDevice* Plug(std::u16string path);
