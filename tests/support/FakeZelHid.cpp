@@ -60,11 +60,6 @@ std::vector<CFakeZelUsbDevice::Write> CFakeZelUsbDevice::Writes() const
     return m_writes;
 }
 
-size_t CFakeZelUsbDevice::CountCalls(const std::string& name) const
-{
-    return static_cast<size_t>(std::ranges::count(CallNames(), name));
-}
-
 void CFakeZelUsbDevice::ClearCalls()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

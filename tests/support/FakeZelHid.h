@@ -4,6 +4,7 @@
 
 #include "device/ZelHidApi.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -59,7 +60,7 @@ public:
     std::vector<FakeCall> Calls() const;
     std::vector<std::string> CallNames() const;
     std::vector<Write> Writes() const;
-    size_t CountCalls(const std::string& name) const;
+    size_t CountCalls(const std::string& name) const { return std::ranges::count(CallNames(), name); }
     void ClearCalls();
 
     // Every call is recorded (and onCall run) before the answer is read, so onCall may change it.
