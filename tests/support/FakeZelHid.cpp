@@ -91,7 +91,7 @@ bool CFakeZelUsbDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
         std::lock_guard<std::mutex> lock(m_mutex);
         lastPatch.assign(pData, pData + nLength);
     }
-    return Next(qLoadPatch, bDefaultResult);
+    return Next(qLoadPatch, true);
 }
 
 bool CFakeZelUsbDevice::Written(bool bFlag, uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
@@ -104,13 +104,13 @@ bool CFakeZelUsbDevice::Written(bool bFlag, uint32_t nOffset, uint32_t nLength, 
         std::lock_guard<std::mutex> lock(m_mutex);
         m_writes.push_back({bFlag, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});
     }
-    return Next(bFlag ? qWriteFlag : qWrite, bDefaultResult);
+    return Next(bFlag ? qWriteFlag : qWrite, true);
 }
 
 bool CFakeZelUsbDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer)
 {
     Record("ReadFlash", Hex(nOffset) + "," + std::to_string(nLength));
-    bool result = Next(qRead, bDefaultResult);
+    bool result = Next(qRead, true);
     if (!result)
         return false;
     uint32_t n = static_cast<uint32_t>(std::min<size_t>(readData.size(), nLength));

@@ -39,9 +39,9 @@ public:
     bool bAvailable = true;
     uint16_t nDefaultSerialAddr = 0;
 
-    // Results of the operations: each call takes the next scripted result, or the default when none.
+    // Results of the operations: each call takes the next scripted result, or success when none (for the
+    // re-detection question, bDefaultRedetect).
     std::deque<bool> qSwitchToDfu, qLoadPatch, qSwitchToNormal, qDetectFlash, qRedetect, qWrite, qWriteFlag, qRead;
-    bool bDefaultResult = true;
     bool bDefaultRedetect = false;
     // ReadFlash delivers these bytes (cut to the capacity unless bReadOverReport) and reports their count.
     std::vector<uint8_t> readData;
@@ -77,10 +77,10 @@ public:
         return Answer("IsHidDfuBootLoaderSupported", &CFakeZelUsbDevice::bBootLoader);
     }
     bool IsDeviceAvailable() override;
-    bool SwitchToDfuMode() override { return Scripted("SwitchToDfuMode", qSwitchToDfu, bDefaultResult); }
+    bool SwitchToDfuMode() override { return Scripted("SwitchToDfuMode", qSwitchToDfu, true); }
     bool LoadDfuPatch(const uint8_t* pData, uint32_t nLength) override;
-    bool SwitchToNormalMode() override { return Scripted("SwitchToNormalMode", qSwitchToNormal, bDefaultResult); }
-    bool DetectFlash() override { return Scripted("DetectFlash", qDetectFlash, bDefaultResult); }
+    bool SwitchToNormalMode() override { return Scripted("SwitchToNormalMode", qSwitchToNormal, true); }
+    bool DetectFlash() override { return Scripted("DetectFlash", qDetectFlash, true); }
     bool IsFlashRedetectNeeded() override { return Scripted("IsFlashRedetectNeeded", qRedetect, bDefaultRedetect); }
     uint16_t GetDefaultSerialNumberAddr() override
     {
