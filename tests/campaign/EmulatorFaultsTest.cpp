@@ -1,6 +1,6 @@
 // The emulator's faults that the campaign relies on, seen through the device library: a power cut
-// before, during or after a chosen flash operation, dropped, duplicated, stale and bit-flipped
-// responses, and a device plugged in again.
+// before, during or after a chosen flash operation, dropped and bit-flipped reports, and a device
+// plugged in again.
 #include "device/zelhid/ZelHidDevice.h"
 #include "emulator/EmulatedDevice.h"
 #include "emulator/hid/EmulatorTransport.h"
@@ -107,25 +107,20 @@ TEST(EmulatorFlashOpCut, LeavesTheRangeAsThePhaseSays)
     }
 }
 
-// Response 1 answers the identification; the two availability probes get responses 2 and 3. A response
-// with any bit flipped fails its check and counts as no answer at all; so does a command whose bit
-// flipped on the way to the device: the device drops it unanswered.
+// Response 1 answers the identification; the two availability probes get responses 2 and 3. A dropped
+// response, a response with a bit flipped (it fails its check) and a command whose bit flipped on the way
+// to the device (the device drops it unanswered) all leave the probe without an answer, and the next
+// probe gets through. (That no flipped bit anywhere in a report passes its check is the protocol's own
+// test, and answers of other exchanges are the library's; here each injection is proved once.)
 TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
 {
     const struct {
         const char* pszName;
         std::function<void(FaultPlan&)> plant;
-        bool bFirst;
     } rows[] = {
-        {"dropped", [](FaultPlan& f) { f.dropResponses = {2}; }, false},
-        {"duplicated", [](FaultPlan& f) { f.duplicateResponses = {2}; }, true},
-        {"stale", [](FaultPlan& f) { f.staleResponses = {3}; }, true},
-        {"sequence flipped", [](FaultPlan& f) { f.flipResponses[2] = 2 * 8; }, false},    // its lowest bit
-        {"status flipped", [](FaultPlan& f) { f.flipResponses[2] = 4 * 8 + 1; }, false},  // OK as "bad parameter"
-        {"unread byte flipped", [](FaultPlan& f) { f.flipResponses[2] = 40 * 8; }, false},
-        {"check flipped", [](FaultPlan& f) { f.flipResponses[2] = 7 * 8 + 7; }, false},
-        {"unread command byte flipped", [](FaultPlan& f) { f.flipCommands[2] = 40 * 8; }, false},
-        {"command check flipped", [](FaultPlan& f) { f.flipCommands[2] = 19 * 8; }, false},
+        {"dropped", [](FaultPlan& f) { f.dropResponses = {2}; }},
+        {"status flipped", [](FaultPlan& f) { f.flipResponses[2] = 4 * 8 + 1; }},  // OK as "bad parameter"
+        {"unread command byte flipped", [](FaultPlan& f) { f.flipCommands[2] = 40 * 8; }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.pszName);
@@ -133,8 +128,8 @@ TEST(EmulatorResponseFaults, TheLibraryTakesOnlyAnIntactAnswerToItsOwnRequest)
         row.plant(faults);
         Plugged p = PlugWith(faults);
         const int64_t before = p.device->NowUs();
-        EXPECT_EQ(p.host->IsDeviceAvailable(), row.bFirst);
-        EXPECT_TRUE(row.bFirst || p.device->NowUs() - before >= 500000) << "no usable answer: the probe waits it out";
+        EXPECT_FALSE(p.host->IsDeviceAvailable());
+        EXPECT_GE(p.device->NowUs() - before, 500000) << "no usable answer: the probe waits it out";
         EXPECT_TRUE(p.host->IsDeviceAvailable());
     }
 }

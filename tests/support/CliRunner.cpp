@@ -51,25 +51,26 @@ CCliScratch::CCliScratch()
     std::filesystem::copy(SourceDir() + "/examples/sim", SimDir(), std::filesystem::copy_options::recursive);
 }
 
-CliRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& workDir,
-                  const std::map<std::string, std::string>& env)
+CliRun CCliScratch::Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                        const std::string& program) const
 {
+    const std::string path = program.empty() ? Program() : program;
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QUILLON_SIM_DIR"));
     for (const auto& [name, value] : env)
         environment.insert(QString::fromStdString(name), QString::fromStdString(value));
     process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(QString::fromStdString(workDir));
+    process.setWorkingDirectory(QString::fromStdString(Dir()));
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     process.setStandardInputFile(QProcess::nullDevice());
     QStringList arguments;
     for (const std::string& a : args)
         arguments << QString::fromStdString(a);
-    process.start(QString::fromStdString(program), arguments);
+    process.start(QString::fromStdString(path), arguments);
     CliRun run;
     if (!process.waitForStarted(10000) || !process.waitForFinished(240000)) {
-        ADD_FAILURE() << program << " did not run to its end";
+        ADD_FAILURE() << path << " did not run to its end";
         process.kill();
         process.waitForFinished();
         return run;
@@ -78,12 +79,6 @@ CliRun RunProgram(const std::string& program, const std::vector<std::string>& ar
     run.strOut = process.readAllStandardOutput().toStdString();
     run.strErr = process.readAllStandardError().toStdString();
     return run;
-}
-
-CliRun CCliScratch::Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
-                        const std::string& program) const
-{
-    return RunProgram(program.empty() ? Program() : program, args, Dir(), env);
 }
 
 CliRun CCliScratch::RunSim(std::vector<std::string> args) const

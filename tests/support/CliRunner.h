@@ -23,11 +23,6 @@ struct CliRun {
 
 std::ostream& operator<<(std::ostream& out, const CliRun& run);
 
-// The program with the arguments in the folder, with QUILLON_SIM_DIR unset, no terminal and nothing on
-// stdin; the child dies with the test process.
-CliRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& workDir,
-                  const std::map<std::string, std::string>& env = {});
-
 class CCliScratch {
 public:
     CCliScratch();
@@ -35,7 +30,8 @@ public:
     std::string SimDir() const { return Dir() + "/sim"; }
     std::string Path(const std::string& name) const { return Dir() + "/" + name; }
 
-    // quillon-cli (or the program given) with the arguments, in the scratch folder.
+    // quillon-cli (or the program given) with the arguments, in the scratch folder, with QUILLON_SIM_DIR
+    // unset, no terminal and nothing on stdin; the child dies with the test process.
     CliRun Run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
                const std::string& program = {}) const;
     // The same with "--sim <scratch>/sim" in front.

@@ -38,8 +38,6 @@ inline constexpr ExampleDevice kExampleDevices[] = {
 };
 inline constexpr const ExampleDevice& kZa1200 = kExampleDevices[0];
 inline constexpr const ExampleDevice& kZa2400 = kExampleDevices[1];
-inline constexpr const ExampleDevice& kZa3600 = kExampleDevices[2];
-inline constexpr const ExampleDevice& kZa4800 = kExampleDevices[3];
 
 inline void PrintTo(const ExampleDevice& device, std::ostream* os)
 {

@@ -20,8 +20,6 @@ std::string Hex(uint32_t value)
 
 }  // namespace
 
-CFakeZelUsbDevice::CFakeZelUsbDevice(std::u16string path) : strPath(std::move(path)) {}
-
 void CFakeZelUsbDevice::Record(const std::string& name, const std::string& args)
 {
     {
@@ -62,11 +60,6 @@ std::vector<CFakeZelUsbDevice::Write> CFakeZelUsbDevice::Writes() const
     return m_writes;
 }
 
-size_t CFakeZelUsbDevice::CountCalls(const std::string& name) const
-{
-    return static_cast<size_t>(std::ranges::count(CallNames(), name));
-}
-
 void CFakeZelUsbDevice::ClearCalls()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -98,7 +91,7 @@ bool CFakeZelUsbDevice::LoadDfuPatch(const uint8_t* pData, uint32_t nLength)
         std::lock_guard<std::mutex> lock(m_mutex);
         lastPatch.assign(pData, pData + nLength);
     }
-    return Next(qLoadPatch, bDefaultResult);
+    return Next(qLoadPatch, true);
 }
 
 bool CFakeZelUsbDevice::Written(bool bFlag, uint32_t nOffset, uint32_t nLength, const uint8_t* pData, bool bVerify)
@@ -111,26 +104,19 @@ bool CFakeZelUsbDevice::Written(bool bFlag, uint32_t nOffset, uint32_t nLength, 
         std::lock_guard<std::mutex> lock(m_mutex);
         m_writes.push_back({bFlag, nOffset, std::vector<uint8_t>(pData, pData + nLength), bVerify});
     }
-    return Next(bFlag ? qWriteFlag : qWrite, bDefaultResult);
+    return Next(bFlag ? qWriteFlag : qWrite, true);
 }
 
 bool CFakeZelUsbDevice::ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer)
 {
     Record("ReadFlash", Hex(nOffset) + "," + std::to_string(nLength));
-    bool result = Next(qRead, bDefaultResult);
+    bool result = Next(qRead, true);
     if (!result)
         return false;
     uint32_t n = static_cast<uint32_t>(std::min<size_t>(readData.size(), nLength));
     std::copy(readData.begin(), readData.begin() + n, pBuffer);
     nLength = bReadOverReport ? static_cast<uint32_t>(readData.size()) : n;
     return true;
-}
-
-CFakeZelHidBackend::CFakeZelHidBackend() : m_pPrevious(SetZelHidBackend(this)) {}
-
-CFakeZelHidBackend::~CFakeZelHidBackend()
-{
-    SetZelHidBackend(m_pPrevious);
 }
 
 CFakeZelUsbDevice* CFakeZelHidBackend::Plug(std::u16string path)

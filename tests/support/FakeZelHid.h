@@ -4,6 +4,7 @@
 
 #include "device/ZelHidApi.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -22,7 +23,7 @@ struct FakeCall {
 
 class CFakeZelUsbDevice : public CZelUsbDevice {
 public:
-    explicit CFakeZelUsbDevice(std::u16string path = u"/dev/hidraw0");
+    explicit CFakeZelUsbDevice(std::u16string path = u"/dev/hidraw0") : strPath(std::move(path)) {}
 
     // Identity, as the queries return it.
     uint16_t nVendorId = 0x0d8c;
@@ -38,9 +39,9 @@ public:
     bool bAvailable = true;
     uint16_t nDefaultSerialAddr = 0;
 
-    // Results of the operations: each call takes the next scripted result, or the default when none.
+    // Results of the operations: each call takes the next scripted result, or success when none (for the
+    // re-detection question, bDefaultRedetect).
     std::deque<bool> qSwitchToDfu, qLoadPatch, qSwitchToNormal, qDetectFlash, qRedetect, qWrite, qWriteFlag, qRead;
-    bool bDefaultResult = true;
     bool bDefaultRedetect = false;
     // ReadFlash delivers these bytes (cut to the capacity unless bReadOverReport) and reports their count.
     std::vector<uint8_t> readData;
@@ -59,7 +60,7 @@ public:
     std::vector<FakeCall> Calls() const;
     std::vector<std::string> CallNames() const;
     std::vector<Write> Writes() const;
-    size_t CountCalls(const std::string& name) const;
+    size_t CountCalls(const std::string& name) const { return std::ranges::count(CallNames(), name); }
     void ClearCalls();
 
     // Every call is recorded (and onCall run) before the answer is read, so onCall may change it.
@@ -76,10 +77,10 @@ public:
         return Answer("IsHidDfuBootLoaderSupported", &CFakeZelUsbDevice::bBootLoader);
     }
     bool IsDeviceAvailable() override;
-    bool SwitchToDfuMode() override { return Scripted("SwitchToDfuMode", qSwitchToDfu, bDefaultResult); }
+    bool SwitchToDfuMode() override { return Scripted("SwitchToDfuMode", qSwitchToDfu, true); }
     bool LoadDfuPatch(const uint8_t* pData, uint32_t nLength) override;
-    bool SwitchToNormalMode() override { return Scripted("SwitchToNormalMode", qSwitchToNormal, bDefaultResult); }
-    bool DetectFlash() override { return Scripted("DetectFlash", qDetectFlash, bDefaultResult); }
+    bool SwitchToNormalMode() override { return Scripted("SwitchToNormalMode", qSwitchToNormal, true); }
+    bool DetectFlash() override { return Scripted("DetectFlash", qDetectFlash, true); }
     bool IsFlashRedetectNeeded() override { return Scripted("IsFlashRedetectNeeded", qRedetect, bDefaultRedetect); }
     uint16_t GetDefaultSerialNumberAddr() override
     {
@@ -124,8 +125,8 @@ private:
 // test can inspect them and a stale pointer is never freed memory.
 class CFakeZelHidBackend : public IZelHidBackend {
 public:
-    CFakeZelHidBackend();
-    ~CFakeZelHidBackend() override;
+    CFakeZelHidBackend() : m_pPrevious(SetZelHidBackend(this)) {}
+    ~CFakeZelHidBackend() override { SetZelHidBackend(m_pPrevious); }
 
     // Creates a device that enumeration lists.
     CFakeZelUsbDevice* Plug(std::u16string path);
