@@ -44,38 +44,12 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
 
 TEST_F(LibraryTest, KnownIdTableDecidesWhatIsServed)
 {
-    g_pKnownIDs_NormalMode = nullptr;
-    const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
-    EXPECT_TRUE(!a || a->nCount == 0) << "no table: nothing is served";
-    EXPECT_EQ(AddZelUsbDevice(Path16("za1200.json").c_str()), nullptr);
-
     // The ZA1200 record names another usage: its interface is not the DFU one.
     std::vector<_ZEL_USB_DEV_ID_INFO> table = {{0x2fe3, 0x1200, 0xff000002}, {0x2fe3, 0x3600, 0}, {0, 0, 0}};
     g_pKnownIDs_NormalMode = table.data();
-    a = EnumZelUsbDevices(true, nullptr);
+    const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
     ASSERT_EQ(a->nCount, 1u) << "0 serves any interface of the ZA3600 (usage 0xffa00001)";
     EXPECT_EQ(std::u16string(a->ppDevices[0]->GetDevicePath()), Path16("za3600.json"));
-}
-
-TEST_F(LibraryTest, FullDownloadWithTheFlagProtocolSurvivesTheRun)
-{
-    CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_NE(d, nullptr);
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
-    std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 7);
-    ASSERT_TRUE(Download(d, image));
-    EXPECT_EQ(ReadAll(d, 0, 128 * 1024), image);
-    EXPECT_TRUE(d->SwitchToNormalMode());
-    EXPECT_EQ(d->GetVersion(), 0x0105);
-
-    // The next run finds what this one wrote, and the device boots normally.
-    ReleaseZelUsbDevices();
-    Restart();
-    d = Device("za1200.json");
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->GetVersion(), 0x0105);
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
-    EXPECT_EQ(ReadAll(d, 0, 128 * 1024), image);
 }
 
 TEST_F(LibraryTest, RecoveryAfterAnInterruptedFlagProtocol)
@@ -115,13 +89,10 @@ TEST_F(LibraryTest, PatchEntryChecksThePatch)
     EXPECT_FALSE(d->SwitchToDfuMode()) << "no boot loader";
     const std::vector<uint8_t> other = simtest::BuiltPatch("ZA1200");
     EXPECT_FALSE(d->LoadDfuPatch(other.data(), static_cast<uint32_t>(other.size()))) << "another controller's patch";
-    std::vector<uint8_t> damaged = simtest::BuiltPatch("ZA4800");
-    damaged[damaged.size() / 2] ^= 0x40;
-    EXPECT_FALSE(d->LoadDfuPatch(damaged.data(), static_cast<uint32_t>(damaged.size())));
     EXPECT_FALSE(d->LoadDfuPatch(nullptr, 10));
-    EXPECT_FALSE(d->LoadDfuPatch(damaged.data(), 0));
     const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
     ASSERT_FALSE(patch.empty());
+    EXPECT_FALSE(d->LoadDfuPatch(patch.data(), 0));
     EXPECT_TRUE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
     EXPECT_TRUE(d->DetectFlash());
     EXPECT_EQ(ReadAll(d, 0, 16).size(), 16u);
@@ -129,8 +100,6 @@ TEST_F(LibraryTest, PatchEntryChecksThePatch)
 
     // The device needs its DFU patch record; one for another codec of the same controller does not match.
     EXPECT_TRUE(d->IsHidDfuSupported());
-    g_pKnownDfuPatchInfos = nullptr;
-    EXPECT_FALSE(d->IsHidDfuSupported());
     _ZEL_USB_DEV_INFO otherCodec[2] = {{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x82}, {}}, {}};
     g_pKnownDfuPatchInfos = otherCodec;
     EXPECT_FALSE(d->IsHidDfuSupported());
@@ -149,12 +118,6 @@ TEST_F(LibraryTest, DetectFlashNeedsTheChipInTheTable)
     std::vector<_FLASH_INFO> others = {simtest::CTestTables::Chip("Other", 0xC22015, 0x0800), _FLASH_INFO{}};
     g_pFlashInfo = others.data();
     EXPECT_FALSE(d->DetectFlash()) << "W25Q80DV is not in this table";
-    // A record whose JEDEC ID is 0 never matches; the table's end is its first all-zero record.
-    std::vector<_FLASH_INFO> table = {_FLASH_INFO{}, _FLASH_INFO{}};
-    std::strcpy(table[0].szName, "nameless");
-    table.insert(table.begin() + 1, simtest::CTestTables::Chip("Winbond W25Q80DV", 0xEF4014, 0x0400));
-    g_pFlashInfo = table.data();
-    EXPECT_TRUE(d->DetectFlash());
 }
 
 // Writes of every shape keep every byte outside their range (the result is compared with a model), and
@@ -175,8 +138,6 @@ TEST_F(LibraryTest, WritesAndReadsOfEveryShape)
         {0x6000, 4096, false},   // a whole block without verify
         {0x7002, 2, true},       // a flag word
         {0x0FF0, 0x20, true},    // across a sector boundary
-        {0x9000, 5000, true},    // longer than a block
-        {0xA123, 1, true},       // one byte
         {0x10000, 65536, true},  // 64 KB
     };
     uint32_t seed = 10;
@@ -186,9 +147,6 @@ TEST_F(LibraryTest, WritesAndReadsOfEveryShape)
         std::copy(data.begin(), data.end(), model.begin() + c.offset);
         EXPECT_EQ(ReadAll(d, 0, span), model) << "after the write at " << c.offset;
     }
-    // The same bytes again change nothing and succeed.
-    ASSERT_TRUE(d->WriteFlash(0x5000, 2048, model.data() + 0x5000, true));
-    EXPECT_EQ(ReadAll(d, 0, span), model);
 
     // Reads deliver what the flash has, never beyond the capacity given.
     const std::vector<uint8_t> flash = Emulated("za1200.json")->FlashContents();
@@ -198,7 +156,6 @@ TEST_F(LibraryTest, WritesAndReadsOfEveryShape)
     const uint32_t size = 1024 * 1024;
     const Read reads[] = {
         {0, 65536, 65536},          // the upload
-        {0, 100, 100},              // less than a report
         {0, 44, 44},                // exactly the response's own payload
         {0x100, 106, 106},          // response plus one full data report
         {size - 1000, 4096, 1000},  // the flash ends first
@@ -276,11 +233,9 @@ TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
     for (CZelUsbDevice* d : {listed, second}) {
         EXPECT_FALSE(d->IsDeviceAvailable());
         EXPECT_FALSE(d->SwitchToDfuMode());
-        EXPECT_FALSE(d->SwitchToNormalMode());
         EXPECT_FALSE(d->DetectFlash());
         const uint8_t data[2] = {0xAA, 0xAA};
         EXPECT_FALSE(d->WriteFlash(0, 2, data, false));
-        EXPECT_FALSE(d->WriteFlashFlag(0, 2, data, false));
         uint32_t n = 2;
         uint8_t buffer[2];
         EXPECT_FALSE(d->ReadFlash(0, n, buffer));
