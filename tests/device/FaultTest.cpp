@@ -97,7 +97,8 @@ TEST_F(FaultTest, FlashIdentificationFailing)
     EXPECT_TRUE(d->IsFlashRedetectNeeded());
 }
 
-// An unplug at any step: the call in progress fails, the device is gone for good, its file parked.
+// An unplug at any step: the call in progress fails, the device is gone for good, its file parked. Pulled
+// out while it erases or programs, the block is torn: neither what it was, nor erased, nor written.
 TEST_F(FaultTest, UnplugAtEveryStep)
 {
     enum Call { kDfu, kPatch, kDetect, kWrite, kRead, kNormal };
@@ -115,6 +116,7 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         CZelUsbDevice* d = Faulty({{"unplugAtStep", c.step}}, bPatch ? "za4800.json" : "za1200.json",
                                   std::string(c.step) == "crcQuery");
         ASSERT_NE(d, nullptr);
+        const std::vector<uint8_t> old = Emulated("dev.json")->FlashContents();
         const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
         const std::vector<uint8_t> block = simtest::Pattern(4096, 6);
         std::vector<uint8_t> buffer(4096);
@@ -132,6 +134,13 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         EXPECT_EQ(ZelUsbDeviceLastError(d), "device unplugged");
         EXPECT_TRUE(!dir.Exists("dev.json") && dir.Exists("dev.json.unplugged")) << "its file parked";
         EXPECT_EQ(Device("dev.json"), nullptr);
+        if (c.step == std::string("erase") || c.step == std::string("program")) {
+            const std::string flash = dir.Read("dev-za1200.flash");
+            const std::vector<uint8_t> now(flash.begin() + 0x4000, flash.begin() + 0x5000);
+            EXPECT_NE(now, std::vector<uint8_t>(old.begin() + 0x4000, old.begin() + 0x5000));
+            EXPECT_NE(now, std::vector<uint8_t>(4096, 0xFF));
+            EXPECT_NE(now, block);
+        }
     }
 }
 

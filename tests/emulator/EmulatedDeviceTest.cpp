@@ -123,31 +123,4 @@ TEST(EmulatedDevice, SectorWriteOverlapsEraseWithTheTransfer)
     EXPECT_LT(elapsed, reports * 1000 + 4000) << "erase and programming hide behind the transfer";
 }
 
-TEST(EmulatedDevice, UnplugDuringEraseTearsTheSector)
-{
-    DeviceDescription desc = Description();
-    desc.faults.unplugStep = UnplugStep::Erase;
-    CEmulatedDevice device(desc, "");
-    bool bNotified = false;
-    device.SetUnplugHandler([&] { bNotified = true; });
-    const std::vector<uint8_t> before = device.FlashContents();
-    CRawHost host(device);
-    ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
-    const std::vector<uint8_t> data(4096, 0x00);
-    host.Send(CMD_FLASH_WRITE, 0, 4096, Crc32(data.data(), 4096), 0, data.data(), kInlineSize);
-    EXPECT_EQ(host.SendData(data.data() + kInlineSize, 4096 - kInlineSize, host.Seq()), -1)
-        << "the device went away during the transfer";
-    EXPECT_FALSE(device.IsPlugged());
-    EXPECT_TRUE(bNotified);
-    const std::vector<uint8_t> after = device.FlashContents();
-    size_t erased = 0, kept = 0;
-    for (size_t i = 0; i < 4096; ++i) {
-        erased += after[i] == 0xFF;
-        kept += after[i] == before[i];
-    }
-    EXPECT_GT(erased, 0u);
-    EXPECT_LT(kept, 4096u);
-    EXPECT_TRUE(std::equal(before.begin() + 4096, before.begin() + 8192, after.begin() + 4096));
-}
-
 }  // namespace
