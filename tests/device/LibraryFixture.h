@@ -46,23 +46,18 @@ private:
 
 class LibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override { Restart(); }
+    void SetUp() override
+    {
+        auto t = std::make_unique<CEmulatorTransport>(dir.Path());
+        transport = t.get();
+        backend = std::make_unique<CHidBackend>(std::move(t));
+        SetZelHidBackend(backend.get());
+    }
     void TearDown() override
     {
         ReleaseZelUsbDevices();
         SetZelHidBackend(nullptr);
         backend.reset();
-    }
-
-    // A fresh backend over the same folder: the next run of a program.
-    void Restart(const ProtocolTimeouts& timeouts = {})
-    {
-        SetZelHidBackend(nullptr);
-        backend.reset();
-        auto t = std::make_unique<CEmulatorTransport>(dir.Path());
-        transport = t.get();
-        backend = std::make_unique<CHidBackend>(std::move(t), timeouts);
-        SetZelHidBackend(backend.get());
     }
 
     std::u16string Path16(const std::string& file) const
