@@ -79,9 +79,7 @@ TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
     pause.Open();
     worker.join();
     EXPECT_FALSE(result.load());
-    EXPECT_FALSE(d->IsDeviceAvailable());
-    EXPECT_EQ(d->GetProductID(), 0x1200);
-    EXPECT_EQ(backend->RetiredCount(), 1u);
+    EXPECT_FALSE(d->IsDeviceAvailable()) << "still valid memory once the worker let go";
     // The device itself is fine: a new object finishes the job.
     CZelUsbDevice* again = Device("za1200.json");
     ASSERT_NE(again, nullptr);

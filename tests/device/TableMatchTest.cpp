@@ -63,8 +63,6 @@ TEST(TableMatch, FlashRecordsAreFoundByTheirBigEndianJedecId)
     EXPECT_EQ(cfg.nCapacityKb, 0x0400u);
     EXPECT_EQ(cfg.nSectorSize, 0x2000u);
     EXPECT_EQ(cfg.nAddressBytes, 3);
-    EXPECT_EQ(cfg.opcodes[zelproto::OP_PP], 0x02);
-    EXPECT_EQ(cfg.opcodes[zelproto::OP_SE], 0x20);
     EXPECT_EQ(cfg.opcodes[zelproto::OP_RDID], 0x9F);
 }
 
