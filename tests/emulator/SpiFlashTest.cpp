@@ -69,11 +69,9 @@ TEST_F(SpiFlash, PageProgramWrapsWithinItsPage)
     ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x2FC, bytes.data(), 8, 0));  // 4 bytes before the page end
     const int64_t now = Finish();
     const std::vector<uint8_t> page = ReadBack(0x200, 0x200, now);
-    EXPECT_EQ(page[0xFC], 0xA0);
-    EXPECT_EQ(page[0xFF], 0xA3);
-    EXPECT_EQ(page[0x00], 0xA4) << "the rest lands at the start of the same page";
-    EXPECT_EQ(page[0x03], 0xA7);
-    EXPECT_EQ(page[0x100], 0xFF) << "the next page is untouched";
+    // The rest lands at the start of the same page; the next page is untouched.
+    EXPECT_EQ((std::vector<uint8_t>{page[0xFC], page[0xFF], page[0x00], page[0x03], page[0x100]}),
+              (std::vector<uint8_t>{0xA0, 0xA3, 0xA4, 0xA7, 0xFF}));
 }
 
 TEST_F(SpiFlash, BusyChipIgnoresCommandsAndReadsUntilDone)
