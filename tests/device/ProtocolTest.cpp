@@ -78,18 +78,4 @@ TEST(Protocol, BulkReportsCarrySixtyTwoBytes)
         EXPECT_EQ(DataReportCount(bytes), reports) << bytes;
 }
 
-TEST(Protocol, FlashSetupRoundTrips)
-{
-    uint8_t buffer[kInlineSize] = {};
-    FlashConfig cfg{.nJedecId = 0xEF4014, .nCapacityKb = 1024, .nSectorSize = 4096, .nAddressBytes = 3};
-    for (int i = 0; i < OP_COUNT; ++i)
-        cfg.opcodes[i] = static_cast<uint8_t>(i + 1);
-    static_assert(kFlashConfigSize <= kInlineSize);
-    EncodeFlashConfig(buffer, cfg);
-    const FlashConfig c2 = DecodeFlashConfig(buffer);
-    EXPECT_EQ(c2.nJedecId, cfg.nJedecId);
-    EXPECT_EQ(c2.nSectorSize, cfg.nSectorSize);
-    EXPECT_EQ(std::memcmp(c2.opcodes, cfg.opcodes, OP_COUNT), 0);
-}
-
 }  // namespace
