@@ -76,7 +76,9 @@ private:
     uint8_t m_seq = 0;
 };
 
-TEST(EmulatedDevice, RefusesOtherProtocolVersionsAndUnknownCommands)
+// What is not an exchange of its protocol: another version and an unknown command are refused, data
+// of another exchange ignored.
+TEST(EmulatedDevice, RefusesOtherVersionsAndCommandsAndIgnoresStrayData)
 {
     CEmulatedDevice device(Description(), "");
     CRawHost host(device);
@@ -84,13 +86,8 @@ TEST(EmulatedDevice, RefusesOtherProtocolVersionsAndUnknownCommands)
     EXPECT_EQ(host.Status(), ST_VERSION_UNSUPPORTED) << "version 1: commands without a check";
     host.Send(0x7E);
     EXPECT_EQ(host.Status(), ST_UNKNOWN_COMMAND);
-}
 
-// Data with another sequence number is ignored.
-TEST(EmulatedDevice, StrayDataIsIgnored)
-{
-    CEmulatedDevice device(Description(), "");
-    CRawHost host(device);
+    // Data with another sequence number is ignored.
     ASSERT_NO_FATAL_FAILURE(host.EnterDfu());
     const std::vector<uint8_t> data = simtest::Pattern(200, 1);
     ASSERT_EQ(host.Send(CMD_FLASH_WRITE, 0x20000, 200, Crc32(data.data(), 200), 0, data.data(), kInlineSize), 1);
