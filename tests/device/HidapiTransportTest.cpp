@@ -94,8 +94,7 @@ TEST_F(HidapiTransport, WritesTheWholeReportWithItsId)
     ASSERT_TRUE(link);
     const std::vector<uint8_t> report = Report(zelproto::kReportIdCommand, 0x33);
     EXPECT_TRUE(link->Write(report.data(), 1000));
-    ASSERT_EQ(fake->writes.size(), 1u);
-    EXPECT_EQ(fake->writes[0], report) << "64 bytes, report ID first";
+    EXPECT_EQ(fake->writes, std::vector<std::vector<uint8_t>>{report}) << "64 bytes, report ID first";
     fake->nWriteResult = 10;
     EXPECT_FALSE(link->Write(report.data(), 1000)) << "a short write is a failure";
     EXPECT_TRUE(link->IsConnected());

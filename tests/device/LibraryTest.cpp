@@ -228,11 +228,10 @@ TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
         EXPECT_FALSE(d->IsDeviceAvailable());
         EXPECT_FALSE(d->SwitchToDfuMode());
         EXPECT_FALSE(d->DetectFlash());
-        const uint8_t data[2] = {0xAA, 0xAA};
+        uint8_t data[2] = {0xAA, 0xAA};
         EXPECT_FALSE(d->WriteFlash(0, 2, data, false));
         uint32_t n = 2;
-        uint8_t buffer[2];
-        EXPECT_FALSE(d->ReadFlash(0, n, buffer));
+        EXPECT_FALSE(d->ReadFlash(0, n, data));
         EXPECT_EQ(d->GetVendorID(), 0x2fe3) << "identity stays readable";
         EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16("za1200.json"));
     }

@@ -59,11 +59,8 @@ TEST(SimFolder, FlashFileIsMadeWholeOnceAndReadAfterwards)
         EXPECT_EQ(names, (std::vector<std::string>{"dev.flash", "dev.json"}));
         EXPECT_EQ(std::filesystem::file_size(dir.File("dev.flash")), 1024u * 1024);
     }
-    std::vector<uint8_t> contents = simtest::Pattern(1024 * 1024, 9);
-    {
-        std::ofstream out(dir.File("dev.flash"), std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(contents.data()), static_cast<std::streamsize>(contents.size()));
-    }
+    const std::vector<uint8_t> contents = simtest::Pattern(1024 * 1024, 9);
+    dir.Write("dev.flash", std::string(contents.begin(), contents.end()));
     CSimFolder folder(dir.Path());
     auto device = folder.Find(dir.File("dev.json"));
     ASSERT_TRUE(device);
