@@ -10,7 +10,7 @@ namespace {
 TEST_F(LibraryTest, TwoThreadsShareADevice)
 {
     CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
     std::thread ui([&] {
@@ -63,7 +63,7 @@ TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
     }));
     SetZelHidBackend(backend.get());
     CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     const std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 3);
     std::atomic<bool> result{true};
     nPauseAt = nWrites + 200;  // inside the third block
@@ -83,7 +83,7 @@ TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
     // The device itself is fine: a new object finishes the job.
     CZelUsbDevice* again = Device("za1200.json");
     ASSERT_NE(again, nullptr);
-    ASSERT_TRUE(EnterDfu(again, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(again));
     EXPECT_TRUE(again->WriteFlash(0, 4096, image.data(), true));
 }
 

@@ -43,7 +43,7 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
         SCOPED_TRACE(c.what);
         CZelUsbDevice* d = Faulty(c.faults);
         ASSERT_NE(d, nullptr);
-        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        ASSERT_TRUE(EnterDfu(d));
         const std::vector<uint8_t> block = simtest::Pattern(4096, 5);
         std::vector<uint8_t> buffer(4096);
         uint32_t n = 4096;
@@ -169,10 +169,10 @@ TEST_F(FaultTest, UnchangedBlocksAreSkippedOnlyWithTheCrcCapability)
         SCOPED_TRACE(c.what);
         CZelUsbDevice* d = Faulty(c.faults, "za1200.json", c.bFlashCrc);
         ASSERT_NE(d, nullptr);
-        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        ASSERT_TRUE(EnterDfu(d));
         ASSERT_TRUE(Download(d, image));
         // The next download, in a new DFU session, changes blocks 3 (the flag's) and 20.
-        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        ASSERT_TRUE(EnterDfu(d));
         image[0x3100] ^= 0x5A;
         image[20 * 4096 + 7] ^= 0x01;
         const CEmulatedDevice::Stats before = Emulated("dev.json")->GetStats();
@@ -192,7 +192,7 @@ TEST_F(FaultTest, AnUnansweredQueryOfOnePieceWritesIt)
     // Responses: identify, enter DFU, flash ID and setup, the window's query, the first write (not read
     // back), then the query of the one piece (the 7th).
     CZelUsbDevice* d = Faulty({{"dropResponses", {7}}}, "za1200.json", true);
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     const std::vector<uint8_t> first = simtest::Pattern(4096, 1), second = simtest::Pattern(4096, 2);
     ASSERT_TRUE(d->WriteFlash(20 * 4096, 4096, first.data(), false));
     EXPECT_TRUE(d->WriteFlash(20 * 4096, 4096, second.data(), true));

@@ -81,19 +81,8 @@ protected:
         return transport->Folder().Find(dir.File(file));
     }
 
-    // DFU mode the way the program enters it, then the flash chip identified.
-    bool EnterDfu(CZelUsbDevice* d, const std::string& controller)
-    {
-        if (d->IsHidDfuBootLoaderSupported()) {
-            if (!d->SwitchToDfuMode())
-                return false;
-        } else {
-            const std::vector<uint8_t> patch = simtest::BuiltPatch(controller);
-            if (!d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())))
-                return false;
-        }
-        return !g_pFlashInfo || d->DetectFlash();
-    }
+    // DFU mode the way the program enters it on a device with a boot loader, then the flash chip identified.
+    bool EnterDfu(CZelUsbDevice* d) { return d->SwitchToDfuMode() && (!g_pFlashInfo || d->DetectFlash()); }
 
     // The flag protocol over a whole image: the flag word erased, every block, then the flag word set
     // (in the image too).

@@ -43,7 +43,7 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
 TEST_F(LibraryTest, RecoveryAfterAnInterruptedFlagProtocol)
 {
     CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     const uint8_t erased[2] = {0xFF, 0xFF};
     ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
     const std::vector<uint8_t> block = simtest::Pattern(4096, 1);
@@ -59,11 +59,11 @@ TEST_F(LibraryTest, RecoveryAfterAnInterruptedFlagProtocol)
     EXPECT_EQ(d->GetVersion(), 0) << "recovery";
     EXPECT_TRUE(d->IsHidDfuSupported()) << "still listed and re-flashable";
     // Leaving DFU mode before the flag is set also lands in recovery.
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     EXPECT_FALSE(d->SwitchToNormalMode());
     EXPECT_EQ(d->GetVersion(), 0);
     // The whole protocol again brings it back.
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     std::vector<uint8_t> image = simtest::Pattern(0x4000, 1);
     ASSERT_TRUE(Download(d, image));
     EXPECT_TRUE(d->SwitchToNormalMode());
@@ -113,7 +113,7 @@ TEST_F(LibraryTest, DetectFlashNeedsTheChipInTheTable)
 TEST_F(LibraryTest, WritesAndReadsOfEveryShape)
 {
     CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     const uint32_t span = 0x40000;
     std::vector<uint8_t> model = ReadAll(d, 0, span);
     ASSERT_EQ(model.size(), span);
@@ -171,7 +171,7 @@ TEST_F(LibraryTest, TransferLimitsAndTheFlagWrite)
     const std::vector<uint8_t> data(16, 0x11);
     EXPECT_FALSE(d->WriteFlash(0x1000, 4, data.data(), true));
     EXPECT_TRUE(d->IsDeviceAvailable());
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     const uint32_t capacity = 1024 * 1024;
     EXPECT_TRUE(d->WriteFlash(capacity - 16, 16, data.data(), true));
     EXPECT_FALSE(d->WriteFlash(capacity - 8, 16, data.data(), true));
