@@ -114,8 +114,7 @@ TEST_F(HidapiTransport, ReadsDropWhatIsNotOneOfOurReports)
                    Report(zelproto::kReportIdData, 0x44)};
     uint8_t out[zelproto::kReportSize];
     ASSERT_EQ(link->Read(out, 500), 1);
-    EXPECT_EQ(out[0], zelproto::kReportIdData);
-    EXPECT_EQ(out[1], 0x44);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + sizeof out), Report(zelproto::kReportIdData, 0x44));
     EXPECT_EQ(link->Read(out, 500), 0) << "nothing more: a timeout";
     EXPECT_EQ(fake->readTimeouts.back(), 500);
     EXPECT_EQ(link->Read(out, 0), 0);
