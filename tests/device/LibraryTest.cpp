@@ -78,9 +78,13 @@ TEST_F(LibraryTest, PatchEntryChecksThePatch)
     const std::vector<uint8_t> other = simtest::BuiltPatch("ZA1200");
     EXPECT_FALSE(d->LoadDfuPatch(other.data(), static_cast<uint32_t>(other.size()))) << "another controller's patch";
     EXPECT_FALSE(d->LoadDfuPatch(nullptr, 10));
-    const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
+    std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
     ASSERT_FALSE(patch.empty());
     EXPECT_FALSE(d->LoadDfuPatch(patch.data(), 0));
+    patch[patch.size() / 2] ^= 0x40;
+    EXPECT_FALSE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
+    EXPECT_EQ(ZelUsbDeviceLastError(d), "load patch: patch damaged");
+    patch[patch.size() / 2] ^= 0x40;
     EXPECT_TRUE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
     EXPECT_TRUE(d->DetectFlash());
     EXPECT_EQ(ReadAll(d, 0, 16).size(), 16u);
@@ -257,6 +261,8 @@ TEST_F(LibraryTest, ArrivalAndRemovalOfFiles)
     d = Device("anon.json");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->GetProductString(), nullptr) << "a device without a product string";
+    g_pKnownIDs_NormalMode = nullptr;
+    EXPECT_EQ(AddZelUsbDevice(Path16("anon.json").c_str()), nullptr) << "no table: nothing is served";
 }
 
 }  // namespace
