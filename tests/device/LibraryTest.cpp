@@ -4,6 +4,7 @@
 #include "support/ExampleDevices.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -19,13 +20,11 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
         EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16(e.pszStem + std::string(".json")));
         ASSERT_NE(d->GetProductString(), nullptr);
         EXPECT_EQ(std::u16string(d->GetProductString()), e.pszProduct);
-        EXPECT_EQ(d->GetVendorID(), e.nVendorId);
-        EXPECT_EQ(d->GetProductID(), e.nProductId);
-        EXPECT_EQ(d->GetVersion(), e.nVersion);
-        EXPECT_EQ(d->GetSubVersion(), e.nSubVersion);
-        EXPECT_EQ(d->GetChipsetType(), e.nChipsetType);
-        EXPECT_EQ(d->GetDefaultSerialNumberAddr(), e.nSerialAddr);
-        EXPECT_EQ(d->IsHidDfuBootLoaderSupported(), e.bBootLoader);
+        EXPECT_EQ(std::make_tuple(d->GetVendorID(), d->GetProductID(), d->GetVersion(), d->GetSubVersion(),
+                                  d->GetChipsetType(), d->GetDefaultSerialNumberAddr(),
+                                  d->IsHidDfuBootLoaderSupported()),
+                  std::make_tuple(e.nVendorId, e.nProductId, e.nVersion, e.nSubVersion, e.nChipsetType, e.nSerialAddr,
+                                  e.bBootLoader));
         EXPECT_TRUE(d->IsHidDfuSupported());
         EXPECT_TRUE(d->IsDeviceAvailable());
     }
