@@ -127,7 +127,6 @@ TEST_F(LibraryTest, WritesAndReadsOfEveryShape)
     const Case cases[] = {
         {0x5000, 2048, true},    // the last short block of an image
         {0x6000, 4096, false},   // a whole block without verify
-        {0x7002, 2, true},       // a flag word
         {0x0FF0, 0x20, true},    // across a sector boundary
         {0x10000, 65536, true},  // 64 KB
     };

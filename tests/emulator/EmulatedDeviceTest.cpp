@@ -9,18 +9,13 @@ using namespace zelproto;
 
 namespace {
 
+// A device with the defaults of a device file, in memory only (no flash file), on the chip whose timing
+// the tests assume.
 DeviceDescription Description()
 {
     DeviceDescription s;
-    s.strProduct = "Test";
-    s.nVendorId = 0x2fe3;
-    s.nProductId = 0x1200;
-    s.nVersion = 0x0105;
-    s.nSubVersion = 0x12000134;
-    s.nChipsetType = 0x0001;
-    s.strControllerName = "ZA1200";
     s.pChip = FindFlashChipByName("W25Q80DV");
-    return s;  // in memory only: no flash file
+    return s;
 }
 
 // A host that speaks the protocol by hand.
