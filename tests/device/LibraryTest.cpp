@@ -39,29 +39,17 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
     EXPECT_EQ(a->ppDevices[0], first[3]);
 }
 
-TEST_F(LibraryTest, RecoveryAfterAnInterruptedFlagProtocol)
+// Leaving DFU mode before the flag word is set again lands in recovery, and the call fails saying so;
+// the whole protocol brings the device back. (A device that boots into recovery is the ZA2400 example.)
+TEST_F(LibraryTest, LeavingDfuModeBeforeTheFlagIsSetLandsInRecovery)
 {
     CZelUsbDevice* d = Device("za1200.json");
     ASSERT_TRUE(EnterDfu(d));
     const uint8_t erased[2] = {0xFF, 0xFF};
     ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
-    const std::vector<uint8_t> block = simtest::Pattern(4096, 1);
-    ASSERT_TRUE(d->WriteFlash(0x1000, 4096, block.data(), true));
-    // The download stops here: pulled out and plugged in again, the device comes up in recovery.
-    const std::string text = dir.Read("za1200.json");
-    ReleaseZelUsbDevice(Path16("za1200.json").c_str());
-    dir.Remove("za1200.json");
-    EXPECT_EQ(Device("za1200.json"), nullptr);
-    dir.Write("za1200.json", text);
-    d = Device("za1200.json");
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->GetVersion(), 0) << "recovery";
-    EXPECT_TRUE(d->IsHidDfuSupported()) << "still listed and re-flashable";
-    // Leaving DFU mode before the flag is set also lands in recovery.
-    ASSERT_TRUE(EnterDfu(d));
     EXPECT_FALSE(d->SwitchToNormalMode());
+    EXPECT_EQ(ZelUsbDeviceLastError(d), "leave DFU: the device reports mode 3 (recovery)");
     EXPECT_EQ(d->GetVersion(), 0);
-    // The whole protocol again brings it back.
     ASSERT_TRUE(EnterDfu(d));
     std::vector<uint8_t> image = simtest::Pattern(0x4000, 1);
     ASSERT_TRUE(Download(d, image));
