@@ -2,10 +2,8 @@
 // must start and stop where the system has no udev.
 #include "device/zelhid/HidapiTransport.h"
 
-#include "device/zelhid/HidBackend.h"
 #include "device/zelhid/Protocol.h"
 #include "device/zelhid/ZelHidBackend.h"
-#include "emulator/SimTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -194,19 +192,6 @@ TEST_F(HidapiTransport, InterfacesCarryUsageAndStrings)
     EXPECT_EQ(infos[0].nUsagePage, 0xff00);
     EXPECT_TRUE(transport.Describe("/DEV/HIDRAW2"));
     EXPECT_FALSE(transport.Describe("/dev/hidraw7"));
-}
-
-// A served interface that does not speak the protocol is not listed.
-TEST_F(HidapiTransport, SilentInterfacesAreNotServed)
-{
-    simtest::CTestTables tables;
-    auto api = std::make_unique<CFakeHidapi>();
-    api->devices.push_back(Info("/dev/hidraw1"));
-    ProtocolTimeouts quick;
-    quick.nShortMs = 10;
-    CHidBackend backend(std::make_unique<CHidapiTransport>(std::move(api)), quick);
-    const ZEL_USB_DEVICE_ARRAY* a = backend.Enumerate(true, nullptr);
-    EXPECT_EQ(a->nCount, 0u);
 }
 
 TEST(HidapiSystem, UdevNotifierStartsAndStops)

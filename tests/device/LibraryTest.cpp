@@ -247,6 +247,8 @@ TEST_F(LibraryTest, ArrivalAndRemovalOfFiles)
     d = Device("anon.json");
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->GetProductString(), nullptr) << "a device without a product string";
+    dir.WriteVariant("za1200.json", "mute.json", {{"faults", {{"dropResponses", {1}}}}});
+    EXPECT_EQ(AddZelUsbDevice(Path16("mute.json").c_str()), nullptr) << "its identification unanswered";
     g_pKnownIDs_NormalMode = nullptr;
     EXPECT_EQ(AddZelUsbDevice(Path16("anon.json").c_str()), nullptr) << "no table: nothing is served";
 }
