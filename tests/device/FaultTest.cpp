@@ -130,8 +130,8 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         results[5] = d->SwitchToNormalMode();
         for (int call = 0; call < 6; ++call)
             EXPECT_EQ(results[call], call < c.failing) << "call " << call;
-        EXPECT_FALSE(d->IsDeviceAvailable());
         EXPECT_EQ(ZelUsbDeviceLastError(d), "device unplugged");
+        EXPECT_FALSE(d->IsDeviceAvailable());
         EXPECT_TRUE(!dir.Exists("dev.json") && dir.Exists("dev.json.unplugged")) << "its file parked";
         EXPECT_EQ(Device("dev.json"), nullptr);
         if (c.step == std::string("erase") || c.step == std::string("program")) {
