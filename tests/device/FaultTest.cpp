@@ -66,11 +66,16 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
     }
 }
 
-TEST_F(FaultTest, RefusedModeSwitches)
+// Mode switches and the flash identification refused as often as the device is told (true: always).
+TEST_F(FaultTest, RefusedModeSwitchesAndFlashIdentification)
 {
-    CZelUsbDevice* d = Faulty({{"refuseDfu", 1}, {"refuseNormal", true}});
+    CZelUsbDevice* d = Faulty({{"refuseDfu", 1}, {"refuseNormal", true}, {"flashIdFails", 1}});
     EXPECT_FALSE(d->SwitchToDfuMode());
-    EXPECT_TRUE(d->SwitchToDfuMode());
+    ASSERT_TRUE(d->SwitchToDfuMode());
+    EXPECT_FALSE(d->DetectFlash());
+    EXPECT_TRUE(d->IsFlashRedetectNeeded());
+    EXPECT_TRUE(d->DetectFlash());
+    EXPECT_FALSE(d->IsFlashRedetectNeeded());
     EXPECT_FALSE(d->SwitchToNormalMode());
     EXPECT_FALSE(d->SwitchToNormalMode());
     EXPECT_TRUE(d->IsDeviceAvailable());
@@ -78,16 +83,6 @@ TEST_F(FaultTest, RefusedModeSwitches)
     d = Faulty({{"refuseDfu", true}}, "za4800.json");
     const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
     EXPECT_FALSE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
-}
-
-TEST_F(FaultTest, FlashIdentificationFailing)
-{
-    CZelUsbDevice* d = Faulty({{"flashIdFails", 1}});
-    ASSERT_TRUE(d->SwitchToDfuMode());
-    EXPECT_FALSE(d->DetectFlash());
-    EXPECT_TRUE(d->IsFlashRedetectNeeded());
-    EXPECT_TRUE(d->DetectFlash());
-    EXPECT_FALSE(d->IsFlashRedetectNeeded());
     // Without a table the transfers identify the chip themselves, and fail the same way.
     g_pFlashInfo = nullptr;
     d = Faulty({{"flashIdFails", true}});

@@ -31,8 +31,8 @@ TEST(Protocol, NoFlippedBitOfACommandOrResponsePasses)
     // Version, sequence number, command, offset, length, CRC32, flags.
     const CommandHeader c{
         kProtocolVersion, 200, CMD_FLASH_WRITE, 0x12345678, 4096, 0xCAFEBABE, kWriteVerify | kWriteProgramOnly};
-    const uint8_t payload[kInlineSize + 5] = {1, 2, 3};
-    EncodeCommand(report, c, payload, sizeof payload);  // cut to what fits
+    const std::vector<uint8_t> payload(kInlineSize + 5, 0x7E);
+    EncodeCommand(report, c, payload.data(), payload.size());  // cut to what fits
     EXPECT_EQ(report[0], kReportIdCommand);
     EXPECT_EQ(report[kReportSize - 1], payload[kInlineSize - 1]);
     CommandHeader back;

@@ -90,15 +90,14 @@ TEST(DfuPatch, BuiltPatchIsAcceptedByItsControllerOnlyAndWhenUndamaged)
     EXPECT_EQ(CheckDfuPatch(patch.data(), size, 3, "ZA3600"), DfuPatchCheck::OtherController);
 
     // Damaged patches are refused.
-    const std::vector<uint8_t>& good = patch;
     struct Case {
         const char* what;
         size_t flip;  // byte to change; SIZE_MAX: cut the file short instead
     };
     const Case cases[] = {
-        {"magic", 0}, {"header field", 8}, {"last payload byte", good.size() - 1}, {"cut short", SIZE_MAX}};
+        {"magic", 0}, {"header field", 8}, {"last payload byte", patch.size() - 1}, {"cut short", SIZE_MAX}};
     for (const Case& c : cases) {
-        std::vector<uint8_t> bad = good;
+        std::vector<uint8_t> bad = patch;
         if (c.flip == SIZE_MAX)
             bad.resize(bad.size() - 10);
         else
@@ -106,7 +105,7 @@ TEST(DfuPatch, BuiltPatchIsAcceptedByItsControllerOnlyAndWhenUndamaged)
         EXPECT_EQ(CheckDfuPatch(bad.data(), static_cast<uint32_t>(bad.size()), 3, "ZA4800"), DfuPatchCheck::Damaged)
             << c.what;
     }
-    EXPECT_EQ(CheckDfuPatch(good.data(), 20, 3, "ZA4800"), DfuPatchCheck::Damaged);
+    EXPECT_EQ(CheckDfuPatch(patch.data(), 20, 3, "ZA4800"), DfuPatchCheck::Damaged);
     EXPECT_EQ(CheckDfuPatch(nullptr, 0, 3, "ZA4800"), DfuPatchCheck::Damaged);
 }
 
