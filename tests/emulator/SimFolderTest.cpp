@@ -41,6 +41,15 @@ TEST(SimFolder, FilesPlugUnplugAndReplugDevices)
     EXPECT_NE(first, second);
     EXPECT_FALSE(first->IsPlugged());
     EXPECT_EQ(second->Description().nVersion, 0x0101u);
+
+    // A device file that cannot be read is reported and skipped; mended, it plugs in.
+    dir.Write("broken.json", "{\"vendorId\": 1");
+    EXPECT_EQ(Paths(folder).size(), 3u);
+    ASSERT_EQ(folder.Problems().size(), 1u);
+    EXPECT_EQ(folder.Problems().begin()->first, dir.File("broken.json"));
+    dir.Write("broken.json", R"({"vendorId": 1, "productId": 2})");
+    EXPECT_EQ(Paths(folder).size(), 4u);
+    EXPECT_TRUE(folder.Problems().empty());
 }
 
 // The flash file is made whole beside its name and renamed into place on first use, nothing else left
@@ -100,21 +109,6 @@ TEST(SimFolder, FlashFileThatIsNotTheChipsIsRefused)
             EXPECT_EQ(std::filesystem::file_size(dir.File(c.pszFile)), static_cast<uintmax_t>(c.nExisting)) << "kept";
         }
     }
-}
-
-TEST(SimFolder, BadDeviceFileIsReportedAndSkipped)
-{
-    simtest::CTempSimDir dir(false);
-    dir.Write("broken.json", "{\"vendorId\": 1");
-    CSimFolder folder(dir.Path());
-    EXPECT_TRUE(folder.Scan().empty());
-    const auto problems = folder.Problems();
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems.begin()->first, dir.File("broken.json"));
-    // Mended, it plugs in.
-    dir.Write("broken.json", R"({"vendorId": 1, "productId": 2})");
-    EXPECT_EQ(folder.Scan().size(), 1u);
-    EXPECT_TRUE(folder.Problems().empty());
 }
 
 TEST(SimFolder, FaultUnplugParksTheFile)
