@@ -199,11 +199,8 @@ TEST_F(FaultTest, AnUnansweredQueryOfOnePieceWritesIt)
 // never take them for the answer it waits for.
 TEST_F(LibraryTest, StaleAnswersAreNeverTakenForTheAnswer)
 {
-    auto device = Emulated("za1200.json");
-    HidInterfaceInfo info = DescribeEmulatedDevice(dir.File("za1200.json"), *device);
-    CHookedLink* pLink = nullptr;
     int nInjected = 0;
-    auto link = std::make_unique<CHookedLink>(OpenEmulatorLink(device), [&](const uint8_t* r) {
+    onWrite = [&](CHookedLink& link, const uint8_t* r) {
         CommandHeader h;
         if (!DecodeCommand(r, h) || (h.nCommand != CMD_FLASH_WRITE && h.nCommand != CMD_FLASH_READ))
             return;
@@ -213,27 +210,20 @@ TEST_F(LibraryTest, StaleAnswersAreNeverTakenForTheAnswer)
         const uint32_t crc = Crc32(report, 0);  // of no bytes
         const ResponseHeader old{kProtocolVersion, nOld, h.nCommand, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
         EncodeResponse(report, old, nullptr, 0);
-        pLink->injected.emplace_back(report, report + kReportSize);
+        link.injected.emplace_back(report, report + kReportSize);
         const ResponseHeader other{kProtocolVersion, h.nSeq, CMD_IDENTIFY, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
         EncodeResponse(report, other, nullptr, 0);
-        pLink->injected.emplace_back(report, report + kReportSize);
+        link.injected.emplace_back(report, report + kReportSize);
         const uint8_t zeros[kDataPayload] = {};
         EncodeData(report, nOld, zeros, sizeof zeros);
-        pLink->injected.emplace_back(report, report + kReportSize);
+        link.injected.emplace_back(report, report + kReportSize);
         ++nInjected;
-    });
-    pLink = link.get();
-    CZelHidDevice d(info, std::move(link), std::make_shared<std::mutex>());
-    ASSERT_TRUE(d.Identify());
-    ASSERT_TRUE(d.SwitchToDfuMode());
-    ASSERT_TRUE(d.DetectFlash());
+    };
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d));
     const std::vector<uint8_t> block = simtest::Pattern(4096, 12);
-    EXPECT_TRUE(d.WriteFlash(0x2000, 4096, block.data(), true));
-    std::vector<uint8_t> buffer(4096);
-    uint32_t n = 4096;
-    EXPECT_TRUE(d.ReadFlash(0x2000, n, buffer.data()));
-    EXPECT_EQ(n, 4096u);
-    EXPECT_EQ(buffer, block);
+    EXPECT_TRUE(d->WriteFlash(0x2000, 4096, block.data(), true));
+    EXPECT_EQ(ReadAll(d, 0x2000, 4096), block);
     EXPECT_EQ(nInjected, 2);
 }
 
