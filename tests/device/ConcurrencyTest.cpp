@@ -10,7 +10,7 @@ namespace {
 TEST_F(LibraryTest, TwoThreadsShareADevice)
 {
     CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
     std::thread ui([&] {
@@ -30,25 +30,6 @@ TEST_F(LibraryTest, TwoThreadsShareADevice)
     EXPECT_EQ(failures.load(), 0);
 }
 
-// A transport whose links call the hook with every report written.
-class CHookedTransport final : public IHidTransport {
-public:
-    CHookedTransport(const std::string& dir, std::function<void(const uint8_t*)> onWrite)
-        : m_inner(dir), m_onWrite(std::move(onWrite))
-    {}
-    std::vector<HidInterfaceInfo> Enumerate() override { return m_inner.Enumerate(); }
-    std::optional<HidInterfaceInfo> Describe(const std::string& p) override { return m_inner.Describe(p); }
-    std::unique_ptr<IHidLink> Open(const std::string& p, bool b) override
-    {
-        auto link = m_inner.Open(p, b);
-        return link ? std::make_unique<CHookedLink>(std::move(link), m_onWrite) : nullptr;
-    }
-
-private:
-    CEmulatorTransport m_inner;
-    std::function<void(const uint8_t*)> m_onWrite;
-};
-
 // The removal notice releases the path while the worker is writing: the worker's call ends false,
 // the object stays valid memory, and later calls on it fail cleanly.
 TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
@@ -56,14 +37,12 @@ TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
     // The worker is held at its Nth report until the test lets it go on.
     std::atomic<int> nWrites{0}, nPauseAt{-1};
     CGate pause;
-    SetZelHidBackend(nullptr);
-    backend = std::make_unique<CHidBackend>(std::make_unique<CHookedTransport>(dir.Path(), [&](const uint8_t*) {
+    onWrite = [&](CHookedLink&, const uint8_t*) {
         if (++nWrites == nPauseAt)
             pause.Arrive();
-    }));
-    SetZelHidBackend(backend.get());
+    };
     CZelUsbDevice* d = Device("za1200.json");
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     const std::vector<uint8_t> image = simtest::Pattern(128 * 1024, 3);
     std::atomic<bool> result{true};
     nPauseAt = nWrites + 200;  // inside the third block
@@ -79,13 +58,11 @@ TEST_F(LibraryTest, ReleaseWhileTheWorkerWrites)
     pause.Open();
     worker.join();
     EXPECT_FALSE(result.load());
-    EXPECT_FALSE(d->IsDeviceAvailable());
-    EXPECT_EQ(d->GetProductID(), 0x1200);
-    EXPECT_EQ(backend->RetiredCount(), 1u);
+    EXPECT_FALSE(d->IsDeviceAvailable()) << "still valid memory once the worker let go";
     // The device itself is fine: a new object finishes the job.
     CZelUsbDevice* again = Device("za1200.json");
     ASSERT_NE(again, nullptr);
-    ASSERT_TRUE(EnterDfu(again, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(again));
     EXPECT_TRUE(again->WriteFlash(0, 4096, image.data(), true));
 }
 

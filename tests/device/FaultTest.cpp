@@ -20,7 +20,6 @@ protected:
                          {{"faults", faults}, {"flash", {{"file", flash}}}, {"flashCrc", bFlashCrc}});
         return Device("dev.json");
     }
-    bool Parked() const { return !dir.Exists("dev.json") && dir.Exists("dev.json.unplugged"); }
 };
 
 TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
@@ -44,7 +43,7 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
         SCOPED_TRACE(c.what);
         CZelUsbDevice* d = Faulty(c.faults);
         ASSERT_NE(d, nullptr);
-        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        ASSERT_TRUE(EnterDfu(d));
         const std::vector<uint8_t> block = simtest::Pattern(4096, 5);
         std::vector<uint8_t> buffer(4096);
         uint32_t n = 4096;
@@ -67,11 +66,16 @@ TEST_F(FaultTest, TransferFaultsFailOneCallOnly)
     }
 }
 
-TEST_F(FaultTest, RefusedModeSwitches)
+// Mode switches and the flash identification refused as often as the device is told (true: always).
+TEST_F(FaultTest, RefusedModeSwitchesAndFlashIdentification)
 {
-    CZelUsbDevice* d = Faulty({{"refuseDfu", 1}, {"refuseNormal", true}});
+    CZelUsbDevice* d = Faulty({{"refuseDfu", 1}, {"refuseNormal", true}, {"flashIdFails", 1}});
     EXPECT_FALSE(d->SwitchToDfuMode());
-    EXPECT_TRUE(d->SwitchToDfuMode());
+    ASSERT_TRUE(d->SwitchToDfuMode());
+    EXPECT_FALSE(d->DetectFlash());
+    EXPECT_TRUE(d->IsFlashRedetectNeeded());
+    EXPECT_TRUE(d->DetectFlash());
+    EXPECT_FALSE(d->IsFlashRedetectNeeded());
     EXPECT_FALSE(d->SwitchToNormalMode());
     EXPECT_FALSE(d->SwitchToNormalMode());
     EXPECT_TRUE(d->IsDeviceAvailable());
@@ -79,16 +83,6 @@ TEST_F(FaultTest, RefusedModeSwitches)
     d = Faulty({{"refuseDfu", true}}, "za4800.json");
     const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
     EXPECT_FALSE(d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())));
-}
-
-TEST_F(FaultTest, FlashIdentificationFailing)
-{
-    CZelUsbDevice* d = Faulty({{"flashIdFails", 1}});
-    ASSERT_TRUE(d->SwitchToDfuMode());
-    EXPECT_FALSE(d->DetectFlash());
-    EXPECT_TRUE(d->IsFlashRedetectNeeded());
-    EXPECT_TRUE(d->DetectFlash());
-    EXPECT_FALSE(d->IsFlashRedetectNeeded());
     // Without a table the transfers identify the chip themselves, and fail the same way.
     g_pFlashInfo = nullptr;
     d = Faulty({{"flashIdFails", true}});
@@ -98,7 +92,8 @@ TEST_F(FaultTest, FlashIdentificationFailing)
     EXPECT_TRUE(d->IsFlashRedetectNeeded());
 }
 
-// An unplug at any step: the call in progress fails, the device is gone for good, its file parked.
+// An unplug at any step: the call in progress fails, the device is gone for good, its file parked. Pulled
+// out while it erases or programs, the block is torn: neither what it was, nor erased, nor written.
 TEST_F(FaultTest, UnplugAtEveryStep)
 {
     enum Call { kDfu, kPatch, kDetect, kWrite, kRead, kNormal };
@@ -116,6 +111,7 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         CZelUsbDevice* d = Faulty({{"unplugAtStep", c.step}}, bPatch ? "za4800.json" : "za1200.json",
                                   std::string(c.step) == "crcQuery");
         ASSERT_NE(d, nullptr);
+        const std::vector<uint8_t> old = Emulated("dev.json")->FlashContents();
         const std::vector<uint8_t> patch = simtest::BuiltPatch("ZA4800");
         const std::vector<uint8_t> block = simtest::Pattern(4096, 6);
         std::vector<uint8_t> buffer(4096);
@@ -129,10 +125,17 @@ TEST_F(FaultTest, UnplugAtEveryStep)
         results[5] = d->SwitchToNormalMode();
         for (int call = 0; call < 6; ++call)
             EXPECT_EQ(results[call], call < c.failing) << "call " << call;
-        EXPECT_FALSE(d->IsDeviceAvailable());
         EXPECT_EQ(ZelUsbDeviceLastError(d), "device unplugged");
-        EXPECT_TRUE(Parked());
+        EXPECT_FALSE(d->IsDeviceAvailable());
+        EXPECT_TRUE(!dir.Exists("dev.json") && dir.Exists("dev.json.unplugged")) << "its file parked";
         EXPECT_EQ(Device("dev.json"), nullptr);
+        if (c.step == std::string("erase") || c.step == std::string("program")) {
+            const std::string flash = dir.Read("dev-za1200.flash");
+            const std::vector<uint8_t> now(flash.begin() + 0x4000, flash.begin() + 0x5000);
+            EXPECT_NE(now, std::vector<uint8_t>(old.begin() + 0x4000, old.begin() + 0x5000));
+            EXPECT_NE(now, std::vector<uint8_t>(4096, 0xFF));
+            EXPECT_NE(now, block);
+        }
     }
 }
 
@@ -161,10 +164,10 @@ TEST_F(FaultTest, UnchangedBlocksAreSkippedOnlyWithTheCrcCapability)
         SCOPED_TRACE(c.what);
         CZelUsbDevice* d = Faulty(c.faults, "za1200.json", c.bFlashCrc);
         ASSERT_NE(d, nullptr);
-        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        ASSERT_TRUE(EnterDfu(d));
         ASSERT_TRUE(Download(d, image));
         // The next download, in a new DFU session, changes blocks 3 (the flag's) and 20.
-        ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+        ASSERT_TRUE(EnterDfu(d));
         image[0x3100] ^= 0x5A;
         image[20 * 4096 + 7] ^= 0x01;
         const CEmulatedDevice::Stats before = Emulated("dev.json")->GetStats();
@@ -184,7 +187,7 @@ TEST_F(FaultTest, AnUnansweredQueryOfOnePieceWritesIt)
     // Responses: identify, enter DFU, flash ID and setup, the window's query, the first write (not read
     // back), then the query of the one piece (the 7th).
     CZelUsbDevice* d = Faulty({{"dropResponses", {7}}}, "za1200.json", true);
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
+    ASSERT_TRUE(EnterDfu(d));
     const std::vector<uint8_t> first = simtest::Pattern(4096, 1), second = simtest::Pattern(4096, 2);
     ASSERT_TRUE(d->WriteFlash(20 * 4096, 4096, first.data(), false));
     EXPECT_TRUE(d->WriteFlash(20 * 4096, 4096, second.data(), true));
@@ -192,31 +195,12 @@ TEST_F(FaultTest, AnUnansweredQueryOfOnePieceWritesIt)
     EXPECT_EQ(Emulated("dev.json")->GetStats().nCrcQueries, 2U);
 }
 
-TEST_F(FaultTest, UnplugAfterReports)
-{
-    CZelUsbDevice* d = Faulty({{"unplugAfterReports", 100}});
-    ASSERT_TRUE(EnterDfu(d, "ZA1200"));
-    const std::vector<uint8_t> block = simtest::Pattern(4096, 8);
-    bool ok = true;
-    for (uint32_t offset = 0; offset < 0x10000 && ok; offset += 4096)
-        ok = d->WriteFlash(offset, 4096, block.data(), true);
-    EXPECT_FALSE(ok);
-    EXPECT_FALSE(d->IsDeviceAvailable());
-    EXPECT_TRUE(Parked());
-    // The file put back plugs the device in again.
-    std::filesystem::rename(dir.File("dev.json.unplugged"), dir.File("dev.json"));
-    EXPECT_NE(Device("dev.json"), nullptr);
-}
-
 // A link that slips answers of earlier exchanges in front of the device's own: the library must
 // never take them for the answer it waits for.
 TEST_F(LibraryTest, StaleAnswersAreNeverTakenForTheAnswer)
 {
-    auto device = Emulated("za1200.json");
-    HidInterfaceInfo info = DescribeEmulatedDevice(dir.File("za1200.json"), *device);
-    CHookedLink* pLink = nullptr;
     int nInjected = 0;
-    auto link = std::make_unique<CHookedLink>(OpenEmulatorLink(device), [&](const uint8_t* r) {
+    onWrite = [&](CHookedLink& link, const uint8_t* r) {
         CommandHeader h;
         if (!DecodeCommand(r, h) || (h.nCommand != CMD_FLASH_WRITE && h.nCommand != CMD_FLASH_READ))
             return;
@@ -226,27 +210,20 @@ TEST_F(LibraryTest, StaleAnswersAreNeverTakenForTheAnswer)
         const uint32_t crc = Crc32(report, 0);  // of no bytes
         const ResponseHeader old{kProtocolVersion, nOld, h.nCommand, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
         EncodeResponse(report, old, nullptr, 0);
-        pLink->injected.emplace_back(report, report + kReportSize);
+        link.injected.emplace_back(report, report + kReportSize);
         const ResponseHeader other{kProtocolVersion, h.nSeq, CMD_IDENTIFY, ST_OK, MODE_DFU_BOOTLOADER, 44, crc};
         EncodeResponse(report, other, nullptr, 0);
-        pLink->injected.emplace_back(report, report + kReportSize);
+        link.injected.emplace_back(report, report + kReportSize);
         const uint8_t zeros[kDataPayload] = {};
         EncodeData(report, nOld, zeros, sizeof zeros);
-        pLink->injected.emplace_back(report, report + kReportSize);
+        link.injected.emplace_back(report, report + kReportSize);
         ++nInjected;
-    });
-    pLink = link.get();
-    CZelHidDevice d(info, std::move(link), std::make_shared<std::mutex>());
-    ASSERT_TRUE(d.Identify());
-    ASSERT_TRUE(d.SwitchToDfuMode());
-    ASSERT_TRUE(d.DetectFlash());
+    };
+    CZelUsbDevice* d = Device("za1200.json");
+    ASSERT_TRUE(EnterDfu(d));
     const std::vector<uint8_t> block = simtest::Pattern(4096, 12);
-    EXPECT_TRUE(d.WriteFlash(0x2000, 4096, block.data(), true));
-    std::vector<uint8_t> buffer(4096);
-    uint32_t n = 4096;
-    EXPECT_TRUE(d.ReadFlash(0x2000, n, buffer.data()));
-    EXPECT_EQ(n, 4096u);
-    EXPECT_EQ(buffer, block);
+    EXPECT_TRUE(d->WriteFlash(0x2000, 4096, block.data(), true));
+    EXPECT_EQ(ReadAll(d, 0x2000, 4096), block);
     EXPECT_EQ(nInjected, 2);
 }
 

@@ -16,16 +16,16 @@
 #include <string>
 #include <vector>
 
-// A link to an emulated device with a hook on every report written, and reports slipped in front of
-// the device's own answers.
+// A link to an emulated device that calls a hook (when set) with every report written, and reports
+// slipped in front of the device's own answers.
 class CHookedLink final : public IHidLink {
 public:
-    CHookedLink(std::unique_ptr<IHidLink> inner, std::function<void(const uint8_t*)> onWrite)
-        : m_inner(std::move(inner)), m_onWrite(std::move(onWrite))
-    {}
+    using Hook = std::function<void(CHookedLink&, const uint8_t*)>;
+    CHookedLink(std::unique_ptr<IHidLink> inner, const Hook& onWrite) : m_inner(std::move(inner)), m_onWrite(onWrite) {}
     bool Write(const uint8_t* r, uint32_t t) override
     {
-        m_onWrite(r);
+        if (m_onWrite)
+            m_onWrite(*this, r);
         return m_inner->Write(r, t);
     }
     int Read(uint8_t* r, uint32_t t) override
@@ -41,28 +41,40 @@ public:
 
 private:
     std::unique_ptr<IHidLink> m_inner;
-    std::function<void(const uint8_t*)> m_onWrite;
+    const Hook& m_onWrite;
+};
+
+// The emulator's transport, its links hooked.
+class CHookedTransport final : public IHidTransport {
+public:
+    CHookedTransport(const std::string& dir, const CHookedLink::Hook& onWrite) : inner(dir), m_onWrite(onWrite) {}
+    std::vector<HidInterfaceInfo> Enumerate() override { return inner.Enumerate(); }
+    std::optional<HidInterfaceInfo> Describe(const std::string& p) override { return inner.Describe(p); }
+    std::unique_ptr<IHidLink> Open(const std::string& p, bool b) override
+    {
+        auto link = inner.Open(p, b);
+        return link ? std::make_unique<CHookedLink>(std::move(link), m_onWrite) : nullptr;
+    }
+    CEmulatorTransport inner;
+
+private:
+    const CHookedLink::Hook& m_onWrite;
 };
 
 class LibraryTest : public ::testing::Test {
 protected:
-    void SetUp() override { Restart(); }
+    void SetUp() override
+    {
+        auto t = std::make_unique<CHookedTransport>(dir.Path(), onWrite);
+        transport = &t->inner;
+        backend = std::make_unique<CHidBackend>(std::move(t));
+        SetZelHidBackend(backend.get());
+    }
     void TearDown() override
     {
         ReleaseZelUsbDevices();
         SetZelHidBackend(nullptr);
         backend.reset();
-    }
-
-    // A fresh backend over the same folder: the next run of a program.
-    void Restart(const ProtocolTimeouts& timeouts = {})
-    {
-        SetZelHidBackend(nullptr);
-        backend.reset();
-        auto t = std::make_unique<CEmulatorTransport>(dir.Path());
-        transport = t.get();
-        backend = std::make_unique<CHidBackend>(std::move(t), timeouts);
-        SetZelHidBackend(backend.get());
     }
 
     std::u16string Path16(const std::string& file) const
@@ -86,19 +98,8 @@ protected:
         return transport->Folder().Find(dir.File(file));
     }
 
-    // DFU mode the way the program enters it, then the flash chip identified.
-    bool EnterDfu(CZelUsbDevice* d, const std::string& controller)
-    {
-        if (d->IsHidDfuBootLoaderSupported()) {
-            if (!d->SwitchToDfuMode())
-                return false;
-        } else {
-            const std::vector<uint8_t> patch = simtest::BuiltPatch(controller);
-            if (!d->LoadDfuPatch(patch.data(), static_cast<uint32_t>(patch.size())))
-                return false;
-        }
-        return !g_pFlashInfo || d->DetectFlash();
-    }
+    // DFU mode the way the program enters it on a device with a boot loader, then the flash chip identified.
+    bool EnterDfu(CZelUsbDevice* d) { return d->SwitchToDfuMode() && (!g_pFlashInfo || d->DetectFlash()); }
 
     // The flag protocol over a whole image: the flag word erased, every block, then the flag word set
     // (in the image too).
@@ -122,6 +123,7 @@ protected:
         return out;
     }
 
+    CHookedLink::Hook onWrite;  // what a test does with every report a device is sent
     simtest::CTempSimDir dir;
     simtest::CTestTables tables;
     std::unique_ptr<CHidBackend> backend;

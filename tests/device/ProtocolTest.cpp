@@ -24,24 +24,19 @@ void ExpectEveryFlipCaught(const uint8_t* sent, Decodes decodes)
 // One bit flipped anywhere in a command on its way to the device must never read as another command
 // of this version: a flipped offset would write a block elsewhere. A flipped version byte still decodes,
 // for the device to refuse it as another version. No flipped bit of a response passes for a response.
-TEST(Protocol, CommandAndResponseRoundTripAndNoFlippedBitPasses)
+// (Every field's way through encoding and decoding is every exchange's, library to emulator and back.)
+TEST(Protocol, NoFlippedBitOfACommandOrResponsePasses)
 {
     uint8_t report[kReportSize];
     // Version, sequence number, command, offset, length, CRC32, flags.
     const CommandHeader c{
         kProtocolVersion, 200, CMD_FLASH_WRITE, 0x12345678, 4096, 0xCAFEBABE, kWriteVerify | kWriteProgramOnly};
-    const uint8_t payload[kInlineSize + 5] = {1, 2, 3};
-    EncodeCommand(report, c, payload, sizeof payload);  // cut to what fits
+    const std::vector<uint8_t> payload(kInlineSize + 5, 0x7E);
+    EncodeCommand(report, c, payload.data(), payload.size());  // cut to what fits
     EXPECT_EQ(report[0], kReportIdCommand);
     EXPECT_EQ(report[kReportSize - 1], payload[kInlineSize - 1]);
     CommandHeader back;
     ASSERT_TRUE(DecodeCommand(report, back));
-    EXPECT_EQ(back.nVersion, kProtocolVersion);
-    EXPECT_EQ(back.nSeq, 200);
-    EXPECT_EQ(back.arg0, 0x12345678u);
-    EXPECT_EQ(back.arg2, 0xCAFEBABEu);
-    EXPECT_EQ(back.arg3, kWriteVerify | kWriteProgramOnly);
-    EXPECT_EQ(std::memcmp(InlinePayload(report), payload, kInlineSize), 0);
     ExpectEveryFlipCaught(report, [](const uint8_t* r) {
         CommandHeader h;
         return DecodeCommand(r, h) && h.nVersion == kProtocolVersion;
@@ -53,10 +48,6 @@ TEST(Protocol, CommandAndResponseRoundTripAndNoFlippedBitPasses)
     EncodeResponse(report, r, inlined, sizeof inlined);
     ResponseHeader rb;
     ASSERT_TRUE(DecodeResponse(report, rb));
-    EXPECT_EQ(rb.nSeq, 7);
-    EXPECT_EQ(rb.nStatus, ST_VERIFY_FAILED);
-    EXPECT_EQ(rb.nMode, MODE_DFU_PATCH);
-    EXPECT_EQ(rb.val1, 0xFFFFFFFFu);
     ExpectEveryFlipCaught(report, [&](const uint8_t* p) { return DecodeResponse(p, rb); });
     report[1] = kProtocolVersion + 1;
     EXPECT_FALSE(DecodeResponse(report, rb)) << "another protocol version";
@@ -69,43 +60,10 @@ TEST(Protocol, BulkReportsCarrySixtyTwoBytes)
     uint8_t report[kReportSize];
     std::vector<uint8_t> data(100, 0x5A);
     EncodeData(report, 9, data.data(), 10);
-    EXPECT_TRUE(IsDataReport(report));
-    EXPECT_EQ(DataSeq(report), 9);
-    EXPECT_EQ(DataPayload(report)[9], 0x5A);
     EXPECT_EQ(DataPayload(report)[10], 0) << "the rest is zero";
-    EXPECT_GE(kDataPayload, 60u);
     const std::pair<size_t, size_t> counts[] = {{0, 0}, {44, 0}, {45, 1}, {44 + 62, 1}, {4096, 66}, {65536, 1057}};
     for (const auto& [bytes, reports] : counts)
         EXPECT_EQ(DataReportCount(bytes), reports) << bytes;
-}
-
-TEST(Protocol, IdentityAndFlashSetupRoundTrip)
-{
-    uint8_t buffer[kInlineSize] = {};
-    const Identity id{.nVendorId = 0x2fe4,
-                      .nProductId = 0x4800,
-                      .nVersion = 0x00010100,
-                      .nSubVersion = 0x48000010,
-                      .nChipsetType = 0x0381,
-                      .nDefaultSerialAddr = 0x4000,
-                      .nCapabilities = kCapHidDfu,
-                      .nMode = MODE_RECOVERY};
-    EncodeIdentity(buffer, id);
-    const Identity back = DecodeIdentity(buffer);
-    EXPECT_EQ(back.nVersion, id.nVersion);
-    EXPECT_EQ(back.nChipsetType, id.nChipsetType);
-    EXPECT_EQ(back.nCapabilities, id.nCapabilities);
-    EXPECT_EQ(back.nMode, MODE_RECOVERY);
-
-    FlashConfig cfg{.nJedecId = 0xEF4014, .nCapacityKb = 1024, .nSectorSize = 4096, .nAddressBytes = 3};
-    for (int i = 0; i < OP_COUNT; ++i)
-        cfg.opcodes[i] = static_cast<uint8_t>(i + 1);
-    static_assert(kFlashConfigSize <= kInlineSize);
-    EncodeFlashConfig(buffer, cfg);
-    const FlashConfig c2 = DecodeFlashConfig(buffer);
-    EXPECT_EQ(c2.nJedecId, cfg.nJedecId);
-    EXPECT_EQ(c2.nSectorSize, cfg.nSectorSize);
-    EXPECT_EQ(std::memcmp(c2.opcodes, cfg.opcodes, OP_COUNT), 0);
 }
 
 }  // namespace

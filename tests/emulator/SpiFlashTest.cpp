@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -69,14 +70,12 @@ TEST_F(SpiFlash, PageProgramWrapsWithinItsPage)
     ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x2FC, bytes.data(), 8, 0));  // 4 bytes before the page end
     const int64_t now = Finish();
     const std::vector<uint8_t> page = ReadBack(0x200, 0x200, now);
-    EXPECT_EQ(page[0xFC], 0xA0);
-    EXPECT_EQ(page[0xFF], 0xA3);
-    EXPECT_EQ(page[0x00], 0xA4) << "the rest lands at the start of the same page";
-    EXPECT_EQ(page[0x03], 0xA7);
-    EXPECT_EQ(page[0x100], 0xFF) << "the next page is untouched";
+    // The rest lands at the start of the same page; the next page is untouched.
+    EXPECT_EQ((std::vector<uint8_t>{page[0xFC], page[0xFF], page[0x00], page[0x03], page[0x100]}),
+              (std::vector<uint8_t>{0xA0, 0xA3, 0xA4, 0xA7, 0xFF}));
 }
 
-TEST_F(SpiFlash, BusyChipIgnoresCommandsAndReadsUntilDone)
+TEST_F(SpiFlash, IgnoresCommandsWhileBusyAndUnknownOpcodes)
 {
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Erase(CSpiFlash::OPC_SE, 0, 0));
@@ -87,43 +86,39 @@ TEST_F(SpiFlash, BusyChipIgnoresCommandsAndReadsUntilDone)
     EXPECT_EQ(flash.ReadStatus(10) & 1, 1);
     EXPECT_EQ(flash.ReadStatus(flash.BusyUntil()) & 1, 0);
     EXPECT_EQ(flash.ReadJedecId(CSpiFlash::OPC_RDID, flash.BusyUntil()), 0xEF4014u);
+
+    // Unknown opcodes do nothing.
+    const int64_t now = flash.BusyUntil();
+    flash.MutableContents()[0x1000] = 0x00;
+    ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, now));
+    EXPECT_FALSE(flash.Erase(0x21, 0x1000, now));
+    EXPECT_FALSE(flash.Read(0x13, 0x1000, &b, 1, now));
+    EXPECT_EQ(flash.Contents()[0x1000], 0x00);
 }
 
-TEST_F(SpiFlash, UnknownOpcodesDoNothing)
+// A power cut tears the running operation and leaves the chip idle: an erased sector is neither old
+// nor erased, a programmed page written only up to the cut.
+TEST_F(SpiFlash, PowerCutTearsTheRunningOperation)
 {
-    flash.MutableContents()[0] = 0x00;
-    ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
-    EXPECT_FALSE(flash.Erase(0x21, 0, 0));
-    uint8_t b = 0;
-    EXPECT_FALSE(flash.Read(0x13, 0, &b, 1, 0));
-    EXPECT_EQ(flash.Contents()[0], 0x00);
-}
-
-TEST_F(SpiFlash, PowerCutTearsTheRunningErase)
-{
-    std::vector<uint8_t>& data = flash.MutableContents();
-    std::fill(data.begin(), data.begin() + 4096, 0x00);
+    const std::vector<uint8_t>& after = flash.Contents();
+    std::fill(flash.MutableContents().begin(), flash.MutableContents().begin() + 4096, 0x00);
     ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
     ASSERT_TRUE(flash.Erase(CSpiFlash::OPC_SE, 0, 0));
-    flash.PowerCut(flash.BusyUntil() / 2);
-    const std::vector<uint8_t>& after = flash.Contents();
-    size_t erased = 0;
-    for (size_t i = 0; i < 4096; ++i)
-        erased += after[i] == 0xFF;
-    EXPECT_GT(erased, 0u);
-    EXPECT_LT(erased, 4096u) << "a torn sector is neither old nor erased";
-    EXPECT_FALSE(flash.IsBusy(flash.BusyUntil()));
-}
+    int64_t cut = flash.BusyUntil() / 2;
+    flash.PowerCut(cut);
+    const auto erased = std::count(after.begin(), after.begin() + 4096, 0xFF);
+    EXPECT_GT(erased, 0);
+    EXPECT_LT(erased, 4096);
+    EXPECT_FALSE(flash.IsBusy(cut));
 
-TEST_F(SpiFlash, PowerCutTearsTheRunningProgram)
-{
     const std::vector<uint8_t> zeros(256, 0x00);
-    ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, 0));
-    ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0, zeros.data(), 256, 0));
-    flash.PowerCut(flash.BusyUntil() / 2);
-    const std::vector<uint8_t>& after = flash.Contents();
-    EXPECT_EQ(after[0], 0x00);
-    EXPECT_EQ(after[255], 0xFF);
+    ASSERT_TRUE(flash.WriteEnable(CSpiFlash::OPC_WREN, cut));
+    ASSERT_TRUE(flash.Program(CSpiFlash::OPC_PP, 0x1000, zeros.data(), 256, cut));
+    cut += (flash.BusyUntil() - cut) / 2;
+    flash.PowerCut(cut);
+    EXPECT_EQ(after[0x1000], 0x00);
+    EXPECT_EQ(after[0x10FF], 0xFF);
+    EXPECT_FALSE(flash.IsBusy(cut));
 }
 
 TEST(SpiFlashCatalogue, FindsChipsByNameAndId)
