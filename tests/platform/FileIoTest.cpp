@@ -1,6 +1,5 @@
 // ReadWholeFile: a regular file read in full, or nothing. Names as bytes; output files whole or not at all.
-// MD5 and RC4 as the flash table's cipher uses them: one published vector each, RC4's symmetry and its
-// key limits.
+// RC4's key limits.
 #include "platform/FileIo.h"
 #include "platform/Crypto.h"
 #include "platform/NativePath.h"
@@ -19,24 +18,10 @@
 
 namespace {
 
-TEST(CryptoTest, Md5AndRc4PublishedVectorsAndRc4KeyLimits)
+// MD5 and RC4 are nettle's; the flash table's cipher test checks them end to end against cipher text
+// computed elsewhere. Here: the key lengths RC4 refuses.
+TEST(CryptoTest, Rc4KeyLimits)
 {
-    const QByteArray input("message digest");
-    uint8_t digest[kMd5DigestSize];
-    Md5Digest(reinterpret_cast<const uint8_t*>(input.constData()), static_cast<size_t>(input.size()), digest);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(digest), kMd5DigestSize).toHex(),
-              "f96b697d7cb7938d525a2f31aaf161d0");
-
-    const QByteArray key("Secret"), plain("Attack at dawn");
-    QByteArray buffer = plain;
-    auto* pData = reinterpret_cast<uint8_t*>(buffer.data());
-    const auto* pKey = reinterpret_cast<const uint8_t*>(key.constData());
-    ASSERT_TRUE(Rc4Crypt(pKey, static_cast<size_t>(key.size()), pData, static_cast<size_t>(buffer.size())));
-    EXPECT_EQ(buffer.toHex(), "45a01f645fc35b383552544b9bf5");
-    ASSERT_TRUE(Rc4Crypt(pKey, static_cast<size_t>(key.size()), pData, static_cast<size_t>(buffer.size())));
-    EXPECT_EQ(buffer, plain);
-
-    // RC4 refuses keys outside 1 to 256 bytes.
     uint8_t zeros[257] = {};
     uint8_t data[4] = {1, 2, 3, 4};
     EXPECT_FALSE(Rc4Crypt(zeros, 0, data, sizeof(data)));
@@ -44,6 +29,7 @@ TEST(CryptoTest, Md5AndRc4PublishedVectorsAndRc4KeyLimits)
     EXPECT_FALSE(Rc4Crypt(nullptr, 16, data, sizeof(data)));
     EXPECT_EQ(data[0], 1);
     EXPECT_TRUE(Rc4Crypt(zeros, 256, data, sizeof(data)));
+    EXPECT_NE(data[0], 1);
     EXPECT_TRUE(Rc4Crypt(zeros, 1, nullptr, 0));
 }
 
