@@ -1,7 +1,6 @@
 #include "gui/QtTestSupport.h"
 
 #include <QTimer>
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -81,19 +80,4 @@ std::vector<CRecordingDialog::Received> CRecordingDialog::Messages() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_received;
-}
-
-std::vector<Message> CRecordingDialog::Commands() const
-{
-    std::vector<Message> result;
-    for (const Received& r : Messages())
-        if (r.msg.kind == MessageKind::Command)
-            result.push_back(r.msg);
-    return result;
-}
-
-size_t CRecordingDialog::Count(MessageKind kind) const
-{
-    return static_cast<size_t>(
-        std::ranges::count_if(Messages(), [kind](const Received& r) { return r.msg.kind == kind; }));
 }

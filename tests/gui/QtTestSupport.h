@@ -56,8 +56,6 @@ public:
     intptr_t DefWindowProc(const Message& msg) override;
 
     std::vector<Received> Messages() const;
-    std::vector<Message> Commands() const;  // Command messages only
-    size_t Count(MessageKind kind) const;
 
 private:
     mutable std::mutex m_mutex;
