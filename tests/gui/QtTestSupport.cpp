@@ -51,20 +51,6 @@ void WhenModal(std::function<bool(QWidget* pModal)> action)
     QTimer::singleShot(0, [pPoll] { (*pPoll)(); });
 }
 
-void WhenModalOpens(CQtHostFactory& factory, std::function<void(CQtDialogHost&)> action)
-{
-    CQtDialogHost* pOuter = factory.TopHost();
-    WhenModal([&factory, pOuter, action = std::move(action)](QWidget* pModal) {
-        CQtDialogHost* pTop = factory.TopHost();
-        if (pTop == nullptr || pTop == pOuter || pModal != pTop->Window())
-            return false;
-        action(*pTop);
-        if (factory.TopHost() == pTop && pTop->Window()->isVisible())
-            pTop->EndDialog(kLeftOpen);
-        return true;
-    });
-}
-
 intptr_t CRecordingDialog::DefWindowProc(const Message& msg)
 {
     {
