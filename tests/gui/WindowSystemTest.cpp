@@ -174,7 +174,6 @@ TEST_F(WindowSystemTest, ALongImagePathShowsItsEndWithTheWholePathAsTooltip)
         const QRect end = pFile->inputMethodQuery(Qt::ImCursorRectangle).toRect();
         EXPECT_GT(end.left(), pFile->width() / 2);
         EXPECT_LT(end.left(), pFile->width());
-        EXPECT_GT(pFile->fontMetrics().horizontalAdvance(path), pFile->width());
         // A text that fits takes the tooltip away.
         host.SetDlgItemText(IDC_IMG_FILE, QStringLiteral("/tmp/a.bin"));
         EXPECT_TRUE(pFile->toolTip().isEmpty());
