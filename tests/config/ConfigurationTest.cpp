@@ -18,7 +18,6 @@ TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByteAndMissingOnesZe
         std::vector<uint8_t> record;
     } cases[] = {
         {"0x2fe3, 0x1200, 0xff000001", {0xe3, 0x2f, 0x00, 0x12, 0x01, 0x00, 0x00, 0xff}},
-        {"2fe3", {0xe3, 0x2f, 0, 0, 0, 0, 0, 0}},                         // one number
         {"0x12fe3, 0x1200, 7", {0xe3, 0x2f, 0x00, 0x12, 0x07, 0, 0, 0}},  // low 16 bits only
         // Values are cut to 255 characters before scanning: 251 characters, then 8 digits of which 4 survive.
         {"1, 2," + QByteArray(246, ' ') + "12345678", {0x01, 0, 0x02, 0, 0x34, 0x12, 0, 0}},
