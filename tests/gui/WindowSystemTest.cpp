@@ -167,7 +167,6 @@ TEST_F(WindowSystemTest, ALongImagePathShowsItsEndWithTheWholePathAsTooltip)
         const QRect fileRect = pFile->geometry();
         host.SetDlgItemText(IDC_IMG_FILE, path);
         host.Window()->grab();  // paints, which scrolls the text
-        EXPECT_EQ(host.GetDlgItemText(IDC_IMG_FILE), path);
         EXPECT_EQ(pFile->toolTip(), path);
         EXPECT_EQ(pFile->geometry(), fileRect);
         // The end of the text is inside the field, and its start is scrolled out of it.
