@@ -121,7 +121,6 @@ TEST(ScanHexFieldsTest, ReadsUpToTheFirstMisfit)
         {u"0x2fe3,0X1200,  ff000001", 3, 3, {0x2fe3, 0x1200, 0xff000001}},
         {u"1,\t2", 2, 2, {1, 2}},
         {u"1 , 2, 3", 3, 1, {1, kUntouched, kUntouched}},  // a blank before the comma ends the scan
-        {u"1,,2", 3, 1, {1, kUntouched, kUntouched}},
         {u"1, 2, 3, 4", 2, 2, {1, 2}},
         {u"", 2, 0, {kUntouched, kUntouched}},
         {u"0x, 1", 2, 1, {0, kUntouched}},  // "0" is read, the "x" does not fit
