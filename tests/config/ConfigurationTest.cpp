@@ -55,16 +55,29 @@ TEST_F(ConfigurationTest, DfuPatchEntriesFillTheIdentityRecord)
 
 TEST_F(ConfigurationTest, NoUsableCountMeansNoTable)
 {
-    // A count past the limit: HostileWindowTest.CountThatCannotBeAllocatedGivesNoTable.
-    for (const char* pszIni : {"[KnownIDs]\nNum=0\nID0=1, 2, 3\n", "[KnownIDs]\nNum=-1\n"}) {
+    for (const char* pszIni :
+         {"[KnownIDs]\nNum=0\nID0=1, 2, 3\n", "[KnownIDs]\nNum=-1\n", "[KnownIDs]\nNum=0x7fffffff\n"}) {
         SetIni(pszIni);
         EXPECT_FALSE(LoadKnownIds(Dlg())) << pszIni;
         EXPECT_EQ(Dlg()->m_pKnownIds, nullptr) << pszIni;
     }
 }
 
-// Any one table or list missing makes it false; the others still load, whichever fails
-// (HostileWindowTest.CountThatCannotBeAllocatedGivesNoTable).
+TEST_F(ConfigurationTest, LoadConfigurationRunsEveryLoaderWhateverFails)
+{
+    // No KnownIDs and no controller names, no zel.dat: the rest still loads.
+    SetIni("[DfuPatchInfos]\nNum=1\nInfo0=1, 2\n"
+           "[ChipsetInfo]\nHDCodecNum=1\nIISCodecNum=1\n");
+    LoadConfiguration(Dlg());
+    EXPECT_EQ(Dlg()->m_pKnownIds, nullptr);
+    EXPECT_NE(Dlg()->m_pDfuPatchInfos, nullptr);
+    EXPECT_EQ(Dlg()->m_pControllerNames, nullptr);
+    EXPECT_NE(Dlg()->m_pHdCodecNames, nullptr);
+    EXPECT_NE(Dlg()->m_pIisCodecNames, nullptr);
+    EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
+}
+
+// Any one table or list missing makes it false.
 TEST_F(ConfigurationTest, LoadConfigurationIsTrueOnlyWhenEverythingLoads)
 {
     // A minimal zel.dat beside the "executable".

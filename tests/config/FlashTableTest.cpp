@@ -174,14 +174,17 @@ TEST_F(LoadFlashTableTest, LoadsAnEncryptedTable)
     EXPECT_TRUE(IsAllZero(Dlg()->m_pFlashInfo[2]));
 }
 
-// A zel.dat that cannot be read gives no table either: HostileWindowTest's
-// DataFilesThatCannotBeReadGiveNoTables, and the hostile kinds try ReadWholeFile with missing, empty
-// and other files. Texts that are no table: FlashTableTextTest.
-TEST_F(LoadFlashTableTest, AFileThatIsNotEncryptedGivesNoTable)
+// No zel.dat, one not encrypted and an empty one (the hostile kinds of file are tried at ReadWholeFile
+// by HostileReaderTest; texts that are no table: FlashTableTextTest).
+TEST_F(LoadFlashTableTest, FilesThatGiveNoTable)
 {
-    WriteZelDat("Chip\nW25Q80DV, 0xEF4014\n", false);
-    EXPECT_FALSE(LoadFlashTable(Dlg()));
-    EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
+    const std::pair<const char*, bool> files[] = {{nullptr, false}, {"Chip\nW25Q80DV, 0xEF4014\n", false}, {"", false}};
+    for (const auto& [pszText, bEncrypt] : files) {
+        if (pszText != nullptr)
+            WriteZelDat(pszText, bEncrypt);
+        EXPECT_FALSE(LoadFlashTable(Dlg())) << (pszText ? pszText : "no file");
+        EXPECT_EQ(Dlg()->m_pFlashInfo, nullptr);
+    }
 }
 
 TEST_F(LoadFlashTableTest, HeaderWithoutChipsLeavesAnEmptyTableAndFalse)

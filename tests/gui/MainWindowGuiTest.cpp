@@ -63,10 +63,14 @@ TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndF
         ASSERT_EQ(pCombo->count(), 2);
         EXPECT_EQ(pCombo->itemText(0), QStringLiteral("ZEL ZA1200 Audio"));
         EXPECT_EQ(pCombo->itemText(1), QStringLiteral("ZEL ZA2400 Audio"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_VID), QStringLiteral("0x2fe3"));
         EXPECT_EQ(Text(qtHost, IDC_DEV_PID), QStringLiteral("0x1200"));
+        EXPECT_EQ(Text(qtHost, IDC_DEV_SUBVERSION), QStringLiteral("0x12000134"));
         EXPECT_EQ(Text(qtHost, IDC_DEV_CHIPSET), QStringLiteral("ZA1200+ZH880"));
         EXPECT_EQ(Trace(qtHost), QStringLiteral("Total 2 devices found!\nNo.0: /tmp/sim/za1200.json\n"
                                                 "No.1: /tmp/sim/za2400.json\n"));
+        EXPECT_TRUE(FindControl<QRadioButton>(pWindow, IDC_DOWNLOAD)->isChecked());
+        EXPECT_EQ(notifier.nRegistrations, 1);
 
         // Choosing the other device shows its identity.
         pCombo->setFocus();
@@ -74,6 +78,7 @@ TEST_F(MainWindowGuiTest, StartUpShowsTheDevicesTheFirstIdentityAndTheCensusAndF
         EXPECT_EQ(Text(qtHost, IDC_DEV_PID), QStringLiteral("0x2400"));
         EXPECT_EQ(Text(qtHost, IDC_DEV_CHIPSET), QStringLiteral("ZA2400+ZI4344"));
     });
+    EXPECT_EQ(notifier.nUnregistrations, 1);
 }
 
 // Start with "Upload Firmware": the worker asks for the file through the window (a real save dialog on

@@ -120,5 +120,7 @@ TEST_F(OpenImageTest, PolicyZeroAcceptsAnImageWithoutIdentityAsZerosAndUnreadabl
     OpenImage(empty);
     EXPECT_EQ(Boxes(), std::vector<std::string>{kReadFailed});
     EXPECT_EQ(Dlg().m_pImageData, nullptr) << "the first image's bytes are gone";
+    EXPECT_EQ(Dlg().m_nImageSize, 0);
     EXPECT_EQ(Text(IDC_IMG_FILE), empty);
+    EXPECT_EQ(Text(IDC_IMG_VID), QStringLiteral("0x0000"));
 }

@@ -71,12 +71,25 @@ protected:
     std::unique_ptr<IProfileReader> m_reader;
 };
 
-// A lower-case hex digit; the rest of the integer rules (bases, digits past the base, signs, quotes,
-// wrapping, defaults) are edge cases of the comparison with Windows.
+// The rest of the integer rules (bases, digits past the base, signs, defaults) are edge cases of the
+// comparison with Windows, which counts on these rows for blanks and a sign inside quotes, quotes, a
+// blank ending the number and the wrap.
 TEST_P(ProfileRulesTest, IntegerReading)
 {
-    SetText("[S]\nLower=0xa\n");
-    EXPECT_EQ(Int("S", "Lower"), 0xAu);
+    const struct {
+        const char* pszValue;
+        uint32_t nExpected;
+    } cases[] = {
+        {"0xa", 0xAu}, {"\" -0x10\"", 0xFFFFFFF0u}, {"\"42\"", 42u}, {"1 2", 1u}, {"4294967297", 1u},
+    };
+    QByteArray text = "[S]\n";
+    for (size_t i = 0; i < std::size(cases); ++i)
+        text += "K" + QByteArray::number(static_cast<int>(i)) + "=" + cases[i].pszValue + "\n";
+    SetText(text);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const QByteArray key = "K" + QByteArray::number(static_cast<int>(i));
+        EXPECT_EQ(Int("S", key.constData()), cases[i].nExpected) << cases[i].pszValue;
+    }
 }
 
 TEST_P(ProfileRulesTest, StringsAreCutToCapacityMinusOne)
