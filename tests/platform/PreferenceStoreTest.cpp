@@ -33,8 +33,8 @@ TEST(SettingsPreferenceStoreTest, WrittenValuesReadBackAndLiveUnderZelAndTheTitl
     EXPECT_EQ(store->GetProfileInt("Options", "MatchPolicy", 0), 0x10Fu);
     EXPECT_EQ(store->GetProfileInt("Options", "AutoVerify", 0), 0xFFFFFFFFu);
 
-    // In the ZEL/<title> file, group Options (ApplicationTest's InitInstance...AcrossRuns reads them at
-    // the next start).
+    // In the ZEL/<title> file, group Options (a store made anew reads them: the program's start in
+    // ApplicationTest's InitInstanceRunsTheWindowOnceWithPreferences...).
     QSettings settings(QStringLiteral("ZEL"), title);
     EXPECT_TRUE(settings.fileName().endsWith(QStringLiteral("/ZEL/QuillonPrefRoundTrip.conf")))
         << settings.fileName().toStdString();
