@@ -2,7 +2,6 @@
 #include "ConfigFixture.h"
 
 #include "config/FlashTable.h"
-#include "platform/Crypto.h"
 
 #include <QFile>
 
@@ -47,8 +46,7 @@ TEST(FlashTableTextTest, TakeFirstFieldTrimsTheNameAndKeeps255Characters)
 {
     const struct {
         std::string line, name, rest;
-    } cases[] = {{"  \tWinbond  W25Q16 \t , \t 0xEF4015", "Winbond  W25Q16", "0xEF4015"},
-                 {std::string(300, 'N') + ", 5", std::string(255, 'N'), "5"},
+    } cases[] = {{std::string(300, 'N') + ", 5", std::string(255, 'N'), "5"},
                  {"   , 7", "", "7"},
                  {"NoComma\nW25Q16, 1", "NoComma\nW25Q16", "1"},
                  {"tail  ", "tail", ""}};
@@ -110,12 +108,10 @@ TEST(FlashTableTextTest, LineRules)
         std::vector<std::string> names;  // of the parsed records, in order
         std::vector<uint32_t> jedec;     // first number of each parsed record
     } cases[] = {
-        {"blank lines take no record", "Chip\n\nA, 1\n  \t\n\r\nB, 2\n\n", 7, {"A", "B"}, {1, 2}},
-        {"last line without line end", "Chip\nA, 1\nB, 2", 3, {"A", "B"}, {1, 2}},
-        {"CR LF line ends", "Chip\r\nA, 1\r\nB, 2\r\n", 4, {"A", "B"}, {1, 2}},
+        // NextLineFindsTheNextNonBlankLine tries the kinds of line one by one.
+        {"blank lines, CR LF, no end", "Chip\r\n\nA, 1\r\n  \t\n\r\nB, 2", 6, {"A", "B"}, {1, 2}},
         {"zero byte ends the text", QByteArray("Chip\nA, 1\n\0B, 2\nC, 3\n", 21), 3, {"A"}, {1}},
         {"comma-less line", "Chip\nNoComma\nW25Q16, 5\n", 4, {"NoComma\nW25Q16", "W25Q16"}, {5, 5}},
-        {"trailing comma", "Chip\nA, 1, 2,\nC, 3\n", 4, {"A", "C"}, {1, 3}},
     };
     for (const auto& c : cases) {
         int nParsed = -1;
@@ -139,29 +135,18 @@ TEST(FlashTableTextTest, TextsThatAreNoTable)
     int nParsed = -1;
     EXPECT_FALSE(Parse("chip\nA, 1\n", nParsed));
     EXPECT_FALSE(Parse("Chi", nParsed));
-    EXPECT_FALSE(Parse("", nParsed));
     EXPECT_FALSE(Parse("Chip table without a line end", nParsed));
     EXPECT_EQ(nParsed, 0);
-    // A header and blank lines only: a present, all-zero table, nothing parsed.
-    Table table = Parse("Chip\n\n  \n", nParsed);
-    ASSERT_TRUE(table);
-    EXPECT_EQ(nParsed, 0);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_TRUE(IsAllZero(table.get()[i]));
+    // A header with blank lines only: LoadFlashTableTest.HeaderWithoutChipsLeavesAnEmptyTableAndFalse.
 }
 
 TEST(FlashCipherTest, KeyIsTheMd5OfThePasswordAndTheCipherIsRc4)
 {
-    uint8_t digest[kMd5DigestSize];
-    Md5Digest(reinterpret_cast<const uint8_t*>(kFlashPassword), 16, digest);
-    EXPECT_EQ(QByteArray(reinterpret_cast<char*>(digest), 16).toHex(), "ea150de4522770dd134e2034a564cf83");
-
-    // Cipher text computed independently of this code base.
+    // Cipher text computed independently of this code base, with the MD5 digest of the password as RC4 key.
     QByteArray cipher = QByteArray::fromHex("62a86afc1532213a95e7e35edf075abdb7cf7d3473e0");
     ASSERT_TRUE(DecryptFlashTable(reinterpret_cast<uint8_t*>(cipher.data()), static_cast<int32_t>(cipher.size())));
     EXPECT_EQ(cipher, "Chip\nW25Q16, 0xEF4015\n");
-    ASSERT_TRUE(EncryptFlashTable(reinterpret_cast<uint8_t*>(cipher.data()), static_cast<int32_t>(cipher.size())));
-    EXPECT_EQ(cipher.toHex(), "62a86afc1532213a95e7e35edf075abdb7cf7d3473e0");
+    // Encryption is the same RC4 pass: LoadFlashTableTest loads what EncryptFlashTable wrote.
     EXPECT_FALSE(DecryptFlashTable(reinterpret_cast<uint8_t*>(cipher.data()), -1));
 }
 
@@ -189,11 +174,11 @@ TEST_F(LoadFlashTableTest, LoadsAnEncryptedTable)
     EXPECT_TRUE(IsAllZero(Dlg()->m_pFlashInfo[2]));
 }
 
+// No zel.dat, one not encrypted and an empty one (the hostile kinds of file are tried at ReadWholeFile
+// by HostileReaderTest; texts that are no table: FlashTableTextTest).
 TEST_F(LoadFlashTableTest, FilesThatGiveNoTable)
 {
-    // No zel.dat, one not encrypted, an empty one and one too short for the header.
-    const std::pair<const char*, bool> files[] = {
-        {nullptr, false}, {"Chip\nW25Q80DV, 0xEF4014\n", false}, {"", false}, {"Ch", true}};
+    const std::pair<const char*, bool> files[] = {{nullptr, false}, {"Chip\nW25Q80DV, 0xEF4014\n", false}, {"", false}};
     for (const auto& [pszText, bEncrypt] : files) {
         if (pszText != nullptr)
             WriteZelDat(pszText, bEncrypt);

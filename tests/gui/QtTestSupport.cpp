@@ -1,7 +1,6 @@
 #include "gui/QtTestSupport.h"
 
 #include <QTimer>
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -52,20 +51,6 @@ void WhenModal(std::function<bool(QWidget* pModal)> action)
     QTimer::singleShot(0, [pPoll] { (*pPoll)(); });
 }
 
-void WhenModalOpens(CQtHostFactory& factory, std::function<void(CQtDialogHost&)> action)
-{
-    CQtDialogHost* pOuter = factory.TopHost();
-    WhenModal([&factory, pOuter, action = std::move(action)](QWidget* pModal) {
-        CQtDialogHost* pTop = factory.TopHost();
-        if (pTop == nullptr || pTop == pOuter || pModal != pTop->Window())
-            return false;
-        action(*pTop);
-        if (factory.TopHost() == pTop && pTop->Window()->isVisible())
-            pTop->EndDialog(kLeftOpen);
-        return true;
-    });
-}
-
 intptr_t CRecordingDialog::DefWindowProc(const Message& msg)
 {
     {
@@ -81,19 +66,4 @@ std::vector<CRecordingDialog::Received> CRecordingDialog::Messages() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_received;
-}
-
-std::vector<Message> CRecordingDialog::Commands() const
-{
-    std::vector<Message> result;
-    for (const Received& r : Messages())
-        if (r.msg.kind == MessageKind::Command)
-            result.push_back(r.msg);
-    return result;
-}
-
-size_t CRecordingDialog::Count(MessageKind kind) const
-{
-    return static_cast<size_t>(
-        std::ranges::count_if(Messages(), [kind](const Received& r) { return r.msg.kind == kind; }));
 }

@@ -29,10 +29,6 @@ int RunModalWithScript(CQtHostFactory& factory, CDialog& dialog, const std::func
 // takes it (returns true). For boxes that the caller is about to open (exec blocks the caller).
 void WhenModal(std::function<bool(QWidget* pModal)> action);
 
-// Calls the action once a dialog opened after the current top one is up and modal; ends it with
-// kLeftOpen if the action left it running.
-void WhenModalOpens(CQtHostFactory& factory, std::function<void(CQtDialogHost&)> action);
-
 // A control of the window by its identifier, as the host names it.
 template <class T>
 T* FindControl(QWidget* pWindow, int nId)
@@ -56,8 +52,6 @@ public:
     intptr_t DefWindowProc(const Message& msg) override;
 
     std::vector<Received> Messages() const;
-    std::vector<Message> Commands() const;  // Command messages only
-    size_t Count(MessageKind kind) const;
 
 private:
     mutable std::mutex m_mutex;

@@ -1,6 +1,5 @@
 // ReadWholeFile: a regular file read in full, or nothing. Names as bytes; output files whole or not at all.
-// MD5 and RC4 as the flash table's cipher uses them: one published vector each, RC4's symmetry and its
-// key limits.
+// RC4's key limits.
 #include "platform/FileIo.h"
 #include "platform/Crypto.h"
 #include "platform/NativePath.h"
@@ -19,24 +18,10 @@
 
 namespace {
 
-TEST(CryptoTest, Md5AndRc4PublishedVectorsAndRc4KeyLimits)
+// MD5 and RC4 are nettle's; the flash table's cipher test checks them end to end against cipher text
+// computed elsewhere. Here: the key lengths RC4 refuses.
+TEST(CryptoTest, Rc4KeyLimits)
 {
-    const QByteArray input("message digest");
-    uint8_t digest[kMd5DigestSize];
-    Md5Digest(reinterpret_cast<const uint8_t*>(input.constData()), static_cast<size_t>(input.size()), digest);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(digest), kMd5DigestSize).toHex(),
-              "f96b697d7cb7938d525a2f31aaf161d0");
-
-    const QByteArray key("Secret"), plain("Attack at dawn");
-    QByteArray buffer = plain;
-    auto* pData = reinterpret_cast<uint8_t*>(buffer.data());
-    const auto* pKey = reinterpret_cast<const uint8_t*>(key.constData());
-    ASSERT_TRUE(Rc4Crypt(pKey, static_cast<size_t>(key.size()), pData, static_cast<size_t>(buffer.size())));
-    EXPECT_EQ(buffer.toHex(), "45a01f645fc35b383552544b9bf5");
-    ASSERT_TRUE(Rc4Crypt(pKey, static_cast<size_t>(key.size()), pData, static_cast<size_t>(buffer.size())));
-    EXPECT_EQ(buffer, plain);
-
-    // RC4 refuses keys outside 1 to 256 bytes.
     uint8_t zeros[257] = {};
     uint8_t data[4] = {1, 2, 3, 4};
     EXPECT_FALSE(Rc4Crypt(zeros, 0, data, sizeof(data)));
@@ -44,6 +29,7 @@ TEST(CryptoTest, Md5AndRc4PublishedVectorsAndRc4KeyLimits)
     EXPECT_FALSE(Rc4Crypt(nullptr, 16, data, sizeof(data)));
     EXPECT_EQ(data[0], 1);
     EXPECT_TRUE(Rc4Crypt(zeros, 256, data, sizeof(data)));
+    EXPECT_NE(data[0], 1);
     EXPECT_TRUE(Rc4Crypt(zeros, 1, nullptr, 0));
 }
 
@@ -74,7 +60,7 @@ protected:
     uint8_t* m_pBuffer = nullptr;
 };
 
-TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThemOrFails)
+TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThem)
 {
     const QByteArray bytes("Chip\n\0\xff\x01", 8);
     ASSERT_EQ(ReadWholeFile(Write("data.bin", bytes), m_pBuffer), 8);
@@ -82,12 +68,8 @@ TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThemOrFails)
     EXPECT_EQ(QByteArray(reinterpret_cast<char*>(m_pBuffer), 8), bytes);
     EXPECT_EQ(m_pBuffer[8], 0);
     EXPECT_EQ(m_pBuffer[9], 0);
-    std::free(m_pBuffer);
-
-    // Missing files and devices fail; empty, huge and non-regular files are tried with the other hostile
-    // kinds (tests/hostile).
-    ExpectFailure(m_dir.filePath("missing.bin"));
-    ExpectFailure(QStringLiteral("/dev/null"));
+    // Files that cannot be read whole: HostileReaderTest tries every kind (a link loop fails to open
+    // as a missing file does, a folder and a pipe are no regular file as a device is not).
 }
 
 TEST_F(ReadWholeFileTest, AShortReadFails)
@@ -111,7 +93,6 @@ TEST(NativePathTest, BytesSurviveAndPrintEscaped)
         const char* pszPrinted;
     };
     const Case cases[] = {
-        {"plain.bin", "plain.bin"},
         {"up\xff\xfe.bin", "up\\xff\\xfe.bin"},
         {"caf\xc3\xa9", "caf\xc3\xa9"},       // valid UTF-8 stays text
         {"\xc3(", "\\xc3("},                  // a cut sequence

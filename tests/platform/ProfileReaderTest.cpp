@@ -1,5 +1,8 @@
 // The profile readers (file and memory) against the same rules, plus what only the file reader does:
-// encodings on disk, noticing changes, refusing what is not a regular file.
+// encodings on disk, noticing changes, refusing what is not a regular file. Names, comments, blanks,
+// quotes, integers and line ends are read as Windows reads them: tests/wine compares the file reader
+// with the Windows profile API on those edge cases, value for value; here are the rules it does not
+// reach (its deliberate differences, capacities other than 256, the memory reader, large files).
 #include "platform/ProfileReader.h"
 #include "platform/MemoryProfileReader.h"
 
@@ -9,7 +12,6 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QStringEncoder>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -69,101 +71,32 @@ protected:
     std::unique_ptr<IProfileReader> m_reader;
 };
 
-TEST_P(ProfileRulesTest, NamesMatchWithoutCaseAndTheFirstOfDuplicatesWins)
-{
-    // A missing file gives the defaults.
-    EXPECT_EQ(Int("S", "K", 42), 42u);
-    EXPECT_EQ(Str("S", "K"), "<default>");
-    SetText("[KnownIDs]\n"
-            "Num=2\n"
-            "num=9\n"
-            "ID0=first\n"
-            "[Other]\n"
-            "ID0=other\n"
-            "[KNOWNIDS]\n"
-            "ID1=in a repeated section\n");
-    EXPECT_EQ(Int("knownids", "NUM"), 2u);
-    EXPECT_EQ(Str("KnownIds", "id0"), "first");
-    EXPECT_EQ(Str("other", "Id0"), "other");
-    EXPECT_EQ(Str("KnownIDs", "ID1"), "<default>");
-}
-
-TEST_P(ProfileRulesTest, CommentsBlanksAndQuotes)
-{
-    SetText("; leading comment\n"
-            "orphan=before any section\n"
-            "  [ Section ]  \n"
-            ";Key=commented out\n"
-            "  Key  =   padded value   \n"
-            "Double=\"  quoted  \"\n"
-            "Single='x'\n"
-            "Mixed=\"x'\n"
-            "Nested=\"\"two\"\"\n"
-            "Lone=\"\n"
-            "Equals=a=b\n"
-            "Empty=\n"
-            "NoEquals\n"
-            "Semicolon=a;b\n"
-            "EndOfFile=\"x \"\x1A\n");  // the DOS end-of-file byte is a blank
-    const char* const expected[][2] = {{"Key", "padded value"}, {";Key", "<default>"}, {"Double", "  quoted  "},
-                                       {"Single", "x"},         {"Mixed", "\"x'"},     {"Nested", "\"two\""},
-                                       {"Lone", "\""},          {"Equals", "a=b"},     {"Empty", ""},
-                                       {"NoEquals", ""},        {"Semicolon", "a;b"},  {"EndOfFile", "x "}};
-    for (const auto& [pszKey, pszValue] : expected)
-        EXPECT_EQ(Str("Section", pszKey), pszValue) << pszKey;
-    EXPECT_EQ(Str("", "orphan"), "<default>");
-}
-
+// The rest of the integer rules (bases, digits past the base, signs, defaults) are edge cases of the
+// comparison with Windows, which counts on these rows for blanks and a sign inside quotes, quotes, a
+// blank ending the number and the wrap.
 TEST_P(ProfileRulesTest, IntegerReading)
 {
     const struct {
         const char* pszValue;
         uint32_t nExpected;
     } cases[] = {
-        {"10", 10u},
-        {"0x1F", 0x1Fu},
-        {"0xa", 0xAu},
-        {"0X1f", 0u},  // only a lower-case prefix counts
-        {"0b101", 5u},
-        {"0o17", 15u},
-        {"\" -0x10\"", 0xFFFFFFF0u},  // blanks inside quotes are skipped
-        {"-1", 0xFFFFFFFFu},
-        {"+5", 5u},
-        {"-0x10", 0xFFFFFFF0u},
-        {"12abc", 12u},
-        {"0x12g4", 0x12u},
-        {"abc", 0u},
-        {"0x", 0u},
-        {"4294967296", 0u},  // wraps to 32 bits
-        {"4294967297", 1u},
-        {"0x1FFFFFFFF", 0xFFFFFFFFu},
-        {"\"42\"", 42u},  // quotes go before the number is read
-        {"  7  ", 7u},
-        {"1 2", 1u},
-        {"0x3000", 0x3000u},
+        {"0xa", 0xAu}, {"\" -0x10\"", 0xFFFFFFF0u}, {"\"42\"", 42u}, {"1 2", 1u}, {"4294967297", 1u},
     };
     QByteArray text = "[S]\n";
     for (size_t i = 0; i < std::size(cases); ++i)
         text += "K" + QByteArray::number(static_cast<int>(i)) + "=" + cases[i].pszValue + "\n";
-    text += "Empty=\n";
     SetText(text);
     for (size_t i = 0; i < std::size(cases); ++i) {
         const QByteArray key = "K" + QByteArray::number(static_cast<int>(i));
         EXPECT_EQ(Int("S", key.constData()), cases[i].nExpected) << cases[i].pszValue;
     }
-    // An empty value and a missing key read as the default, negative defaults wrapped like values.
-    EXPECT_EQ(Int("S", "Empty", 5), 5u);
-    EXPECT_EQ(Int("S", "Missing", -1), 0xFFFFFFFFu);
-    EXPECT_EQ(Int("Nope", "K0", 0x3000), 0x3000u);
 }
 
 TEST_P(ProfileRulesTest, StringsAreCutToCapacityMinusOne)
 {
-    const QByteArray longValue(300, 'x');
     // 254 ASCII characters, then U+1F600 (a surrogate pair in UTF-16) straddling the cut.
     const QByteArray straddling = QByteArray(254, 'a') + "\xF0\x9F\x98\x80" + "tail";
-    SetText("[S]\nLong=" + longValue + "\nPair=" + straddling + "\nShort=abc\n");
-    EXPECT_EQ(Str("S", "Long"), QString(255, u'x'));
+    SetText("[S]\nPair=" + straddling + "\nShort=abc\n");
     EXPECT_EQ(Str("S", "Pair"), QString(254, u'a'));  // never half a character
     EXPECT_EQ(Str("S", "Short", "", 4), "abc");
     EXPECT_EQ(Str("S", "Short", "", 3), "ab");
@@ -171,34 +104,19 @@ TEST_P(ProfileRulesTest, StringsAreCutToCapacityMinusOne)
     EXPECT_EQ(Str("S", "Missing", QString(300, u'd')), QString(255, u'd'));
 }
 
+// Unmarked UTF-8 (Windows would take the system's code page) and letter case folded beyond ASCII are
+// deliberate differences; the marked encodings and Windows-1252 are edge cases of the comparison.
 TEST_P(ProfileRulesTest, Encodings)
 {
-    const QByteArray body = "[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\xE0\xA4\x85\n";
+    SetText("[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\xE0\xA4\x85\n");
     const QString expected = QStringLiteral("Z\u00e4hler \u20ac\u0905");
-
-    SetText("\xEF\xBB\xBF" + body);  // UTF-8 with byte order mark
     EXPECT_EQ(Str("chipset\u00fc", "name"), expected);
-
-    SetText(body);  // UTF-8 without
     EXPECT_EQ(Str("CHIPSET\u00dc", "Name"), expected);
-
-    // UTF-16 in both byte orders, with byte order mark.
-    for (auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
-        SetText(QStringEncoder(encoding, QStringConverter::Flag::WriteBom)(QString::fromUtf8(body)));
-        EXPECT_EQ(Str("Chipset\u00dc", "Name"), expected) << encoding;
-    }
-
-    SetText("[S]\r\nName=caf\xE9 \x80\r\n");  // not UTF-8: taken as Windows-1252
-    EXPECT_EQ(Str("S", "Name"), QStringLiteral("caf\u00e9 \u20ac"));
 }
 
-TEST_P(ProfileRulesTest, LineEndsOfEveryKind)
+// Every line counts when the index is sized, also one ended by CR alone.
+TEST_P(ProfileRulesTest, LinesEndedByCarriageReturnsAloneAreAllFound)
 {
-    SetText("[A]\r\nX=1\r\n[B]\rY=2\r[C]\nZ=3");
-    EXPECT_EQ(Int("A", "X"), 1u);
-    EXPECT_EQ(Int("B", "Y"), 2u);
-    EXPECT_EQ(Int("C", "Z"), 3u);
-
     QByteArray onlyCarriageReturns = "[S]\r";
     for (int i = 0; i < 1000; ++i)
         onlyCarriageReturns += "K" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\r";
@@ -262,12 +180,6 @@ TEST_F(FileProfileReaderTest, EditsAreSeenAtTheNextRead)
     ASSERT_TRUE(WriteBytes(m_path, "[S]\nA=345\n"));
     SetModifiedTime(m_path, 1000000);
     EXPECT_EQ(Int("A"), 345u);
-
-    // Replaced by another file.
-    const QString other = m_dir.filePath("new.ini");
-    ASSERT_TRUE(WriteBytes(other, "[S]\nA=6\n"));
-    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(m_path).constData()), 0);
-    EXPECT_EQ(Int("A"), 6u);
 
     // Removed.
     ASSERT_TRUE(QFile::remove(m_path));
