@@ -4,8 +4,6 @@
 // signal, and none hangs (ctest's time limit stands guard; the child dies with the test).
 #include "HostileFiles.h"
 
-#include "image/ZelFirmwareApi.h"
-
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
@@ -15,7 +13,8 @@ using ::testing::HasSubstr;
 // Each reader or writer of a command's file, once with a file that cannot serve: a status and a message
 // of its own (3 when the path is no regular file, 1 when it is one that cannot be used), nothing
 // written. flash-table show reads as image info does (ReadInput), and download's image is refused by
-// the same IsRegularFile (its message: CliE2e.RefusalsSayWhyAndTouchNothing).
+// the same IsRegularFile (its message: CliE2e.RefusalsSayWhyAndTouchNothing). Noise holds no identity
+// record, as a damaged one is none (ImageRecord.LayoutIsLittleEndianAndEveryDamageMakesItNoIdentity).
 TEST(HostileCliDataTest, EveryFileCommandRefusesAHostileFile)
 {
     CHostileDir dir;
@@ -34,6 +33,9 @@ TEST(HostileCliDataTest, EveryFileCommandRefusesAHostileFile)
         const char* pszSaid;  // a part of what it printed
     } rows[] = {
         {{"image", "info", dir.Make(HostileKind::Fifo, "fifo.bin")}, 3, "fifo.bin"},
+        {{"image", "info", dir.Make(HostileKind::RandomBytes, "noise.bin")},
+         1,
+         "noise.bin holds no intact identity record"},
         {{"flash-table", "decrypt", dir.Make(HostileKind::Empty, "empty.dat"), dir.Path("plain.txt")}, 1, "empty.dat"},
         {{"config", "check", dir.Path("dat")}, 1, "zel.dat"},
         {{"--sim", dir.SimDir(), "upload", dir.Make(HostileKind::Fifo, "upload.bin"), "--device", "0", "--force"},
@@ -56,20 +58,6 @@ TEST(HostileCliDataTest, EveryFileCommandRefusesAHostileFile)
     for (const char* table : {"KnownIDs", "DfuPatchInfos", "Controller names", "HDCodec names", "IISCodec names"})
         EXPECT_EQ(result["tables"][table]["loaded"], false) << table << "\n" << run;
     EXPECT_EQ(result["tables"]["zel.dat"]["loaded"], true) << run;
-}
-
-// A damaged identity record is no identity to quillon-cli.
-TEST(HostileCliDataTest, DamagedImageRecordIsNoIdentity)
-{
-    CHostileDir dir;
-    std::vector<uint8_t> image = ReadFileBytes(CCliScratch::ExampleImage("za2400-fw-0211.bin"));
-    _ZEL_USB_DEV_INFO info{};
-    size_t nOffset = 0;
-    ASSERT_TRUE(FindImageRecord(image.data(), image.size(), info, &nOffset));
-    image[nOffset + 20] ^= 0x01;  // a sub-version bit: the checksum no longer holds
-    const CliRun run = dir.Run({"image", "info", dir.WriteBytes("damaged.bin", image)});
-    EXPECT_EQ(run.nExit, 1) << run;
-    EXPECT_THAT(run.strErr, HasSubstr("no intact identity record")) << run;
 }
 
 // The emulator's device folder holds every hostile kind as a device file, and the ZA1200's flash file is
