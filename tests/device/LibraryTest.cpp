@@ -4,7 +4,6 @@
 #include "support/ExampleDevices.h"
 
 #include <algorithm>
-#include <tuple>
 
 namespace {
 
@@ -13,20 +12,10 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
     const ZEL_USB_DEVICE_ARRAY* a = EnumZelUsbDevices(true, nullptr);
     ASSERT_NE(a, nullptr);
     ASSERT_EQ(a->nCount, 4u);
+    // The rest of each identity, through quillon-cli: CliE2e.ListShowsEachDeviceAsTheWindowShowsItAndInfoChoosesOne.
     for (uint32_t i = 0; i < 4; ++i) {
-        CZelUsbDevice* d = a->ppDevices[i];
-        const ExampleDevice& e = kExampleDevices[i];
-        SCOPED_TRACE(e.pszStem);
-        EXPECT_EQ(std::u16string(d->GetDevicePath()), Path16(e.pszStem + std::string(".json")));
-        ASSERT_NE(d->GetProductString(), nullptr);
-        EXPECT_EQ(std::u16string(d->GetProductString()), e.pszProduct);
-        EXPECT_EQ(std::make_tuple(d->GetVendorID(), d->GetProductID(), d->GetVersion(), d->GetSubVersion(),
-                                  d->GetChipsetType(), d->GetDefaultSerialNumberAddr(),
-                                  d->IsHidDfuBootLoaderSupported()),
-                  std::make_tuple(e.nVendorId, e.nProductId, e.nVersion, e.nSubVersion, e.nChipsetType, e.nSerialAddr,
-                                  e.bBootLoader));
-        EXPECT_TRUE(d->IsHidDfuSupported());
-        EXPECT_TRUE(d->IsDeviceAvailable());
+        EXPECT_EQ(a->ppDevices[i]->GetDefaultSerialNumberAddr(), kExampleDevices[i].nSerialAddr) << i;
+        EXPECT_TRUE(a->ppDevices[i]->IsHidDfuSupported()) << i << ": re-flashable, the ZA2400 in recovery too";
     }
     // Enumeration keeps the objects and rereads their identity.
     std::vector<CZelUsbDevice*> first(a->ppDevices, a->ppDevices + a->nCount);
@@ -39,8 +28,9 @@ TEST_F(LibraryTest, EnumeratesTheExampleDevicesWithTheirIdentities)
     EXPECT_EQ(a->ppDevices[0], first[3]);
 }
 
-// Leaving DFU mode before the flag word is set again lands in recovery, and the call fails saying so;
-// the whole protocol brings the device back. (A device that boots into recovery is the ZA2400 example.)
+// Leaving DFU mode before the flag word is set again lands in recovery, and the call fails saying so.
+// (A device that boots into recovery is the ZA2400 example; the whole protocol bringing such a device
+// back is every campaign run's that starts from a cleared flag word.)
 TEST_F(LibraryTest, LeavingDfuModeBeforeTheFlagIsSetLandsInRecovery)
 {
     CZelUsbDevice* d = Device("za1200.json");
@@ -50,11 +40,6 @@ TEST_F(LibraryTest, LeavingDfuModeBeforeTheFlagIsSetLandsInRecovery)
     EXPECT_FALSE(d->SwitchToNormalMode());
     EXPECT_EQ(ZelUsbDeviceLastError(d), "leave DFU: the device reports mode 3 (recovery)");
     EXPECT_EQ(d->GetVersion(), 0);
-    ASSERT_TRUE(EnterDfu(d));
-    std::vector<uint8_t> image = simtest::Pattern(0x4000, 1);
-    ASSERT_TRUE(Download(d, image));
-    EXPECT_TRUE(d->SwitchToNormalMode());
-    EXPECT_EQ(d->GetVersion(), 0x0105);
 }
 
 TEST_F(LibraryTest, PatchEntryChecksThePatch)
@@ -169,21 +154,14 @@ TEST_F(LibraryTest, TransferLimitsAndTheFlagWrite)
     EXPECT_FALSE(d->WriteFlash(0, 16, nullptr, true));
     EXPECT_TRUE(d->WriteFlash(0, 0, nullptr, true)) << "nothing to write";
 
-    // The flag write programs without erase.
-    const std::vector<uint8_t> before = ReadAll(d, 0x3000, 4096);
+    // A flag write whose bits would need an erase is refused and changes nothing. (That it programs
+    // without an erase is every download's: Campaign, FaultTest.UnchangedBlocksAreSkippedOnlyWithTheCrcCapability.)
     const uint8_t erased[2] = {0xFF, 0xFF}, flag[2] = {0xAA, 0xAA}, other[2] = {0x55, 0x55};
     ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, true));
     ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, true));
-    std::vector<uint8_t> expected = before;
-    expected[0] = expected[1] = 0xAA;
-    EXPECT_EQ(ReadAll(d, 0x3000, 4096), expected);
-    // Bits cannot come back without an erase: refused, nothing changed.
+    const std::vector<uint8_t> expected = ReadAll(d, 0x3000, 4096);
     EXPECT_FALSE(d->WriteFlashFlag(0x3000, 2, other, true));
     EXPECT_EQ(ReadAll(d, 0x3000, 4096), expected);
-    const uint64_t erases = Emulated("za1200.json")->GetStats().nErases;
-    ASSERT_TRUE(d->WriteFlash(0x3000, 2, erased, false));
-    ASSERT_TRUE(d->WriteFlashFlag(0x3000, 2, flag, false));
-    EXPECT_EQ(Emulated("za1200.json")->GetStats().nErases, erases + 1) << "the flag write itself never erases";
 }
 
 TEST_F(LibraryTest, ReleaseByPathClosesEveryObjectOfThePath)
