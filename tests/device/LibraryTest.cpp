@@ -63,8 +63,8 @@ TEST_F(LibraryTest, PatchEntryChecksThePatch)
     EXPECT_TRUE(d->DetectFlash());
     EXPECT_EQ(ReadAll(d, 0, 16).size(), 16u);
 
-    // The device needs its DFU patch record; one for another codec of the same controller does not match.
-    EXPECT_TRUE(d->IsHidDfuSupported());
+    // The device needs its DFU patch record (with it: EnumeratesTheExampleDevicesWithTheirIdentities); one
+    // for another codec of the same controller does not match.
     _ZEL_USB_DEV_INFO otherCodec[2] = {{0x2fe4, 0x4800, 0x0100, 0x48000000, {0x03, 0x82}, {}}, {}};
     g_pKnownDfuPatchInfos = otherCodec;
     EXPECT_FALSE(d->IsHidDfuSupported());
