@@ -96,17 +96,15 @@ TEST_F(LibraryTest, WritesAndReadsOfEveryShape)
     ASSERT_EQ(model.size(), span);
     struct Case {
         uint32_t offset, length;
-        bool verify;
     };
     const Case cases[] = {
-        {0x5000, 2048, true},    // the last short block of an image
-        {0x0FF0, 0x20, true},    // across a sector boundary
-        {0x10000, 65536, true},  // 64 KB
+        {0x5000, 2048},  // the last short block of an image
+        {0x0FF0, 0x20},  // across a sector boundary
     };
     uint32_t seed = 10;
     for (const Case& c : cases) {
         const std::vector<uint8_t> data = simtest::Pattern(c.length, seed++);
-        ASSERT_TRUE(d->WriteFlash(c.offset, c.length, data.data(), c.verify)) << c.offset;
+        ASSERT_TRUE(d->WriteFlash(c.offset, c.length, data.data(), true)) << c.offset;
         std::copy(data.begin(), data.end(), model.begin() + c.offset);
         EXPECT_EQ(ReadAll(d, 0, span), model) << "after the write at " << c.offset;
     }
