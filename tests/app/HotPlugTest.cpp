@@ -152,21 +152,3 @@ TEST_F(HotPlugTest, DuplicatePathRemovesFirstAndKeepsTheOtherObjectValid)
     EXPECT_EQ(Listed(), std::vector<CZelUsbDevice*>{pDevice});
     EXPECT_FALSE(pDevice->bReleased);
 }
-
-// While the window is busy notices only mark the list stale: nothing is traced, listed or released (the
-// worker's threads test sends them while it prepares).
-TEST_F(HotPlugTest, NoticesWhileBusyOnlyMarkTheListStale)
-{
-    OpenWithThree();
-    Dlg().m_bBusy = true;
-    backend.Offer(u"/dev/hidraw9");
-    Arrive(u"/dev/hidraw9");
-    Remove(u"/dev/hidraw0");
-    notifier.NotifyWithoutRecord(0x0007);
-    Host().PumpMessages();
-    EXPECT_TRUE(Dlg().m_bDeviceListStale);
-    EXPECT_EQ(TraceText(), QString());
-    EXPECT_EQ(Listed().size(), 3u);
-    EXPECT_TRUE(backend.log.empty()) << backend.log.front();
-    EXPECT_FALSE(m_pA->bReleased);
-}
