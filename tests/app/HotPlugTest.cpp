@@ -119,7 +119,6 @@ TEST_F(HotPlugTest, PathsCompareIgnoringCaseOfAsciiLettersOnly)
     Open();
     Remove(u"\\\\?\\hid#vid_2fe3&pid_1200#ä");
     EXPECT_TRUE(Listed().empty());
-    EXPECT_FALSE(TraceText().isEmpty());
 
     CFakeZelUsbDevice* pUmlaut = backend.Offer(u"/dev/Ä");
     Arrive(u"/dev/Ä");
