@@ -91,6 +91,12 @@ TEST_F(HotPlugTest, RemovingAnUnselectedEntryKeepsSelectionAndFields)
 
     ASSERT_TRUE(Host().SelectComboItem(IDC_DEVICE_COMBO, 2));
     Host().SetDlgItemText(IDC_DEV_PID, QStringLiteral("untouched"));
+    // Busy without a worker (with one: WorkerThreadsTest), a removal only marks the list stale.
+    Dlg().m_bBusy = true;
+    Remove(u"/dev/hidraw0");
+    EXPECT_TRUE(Dlg().m_bDeviceListStale);
+    EXPECT_FALSE(m_pA->bReleased);
+    Dlg().m_bBusy = false;
     Remove(u"/dev/hidraw0");
     EXPECT_EQ(Listed(), (std::vector<CZelUsbDevice*>{m_pB, m_pC}));
     EXPECT_EQ(Host().ComboGetCurSel(IDC_DEVICE_COMBO), 1) << "the selection follows its entry";
