@@ -59,7 +59,6 @@ TEST_F(MainWindowTest, InitInstanceRunsTheWindowOnceWithPreferencesUnderTheTitle
     EXPECT_EQ(env.strAppTitle, title);
     EXPECT_EQ(env.pPrefs, nullptr) << "the application's own store does not outlive it";
     EXPECT_EQ(notifier.nUnregistrations, 1);
-    EXPECT_EQ(backend.log.back(), "ReleaseAll");
     QSettings settings(QStringLiteral("ZEL"), title);
     settings.clear();
     settings.sync();

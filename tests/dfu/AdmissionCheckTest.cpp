@@ -43,7 +43,6 @@ Identity Dev(uint16_t nVendor, uint16_t nProduct, uint16_t nVersion, uint32_t nS
 const Identity kDevice = Dev(0x0d8c, 1, 0x100, 0x1000, 0x0305);
 const char* const kAllAsks = "GetVendorID GetProductID GetVersion GetSubVersion GetChipsetType";
 const MatchRow kMatchRows[] = {
-    {"PolicyZeroAdmitsAnything", 0, _ZEL_USB_DEV_INFO{}, kDevice, nullptr, ""},
     {"AllBitsMatching", 0x10F, kMatching, kDevice, nullptr, kAllAsks},
     {"VendorBeforeProduct", 0x3, Image(0x1111, 0x2222, 0, 0, 0, 0), kDevice, kVendorMsg, "GetVendorID"},
     {"ProductAlone", 0x2, Image(0x1111, 0x2222, 0, 0, 0, 0), kDevice, kProductMsg, "GetProductID"},

