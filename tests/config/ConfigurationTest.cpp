@@ -93,6 +93,8 @@ TEST_F(ConfigurationTest, LoadConfigurationIsTrueOnlyWhenEverythingLoads)
     Dlg()->m_strIniPath.clear();
     EXPECT_TRUE(LoadConfiguration(Dlg()));
     EXPECT_EQ(Dlg()->m_strIniPath, Dlg()->m_strModuleDir + "Quillon.ini");
+    ASSERT_NE(Dlg()->m_pFlashInfo, nullptr);
+    EXPECT_STREQ(Dlg()->m_pFlashInfo[0].szName, "W25Q16");
 
     for (const char* pszMissing :
          {"[KnownIDs]\nNum=1\n", "[DfuPatchInfos]\nNum=1\n", "ControllerNum=1\n", "IISCodecNum=1\n"}) {

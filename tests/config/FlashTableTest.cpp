@@ -164,16 +164,6 @@ protected:
     }
 };
 
-TEST_F(LoadFlashTableTest, LoadsAnEncryptedTable)
-{
-    WriteZelDat("Chip\nW25Q80DV, 0xEF4014, 0x400\nMX25L1606E, 0xC22015, 0x800\n", true);
-    EXPECT_TRUE(LoadFlashTable(Dlg()));
-    ASSERT_NE(Dlg()->m_pFlashInfo, nullptr);
-    EXPECT_EQ(Name(Dlg()->m_pFlashInfo[1]), "MX25L1606E");
-    EXPECT_EQ(Dlg()->m_pFlashInfo[1].byCapacityKb[0], 0x08);
-    EXPECT_TRUE(IsAllZero(Dlg()->m_pFlashInfo[2]));
-}
-
 // No zel.dat, one not encrypted and an empty one (the hostile kinds of file are tried at ReadWholeFile
 // by HostileReaderTest; texts that are no table: FlashTableTextTest).
 TEST_F(LoadFlashTableTest, FilesThatGiveNoTable)
