@@ -38,19 +38,16 @@ TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByteAndMissingOnesZe
 
 TEST_F(ConfigurationTest, DfuPatchEntriesFillTheIdentityRecord)
 {
-    SetIni("[DfuPatchInfos]\nNum=3\n"
-           "Info0=0x2fe4, 0x4800, 0x0100, 0x48000000, 0x03, 0x81\n"
-           "Info1=2fe4, 4800, 100, 48000000, 1ff, 82, 99\n"  // fifth over 8 bits, a seventh number
-           "Info2=2fe4, 4800\n");
+    SetIni("[DfuPatchInfos]\nNum=2\n"
+           "Info0=2fe4, 4800, 100, 48000000, 1ff, 82, 99\n"  // fifth over 8 bits, a seventh number
+           "Info1=2fe4, 4800\n");
     ASSERT_TRUE(LoadDfuPatchInfos(Dlg()));
     const _ZEL_USB_DEV_INFO* pTable = Dlg()->m_pDfuPatchInfos;
     EXPECT_EQ(BytesOf(&pTable[0], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
-                                                             0x00, 0x48, 0x03, 0x81, 0,    0,    0,    0,    0,    0}));
-    EXPECT_EQ(BytesOf(&pTable[1], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
                                                              0x00, 0x48, 0xff, 0x82, 0,    0,    0,    0,    0,    0}));
-    EXPECT_EQ(BytesOf(&pTable[2], 20),
+    EXPECT_EQ(BytesOf(&pTable[1], 20),
               (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(IsAllZero(pTable[3]));
+    EXPECT_TRUE(IsAllZero(pTable[2]));
 }
 
 TEST_F(ConfigurationTest, NoUsableCountMeansNoTable)
