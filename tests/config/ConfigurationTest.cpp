@@ -52,8 +52,7 @@ TEST_F(ConfigurationTest, DfuPatchEntriesFillTheIdentityRecord)
 
 TEST_F(ConfigurationTest, NoUsableCountMeansNoTable)
 {
-    for (const char* pszIni :
-         {"[KnownIDs]\nNum=0\nID0=1, 2, 3\n", "[KnownIDs]\nNum=-1\n", "[KnownIDs]\nNum=0x7fffffff\n"}) {
+    for (const char* pszIni : {"[KnownIDs]\nNum=0\nID0=1, 2, 3\n", "[KnownIDs]\nNum=0x7fffffff\n"}) {
         SetIni(pszIni);
         EXPECT_FALSE(LoadKnownIds(Dlg())) << pszIni;
         EXPECT_EQ(Dlg()->m_pKnownIds, nullptr) << pszIni;
