@@ -45,12 +45,11 @@ TEST_F(ChipsetNamingTest, DisplayTextOfChipsetTypes)
         uint16_t nType;
         const char* pszText;
     } cases[] = {
-        {0x0102, "C1+H2"},   {0x0100, "C1"},         {0x0181, "C1+I1"},
-        {0x0180, "C1+I0"},   {0x0000, "C0"},         {0x0104, "C1"},   // HD codec beyond the list
-        {0x0182, "C1"},                                                // IIS codec beyond the list
-        {0x0103, "C1"},                                                // configured but empty codec name
-        {0x0400, "Unknown"}, {0xFF01, "Unknown+H1"}, {0x0301, "+H1"},  // configured but empty controller name
-        {0x0300, ""},
+        {0x0102, "C1+H2"},   {0x0181, "C1+I1"}, {0x0180, "C1+I0"},
+        {0x0000, "C0"},      {0x0104, "C1"},   // HD codec beyond the list
+        {0x0182, "C1"},                        // IIS codec beyond the list
+        {0x0103, "C1"},                        // configured but empty codec name
+        {0x0400, "Unknown"}, {0x0301, "+H1"},  // controller beyond the list; configured but empty name
     };
     for (const auto& c : cases)
         EXPECT_EQ(FormatChipsetName(Dlg(), c.nType), c.pszText) << std::hex << c.nType;

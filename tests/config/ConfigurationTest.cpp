@@ -38,25 +38,21 @@ TEST_F(ConfigurationTest, KnownIdEntriesBecomeRecordsByteForByteAndMissingOnesZe
 
 TEST_F(ConfigurationTest, DfuPatchEntriesFillTheIdentityRecord)
 {
-    SetIni("[DfuPatchInfos]\nNum=3\n"
-           "Info0=0x2fe4, 0x4800, 0x0100, 0x48000000, 0x03, 0x81\n"
-           "Info1=2fe4, 4800, 100, 48000000, 1ff, 82, 99\n"  // fifth over 8 bits, a seventh number
-           "Info2=2fe4, 4800\n");
+    SetIni("[DfuPatchInfos]\nNum=2\n"
+           "Info0=2fe4, 4800, 100, 48000000, 1ff, 82, 99\n"  // fifth over 8 bits, a seventh number
+           "Info1=2fe4, 4800\n");
     ASSERT_TRUE(LoadDfuPatchInfos(Dlg()));
     const _ZEL_USB_DEV_INFO* pTable = Dlg()->m_pDfuPatchInfos;
     EXPECT_EQ(BytesOf(&pTable[0], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
-                                                             0x00, 0x48, 0x03, 0x81, 0,    0,    0,    0,    0,    0}));
-    EXPECT_EQ(BytesOf(&pTable[1], 20), (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
                                                              0x00, 0x48, 0xff, 0x82, 0,    0,    0,    0,    0,    0}));
-    EXPECT_EQ(BytesOf(&pTable[2], 20),
+    EXPECT_EQ(BytesOf(&pTable[1], 20),
               (std::vector<uint8_t>{0xe4, 0x2f, 0x00, 0x48, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_TRUE(IsAllZero(pTable[3]));
+    EXPECT_TRUE(IsAllZero(pTable[2]));
 }
 
 TEST_F(ConfigurationTest, NoUsableCountMeansNoTable)
 {
-    for (const char* pszIni :
-         {"[KnownIDs]\nNum=0\nID0=1, 2, 3\n", "[KnownIDs]\nNum=-1\n", "[KnownIDs]\nNum=0x7fffffff\n"}) {
+    for (const char* pszIni : {"[KnownIDs]\nNum=0\nID0=1, 2, 3\n", "[KnownIDs]\nNum=0x7fffffff\n"}) {
         SetIni(pszIni);
         EXPECT_FALSE(LoadKnownIds(Dlg())) << pszIni;
         EXPECT_EQ(Dlg()->m_pKnownIds, nullptr) << pszIni;
@@ -93,6 +89,8 @@ TEST_F(ConfigurationTest, LoadConfigurationIsTrueOnlyWhenEverythingLoads)
     Dlg()->m_strIniPath.clear();
     EXPECT_TRUE(LoadConfiguration(Dlg()));
     EXPECT_EQ(Dlg()->m_strIniPath, Dlg()->m_strModuleDir + "Quillon.ini");
+    ASSERT_NE(Dlg()->m_pFlashInfo, nullptr);
+    EXPECT_STREQ(Dlg()->m_pFlashInfo[0].szName, "W25Q16");
 
     for (const char* pszMissing :
          {"[KnownIDs]\nNum=1\n", "[DfuPatchInfos]\nNum=1\n", "ControllerNum=1\n", "IISCodecNum=1\n"}) {
@@ -107,10 +105,8 @@ TEST_F(ConfigurationTest, LoadConfigurationIsTrueOnlyWhenEverythingLoads)
 
 TEST_F(ConfigurationTest, PerChipLookupsUseTheSubVersionKeyAndTheCallersDefault)
 {
-    SetIni("[ImageMask]\nCHIP_0001_SUBV_12000100=0x0000ffff\nCHIP_0000_SUBV_36000000=0x3\n"
-           "[FlagOffset]\nCHIP_0001_SUBV_12000100=-1\n");
+    SetIni("[ImageMask]\nCHIP_0001_SUBV_12000100=0x0000ffff\n[FlagOffset]\nCHIP_0001_SUBV_12000100=-1\n");
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "ImageMask", 0x0001, -1), 0xffff);
-    EXPECT_EQ(LookupChipSetting(0x36000021, Dlg(), "ImageMask", 0x0000, -1), 3);
     EXPECT_EQ(LookupChipSetting(0x12000234, Dlg(), "ImageMask", 0x0001, -1), -1);  // another sub-version
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "FlagOffset", 0x0002, 0x3000), 0x3000);
     EXPECT_EQ(LookupChipSetting(0x12000134, Dlg(), "FlagOffset", 0x0001, 0x3000), -1);
@@ -130,7 +126,6 @@ TEST(ScanHexFieldsTest, ReadsUpToTheFirstMisfit)
         int nRead;
         std::vector<uint32_t> expected;  // the whole value array afterwards
     } cases[] = {
-        {u"1, 2, 3", 3, 3, {1, 2, 3}},
         {u"0x2fe3,0X1200,  ff000001", 3, 3, {0x2fe3, 0x1200, 0xff000001}},
         {u"1,\t2", 2, 2, {1, 2}},
         {u"1 , 2, 3", 3, 1, {1, kUntouched, kUntouched}},  // a blank before the comma ends the scan

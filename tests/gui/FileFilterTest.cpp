@@ -18,7 +18,6 @@ TEST(FileFilterTest, PairsBecomeQtNameFilters)
         {"Everything|*.*;*||", {"Everything (*)"}},
         {"First|*.a|Broken|", {"First (*.a)"}},
         {"", {"All files (*)"}},
-        {"||", {"All files (*)"}},
     };
     for (const FilterCase& c : cases)
         EXPECT_EQ(QtNameFilters(QString::fromUtf8(c.pszFilter)), c.expected) << c.pszFilter;

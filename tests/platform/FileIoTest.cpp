@@ -38,24 +38,6 @@ protected:
     void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     void TearDown() override { std::free(m_pBuffer); }
 
-    QString Write(const char* pszName, const QByteArray& bytes)
-    {
-        const QString path = m_dir.filePath(pszName);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        EXPECT_EQ(file.write(bytes), bytes.size());
-        return path;
-    }
-
-    // A failure leaves the length 0 and no buffer, whatever the buffer pointer held before.
-    void ExpectFailure(const QString& path)
-    {
-        m_pBuffer = reinterpret_cast<uint8_t*>(this);
-        EXPECT_EQ(ReadWholeFile(path, m_pBuffer), 0) << path.toStdString();
-        EXPECT_EQ(m_pBuffer, nullptr);
-        m_pBuffer = nullptr;
-    }
-
     QTemporaryDir m_dir;
     uint8_t* m_pBuffer = nullptr;
 };
@@ -63,7 +45,10 @@ protected:
 TEST_F(ReadWholeFileTest, ReadsTheBytesAndTwoZerosAfterThem)
 {
     const QByteArray bytes("Chip\n\0\xff\x01", 8);
-    ASSERT_EQ(ReadWholeFile(Write("data.bin", bytes), m_pBuffer), 8);
+    QFile file(m_dir.filePath("data.bin"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+    ASSERT_EQ(ReadWholeFile(file.fileName(), m_pBuffer), 8);
     ASSERT_NE(m_pBuffer, nullptr);
     EXPECT_EQ(QByteArray(reinterpret_cast<char*>(m_pBuffer), 8), bytes);
     EXPECT_EQ(m_pBuffer[8], 0);
@@ -79,7 +64,11 @@ TEST_F(ReadWholeFileTest, AShortReadFails)
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 4096)
         GTEST_SKIP() << "no sysfs attribute file to read";
-    ExpectFailure(path);
+    // A failure leaves the length 0 and no buffer, whatever the buffer pointer held before.
+    m_pBuffer = reinterpret_cast<uint8_t*>(this);
+    EXPECT_EQ(ReadWholeFile(path, m_pBuffer), 0);
+    EXPECT_EQ(m_pBuffer, nullptr);
+    m_pBuffer = nullptr;
 }
 
 }  // namespace
