@@ -110,6 +110,9 @@ TEST_P(ProfileRulesTest, Encodings)
 {
     SetText("[Chipset\xC3\x9C]\nName=Z\xC3\xA4hler \xE2\x82\xAC\xE0\xA4\x85\n");
     EXPECT_EQ(Str("chipset\u00fc", "name"), QStringLiteral("Z\u00e4hler \u20ac\u0905"));
+    // A byte that leads no UTF-8 character makes the text Windows-1252.
+    SetText("[S]\nName=\x80\xFF\n");
+    EXPECT_EQ(Str("S", "Name"), QStringLiteral("\u20ac\u00ff"));
 }
 
 // Every line counts when the index is sized, also one ended by CR alone, as every line here is.
